@@ -1,0 +1,26 @@
+# Two commands for a fresh Debian 12 machine: `make run` (the main job) and `make test` (every
+# test, in the default and the sanitizer builds). Both install what is missing first.
+SHELL := /bin/bash
+
+.PHONY: all deps build run test bench clean
+
+all: build
+
+deps:
+	@scripts/install-deps.sh
+
+build: deps
+	cmake --preset default
+	cmake --build --preset default
+
+run: build
+	./build/default/protocol/kelvard-boards --simulate
+
+test: deps
+	scripts/run-tests.sh
+
+bench: build
+	scripts/run-benchmarks.sh
+
+clean:
+	rm -rf build

@@ -1,0 +1,67 @@
+#pragma once
+// The one interface between the driver operations and whatever reaches the boards: libusb for
+// real boards, the simulated bus for tests and demos. Nothing above the driver layer knows which
+// backend runs. Every method may be called from any thread at any time.
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <memory>
+
+// A backend's own pipe number; 0 means "no pipe".
+using UsbPipeId = std::uint64_t;
+
+enum class EDeviceChange
+{
+    Arrival, // a device with a watched identity was attached
+    Removal, // a device was detached
+};
+
+class CUsbBackend
+{
+public:
+    using ChangeSink = std::function<void(EDeviceChange)>;
+
+    virtual ~CUsbBackend() = default;
+
+    // Number of attached devices with this vendor and product. Does not talk to any device;
+    // returns at once.
+    virtual std::uint32_t CountDevices(std::uint16_t wVendor, std::uint16_t wProduct) = 0;
+
+    // Opens a pipe on bulk endpoint byEndpoint (0x01 = write pipe, 0x81 = read pipe) of the
+    // instance-th attached device with this vendor and product, in the backend's stable order.
+    // Returns a nonzero pipe number, or 0 when there is no such instance or it cannot be opened.
+    // Blocks only for the open itself (no transfer).
+    virtual UsbPipeId OpenPipe(std::uint32_t nInstance, std::uint16_t wVendor,
+                               std::uint16_t wProduct, std::uint8_t byEndpoint) = 0;
+
+    // Sends nLength bytes on a write pipe. True only when all of them were taken within
+    // nTimeoutMs; nMoved receives the count taken. Blocks at most about nTimeoutMs (a time-out
+    // of 0 waits about a millisecond, never forever).
+    virtual bool WritePipe(UsbPipeId pipe, const std::uint8_t* pData, std::size_t nLength,
+                           std::size_t& nMoved, std::uint32_t nTimeoutMs) = 0;
+
+    // Receives one reply of at most nLength bytes on a read pipe into pData. True when a reply
+    // (possibly shorter than nLength: a short packet ends the transfer) arrived within
+    // nTimeoutMs; nMoved receives its length. On failure pData is left untouched and nMoved is
+    // 0. Blocks at most about nTimeoutMs.
+    virtual bool ReadPipe(UsbPipeId pipe, std::uint8_t* pData, std::size_t nLength,
+                          std::size_t& nMoved, std::uint32_t nTimeoutMs) = 0;
+
+    // Closes a pipe; the device is released with its last pipe. Unknown pipes are ignored.
+    // Returns at once.
+    virtual void ClosePipe(UsbPipeId pipe) = 0;
+
+    // Starts reporting changes of the set of attached boards (MPUSB_VENDOR, MPUSB_PRODUCT) to
+    // sink, once per change, from a thread of the backend's own (never from inside a caller's
+    // call). Called at most once; a backend that cannot watch ignores it. Returns at once.
+    virtual void WatchChanges(ChangeSink sink) = 0;
+};
+
+// The process-wide backend, chosen at first use: KELVARD_USB=sim selects the simulated bus
+// (boards from KELVARD_SIM_BOARDS), anything else libusb.
+std::shared_ptr<CUsbBackend> MpusbBackend();
+
+// Replaces the process-wide backend (tests, tarvel --simulate). Handles opened on the previous
+// backend stay valid for that backend until closed. Passing null makes the next use choose
+// again from the environment.
+void MpusbInstallBackend(std::shared_ptr<CUsbBackend> pBackend);

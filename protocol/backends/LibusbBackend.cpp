@@ -1,0 +1,467 @@
+#include "LibusbBackend.h"
+
+#include "Mpusb.h"
+
+#include <libusb.h>
+
+#include <algorithm>
+#include <array>
+#include <chrono>
+#include <climits>
+#include <cstring>
+#include <sys/time.h>
+#include <tuple>
+#include <utility>
+#include <vector>
+
+namespace
+{
+constexpr int kInterface = 0;
+constexpr std::size_t kMaxPortDepth = 7; // USB 3 allows at most 7 tiers below the root
+constexpr std::size_t kStackReadBuffer = 512;
+// How long the event thread sleeps in libusb at most before it looks at its stop flag again.
+constexpr long kEventSliceUs = 200 * 1000;
+
+// The single place where libusb results become the backend's true/false. Time-out, stall,
+// overflow, a vanished device and every other error are all plain failure to the caller.
+bool Succeeded(int nResult)
+{
+    return nResult == LIBUSB_SUCCESS;
+}
+
+// libusb reads 0 as "wait forever"; a caller asking for 0 ms wants the shortest wait instead.
+unsigned int LibusbTimeout(std::uint32_t nTimeoutMs)
+{
+    return nTimeoutMs == 0 ? 1u : static_cast<unsigned int>(nTimeoutMs);
+}
+
+bool IsIn(std::uint8_t byEndpoint)
+{
+    return (byEndpoint & LIBUSB_ENDPOINT_IN) != 0;
+}
+
+// The device list of one call, freed (and its references dropped) on scope exit.
+class CDeviceList
+{
+public:
+    explicit CDeviceList(libusb_context* pContext)
+    {
+        if (pContext == nullptr)
+            return;
+        const ssize_t nCount = libusb_get_device_list(pContext, &m_ppList);
+        if (nCount < 0)
+            m_ppList = nullptr;
+        else
+            m_nCount = static_cast<std::size_t>(nCount);
+    }
+    ~CDeviceList()
+    {
+        if (m_ppList != nullptr)
+            libusb_free_device_list(m_ppList, 1);
+    }
+    CDeviceList(const CDeviceList&) = delete;
+    CDeviceList& operator=(const CDeviceList&) = delete;
+
+    // The devices with this identity, in instance order: bus number, then port path. The
+    // device address only breaks ties where a platform gives no port path.
+    std::vector<libusb_device*> Matching(std::uint16_t wVendor, std::uint16_t wProduct) const
+    {
+        struct SEntry
+        {
+            libusb_device* pDevice;
+            std::uint8_t byBus;
+            std::vector<std::uint8_t> vecPorts;
+            std::uint8_t byAddress;
+        };
+        std::vector<SEntry> vecEntries;
+        for (std::size_t i = 0; i < m_nCount; ++i)
+        {
+            libusb_device_descriptor descriptor{};
+            if (libusb_get_device_descriptor(m_ppList[i], &descriptor) != LIBUSB_SUCCESS)
+                continue;
+            if (descriptor.idVendor != wVendor || descriptor.idProduct != wProduct)
+                continue;
+            std::array<std::uint8_t, kMaxPortDepth> arrPorts{};
+            const int nDepth = libusb_get_port_numbers(m_ppList[i], arrPorts.data(),
+                                                       static_cast<int>(arrPorts.size()));
+            SEntry entry{m_ppList[i],
+                         libusb_get_bus_number(m_ppList[i]),
+                         {},
+                         libusb_get_device_address(m_ppList[i])};
+            if (nDepth > 0)
+                entry.vecPorts.assign(arrPorts.begin(), arrPorts.begin() + nDepth);
+            vecEntries.push_back(std::move(entry));
+        }
+        std::sort(vecEntries.begin(), vecEntries.end(),
+                  [](const SEntry& a, const SEntry& b)
+                  {
+                      return std::tie(a.byBus, a.vecPorts, a.byAddress) <
+                             std::tie(b.byBus, b.vecPorts, b.byAddress);
+                  });
+        std::vector<libusb_device*> vecDevices;
+        vecDevices.reserve(vecEntries.size());
+        for (const SEntry& entry : vecEntries)
+            vecDevices.push_back(entry.pDevice);
+        return vecDevices;
+    }
+
+private:
+    libusb_device** m_ppList = nullptr;
+    std::size_t m_nCount = 0;
+};
+
+// True when interface 0 of the device's configuration has a bulk endpoint with this address.
+// Reads cached descriptors only; no transfer.
+bool HasBulkEndpoint(libusb_device* pDevice, std::uint8_t byEndpoint)
+{
+    libusb_config_descriptor* pConfig = nullptr;
+    if (libusb_get_active_config_descriptor(pDevice, &pConfig) != LIBUSB_SUCCESS &&
+        libusb_get_config_descriptor(pDevice, 0, &pConfig) != LIBUSB_SUCCESS)
+        return false;
+    bool bFound = false;
+    for (int i = 0; i < pConfig->bNumInterfaces && !bFound; ++i)
+    {
+        const libusb_interface& usbInterface = pConfig->interface[i];
+        if (usbInterface.num_altsetting < 1 ||
+            usbInterface.altsetting[0].bInterfaceNumber != kInterface)
+            continue;
+        const libusb_interface_descriptor& setting = usbInterface.altsetting[0];
+        for (int e = 0; e < setting.bNumEndpoints; ++e)
+        {
+            const libusb_endpoint_descriptor& endpoint = setting.endpoint[e];
+            if (endpoint.bEndpointAddress == byEndpoint &&
+                (endpoint.bmAttributes & LIBUSB_TRANSFER_TYPE_MASK) == LIBUSB_TRANSFER_TYPE_BULK)
+                bFound = true;
+        }
+    }
+    libusb_free_config_descriptor(pConfig);
+    return bFound;
+}
+} // namespace
+
+CLibusbBackend::CLibusbBackend()
+{
+    libusb_context* pContext = nullptr;
+    if (Succeeded(libusb_init(&pContext)))
+        m_pContext = pContext;
+}
+
+CLibusbBackend::~CLibusbBackend()
+{
+    if (m_thrEvents.joinable())
+    {
+        if (m_bHotplugRegistered)
+            libusb_hotplug_deregister_callback(m_pContext, m_hHotplug);
+        m_bStop = true;
+        libusb_interrupt_event_handler(m_pContext);
+        m_thrEvents.join();
+    }
+    else if (m_bHotplugRegistered)
+    {
+        libusb_hotplug_deregister_callback(m_pContext, m_hHotplug);
+    }
+
+    // Dropping the pipes closes every device whose records nobody else holds; at destruction
+    // nobody else may.
+    std::map<UsbPipeId, CPipe> mapPipes;
+    {
+        std::lock_guard<std::mutex> lock(m_mutexPipes);
+        mapPipes.swap(m_mapPipes);
+    }
+    mapPipes.clear();
+
+    if (m_pContext != nullptr)
+        libusb_exit(m_pContext);
+}
+
+std::uint32_t CLibusbBackend::CountDevices(std::uint16_t wVendor, std::uint16_t wProduct)
+{
+    try
+    {
+        const CDeviceList list(m_pContext);
+        return static_cast<std::uint32_t>(list.Matching(wVendor, wProduct).size());
+    }
+    catch (...)
+    {
+        return 0;
+    }
+}
+
+UsbPipeId CLibusbBackend::OpenPipe(std::uint32_t nInstance, std::uint16_t wVendor,
+                                   std::uint16_t wProduct, std::uint8_t byEndpoint)
+{
+    if (m_pContext == nullptr)
+        return 0;
+    try
+    {
+        // Declared before the locks: if this is the last reference when the function leaves
+        // (a failure after the open), it must be dropped with no lock held.
+        std::shared_ptr<CDevice> pDevice;
+        std::unique_lock<std::mutex> lockDevices(m_mutexDevices);
+
+        const CDeviceList list(m_pContext);
+        const std::vector<libusb_device*> vecDevices = list.Matching(wVendor, wProduct);
+        if (nInstance >= vecDevices.size())
+            return 0;
+        libusb_device* pUsbDevice = vecDevices[nInstance];
+        if (!HasBulkEndpoint(pUsbDevice, byEndpoint))
+            return 0;
+
+        // A record of this device whose last reference just went is still closing; claiming
+        // interface 0 again before it has been released would fail.
+        m_cvDevices.wait(lockDevices,
+                         [&]
+                         {
+                             const auto it = m_mapDevices.find(pUsbDevice);
+                             return it == m_mapDevices.end() || !it->second.expired();
+                         });
+
+        const auto it = m_mapDevices.find(pUsbDevice);
+        if (it != m_mapDevices.end())
+            pDevice = it->second.lock();
+        if (!pDevice)
+        {
+            // The record exists before the handle, so a failure anywhere below releases what
+            // was opened through the same path as a normal close.
+            pDevice =
+                std::shared_ptr<CDevice>(new CDevice, [this](CDevice* p) { ReleaseDevice(p); });
+            pDevice->m_pUsbDevice = libusb_ref_device(pUsbDevice);
+            if (!OpenHandle(*pDevice))
+                return 0;
+            m_mapDevices[pUsbDevice] = pDevice;
+        }
+
+        std::lock_guard<std::mutex> lockPipes(m_mutexPipes);
+        const UsbPipeId pipe = m_nNextPipe++;
+        m_mapPipes.emplace(pipe, CPipe{pDevice, byEndpoint});
+        return pipe;
+    }
+    catch (...)
+    {
+        return 0;
+    }
+}
+
+bool CLibusbBackend::OpenHandle(CDevice& device)
+{
+    libusb_device_handle* hDevice = nullptr;
+    if (!Succeeded(libusb_open(device.m_pUsbDevice, &hDevice)))
+        return false;
+    // Detaches a kernel driver bound to interface 0 on claim and gives it back on release;
+    // platforms without detach support just refuse, which is harmless.
+    libusb_set_auto_detach_kernel_driver(hDevice, 1);
+    if (!Succeeded(libusb_claim_interface(hDevice, kInterface)))
+    {
+        libusb_close(hDevice);
+        return false;
+    }
+    device.m_hDevice = hDevice;
+    return true;
+}
+
+void CLibusbBackend::ReleaseDevice(CDevice* pDevice) noexcept
+{
+    if (pDevice->m_hDevice != nullptr)
+    {
+        {
+            std::lock_guard<std::mutex> lock(m_mutexDevices);
+            libusb_release_interface(pDevice->m_hDevice, kInterface);
+            libusb_close(pDevice->m_hDevice);
+            // Only an expired entry can name this device here: OpenPipe waits for it to go
+            // before it opens the device again.
+            const auto it = m_mapDevices.find(pDevice->m_pUsbDevice);
+            if (it != m_mapDevices.end() && it->second.expired())
+                m_mapDevices.erase(it);
+        }
+        m_cvDevices.notify_all();
+    }
+    if (pDevice->m_pUsbDevice != nullptr)
+        libusb_unref_device(pDevice->m_pUsbDevice);
+    delete pDevice;
+}
+
+std::shared_ptr<CLibusbBackend::CDevice> CLibusbBackend::FindPipe(UsbPipeId pipe,
+                                                                  std::uint8_t& byEndpoint)
+{
+    std::lock_guard<std::mutex> lock(m_mutexPipes);
+    const auto it = m_mapPipes.find(pipe);
+    if (it == m_mapPipes.end())
+        return nullptr;
+    byEndpoint = it->second.m_byEndpoint;
+    return it->second.m_pDevice;
+}
+
+bool CLibusbBackend::WritePipe(UsbPipeId pipe, const std::uint8_t* pData, std::size_t nLength,
+                               std::size_t& nMoved, std::uint32_t nTimeoutMs)
+{
+    nMoved = 0;
+    if ((pData == nullptr && nLength != 0) || nLength > static_cast<std::size_t>(INT_MAX))
+        return false;
+    try
+    {
+        std::uint8_t byEndpoint = 0;
+        // Held for the whole transfer: a concurrent ClosePipe cannot close the handle under it.
+        const std::shared_ptr<CDevice> pDevice = FindPipe(pipe, byEndpoint);
+        if (!pDevice || IsIn(byEndpoint))
+            return false;
+        int nTransferred = 0;
+        // libusb only reads the buffer of an OUT transfer.
+        const int nResult = libusb_bulk_transfer(
+            pDevice->m_hDevice, byEndpoint, const_cast<std::uint8_t*>(pData),
+            static_cast<int>(nLength), &nTransferred, LibusbTimeout(nTimeoutMs));
+        nMoved = static_cast<std::size_t>(std::max(nTransferred, 0));
+        return Succeeded(nResult) && nMoved == nLength;
+    }
+    catch (...)
+    {
+        return false;
+    }
+}
+
+bool CLibusbBackend::ReadPipe(UsbPipeId pipe, std::uint8_t* pData, std::size_t nLength,
+                              std::size_t& nMoved, std::uint32_t nTimeoutMs)
+{
+    nMoved = 0;
+    if ((pData == nullptr && nLength != 0) || nLength > static_cast<std::size_t>(INT_MAX))
+        return false;
+    try
+    {
+        std::uint8_t byEndpoint = 0;
+        const std::shared_ptr<CDevice> pDevice = FindPipe(pipe, byEndpoint);
+        if (!pDevice || !IsIn(byEndpoint))
+            return false;
+
+        // The reply lands in a buffer of our own and reaches the caller only on success, so a
+        // failed or partial read leaves the caller's buffer as it was.
+        std::array<std::uint8_t, kStackReadBuffer> arrBuffer;
+        std::vector<std::uint8_t> vecBuffer;
+        std::uint8_t* pBuffer = arrBuffer.data();
+        if (nLength > arrBuffer.size())
+        {
+            vecBuffer.resize(nLength);
+            pBuffer = vecBuffer.data();
+        }
+
+        int nTransferred = 0;
+        // A short packet ends a bulk IN transfer, so a reply shorter than nLength comes back
+        // as success with its own length: the bootloader answers that way.
+        const int nResult =
+            libusb_bulk_transfer(pDevice->m_hDevice, byEndpoint, pBuffer, static_cast<int>(nLength),
+                                 &nTransferred, LibusbTimeout(nTimeoutMs));
+        if (!Succeeded(nResult) || nTransferred < 0 ||
+            static_cast<std::size_t>(nTransferred) > nLength)
+            return false;
+        if (nTransferred > 0)
+            std::memcpy(pData, pBuffer, static_cast<std::size_t>(nTransferred));
+        nMoved = static_cast<std::size_t>(nTransferred);
+        return true;
+    }
+    catch (...)
+    {
+        return false;
+    }
+}
+
+void CLibusbBackend::ClosePipe(UsbPipeId pipe)
+{
+    try
+    {
+        // Dropped after the lock is gone: the last reference closes the device.
+        std::shared_ptr<CDevice> pDevice;
+        std::lock_guard<std::mutex> lock(m_mutexPipes);
+        const auto it = m_mapPipes.find(pipe);
+        if (it == m_mapPipes.end())
+            return;
+        pDevice = std::move(it->second.m_pDevice);
+        m_mapPipes.erase(it);
+    }
+    catch (...)
+    {
+    }
+}
+
+void CLibusbBackend::WatchChanges(ChangeSink sink)
+{
+    if (m_pContext == nullptr || !sink || m_bWatchRequested.exchange(true))
+        return;
+    if (libusb_has_capability(LIBUSB_CAP_HAS_HOTPLUG) == 0)
+        return;
+    try
+    {
+        m_fnSink = std::move(sink);
+        // No LIBUSB_HOTPLUG_ENUMERATE: boards present now are not changes.
+        auto fnCallback = [](libusb_context*, libusb_device*, libusb_hotplug_event event,
+                             void* pUser) -> int
+        {
+            static_cast<CLibusbBackend*>(pUser)->QueueChange(
+                event == LIBUSB_HOTPLUG_EVENT_DEVICE_ARRIVED ? EDeviceChange::Arrival
+                                                             : EDeviceChange::Removal);
+            return 0; // stay registered
+        };
+        int hHotplug = 0;
+        if (!Succeeded(libusb_hotplug_register_callback(
+                m_pContext,
+                static_cast<libusb_hotplug_event>(LIBUSB_HOTPLUG_EVENT_DEVICE_ARRIVED |
+                                                  LIBUSB_HOTPLUG_EVENT_DEVICE_LEFT),
+                static_cast<libusb_hotplug_flag>(0), MPUSB_VENDOR, MPUSB_PRODUCT,
+                LIBUSB_HOTPLUG_MATCH_ANY, fnCallback, this, &hHotplug)))
+            return;
+        m_hHotplug = hHotplug;
+        m_bHotplugRegistered = true;
+        m_thrEvents = std::thread(&CLibusbBackend::RunEvents, this);
+    }
+    catch (...)
+    {
+        // Without its thread the watch cannot deliver; the destructor deregisters.
+    }
+}
+
+void CLibusbBackend::QueueChange(EDeviceChange change) noexcept
+{
+    try
+    {
+        std::lock_guard<std::mutex> lock(m_mutexChanges);
+        m_dqChanges.push_back(change);
+    }
+    catch (...)
+    {
+    }
+}
+
+void CLibusbBackend::RunEvents()
+{
+    while (!m_bStop)
+    {
+        timeval tvSlice{0, kEventSliceUs};
+        const int nResult = libusb_handle_events_timeout_completed(m_pContext, &tvSlice, nullptr);
+        DeliverChanges();
+        if (nResult != LIBUSB_SUCCESS && nResult != LIBUSB_ERROR_INTERRUPTED && !m_bStop)
+            std::this_thread::sleep_for(std::chrono::milliseconds(10)); // no busy spin on errors
+    }
+}
+
+void CLibusbBackend::DeliverChanges()
+{
+    std::deque<EDeviceChange> dqChanges;
+    {
+        std::lock_guard<std::mutex> lock(m_mutexChanges);
+        dqChanges.swap(m_dqChanges);
+    }
+    for (const EDeviceChange change : dqChanges)
+    {
+        if (m_bStop)
+            return;
+        try
+        {
+            m_fnSink(change);
+        }
+        catch (...)
+        {
+        }
+    }
+}
+
+std::shared_ptr<CUsbBackend> CreateLibusbBackend()
+{
+    return std::make_shared<CLibusbBackend>();
+}

@@ -1,0 +1,53 @@
+#include "SimBackend.h"
+
+#include "Mpusb.h"
+
+namespace
+{
+bool IsBoardIdentity(std::uint16_t wVendor, std::uint16_t wProduct)
+{
+    return wVendor == MPUSB_VENDOR && wProduct == MPUSB_PRODUCT;
+}
+} // namespace
+
+CSimBackend::CSimBackend(std::shared_ptr<CSimBus> pBus) : m_pBus(std::move(pBus)) {}
+
+CSimBackend::~CSimBackend()
+{
+    // The bus may outlive this backend (a test keeps it); stop reporting through us.
+    m_pBus->SetChangeListener(nullptr);
+}
+
+std::uint32_t CSimBackend::CountDevices(std::uint16_t wVendor, std::uint16_t wProduct)
+{
+    return IsBoardIdentity(wVendor, wProduct) ? m_pBus->Count() : 0;
+}
+
+UsbPipeId CSimBackend::OpenPipe(std::uint32_t nInstance, std::uint16_t wVendor,
+                                std::uint16_t wProduct, std::uint8_t byEndpoint)
+{
+    return IsBoardIdentity(wVendor, wProduct) ? m_pBus->Open(nInstance, byEndpoint) : 0;
+}
+
+bool CSimBackend::WritePipe(UsbPipeId pipe, const std::uint8_t* pData, std::size_t nLength,
+                            std::size_t& nMoved, std::uint32_t nTimeoutMs)
+{
+    return m_pBus->Write(pipe, pData, nLength, nMoved, nTimeoutMs);
+}
+
+bool CSimBackend::ReadPipe(UsbPipeId pipe, std::uint8_t* pData, std::size_t nLength,
+                           std::size_t& nMoved, std::uint32_t nTimeoutMs)
+{
+    return m_pBus->Read(pipe, pData, nLength, nMoved, nTimeoutMs);
+}
+
+void CSimBackend::ClosePipe(UsbPipeId pipe)
+{
+    m_pBus->Close(pipe);
+}
+
+void CSimBackend::WatchChanges(ChangeSink sink)
+{
+    m_pBus->SetChangeListener([sink = std::move(sink)](bool bArrival)
+                              { sink(bArrival ? EDeviceChange::Arrival : EDeviceChange::Removal); });
+}

@@ -1,0 +1,27 @@
+#pragma once
+// The simulated bus behind the driver operations: boards answer with the identity
+// vid_04d8&pid_fffe on endpoint 1.
+#include "SimBus.h"
+#include "UsbBackend.h"
+
+class CSimBackend : public CUsbBackend
+{
+public:
+    explicit CSimBackend(std::shared_ptr<CSimBus> pBus);
+    ~CSimBackend() override;
+
+    const std::shared_ptr<CSimBus>& Bus() const { return m_pBus; }
+
+    std::uint32_t CountDevices(std::uint16_t wVendor, std::uint16_t wProduct) override;
+    UsbPipeId OpenPipe(std::uint32_t nInstance, std::uint16_t wVendor, std::uint16_t wProduct,
+                       std::uint8_t byEndpoint) override;
+    bool WritePipe(UsbPipeId pipe, const std::uint8_t* pData, std::size_t nLength,
+                   std::size_t& nMoved, std::uint32_t nTimeoutMs) override;
+    bool ReadPipe(UsbPipeId pipe, std::uint8_t* pData, std::size_t nLength, std::size_t& nMoved,
+                  std::uint32_t nTimeoutMs) override;
+    void ClosePipe(UsbPipeId pipe) override;
+    void WatchChanges(ChangeSink sink) override;
+
+private:
+    std::shared_ptr<CSimBus> m_pBus;
+};

@@ -1,0 +1,141 @@
+// One command over a device link: the bytes on the wire, which reads are checked, and what a
+// failed write or read leaves behind.
+#include "DeviceLink.h"
+#include "HexText.h"
+#include "SimFixture.h"
+
+#include <gtest/gtest.h>
+
+namespace
+{
+std::string Line(const char* pszPrefix, std::initializer_list<std::uint8_t> bytes, std::size_t nLength)
+{
+    std::vector<std::uint8_t> all(bytes);
+    all.resize(nLength, 0);
+    return std::string(pszPrefix) + " " + HexText(all.data(), all.size());
+}
+} // namespace
+
+class DeviceLinkTest : public ::testing::Test
+{
+protected:
+    CSimFixture m_sim;
+    std::shared_ptr<CSimBoard> m_pBoard = m_sim.Plug(SimBoardConfig().Id(7).Serial("AB12CD34").Version(0x0105));
+    CTestLink m_link;
+};
+
+TEST_F(DeviceLinkTest, IdentityCommandsMoveFullPackets)
+{
+    ASSERT_TRUE(m_link.IsOpen());
+    EXPECT_EQ(UsbReadVersion(m_link.Read(), m_link.Write()), 0x0105);
+    EXPECT_FALSE(UsbQueryBootloader(m_link.Read(), m_link.Write()));
+    EXPECT_EQ(UsbReadSerialNumber(m_link.Read(), m_link.Write()), "AB12CD34");
+    std::uint8_t byId = 0;
+    EXPECT_TRUE(UsbReadDeviceId(m_link.Read(), m_link.Write(), byId));
+    EXPECT_EQ(byId, 7);
+
+    EXPECT_EQ(m_sim.Trace(),
+              (Lines{Line("0 >", {0x00}, 64), Line("0 <", {0x00, 0x00, 0x05, 0x01}, 64),
+                     Line("0 >", {0x08}, 64), Line("0 <", {0x08, 0x00, 0x41}, 64),
+                     Line("0 >", {0x31}, 64),
+                     Line("0 <", {0x31, 16, 'A', 0, 'B', 0, '1', 0, '2', 0, 'C', 0, 'D', 0, '3', 0, '4', 0}, 64),
+                     "0 > 3c 00", "0 < 3c 07"}));
+}
+
+TEST_F(DeviceLinkTest, PortAndConfigurationCommands)
+{
+    EXPECT_TRUE(UsbWriteConfiguration(m_link.Write(), ConfigBlock{{0x0F, 0, 0, 0, 0xFF}, {0x01, 0, 0, 0}, 2}));
+    m_pBoard->SetInputs(PORT_A, 0xA5);
+    m_pBoard->SetAnalog(0, 0x3FF);
+    m_pBoard->SetAnalog(1, 0x123);
+    EXPECT_TRUE(UsbWritePorts(m_link.Write(), {0x50, 0x02, 0x03, 0x04, 0x05}));
+    PortBytes ports{};
+    EXPECT_TRUE(UsbReadPorts(m_link.Read(), m_link.Write(), ports));
+    // A0-A3 are inputs (A0 inverted), A4-A7 read back their latch.
+    EXPECT_EQ(ports, (PortBytes{0x54, 0x02, 0x03, 0x04, 0x00}));
+    ConfigBlock config;
+    EXPECT_TRUE(UsbReadConfiguration(m_link.Read(), m_link.Write(), config));
+    EXPECT_EQ(config, (ConfigBlock{{0x0F, 0, 0, 0, 0xFF}, {0x01, 0, 0, 0}, 2}));
+    int nChannels = -1;
+    std::array<std::uint16_t, 4> wReadings{};
+    EXPECT_TRUE(UsbReadAnalog(m_link.Read(), m_link.Write(), nChannels, wReadings));
+    EXPECT_EQ(nChannels, 2);
+    EXPECT_EQ(wReadings, (std::array<std::uint16_t, 4>{0x3FF, 0x123, 0, 0}));
+
+    EXPECT_EQ(m_sim.Trace(), (Lines{"0 > 39 0f 01 00 00 00 00 00 00 ff 02",
+                                    "0 > 37 50 02 03 04 05",
+                                    "0 > 36 00 00 00 00 00", "0 < 36 54 02 03 04 00",
+                                    "0 > 38 00 00 00 00 00 00 00 00 00 00",
+                                    "0 < 38 0f 01 00 00 00 00 00 00 ff 02",
+                                    "0 > 3d", "0 < 3d 02 ff 03 23 01 00 00 00 00"}));
+}
+
+TEST_F(DeviceLinkTest, FailedWriteMakesNoReadAndGivesNeutralValues)
+{
+    PortBytes ports{9, 9, 9, 9, 9};
+    ConfigBlock config;
+    config.byAnalogCount = 9;
+    std::uint8_t byId = 9;
+    int nChannels = 9;
+    std::array<std::uint16_t, 4> wReadings{9, 9, 9, 9};
+    for (int i = 1; i <= 7; ++i)
+        m_pBoard->InjectFault(ESimFault::Fail, i);
+
+    EXPECT_EQ(UsbReadVersion(m_link.Read(), m_link.Write()), 0);
+    EXPECT_FALSE(UsbQueryBootloader(m_link.Read(), m_link.Write()));
+    EXPECT_EQ(UsbReadSerialNumber(m_link.Read(), m_link.Write()), "");
+    EXPECT_FALSE(UsbReadPorts(m_link.Read(), m_link.Write(), ports));
+    EXPECT_FALSE(UsbReadConfiguration(m_link.Read(), m_link.Write(), config));
+    EXPECT_FALSE(UsbReadDeviceId(m_link.Read(), m_link.Write(), byId));
+    EXPECT_FALSE(UsbReadAnalog(m_link.Read(), m_link.Write(), nChannels, wReadings));
+
+    EXPECT_EQ(ports, (PortBytes{9, 9, 9, 9, 9}));
+    EXPECT_EQ(config.byAnalogCount, 9);
+    EXPECT_EQ(byId, 9);
+    EXPECT_EQ(nChannels, 9);
+    const Lines trace = m_sim.Trace();
+    ASSERT_EQ(trace.size(), 7u) << "no read follows a failed write";
+    for (const std::string& strLine : trace)
+        EXPECT_EQ(strLine.rfind("0 >! ", 0), 0u) << strLine;
+    EXPECT_EQ(trace[3], "0 >! 36 00 00 00 00 00");
+}
+
+TEST_F(DeviceLinkTest, FailedReadIsCheckedOnlyWhereTheCommandSaysSo)
+{
+    // Transfers 2, 4, 6, ... are the reads.
+    for (int i = 2; i <= 14; i += 2)
+        m_pBoard->InjectFault(ESimFault::Fail, i);
+
+    // Unchecked: the packet still holds the request, which parses as neutral values.
+    EXPECT_EQ(UsbReadVersion(m_link.Read(), m_link.Write()), 0);
+    EXPECT_FALSE(UsbQueryBootloader(m_link.Read(), m_link.Write()));
+    EXPECT_EQ(UsbReadSerialNumber(m_link.Read(), m_link.Write()), "");
+    // Checked: failure, outputs untouched.
+    PortBytes ports{9, 9, 9, 9, 9};
+    std::uint8_t byId = 9;
+    ConfigBlock config;
+    int nChannels = 9;
+    std::array<std::uint16_t, 4> wReadings{};
+    EXPECT_FALSE(UsbReadPorts(m_link.Read(), m_link.Write(), ports));
+    EXPECT_FALSE(UsbReadDeviceId(m_link.Read(), m_link.Write(), byId));
+    EXPECT_FALSE(UsbReadConfiguration(m_link.Read(), m_link.Write(), config));
+    EXPECT_FALSE(UsbReadAnalog(m_link.Read(), m_link.Write(), nChannels, wReadings));
+    EXPECT_EQ(ports, (PortBytes{9, 9, 9, 9, 9}));
+    EXPECT_EQ(byId, 9);
+    EXPECT_EQ(nChannels, 9);
+
+    const Lines trace = m_sim.Trace();
+    ASSERT_EQ(trace.size(), 14u);
+    EXPECT_EQ(trace[1], "0 <!");
+    EXPECT_EQ(trace[7], "0 <!");
+}
+
+TEST_F(DeviceLinkTest, EnterBootloaderSendsOneByteAndTheBoardComesBackInItsBootloader)
+{
+    EXPECT_TRUE(UsbEnterBootloader(m_link.Write()));
+    EXPECT_EQ(m_sim.Trace(), (Lines{"0 > 32"}));
+    // The old link died with the reset; a new one reaches the bootloader.
+    EXPECT_EQ(UsbReadVersion(m_link.Read(), m_link.Write()), 0);
+    CTestLink boot;
+    EXPECT_TRUE(UsbQueryBootloader(boot.Read(), boot.Write()));
+}

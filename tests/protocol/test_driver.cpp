@@ -1,0 +1,280 @@
+// The driver operations: identity and endpoint names, handles, the enumeration walk, the
+// backend chosen from the environment and the device-change watch.
+#include "DeviceLink.h"
+#include "DeviceWatch.h"
+#include "Enumeration.h"
+#include "SimFixture.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <mutex>
+#include <set>
+#include <thread>
+
+namespace
+{
+// Passes everything to the simulated bus, refuses chosen (instance, endpoint) pairs and
+// remembers every open.
+class CRecordingBackend : public CSimBackend
+{
+public:
+    using CSimBackend::CSimBackend;
+
+    UsbPipeId OpenPipe(std::uint32_t nInstance, std::uint16_t wVendor, std::uint16_t wProduct,
+                       std::uint8_t byEndpoint) override
+    {
+        m_opens.emplace_back(nInstance, byEndpoint);
+        if (m_refused.count({nInstance, byEndpoint}))
+            return 0;
+        const UsbPipeId pipe = CSimBackend::OpenPipe(nInstance, wVendor, wProduct, byEndpoint);
+        if (pipe)
+            m_open.insert(pipe);
+        return pipe;
+    }
+    void ClosePipe(UsbPipeId pipe) override
+    {
+        m_open.erase(pipe);
+        CSimBackend::ClosePipe(pipe);
+    }
+
+    std::set<std::pair<std::uint32_t, std::uint8_t>> m_refused;
+    std::vector<std::pair<std::uint32_t, std::uint8_t>> m_opens;
+    std::set<UsbPipeId> m_open;
+};
+
+struct Walk
+{
+    std::vector<std::uint32_t> instances;
+    void Visit(std::uint32_t nInstance, MPUSB_HANDLE hRead, MPUSB_HANDLE hWrite)
+    {
+        instances.push_back(nInstance);
+        MPUSBClose(hRead);
+        MPUSBClose(hWrite);
+    }
+};
+
+class ScopedEnv
+{
+public:
+    ScopedEnv(const char* pszName, const char* pszValue) : m_strName(pszName)
+    {
+        if (const char* pszOld = std::getenv(pszName))
+            m_old = pszOld;
+        if (pszValue)
+            setenv(pszName, pszValue, 1);
+        else
+            unsetenv(pszName);
+    }
+    ~ScopedEnv()
+    {
+        if (m_old)
+            setenv(m_strName.c_str(), m_old->c_str(), 1);
+        else
+            unsetenv(m_strName.c_str());
+    }
+
+private:
+    std::string m_strName;
+    std::optional<std::string> m_old;
+};
+} // namespace
+
+class EnumerationWalk : public ::testing::Test
+{
+protected:
+    EnumerationWalk()
+    {
+        m_pBus->SetReattachDelay(std::chrono::milliseconds(0));
+        for (int i = 0; i < 4; ++i)
+            m_pBus->Plug(SimBoardConfig().Id(static_cast<std::uint8_t>(10 + i)));
+        MpusbInstallBackend(m_pBackend);
+    }
+    ~EnumerationWalk() override { MpusbInstallBackend(nullptr); }
+
+    std::vector<std::uint32_t> Run(std::int32_t nCount)
+    {
+        Walk walk;
+        WalkDeviceLinks(nCount, [&](std::uint32_t n, MPUSB_HANDLE hR, MPUSB_HANDLE hW) { walk.Visit(n, hR, hW); });
+        return walk.instances;
+    }
+
+    std::shared_ptr<CSimBus> m_pBus = std::make_shared<CSimBus>();
+    std::shared_ptr<CRecordingBackend> m_pBackend = std::make_shared<CRecordingBackend>(m_pBus);
+};
+
+TEST_F(EnumerationWalk, StopsAtTheInstanceThatBringsTheCountToZero)
+{
+    EXPECT_EQ(Run(2), (std::vector<std::uint32_t>{0, 1}));
+    // Read pipe first, then write pipe; nothing tried past instance 1.
+    EXPECT_EQ(m_pBackend->m_opens, (std::vector<std::pair<std::uint32_t, std::uint8_t>>{
+                                       {0, 0x81}, {0, 0x01}, {1, 0x81}, {1, 0x01}}));
+}
+
+TEST_F(EnumerationWalk, SkippedInstancesDoNotCountAndLeaveNothingOpen)
+{
+    m_pBackend->m_refused = {{1, 0x01}, {2, 0x81}};
+    EXPECT_EQ(Run(2), (std::vector<std::uint32_t>{0, 3}));
+    EXPECT_TRUE(m_pBackend->m_open.empty()) << "the pipe that did open is closed again";
+}
+
+TEST_F(EnumerationWalk, ACountOfZeroOrMoreThanAttachedTriesAll127)
+{
+    EXPECT_EQ(Run(0), (std::vector<std::uint32_t>{0, 1, 2, 3}));
+    EXPECT_EQ(m_pBackend->m_opens.size(), 2u * 127);
+    EXPECT_EQ(m_pBackend->m_opens.back().first, 126u);
+
+    m_pBackend->m_opens.clear();
+    EXPECT_EQ(Run(9), (std::vector<std::uint32_t>{0, 1, 2, 3}));
+    EXPECT_EQ(m_pBackend->m_opens.size(), 2u * 127);
+}
+
+TEST(Driver, IdentityEndpointAndHandles)
+{
+    CSimFixture sim;
+    sim.Plug(SimBoardConfig().Id(5));
+    EXPECT_EQ(MPUSBGetDeviceCount("vid_04d8&pid_fffe"), 1u);
+    EXPECT_EQ(MPUSBGetDeviceCount("VID_04D8&PID_FFFE"), 1u);
+    EXPECT_EQ(MPUSBGetDeviceCount("vid_04d8&pid_0001"), 0u);
+    EXPECT_EQ(MPUSBGetDeviceCount("garbage"), 0u);
+    EXPECT_EQ(MPUSBGetDeviceCount(nullptr), 0u);
+
+    EXPECT_EQ(MPUSB_INVALID_HANDLE, ~std::uintptr_t(0));
+    EXPECT_EQ(MPUSBOpen(1, MPUSB_VID_PID, MPUSB_ENDPOINT, MP_READ, 0), MPUSB_INVALID_HANDLE);
+    EXPECT_EQ(MPUSBOpen(0, MPUSB_VID_PID, "\\MCHP_EP2", MP_READ, 0), MPUSB_INVALID_HANDLE);
+    EXPECT_EQ(MPUSBOpen(0, MPUSB_VID_PID, "EP", MP_READ, 0), MPUSB_INVALID_HANDLE);
+    EXPECT_EQ(MPUSBOpen(0, MPUSB_VID_PID, MPUSB_ENDPOINT, 2, 0), MPUSB_INVALID_HANDLE);
+    EXPECT_EQ(MPUSBOpen(127, MPUSB_VID_PID, MPUSB_ENDPOINT, MP_READ, 0), MPUSB_INVALID_HANDLE);
+
+    const MPUSB_HANDLE hRead = MPUSBOpen(0, MPUSB_VID_PID, MPUSB_ENDPOINT, MP_READ, 0);
+    const MPUSB_HANDLE hWrite = MPUSBOpen(0, MPUSB_VID_PID, MPUSB_ENDPOINT, MP_WRITE, 0);
+    ASSERT_NE(hRead, MPUSB_INVALID_HANDLE);
+    ASSERT_NE(hWrite, MPUSB_INVALID_HANDLE);
+    EXPECT_NE(hRead, 0u);
+    std::uint8_t request[2] = {0x3C, 0x00};
+    std::uint8_t reply[2] = {0, 0};
+    std::uint32_t nMoved = 99;
+    // Pipes have a direction.
+    EXPECT_EQ(MPUSBWrite(hRead, request, 2, &nMoved, 500), MPUSB_FAIL);
+    EXPECT_EQ(nMoved, 0u);
+    EXPECT_EQ(MPUSBWrite(hWrite, request, 2, &nMoved, 500), MPUSB_SUCCESS);
+    EXPECT_EQ(nMoved, 2u);
+    EXPECT_EQ(MPUSBRead(hRead, reply, 2, &nMoved, 500), MPUSB_SUCCESS);
+    EXPECT_EQ(reply[1], 5);
+
+    EXPECT_TRUE(MPUSBClose(hWrite));
+    EXPECT_FALSE(MPUSBClose(hWrite));
+    EXPECT_EQ(MPUSBWrite(hWrite, request, 2, &nMoved, 500), MPUSB_FAIL);
+    EXPECT_EQ(MPUSBWrite(MPUSB_INVALID_HANDLE, request, 2, nullptr, 500), MPUSB_FAIL);
+    EXPECT_TRUE(MPUSBClose(hRead));
+}
+
+TEST(Driver, EnvironmentChoosesTheSimulatedBusWithItsBoardsAndTrace)
+{
+    const std::string strTrace = ::testing::TempDir() + "driver_trace.txt";
+    std::remove(strTrace.c_str());
+    ScopedEnv usb("KELVARD_USB", "sim");
+    ScopedEnv trace("KELVARD_SIM_TRACE", strTrace.c_str());
+    {
+        ScopedEnv boards("KELVARD_SIM_BOARDS", "id=42,serial=XY;id=43,mode=boot");
+        MpusbInstallBackend(nullptr);
+        EXPECT_EQ(MPUSBGetDeviceCount(MPUSB_VID_PID), 2u);
+        CTestLink first(0);
+        std::uint8_t byId = 0;
+        EXPECT_TRUE(UsbReadDeviceId(first.Read(), first.Write(), byId));
+        EXPECT_EQ(byId, 42);
+        CTestLink second(1);
+        EXPECT_TRUE(UsbQueryBootloader(second.Read(), second.Write()));
+    }
+    {
+        std::ifstream file(strTrace);
+        std::string strLine;
+        std::vector<std::string> lines;
+        while (std::getline(file, strLine))
+            lines.push_back(strLine);
+        ASSERT_EQ(lines.size(), 4u);
+        EXPECT_EQ(lines[0], "0 > 3c 00");
+        EXPECT_EQ(lines[1], "0 < 3c 2a");
+        EXPECT_EQ(lines[2].substr(0, 7), "1 > 08 ");
+        EXPECT_EQ(lines[3].substr(0, 13), "1 < 08 00 42 ");
+    }
+    {
+        ScopedEnv boards("KELVARD_SIM_BOARDS", nullptr);
+        MpusbInstallBackend(nullptr);
+        EXPECT_EQ(MPUSBGetDeviceCount(MPUSB_VID_PID), 2u) << "unset: the default pair";
+        CTestLink second(1);
+        EXPECT_EQ(UsbReadVersion(second.Read(), second.Write()), 0x0102);
+        EXPECT_EQ(UsbReadSerialNumber(second.Read(), second.Write()), "");
+        CTestLink first(0);
+        EXPECT_EQ(UsbReadSerialNumber(first.Read(), first.Write()), "SIM00001");
+    }
+    {
+        ScopedEnv boards("KELVARD_SIM_BOARDS", "");
+        MpusbInstallBackend(nullptr);
+        EXPECT_EQ(MPUSBGetDeviceCount(MPUSB_VID_PID), 0u) << "set but empty: no board";
+    }
+    MpusbInstallBackend(nullptr);
+}
+
+TEST(DeviceWatch, DeliversEachChangeOnItsOwnThreadUntilRemoved)
+{
+    CSimFixture sim;
+    std::mutex mutex;
+    std::vector<EDeviceChange> changes;
+    std::set<std::thread::id> threads;
+    const int nId = CDeviceWatch::Add([&](EDeviceChange change) {
+        std::lock_guard lock(mutex);
+        changes.push_back(change);
+        threads.insert(std::this_thread::get_id());
+    });
+    auto pBoard = sim.Plug();
+    sim.Bus().Unplug(pBoard);
+    sim.Bus().Replug(pBoard);
+    {
+        // enter-bootloader: the board leaves and comes back, two changes
+        CTestLink link;
+        EXPECT_TRUE(UsbEnterBootloader(link.Write()));
+    }
+    CDeviceWatch::Flush();
+    {
+        std::lock_guard lock(mutex);
+        EXPECT_EQ(changes, (std::vector<EDeviceChange>{EDeviceChange::Arrival, EDeviceChange::Removal,
+                                                       EDeviceChange::Arrival, EDeviceChange::Removal,
+                                                       EDeviceChange::Arrival}));
+        ASSERT_EQ(threads.size(), 1u);
+        EXPECT_NE(*threads.begin(), std::this_thread::get_id());
+    }
+    CDeviceWatch::Remove(nId);
+    sim.Bus().Unplug(pBoard);
+    CDeviceWatch::Flush();
+    std::lock_guard lock(mutex);
+    EXPECT_EQ(changes.size(), 5u) << "nothing after Remove";
+}
+
+TEST(DeviceWatch, RemoveWaitsForARunningCallbackAndMayBeCalledFromInsideIt)
+{
+    CSimFixture sim;
+    std::atomic<bool> bInside{false};
+    std::atomic<bool> bDone{false};
+    const int nSlow = CDeviceWatch::Add([&](EDeviceChange) {
+        bInside = true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        bDone = true;
+    });
+    int nSelf = 0;
+    std::atomic<int> nSelfCalls{0};
+    nSelf = CDeviceWatch::Add([&](EDeviceChange) {
+        ++nSelfCalls;
+        CDeviceWatch::Remove(nSelf);
+    });
+    sim.Plug();
+    while (!bInside)
+        std::this_thread::yield();
+    CDeviceWatch::Remove(nSlow);
+    EXPECT_TRUE(bDone) << "Remove returned while the callback was still running";
+    CDeviceWatch::Flush();
+    sim.Plug();
+    CDeviceWatch::Flush();
+    EXPECT_EQ(nSelfCalls, 1);
+}
