@@ -125,6 +125,11 @@ std::shared_ptr<CUsbBackend> MpusbBackend()
     return CurrentLocked(state);
 }
 
+void MpusbStartup()
+{
+    State();
+}
+
 void MpusbInstallBackend(std::shared_ptr<CUsbBackend> pBackend)
 {
     std::shared_ptr<CUsbBackend> pOld;

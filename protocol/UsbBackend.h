@@ -61,6 +61,11 @@ public:
 // (boards from KELVARD_SIM_BOARDS), anything else libusb.
 std::shared_ptr<CUsbBackend> MpusbBackend();
 
+// Creates the driver layer's process-wide state now. An object constructed after this call may
+// still use the driver operations from its destructor at exit or unload, since statics end in
+// the reverse order of their construction.
+void MpusbStartup();
+
 // Replaces the process-wide backend (tests, tarvel --simulate). Handles opened on the previous
 // backend stay valid for that backend until closed. Passing null makes the next use choose
 // again from the environment.

@@ -1,0 +1,45 @@
+#pragma once
+// A private directory for one test, removed with everything in it at the end of the scope;
+// and the symlink that makes a pseudo-terminal answer as COM port n.
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+#include <unistd.h>
+
+class CTempDir
+{
+public:
+    CTempDir()
+    {
+        const char* pszBase = std::getenv("TMPDIR");
+        std::string strTemplate = std::string(pszBase && *pszBase ? pszBase : "/tmp") + "/zorvane-XXXXXX";
+        if (mkdtemp(strTemplate.data()))
+            m_path = strTemplate;
+    }
+    ~CTempDir()
+    {
+        std::error_code error;
+        if (!m_path.empty())
+            std::filesystem::remove_all(m_path, error);
+    }
+    CTempDir(const CTempDir&) = delete;
+    CTempDir& operator=(const CTempDir&) = delete;
+
+    const std::filesystem::path& Path() const { return m_path; }
+    std::string File(const std::string& strName) const { return (m_path / strName).string(); }
+
+    // The KELVARD_COM_PATTERN under which ComLink(n, ...) makes COM port n.
+    std::string ComPattern() const { return File("ttyKV%d"); }
+    // Points COM port nPort at strTarget (a pseudo-terminal's slave).
+    bool ComLink(int nPort, const std::string& strTarget) const
+    {
+        std::error_code error;
+        const auto link = m_path / ("ttyKV" + std::to_string(nPort - 1));
+        std::filesystem::remove(link, error);
+        std::filesystem::create_symlink(strTarget, link, error);
+        return !error;
+    }
+
+private:
+    std::filesystem::path m_path;
+};

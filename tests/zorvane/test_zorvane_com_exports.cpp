@@ -1,0 +1,198 @@
+// COM-port boards through the exports of the loaded library: a board on a pseudo-terminal
+// behind the COM port name, the exact lines it receives, the results the application gets,
+// the cached values, and boards that answer late, in pieces, never, or whose port cannot open.
+#include "LoadedZorvane.h"
+
+#include "SimSerialBoard.h"
+
+#include <gtest/gtest.h>
+
+#include <ctime>
+#include <thread>
+
+using namespace std::chrono_literals;
+
+namespace
+{
+double ProcessCpuMs()
+{
+    timespec now{};
+    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &now);
+    return static_cast<double>(now.tv_sec) * 1e3 + static_cast<double>(now.tv_nsec) / 1e6;
+}
+} // namespace
+
+class ZorvaneComPortTest : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(m_lib.IsLoaded());
+        ASSERT_TRUE(m_board.IsReady());
+        ASSERT_TRUE(m_lib.Dir().ComLink(3, m_board.SlavePath()));
+    }
+
+    Lines LinesOnceThere(std::size_t nCount)
+    {
+        EXPECT_TRUE(m_board.WaitLines(nCount, 2s));
+        return m_board.TakeLines();
+    }
+
+    CLoadedZorvane m_lib{""};
+    CSimSerialBoard m_board{true}; // cooked until the library sets the line up
+};
+
+TEST_F(ZorvaneComPortTest, EveryOperationSendsItsExactLine)
+{
+    EXPECT_EQ(m_lib.WriteBytePortB("COM3", 0x5A), 0) << "nothing was waiting";
+    EXPECT_EQ(m_lib.WriteBitPortA("com3", 3, 1), 0);
+    EXPECT_EQ(m_lib.WriteBytePortC("Com3", 1), 0);
+    EXPECT_EQ(m_lib.ConfigurePorts("COM3", 0, 255, 15, 77), 13);
+    EXPECT_EQ(m_lib.ConfigurePortsEx("COM3", 1, 2, 3, 4, 5, 6), 1);
+    EXPECT_EQ(m_lib.TakeError(), "");
+    EXPECT_EQ(m_lib.WriteBitPortB("COM3", 0x107, -3), 0);
+    EXPECT_EQ(m_lib.WriteBitPortC("COM3", 0, 0), 0);
+    EXPECT_EQ(LinesOnceThere(7), (Lines{"O,0,90,0\n", "PO,A,3,1\n", "O,8,90,1\n", "C,0,255,15,0\n",
+                                        "C,1,2,3,0\n", "PO,B,7,-3\n", "PO,C,0,0\n"}));
+    EXPECT_EQ(m_board.Latches(), (std::array<std::uint8_t, 3>{8, 0xDA, 0}));
+    EXPECT_TRUE(m_lib.Trace().empty()) << "no USB traffic";
+}
+
+TEST_F(ZorvaneComPortTest, ReadsTakeTheReplyAndTheNextOutputCarriesIt)
+{
+    m_board.SetReplyText("I,12,34,56\n");
+    EXPECT_EQ(m_lib.WriteBytePortA("COM3", 7), 0);
+    std::uint8_t byValue = 0;
+    EXPECT_EQ(m_lib.ReadBytePortA("COM3", &byValue), 1);
+    EXPECT_EQ(byValue, 12);
+    std::uint8_t byA = 0, byB = 0, byC = 0;
+    EXPECT_EQ(m_lib.ReadBytePorts("COM3", &byA, &byB, &byC), 1);
+    EXPECT_EQ((std::array<int, 3>{byA, byB, byC}), (std::array<int, 3>{12, 34, 56}));
+    EXPECT_EQ(m_lib.ReadBytePortB("COM3", &byValue), 1);
+    EXPECT_EQ(byValue, 34);
+    EXPECT_EQ(m_lib.ReadBytePortC("COM3", &byValue), 1);
+    EXPECT_EQ(byValue, 56);
+    EXPECT_EQ(m_lib.WriteBytePortB("COM3", 1), 0);
+    EXPECT_EQ(LinesOnceThere(6), (Lines{"O,7,0,0\n", "I\n", "I\n", "I\n", "I\n", "O,12,1,56\n"}));
+}
+
+TEST_F(ZorvaneComPortTest, PortsDAndEAreNotThere)
+{
+    std::uint8_t byValue = 9;
+    EXPECT_EQ(m_lib.WriteBytePortD("COM3", 1), 0);
+    EXPECT_EQ(m_lib.WriteBytePortE("COM3", 1), 0);
+    EXPECT_EQ(m_lib.ReadBytePortD("COM3", &byValue), 0);
+    EXPECT_EQ(m_lib.ReadBytePortE("COM3", &byValue), 0);
+    EXPECT_EQ(byValue, 9);
+    EXPECT_EQ(m_lib.WriteBytePortA("COM3", 2), 0);
+    EXPECT_EQ(LinesOnceThere(1), (Lines{"O,2,0,0\n"}));
+}
+
+TEST_F(ZorvaneComPortTest, WriteResultsCountTheCharactersAlreadyWaiting)
+{
+    EXPECT_EQ(m_lib.WriteBytePortA("COM3", 0), 0); // opens the port (and sets its line up)
+    ASSERT_TRUE(m_board.WaitLines(1, 2s));
+    m_board.Send("K1\n");
+    ASSERT_TRUE(m_board.WaitHostPending(3, 2s));
+    EXPECT_EQ(m_lib.WriteBytePortA("COM3", 1), 3);
+    m_board.Send(std::string(70, 'k'));
+    ASSERT_TRUE(m_board.WaitHostPending(70, 2s));
+    EXPECT_EQ(m_lib.WriteBitPortC("COM3", 2, 1), 64);
+    EXPECT_EQ(m_lib.WriteBytePortA("COM3", 1), 6);
+    EXPECT_EQ(LinesOnceThere(4), (Lines{"O,0,0,0\n", "O,1,0,0\n", "PO,C,2,1\n", "O,1,0,4\n"}));
+}
+
+TEST_F(ZorvaneComPortTest, BitReadsSeeOnlyWhatHasArrivedAndDeliverTheCharacterOne)
+{
+    m_board.SetBitReplyText(std::string()); // never answers a bit read
+    int32_t nValue = -1;
+    EXPECT_EQ(m_lib.ReadBitPortA("COM3", 1, &nValue), 0);
+    EXPECT_EQ(nValue, -1);
+    m_board.Send("1\n");
+    ASSERT_TRUE(m_board.WaitHostPending(2, 2s));
+    EXPECT_EQ(m_lib.ReadBitPortB("COM3", 6, &nValue), 1);
+    EXPECT_EQ(nValue, 0x31);
+    EXPECT_EQ(LinesOnceThere(2), (Lines{"PI,A,1\n", "PI,B,6\n"}));
+}
+
+TEST_F(ZorvaneComPortTest, LateReplyInPiecesIsRead)
+{
+    m_board.SetReplyText("I,1,2,3\n").SetReplyDelay(100ms).SetReplyPieces(4, 50ms);
+    std::uint8_t byValue = 0;
+    EXPECT_EQ(m_lib.ReadBytePortC("COM3", &byValue), 1);
+    EXPECT_EQ(byValue, 3);
+}
+
+TEST_F(ZorvaneComPortTest, SilentBoardFailsWithinTheBoundAndKeepsTheCache)
+{
+    m_board.SetSilent(true);
+    EXPECT_EQ(m_lib.WriteBytePortA("COM3", 5), 0);
+    std::uint8_t byValue = 0x77;
+    const auto start = std::chrono::steady_clock::now();
+    const double dCpuStart = ProcessCpuMs();
+    EXPECT_EQ(m_lib.ReadBytePortA("COM3", &byValue), 0);
+    const double dCpuMs = ProcessCpuMs() - dCpuStart;
+    const auto waited = std::chrono::steady_clock::now() - start;
+    EXPECT_EQ(byValue, 0x77);
+    EXPECT_GE(waited, 450ms);
+    EXPECT_LT(waited, 5s);
+    EXPECT_LT(dCpuMs, 150.0) << "no spinning while waiting";
+    EXPECT_EQ(m_lib.WriteBytePortB("COM3", 1), 0);
+    EXPECT_EQ(LinesOnceThere(3), (Lines{"O,5,0,0\n", "I\n", "O,5,1,0\n"})) << "the failed read changed nothing";
+}
+
+TEST_F(ZorvaneComPortTest, ReplyAfterTheBoundIsCountedByTheNextWrite)
+{
+    m_board.SetReplyText("I,1,2,3\n").SetReplyDelay(700ms);
+    std::uint8_t byValue = 0;
+    EXPECT_EQ(m_lib.ReadBytePortA("COM3", &byValue), 0);
+    ASSERT_TRUE(m_board.WaitHostPending(8, 3s));
+    EXPECT_EQ(m_lib.WriteBytePortA("COM3", 9), 8);
+    EXPECT_EQ(LinesOnceThere(2), (Lines{"I\n", "O,9,0,0\n"}));
+}
+
+TEST_F(ZorvaneComPortTest, PortThatCannotOpenGivesZeroAndIsKept)
+{
+    std::uint8_t byValue = 9;
+    int32_t nValue = 9;
+    EXPECT_EQ(m_lib.WriteBytePortA("COM9", 1), 0);
+    EXPECT_EQ(m_lib.ReadBytePortA("COM9", &byValue), 0);
+    EXPECT_EQ(m_lib.ReadBitPortA("COM9", 1, &nValue), 0);
+    EXPECT_EQ(m_lib.ConfigurePorts("COM9", 1, 2, 3, 0), 0);
+    EXPECT_EQ(m_lib.WriteBytePortA("COMX", 1), 0) << "port 0";
+    EXPECT_EQ(m_lib.TakeError(), "");
+    EXPECT_EQ((std::array<int, 2>{byValue, nValue}), (std::array<int, 2>{9, 9}));
+    // The board made for COM9 stays and is never opened again.
+    CSimSerialBoard late;
+    ASSERT_TRUE(m_lib.Dir().ComLink(9, late.SlavePath()));
+    EXPECT_EQ(m_lib.WriteBytePortA("com9", 1), 0);
+    std::this_thread::sleep_for(50ms);
+    EXPECT_TRUE(late.Lines().empty());
+}
+
+TEST_F(ZorvaneComPortTest, TwoNamesForOnePortOpenItOnlyOnce)
+{
+    EXPECT_EQ(m_lib.WriteBytePortA("COM3", 1), 0);
+    EXPECT_EQ(m_lib.WriteBytePortA("3", 2), 0) << "another board on the same port";
+    EXPECT_EQ(m_lib.ConfigurePorts("3", 0, 0, 0, 0), 0) << "its port is taken";
+    EXPECT_EQ(m_lib.WriteBytePortB("com3", 3), 0);
+    EXPECT_EQ(LinesOnceThere(2), (Lines{"O,1,0,0\n", "O,1,3,0\n"}));
+}
+
+TEST(ZorvaneComPortOrUsb, UsbBoardWinsOverTheComPortOfTheSameName)
+{
+    CLoadedZorvane lib("id=3");
+    CSimSerialBoard board;
+    ASSERT_TRUE(lib.Dir().ComLink(3, board.SlavePath()));
+    EXPECT_EQ(lib.WriteBytePortA("3", 5), 0) << "before Initialize, 3 is COM port 3";
+    ASSERT_TRUE(board.WaitLines(1, 2s));
+    EXPECT_EQ(lib.Initialize(), 1);
+    lib.Trace();
+    EXPECT_EQ(lib.WriteBytePortA("3", 6), 1);
+    EXPECT_EQ(lib.Trace(), (Lines{"0 > 37 06 00 00 00 00"}));
+    EXPECT_EQ(lib.AddVirtualPort(3, "f", 0, 1, 0), 0);
+    EXPECT_EQ(lib.Trace().size(), 5u);
+    EXPECT_EQ(lib.WriteBytePortA("COM3", 7), 0) << "the port stays with the board made for the name 3";
+    std::this_thread::sleep_for(50ms);
+    EXPECT_EQ(board.Lines(), (Lines{"O,5,0,0\n"}));
+}

@@ -1,0 +1,156 @@
+#include "ZorvaneApp.h"
+
+#include "devices/BitIO.h"
+#include "devices/HiddenWnd.h"
+#include "devices/UsbDev.h"
+
+#include "Enumeration.h"
+#include "Mpusb.h"
+
+#include <algorithm>
+#include <cstring>
+#include <iterator>
+#include <new>
+
+namespace
+{
+constexpr char NO_PORT_DEFINED[] = "No Port defined";
+} // namespace
+
+std::string UpperCaseName(const char* pszName)
+{
+    std::string strName = pszName ? pszName : "";
+    for (char& c : strName)
+        if (c >= 'a' && c <= 'z')
+            c = static_cast<char>(c - 'a' + 'A');
+    return strName;
+}
+
+CZorvaneApp::CZorvaneApp() : m_nDeviceCount(0) {}
+
+CZorvaneApp::~CZorvaneApp() = default;
+
+bool CZorvaneApp::InitInstance()
+{
+    std::lock_guard lock(m_mutex);
+    m_nDeviceCount = 0;
+    m_pHiddenWnd.reset(new (std::nothrow) CHiddenWnd(*this));
+    if (m_pHiddenWnd)
+        m_pHiddenWnd->Create(); // a window that does not appear only means no change notices
+    return true;
+}
+
+int CZorvaneApp::ExitInstance()
+{
+    std::lock_guard lock(m_mutex);
+    if (m_pHiddenWnd)
+    {
+        m_pHiddenWnd->DestroyWindow();
+        m_pHiddenWnd.reset();
+    }
+    m_mapSerialDevices.clear();
+    DeleteUsbDevices();
+    return 0;
+}
+
+std::int32_t CZorvaneApp::Initialize()
+{
+    if (m_pHiddenWnd)
+        m_pHiddenWnd->m_bArmed = 1;
+    EnumerateDevices();
+    return m_nDeviceCount;
+}
+
+CBitIO* CZorvaneApp::FindDevice(const char* pszName)
+{
+    if (!pszName || !*pszName)
+    {
+        m_strLastError = NO_PORT_DEFINED;
+        return nullptr;
+    }
+    // USB names are digits, which have no case: that lookup needs no upper-cased copy.
+    if (auto it = m_mapUsbDevices.find(std::string_view(pszName)); it != m_mapUsbDevices.end())
+        return it->second.get();
+    const std::string strName = UpperCaseName(pszName);
+    if (auto it = m_mapSerialDevices.find(strName); it != m_mapSerialDevices.end())
+        return it->second.get();
+    auto pDevice = std::make_unique<CBitIO>(strName.c_str());
+    pDevice->Open(); // a port that does not open leaves a board whose every operation gives 0
+    return m_mapSerialDevices.emplace(strName, std::move(pDevice)).first->second.get();
+}
+
+CUsbDev* CZorvaneApp::FindUsbDevice(std::int32_t nDevice)
+{
+    auto it = m_mapUsbDevices.find(std::to_string(nDevice));
+    return it == m_mapUsbDevices.end() ? nullptr : it->second.get();
+}
+
+void CZorvaneApp::EnumerateDevices()
+{
+    const auto nCount = static_cast<std::int32_t>(MPUSBGetDeviceCount(MPUSB_VID_PID));
+    PurgeAbsentDevices();
+    WalkDeviceLinks(nCount, [this](std::uint32_t, MPUSB_HANDLE hRead, MPUSB_HANDLE hWrite)
+                    { EnterDevice(hRead, hWrite); });
+    m_nDeviceCount = static_cast<std::int32_t>(m_mapUsbDevices.size());
+}
+
+void CZorvaneApp::EnterDevice(MPUSB_HANDLE hRead, MPUSB_HANDLE hWrite)
+{
+    std::unique_ptr<CUsbDev> pDevice;
+    try
+    {
+        pDevice = std::make_unique<CUsbDev>(hRead, hWrite);
+    }
+    catch (...)
+    {
+        MPUSBClose(hRead);
+        MPUSBClose(hWrite);
+        throw;
+    }
+    // A board in its bootloader, or a second board with a taken ID, is closed again at once.
+    if (pDevice->IsInBootloader())
+        return;
+    std::string strName = UpperCaseName(pDevice->GetName().c_str());
+    m_mapUsbDevices.try_emplace(std::move(strName), std::move(pDevice));
+}
+
+void CZorvaneApp::PurgeAbsentDevices()
+{
+    std::vector<std::string> absent;
+    for (const auto& [strName, pDevice] : m_mapUsbDevices)
+        if (!pDevice->IsPresent())
+            absent.push_back(strName);
+    for (const std::string& strName : absent)
+        m_mapUsbDevices.erase(strName);
+}
+
+void CZorvaneApp::DeleteUsbDevices()
+{
+    m_mapUsbDevices.clear();
+}
+
+std::vector<std::string> CZorvaneApp::GetUsbDeviceNames() const
+{
+    std::vector<std::string> names;
+    for (const auto& entry : m_mapUsbDevices)
+        names.push_back(entry.first);
+    return names;
+}
+
+const char* CZorvaneApp::GetUsbDeviceID(std::int32_t nPosition) const
+{
+    if (nPosition < 0 || static_cast<std::size_t>(nPosition) >= m_mapUsbDevices.size())
+        return "";
+    return std::next(m_mapUsbDevices.begin(), nPosition)->first.c_str();
+}
+
+std::int32_t CZorvaneApp::GetBitIOError(char* pszBuffer, std::int32_t nSize)
+{
+    if (!pszBuffer || nSize < 1)
+        return 0;
+    const std::size_t nCopied = std::min(m_strLastError.size(), static_cast<std::size_t>(nSize) - 1);
+    std::memcpy(pszBuffer, m_strLastError.data(), nCopied);
+    pszBuffer[nCopied] = '\0';
+    m_strLastError.clear();
+    return static_cast<std::int32_t>(nCopied);
+}

@@ -1,0 +1,62 @@
+#pragma once
+// One COM port of the host on POSIX termios: raw 9600 8N1 (or as constructed), DTR and RTS on,
+// no flow control, opened exclusively and without becoming the controlling terminal. Reads
+// take only what has already arrived; a write goes out only when the line fits into the room
+// left in a 256-byte transmit queue. One thread at a time: the owner serialises every call.
+#include <cstdint>
+
+class CSerial
+{
+public:
+    static constexpr int INVALID_PORT_HANDLE = -1;
+    static constexpr std::int32_t QUEUE_SIZE = 256; // receive and transmit queue, in bytes
+
+    // The transmit-room rule: a write of nLength bytes goes out only whole, and only while
+    // nLength < 256 - the bytes still queued.
+    static constexpr bool FitsTransmitQueue(std::int32_t nLength, std::int32_t nQueued)
+    {
+        return nLength < QUEUE_SIZE - nQueued;
+    }
+
+    // The port number comes from the name ("COM3", "com3" and "3" are port 3; see ComPortName.h).
+    // byParity 0 = none, 1 = odd, 2 = even; byStopBits 0 = one, 1 = one and a half (sent as
+    // two), 2 = two; byByteSize = data bits (5 to 8). The port is not touched here.
+    CSerial(const char* pszPort, std::int32_t nBaudRate, std::uint8_t byParity,
+            std::uint8_t byByteSize, std::uint8_t byStopBits);
+    CSerial(const CSerial&) = delete;
+    CSerial& operator=(const CSerial&) = delete;
+
+    // Slots in this order.
+    virtual ~CSerial();
+    virtual std::int32_t OpenPort();                               // Open, through the table
+    virtual std::uint32_t GetTickStamp(const char* pszUnused);     // monotonic milliseconds
+    virtual std::int32_t WriteString(const char* pszText);         // characters written, 0 on failure
+    virtual std::int32_t Write(const std::uint8_t* pData, std::int32_t nLength);
+    virtual std::int32_t Read(std::uint8_t* pBuffer, std::int32_t nLength); // bytes taken, never waits
+    virtual std::int32_t IsStopping();
+    virtual std::int32_t Open();                                   // 0 = ready, else an errno code
+    virtual std::int32_t GetInQueue(std::int32_t* pnCount);        // nonzero when bytes wait
+    virtual std::int32_t CanWrite(std::int32_t nLength);           // nLength < 256 - still queued
+    virtual std::int32_t ReadPending();                            // drains into m_rxBuffer; 1
+
+    // Waits at most nTimeoutMs for received bytes without using the processor. False on
+    // time-out, on a closed port and on a line that hung up (nothing will ever arrive).
+    bool WaitForInput(int nTimeoutMs);
+
+    bool IsOpen() const { return m_hComm != INVALID_PORT_HANDLE; }
+    std::int32_t GetPort() const { return m_nPort; }
+
+private:
+    // Applies the line settings; 0 or the errno of the step that failed.
+    std::int32_t SetUpLine();
+
+    std::int32_t m_nPort;
+    std::int32_t m_nBaudRate;
+    std::uint8_t m_byParity;
+    std::uint8_t m_byStopBits;
+    std::uint8_t m_byByteSize;
+    std::int32_t m_nTimeout;
+    int m_hComm;
+    std::uint8_t m_rxBuffer[QUEUE_SIZE];
+    bool m_bStop;
+};
