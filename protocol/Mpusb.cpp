@@ -215,6 +215,15 @@ std::uint32_t MPUSBRead(MPUSB_HANDLE hPipe, void* pData, std::uint32_t dwLen,
     return bOk ? MPUSB_SUCCESS : MPUSB_FAIL;
 }
 
+bool MpusbSameDevice(MPUSB_HANDLE hPipeA, MPUSB_HANDLE hPipeB)
+{
+    OpenPipe pipeA;
+    OpenPipe pipeB;
+    if (!LookUp(hPipeA, pipeA) || !LookUp(hPipeB, pipeB) || pipeA.pBackend != pipeB.pBackend)
+        return false;
+    return pipeA.pBackend->SameDevice(pipeA.pipe, pipeB.pipe);
+}
+
 bool MPUSBClose(MPUSB_HANDLE hPipe)
 {
     OpenPipe pipe;

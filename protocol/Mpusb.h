@@ -42,3 +42,8 @@ std::uint32_t MPUSBRead(MPUSB_HANDLE hPipe, void* pData, std::uint32_t dwLen,
 
 // Closes one pipe; unknown handles are ignored. Returns true when the handle was open.
 bool MPUSBClose(MPUSB_HANDLE hPipe);
+
+// Not one of the driver's operations: true when both handles are open pipes on the same
+// attachment of one board (a board that re-attached counts as another). Sends nothing, so it
+// can tell whether a freshly opened instance is a board some other link is busy with.
+bool MpusbSameDevice(MPUSB_HANDLE hPipeA, MPUSB_HANDLE hPipeB);

@@ -51,6 +51,11 @@ public:
     // Returns at once.
     virtual void ClosePipe(UsbPipeId pipe) = 0;
 
+    // True when both pipes are open on the same attachment of one device; a device that left
+    // and came back is a new attachment. False for an unknown pipe. Talks to no device;
+    // returns at once.
+    virtual bool SameDevice(UsbPipeId pipeA, UsbPipeId pipeB) = 0;
+
     // Starts reporting changes of the set of attached boards (MPUSB_VENDOR, MPUSB_PRODUCT) to
     // sink, once per change, from a thread of the backend's own (never from inside a caller's
     // call). Called at most once; a backend that cannot watch ignores it. Returns at once.

@@ -62,6 +62,8 @@ public:
     bool Read(std::uint64_t nPipe, std::uint8_t* pData, std::size_t nLength, std::size_t& nMoved,
               std::uint32_t nTimeoutMs);
     void Close(std::uint64_t nPipe);
+    // True when both pipes were opened on the same attachment of one board.
+    bool SameAttachment(std::uint64_t nPipeA, std::uint64_t nPipeB) const;
 
 private:
     struct Slot

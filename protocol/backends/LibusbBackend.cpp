@@ -380,6 +380,18 @@ void CLibusbBackend::ClosePipe(UsbPipeId pipe)
     }
 }
 
+bool CLibusbBackend::SameDevice(UsbPipeId pipeA, UsbPipeId pipeB)
+{
+    // Pipes share one record per libusb device while any of them is open, and a device that
+    // enumerates again is a new libusb device: equal records mean the same attachment. Only the
+    // pointers are compared, so no reference is dropped under the lock.
+    std::lock_guard<std::mutex> lock(m_mutexPipes);
+    const auto itA = m_mapPipes.find(pipeA);
+    const auto itB = m_mapPipes.find(pipeB);
+    return itA != m_mapPipes.end() && itB != m_mapPipes.end() && itA->second.m_pDevice &&
+           itA->second.m_pDevice.get() == itB->second.m_pDevice.get();
+}
+
 void CLibusbBackend::WatchChanges(ChangeSink sink)
 {
     if (m_pContext == nullptr || !sink || m_bWatchRequested.exchange(true))

@@ -36,6 +36,7 @@ public:
     bool ReadPipe(UsbPipeId pipe, std::uint8_t* pData, std::size_t nLength, std::size_t& nMoved,
                   std::uint32_t nTimeoutMs) override;
     void ClosePipe(UsbPipeId pipe) override;
+    bool SameDevice(UsbPipeId pipeA, UsbPipeId pipeB) override;
     void WatchChanges(ChangeSink sink) override;
 
     // False when libusb could not start; the backend then reports no devices.

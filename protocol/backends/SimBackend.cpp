@@ -46,6 +46,11 @@ void CSimBackend::ClosePipe(UsbPipeId pipe)
     m_pBus->Close(pipe);
 }
 
+bool CSimBackend::SameDevice(UsbPipeId pipeA, UsbPipeId pipeB)
+{
+    return m_pBus->SameAttachment(pipeA, pipeB);
+}
+
 void CSimBackend::WatchChanges(ChangeSink sink)
 {
     m_pBus->SetChangeListener([sink = std::move(sink)](bool bArrival)

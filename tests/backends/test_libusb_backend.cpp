@@ -648,4 +648,47 @@ TEST_F(LibusbBackendTest, ConcurrentTransfersOnTwoBoards)
     EXPECT_EQ(arrBoards[1]->Ports(), (std::array<std::uint8_t, 5>{178, 0, 178, 0, 0xFF}));
     EXPECT_TRUE(log.Changes().empty());
 }
+
+TEST_F(LibusbBackendTest, SameDeviceTellsAttachmentsApart)
+{
+    CEmulatedBoard* pFirst = AddBoard(1, "1", 2, 0x01);
+    CEmulatedBoard* pSecond = AddBoard(1, "2", 3, 0x02);
+    ASSERT_NE(pFirst, nullptr);
+    ASSERT_NE(pSecond, nullptr);
+    StartBackend();
+    const UsbPipeId pipeIn = Open(1, kIn);
+    const UsbPipeId pipeOut = Open(1, kOut);
+    const UsbPipeId pipeAgain = Open(1, kIn);
+    const UsbPipeId pipeOther = Open(0, kIn);
+    ASSERT_NE(pipeAgain, 0u);
+    ASSERT_NE(pipeOther, 0u);
+    EXPECT_TRUE(m_pBackend->SameDevice(pipeIn, pipeOut));
+    EXPECT_TRUE(m_pBackend->SameDevice(pipeIn, pipeAgain));
+    EXPECT_FALSE(m_pBackend->SameDevice(pipeIn, pipeOther));
+    EXPECT_FALSE(m_pBackend->SameDevice(pipeIn, 0));
+    EXPECT_FALSE(m_pBackend->SameDevice(pipeIn, 9999));
+
+    // The board ahead leaves: the other one is instance 0 now, and still the same device.
+    m_pBackend->ClosePipe(pipeOther);
+    pFirst->Unplug();
+    ASSERT_TRUE(WaitUntil([&] { return Count() == 1u; }, 5s));
+    const UsbPipeId pipeShifted = Open(0, kIn);
+    ASSERT_NE(pipeShifted, 0u);
+    EXPECT_TRUE(m_pBackend->SameDevice(pipeIn, pipeShifted));
+    m_pBackend->ClosePipe(pipeShifted);
+
+    // It leaves and comes back (a new device number): another attachment.
+    pSecond->Unplug();
+    ASSERT_TRUE(WaitUntil([&] { return Count() == 0u; }, 5s));
+    ASSERT_NE(AddBoard(1, "2", 4, 0x02), nullptr);
+    ASSERT_TRUE(WaitUntil([&] { return Count() == 1u; }, 5s));
+    const UsbPipeId pipeBack = Open(0, kIn);
+    ASSERT_NE(pipeBack, 0u);
+    EXPECT_FALSE(m_pBackend->SameDevice(pipeIn, pipeBack));
+    EXPECT_FALSE(m_pBackend->SameDevice(pipeBack, pipeIn));
+
+    for (UsbPipeId pipe : {pipeIn, pipeOut, pipeAgain, pipeBack})
+        m_pBackend->ClosePipe(pipe);
+    EXPECT_FALSE(m_pBackend->SameDevice(pipeIn, pipeOut)) << "closed pipes name no device";
+}
 } // namespace

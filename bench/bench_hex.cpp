@@ -1,0 +1,202 @@
+// Throughput of the firmware-image reader against srec_cat converting the same file.
+//
+// The file is a 4 MB synthetic image: 16-byte program records across upper address words 0x0000
+// upwards (all folding into one 64 KB program image), with random contents, CR LF line ends.
+#include "bootloader/BootLoader.h"
+#include "bootloader/BootStatus.h"
+
+#include <benchmark/benchmark.h>
+
+#include <chrono>
+#include <cstdint>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <random>
+#include <spawn.h>
+#include <sstream>
+#include <string>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <vector>
+
+extern char** environ;
+
+namespace fs = std::filesystem;
+
+namespace
+{
+constexpr std::size_t TARGET_SIZE = 4 * 1024 * 1024;
+
+void AppendRecord(std::string& strText, int nType, int nAddress, const std::uint8_t* pData,
+                  int nCount)
+{
+    static const char HEX[] = "0123456789ABCDEF";
+    unsigned nSum = static_cast<unsigned>(nCount) + (static_cast<unsigned>(nAddress) >> 8) +
+                    (static_cast<unsigned>(nAddress) & 0xFF) + static_cast<unsigned>(nType);
+    auto put = [&](unsigned nByte)
+    {
+        strText += HEX[(nByte >> 4) & 0x0F];
+        strText += HEX[nByte & 0x0F];
+    };
+    strText += ':';
+    put(static_cast<unsigned>(nCount));
+    put(static_cast<unsigned>(nAddress) >> 8);
+    put(static_cast<unsigned>(nAddress) & 0xFF);
+    put(static_cast<unsigned>(nType));
+    for (int i = 0; i < nCount; ++i)
+    {
+        put(pData[i]);
+        nSum += pData[i];
+    }
+    put((0x100 - (nSum & 0xFF)) & 0xFF);
+    strText += "\r\n";
+}
+
+// The benchmark file, written once per run and removed at exit.
+class CBenchImage
+{
+public:
+    CBenchImage()
+    {
+        char szDir[] = "/tmp/bench_hexXXXXXX";
+        if (mkdtemp(szDir) == nullptr)
+        {
+            std::abort();
+        }
+        m_dir = szDir;
+        m_strPath = (m_dir / "KelvardUSB.hex").string();
+
+        std::mt19937 rng(2024);
+        std::string strText;
+        strText.reserve(TARGET_SIZE + 4096);
+        std::uint8_t byData[16];
+        for (int nAddress = 0; strText.size() < TARGET_SIZE; nAddress = (nAddress + 16) & 0xFFFF)
+        {
+            if (nAddress == 0)
+            {
+                const std::uint8_t byUpper[2] = {0, static_cast<std::uint8_t>(m_nUpperWords++)};
+                AppendRecord(strText, 0x04, 0, byUpper, 2);
+            }
+            for (std::uint8_t& by : byData)
+            {
+                by = static_cast<std::uint8_t>(rng());
+            }
+            AppendRecord(strText, 0x00, nAddress, byData, 16);
+        }
+        strText += ":00000001FF\r\n";
+        std::ofstream(m_strPath, std::ios::binary) << strText;
+        m_strText = std::move(strText);
+    }
+    ~CBenchImage() { fs::remove_all(m_dir); }
+
+    const std::string& Path() const { return m_strPath; }
+    const std::string& Text() const { return m_strText; }
+
+private:
+    fs::path m_dir;
+    std::string m_strPath;
+    std::string m_strText;
+    int m_nUpperWords = 0;
+};
+
+const CBenchImage& Image()
+{
+    static const CBenchImage image;
+    return image;
+}
+
+void SetThroughput(benchmark::State& state)
+{
+    const double dBytes = static_cast<double>(Image().Text().size());
+    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) *
+                            static_cast<std::int64_t>(Image().Text().size()));
+    // Decimal megabytes, shown per second.
+    state.counters["MB"] =
+        benchmark::Counter(dBytes / 1e6, benchmark::Counter::kIsIterationInvariantRate);
+    state.counters["file_MB"] = dBytes / 1e6;
+}
+
+// Both passes with their file reads, as an update runs them.
+void BM_LoadHexFile(benchmark::State& state)
+{
+    CBootLoader loader(nullptr, Image().Path());
+    for (auto _ : state)
+    {
+        if (loader.LoadHexFile() != BL_OK)
+        {
+            state.SkipWithError("LoadHexFile failed");
+            return;
+        }
+        benchmark::DoNotOptimize(loader.m_pProgramImage.get());
+    }
+    SetThroughput(state);
+}
+BENCHMARK(BM_LoadHexFile)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+// The same passes over text already in memory: the parsing alone.
+void BM_LoadHexText(benchmark::State& state)
+{
+    CBootLoader loader(nullptr, "");
+    for (auto _ : state)
+    {
+        if (loader.LoadHexText(Image().Text()) != BL_OK)
+        {
+            state.SkipWithError("LoadHexText failed");
+            return;
+        }
+        benchmark::DoNotOptimize(loader.m_pProgramImage.get());
+    }
+    SetThroughput(state);
+}
+BENCHMARK(BM_LoadHexText)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+std::string FindProgram(const char* pszName)
+{
+    std::istringstream path(std::getenv("PATH") ? std::getenv("PATH") : "");
+    for (std::string strDir; std::getline(path, strDir, ':');)
+    {
+        const fs::path candidate = fs::path(strDir) / pszName;
+        if (access(candidate.c_str(), X_OK) == 0)
+        {
+            return candidate.string();
+        }
+    }
+    return {};
+}
+
+// Reference: srec_cat reading the same file and writing the binary to /dev/null, as a child
+// process; the figure includes its start-up, which is small against 4 MB.
+void BM_SrecCat(benchmark::State& state)
+{
+    std::string strSrecCat = FindProgram("srec_cat");
+    if (strSrecCat.empty())
+    {
+        state.SkipWithError("srec_cat (Debian package srecord) is not installed");
+        return;
+    }
+    std::vector<std::string> args{strSrecCat, Image().Path(), "-intel",
+                                  "-o",       "/dev/null",    "-binary"};
+    std::vector<char*> argv;
+    for (std::string& str : args)
+    {
+        argv.push_back(str.data());
+    }
+    argv.push_back(nullptr);
+    for (auto _ : state)
+    {
+        pid_t pid = 0;
+        int nWait = 0;
+        if (posix_spawn(&pid, argv[0], nullptr, nullptr, argv.data(), environ) != 0 ||
+            waitpid(pid, &nWait, 0) != pid || !WIFEXITED(nWait) || WEXITSTATUS(nWait) != 0)
+        {
+            state.SkipWithError("srec_cat failed");
+            return;
+        }
+    }
+    SetThroughput(state);
+}
+BENCHMARK(BM_SrecCat)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(5);
+} // namespace
+
+BENCHMARK_MAIN();

@@ -1,0 +1,165 @@
+#include "bootloader/BootLoadThread.h"
+
+#include <algorithm>
+#include <utility>
+
+#include "bootloader/BootLoader.h"
+#include "bootloader/BootStatus.h"
+#include "dialog/UsbDev.h"
+
+int BootLoadThread(std::unique_ptr<CBootLoader> pLoader,
+                   const BootLoadFailureHook& fnOnFailure) noexcept
+{
+    int nStatus = BL_ERR_USB;
+    try
+    {
+        if (pLoader)
+        {
+            nStatus = pLoader->UpdateFirmware();
+        }
+    }
+    catch (...)
+    {
+        nStatus = BL_ERR_USB;
+    }
+    if (nStatus < 0 && fnOnFailure)
+    {
+        try
+        {
+            fnOnFailure(nStatus);
+        }
+        catch (...)
+        {
+        }
+    }
+    pLoader.reset(); // closes the board's pipes
+    return nStatus;
+}
+
+CBootLoadWorkers::~CBootLoadWorkers()
+{
+    WaitAll();
+}
+
+bool CBootLoadWorkers::IsUpdating(MPUSB_HANDLE hPipe) const
+{
+    std::lock_guard lock(m_mutex);
+    return IsUpdatingLocked(hPipe);
+}
+
+bool CBootLoadWorkers::IsUpdatingLocked(MPUSB_HANDLE hPipe) const
+{
+    return std::any_of(m_lstWorkers.begin(), m_lstWorkers.end(),
+                       [&](const SWorker& worker)
+                       { return worker.bRunning && MpusbSameDevice(worker.hPipe, hPipe); });
+}
+
+bool CBootLoadWorkers::Start(std::unique_ptr<CBootLoader> pLoader, BootLoadFailureHook fnOnFailure)
+{
+    Reap();
+    const MPUSB_HANDLE hPipe =
+        pLoader && pLoader->m_pDev ? pLoader->m_pDev->m_hRead : MPUSB_INVALID_HANDLE;
+    // Shared so that the loader and the hook are still at hand should no thread start.
+    const auto pJob =
+        std::make_shared<std::pair<std::unique_ptr<CBootLoader>, BootLoadFailureHook>>(
+            std::move(pLoader), std::move(fnOnFailure));
+
+    std::unique_lock lock(m_mutex);
+    if (IsUpdatingLocked(hPipe))
+    {
+        lock.unlock();
+        pJob->first.reset();
+        return false;
+    }
+    const auto itWorker = m_lstWorkers.insert(m_lstWorkers.end(), SWorker{hPipe, true, {}});
+    try
+    {
+        // The worker cannot record its end before this assignment: Ended needs the lock.
+        itWorker->thread =
+            std::thread([this, itWorker, pJob]() noexcept
+                        { Ended(itWorker, BootLoadThread(std::move(pJob->first), pJob->second)); });
+        return true;
+    }
+    catch (...)
+    {
+        m_lstWorkers.erase(itWorker);
+        m_vecResults.push_back(BL_ERR_USB);
+    }
+    lock.unlock();
+    // No thread: a failed update that sent nothing, reported like any other.
+    pJob->first.reset();
+    if (pJob->second)
+    {
+        try
+        {
+            pJob->second(BL_ERR_USB);
+        }
+        catch (...)
+        {
+        }
+    }
+    return false;
+}
+
+void CBootLoadWorkers::Ended(std::list<SWorker>::iterator itWorker, int nStatus) noexcept
+{
+    {
+        std::lock_guard lock(m_mutex);
+        itWorker->bRunning = false;
+        m_vecResults.push_back(nStatus);
+    }
+    m_cvEnded.notify_all();
+}
+
+std::size_t CBootLoadWorkers::Running() const
+{
+    std::lock_guard lock(m_mutex);
+    return static_cast<std::size_t>(std::count_if(m_lstWorkers.begin(), m_lstWorkers.end(),
+                                                  [](const SWorker& w) { return w.bRunning; }));
+}
+
+void CBootLoadWorkers::WaitAll()
+{
+    {
+        std::unique_lock lock(m_mutex);
+        m_cvEnded.wait(lock,
+                       [&]
+                       {
+                           return std::none_of(m_lstWorkers.begin(), m_lstWorkers.end(),
+                                               [](const SWorker& w) { return w.bRunning; });
+                       });
+    }
+    Reap();
+}
+
+std::vector<int> CBootLoadWorkers::TakeResults()
+{
+    std::lock_guard lock(m_mutex);
+    return std::exchange(m_vecResults, {});
+}
+
+void CBootLoadWorkers::Reap()
+{
+    std::vector<std::thread> ended;
+    {
+        std::lock_guard lock(m_mutex);
+        for (auto it = m_lstWorkers.begin(); it != m_lstWorkers.end();)
+        {
+            if (it->bRunning)
+            {
+                ++it;
+                continue;
+            }
+            ended.push_back(std::move(it->thread));
+            it = m_lstWorkers.erase(it);
+        }
+    }
+    // An ended worker only has its return left to do.
+    for (std::thread& thread : ended)
+    {
+        if (thread.joinable())
+        {
+            thread.join();
+        }
+    }
+}

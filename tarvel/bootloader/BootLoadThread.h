@@ -1,0 +1,107 @@
+#pragma once
+// The firmware-update workers: one thread per board found in its bootloader. A worker owns its
+// CBootLoader, and through it the board's two pipes, from its start to its end.
+//
+// How discovery uses it (the bootloader branch of RefreshDeviceList, on the dialog thread;
+// m_bootLoads is the dialog's one CBootLoadWorkers):
+//
+//     // right after both pipes of instance i opened, before any exchange with the board:
+//     if (m_bootLoads.IsUpdating(hRead))
+//     {
+//         MPUSBClose(hRead); // a worker is busy with this board: leave it alone, unlisted
+//         MPUSBClose(hWrite);
+//         ... count the instance as opened and go on with the next one ...
+//     }
+//     CUsbDev* pDev = new CUsbDev(hRead, hWrite);
+//     if (IsInBootloader(pDev))
+//     {
+//         auto pLoader = std::make_unique<CBootLoader>(pDev, m_strHexPath);
+//         if (pLoader->ReadSerNo().empty() && <SerialNum prompt ends with OK>)
+//             pLoader->WriteSerNo(strEntered);
+//         m_bootLoads.Start(std::move(pLoader), [pDlg = QPointer(this)](int)
+//                           { queue "Failed boot load" to pDlg's thread; nothing else here });
+//     }
+//
+// One board is never updated by two workers at once. What identifies "the board" is the
+// attachment that the worker's pipes were opened on (MpusbSameDevice): instance numbers move
+// whenever a board ahead of it comes or goes, and a serial number may be missing or shared, but
+// a pipe stays on its attachment until it is closed. So:
+//   - IsUpdating tells, without sending anything, whether a freshly opened pipe reaches a board
+//     whose worker still holds its pipes. Discovery must ask it before its first exchange
+//     (query-mode would otherwise interleave with the worker's requests and spoil both).
+//   - Start refuses a loader for such a board (and deletes it, closing its pipes).
+// Limits: a board that leaves the bus and comes back is a new attachment; its old worker's
+// pipes are dead, so that worker only fails (BL_ERR_USB) and sends nothing more, and the board
+// may be updated afresh at once. The rule holds among the workers of one CBootLoadWorkers, so
+// the tool keeps exactly one, for as long as it can start updates.
+#include <condition_variable>
+#include <cstddef>
+#include <functional>
+#include <list>
+#include <memory>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+#include "Mpusb.h"
+
+class CBootLoader;
+
+// Told of a failed update (a negative status), once, on the worker's thread, before the loader
+// is deleted. It must only hand the news over (the dialog queues "Failed boot load" to its own
+// thread) and must not call back into the CBootLoadWorkers that runs it.
+using BootLoadFailureHook = std::function<void(int nStatus)>;
+
+// The worker's procedure: UpdateFirmware, the failure hook on a negative status, then deletes
+// the loader, which closes the board's pipes. Returns the status (the worker's exit code). No
+// exception leaves it: one raised inside the update (memory exhausted) counts as BL_ERR_USB,
+// one raised by the hook is dropped.
+int BootLoadThread(std::unique_ptr<CBootLoader> pLoader,
+                   const BootLoadFailureHook& fnOnFailure) noexcept;
+
+// The update workers of the tool, and the rule that keeps two of them off one board. All
+// methods may be called from any thread except the failure hooks it runs.
+class CBootLoadWorkers
+{
+public:
+    CBootLoadWorkers() = default;
+    // Waits for every running update to end; their boards are left in a defined state.
+    ~CBootLoadWorkers();
+
+    CBootLoadWorkers(const CBootLoadWorkers&) = delete;
+    CBootLoadWorkers& operator=(const CBootLoadWorkers&) = delete;
+
+    // True while a running worker holds a pipe on the same attachment as hPipe. Sends nothing.
+    bool IsUpdating(MPUSB_HANDLE hPipe) const;
+
+    // Starts BootLoadThread for the loader on a thread of its own and returns at once (true).
+    // False when the loader's board is already being updated: the loader is deleted unused and
+    // the hook is not called. False too when no thread can be started: the loader is deleted
+    // and the hook is told BL_ERR_USB, as for an update that failed before sending anything.
+    bool Start(std::unique_ptr<CBootLoader> pLoader, BootLoadFailureHook fnOnFailure);
+
+    // Workers that have not ended yet.
+    std::size_t Running() const;
+    // Blocks until every worker started so far has ended.
+    void WaitAll();
+    // Exit codes (statuses) of the workers that ended since the last call, in order of ending.
+    std::vector<int> TakeResults();
+
+private:
+    struct SWorker
+    {
+        MPUSB_HANDLE hPipe; // the board's read pipe, as the worker's loader holds it
+        bool bRunning = true;
+        std::thread thread;
+    };
+
+    bool IsUpdatingLocked(MPUSB_HANDLE hPipe) const;
+    void Ended(std::list<SWorker>::iterator itWorker, int nStatus) noexcept;
+    // Joins the threads of ended workers.
+    void Reap();
+
+    mutable std::mutex m_mutex;
+    std::condition_variable m_cvEnded;
+    std::list<SWorker> m_lstWorkers;
+    std::vector<int> m_vecResults;
+};

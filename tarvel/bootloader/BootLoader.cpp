@@ -1,0 +1,349 @@
+// The bootloader client: the request layouts, the chip table and the update sequence.
+#include "bootloader/BootLoader.h"
+
+#include <algorithm>
+#include <cstring>
+#include <vector>
+
+#include "CommandSet.h"
+#include "DebugOutput.h"
+#include "Mpusb.h"
+#include "bootloader/BootStatus.h"
+#include "dialog/UsbDev.h"
+
+namespace
+{
+enum : std::uint8_t
+{
+    BL_READ_MEMORY = 0x01,
+    BL_WRITE_MEMORY = 0x02,
+    BL_ERASE_MEMORY = 0x03,
+    BL_READ_EEPROM = 0x04,
+    BL_WRITE_EEPROM = 0x05,
+    BL_RESTART = 0xFF,
+};
+
+constexpr int REQUEST_HEADER = 5; // code, count, address low, middle, high
+constexpr int REPLY_LENGTH = 64;
+constexpr int ID_REPLY_LENGTH = 9;
+constexpr int CHIP_ID_ADDRESS = 0x3FFFFE;
+
+// Serial number: character i at SERIAL_ADDRESS + 2i, inside the erase block SERIAL_BLOCK.
+constexpr int SERIAL_ADDRESS = 0x7F0;
+constexpr int SERIAL_LENGTH = 8;
+constexpr int SERIAL_BLOCK = 0x7C0;
+constexpr int SERIAL_BLOCK_END = 0x800;
+constexpr int SERIAL_READ_COUNT = 16;
+
+struct SChipRow
+{
+    int nDeviceCode;
+    const char* pszName;
+    std::int32_t nAppStart;
+    std::int32_t nProgramEnd;
+};
+
+// Known chips; every other code keeps CHIP_DEFAULT.
+constexpr SChipRow CHIP_TABLE[] = {
+    {0x90, "Pic18F4550", 0x800, 0x7FFF},
+    {0x91, "Pic18F4455", 0x800, 0x5FFF},
+    {0x92, "Pic18F2550", 0x800, 0x7FFF},
+    {0x93, "Pic18F2455", 0x800, 0x5FFF},
+};
+constexpr SChipRow CHIP_DEFAULT = {-1, "PICUNKNOWN", 0x200, 0xFFF};
+
+constexpr std::int32_t DEFAULT_WRITE_BLOCK = 16;
+constexpr std::int32_t DEFAULT_ERASE_BLOCK = 64;
+constexpr std::int32_t DEFAULT_EEPROM_START = 0;
+constexpr std::int32_t DEFAULT_ID_START = 0x200000;
+constexpr std::int32_t DEFAULT_ID_END = 0x20000F;
+
+// Header of every request but restart: code, count byte, 24-bit address low byte first.
+void PutHeader(Packet& buffer, std::uint8_t byCommand, int nCount, int nAddress)
+{
+    buffer[0] = byCommand;
+    buffer[1] = static_cast<std::uint8_t>(nCount);
+    buffer[2] = static_cast<std::uint8_t>(nAddress);
+    buffer[3] = static_cast<std::uint8_t>(nAddress >> 8);
+    buffer[4] = static_cast<std::uint8_t>(nAddress >> 16);
+}
+} // namespace
+
+CBootLoader::CBootLoader(CUsbDev* pDev, const std::string& strHexPath)
+    : m_pDev(pDev), m_strHexPath(strHexPath)
+{
+    m_idImage.fill(0xFF);
+}
+
+CBootLoader::~CBootLoader()
+{
+    FreeImages();
+    m_pDev.reset();
+}
+
+int CBootLoader::SendPacket(std::uint8_t* pBuffer, int nLength)
+{
+    std::uint32_t nMoved = 0;
+    if (m_pDev == nullptr || nLength < 0 ||
+        MPUSBWrite(m_pDev->m_hWrite, pBuffer, static_cast<std::uint32_t>(nLength), &nMoved,
+                   MPUSB_TIMEOUT_MS) != MPUSB_SUCCESS)
+    {
+        DebugOutput("Failed write\n");
+        return -1;
+    }
+    return static_cast<int>(nMoved);
+}
+
+int CBootLoader::GetPacket(std::uint8_t* pBuffer, int nLength)
+{
+    std::uint32_t nMoved = 0;
+    if (m_pDev == nullptr || nLength < 0 ||
+        MPUSBRead(m_pDev->m_hRead, pBuffer, static_cast<std::uint32_t>(nLength), &nMoved,
+                  MPUSB_TIMEOUT_MS) != MPUSB_SUCCESS)
+    {
+        DebugOutput("Failed read\n");
+        return -1;
+    }
+    return static_cast<int>(nMoved);
+}
+
+int CBootLoader::SendGetPacket(std::uint8_t* pBuffer, int nSendLength, int nReplyLength)
+{
+    const int nSent = SendPacket(pBuffer, nSendLength);
+    if (nSent < 0)
+    {
+        return nSent;
+    }
+    return GetPacket(pBuffer, nReplyLength);
+}
+
+int CBootLoader::ReadDeviceId()
+{
+    Packet buffer{};
+    PutHeader(buffer, BL_READ_MEMORY, 2, CHIP_ID_ADDRESS);
+    if (SendGetPacket(buffer.data(), REQUEST_HEADER, ID_REPLY_LENGTH) < 0)
+    {
+        return -1;
+    }
+    const int nLow = buffer[5];
+    const int nHigh = buffer[6];
+    m_nRevision = nLow & 0x1F;
+    return ((nHigh << 8) | nLow) >> 5;
+}
+
+void CBootLoader::SetDeviceType(int nDeviceCode)
+{
+    m_nWriteBlock = DEFAULT_WRITE_BLOCK;
+    m_nEraseBlock = DEFAULT_ERASE_BLOCK;
+    m_nEepromStart = DEFAULT_EEPROM_START;
+    m_nIdStart = DEFAULT_ID_START;
+    m_nIdEnd = DEFAULT_ID_END;
+    const auto it =
+        std::find_if(std::begin(CHIP_TABLE), std::end(CHIP_TABLE),
+                     [&](const SChipRow& row) { return row.nDeviceCode == nDeviceCode; });
+    const SChipRow& row = it != std::end(CHIP_TABLE) ? *it : CHIP_DEFAULT;
+    m_strChipName = row.pszName;
+    m_nAppStart = row.nAppStart;
+    m_nProgramEnd = row.nProgramEnd;
+}
+
+int CBootLoader::IdentifyChip()
+{
+    // Without a chip ID the board's memory map is unknown; the unknown-chip row would erase and
+    // write from 0x200, inside a known chip's boot block, so nothing more is sent.
+    const int nDeviceCode = ReadDeviceId();
+    if (nDeviceCode < 0)
+    {
+        return BL_ERR_USB;
+    }
+    SetDeviceType(nDeviceCode);
+    DebugOutputFormat("Device type is %s revision %d\n", m_strChipName.c_str(), m_nRevision);
+    return BL_OK;
+}
+
+int CBootLoader::EraseRange(int nFirst, int nLast)
+{
+    Packet buffer{};
+    for (std::int64_t nAddress = nFirst; nAddress <= nLast; nAddress += m_nEraseBlock)
+    {
+        PutHeader(buffer, BL_ERASE_MEMORY, 1, static_cast<int>(nAddress));
+        if (SendGetPacket(buffer.data(), REQUEST_HEADER, REPLY_LENGTH) < 0)
+        {
+            return BL_ERR_USB;
+        }
+        if (m_nEraseBlock <= 0)
+        {
+            break; // a step that cannot advance erases its first block only
+        }
+    }
+    return BL_OK;
+}
+
+int CBootLoader::WriteRangeMem(int nCommand, int nBlock, int nFirst, int nEnd,
+                               const std::uint8_t* pSource)
+{
+    if (nFirst >= nEnd)
+    {
+        return BL_OK;
+    }
+    if (nBlock < 1 || nBlock > static_cast<int>(PACKET_SIZE) - REQUEST_HEADER)
+    {
+        return BL_ERR_USB; // no such request fits a packet; nothing is sent
+    }
+    Packet buffer{};
+    for (std::int64_t nAddress = nFirst; nAddress < nEnd; nAddress += nBlock)
+    {
+        const int nAt = static_cast<int>(nAddress);
+        const int nCount = static_cast<int>(std::min<std::int64_t>(nBlock, nEnd - nAddress));
+        const std::uint8_t* pBlock = pSource + (nAt & 0xFFFF);
+
+        // The count byte always names the full block; the bytes sent say how many are written.
+        PutHeader(buffer, static_cast<std::uint8_t>(nCommand), nBlock, nAt);
+        std::memcpy(buffer.data() + REQUEST_HEADER, pBlock, static_cast<std::size_t>(nCount));
+        if (SendGetPacket(buffer.data(), REQUEST_HEADER + nCount, REPLY_LENGTH) < 0)
+        {
+            DebugOutput("Failed SendGetPacket while writing data in WriteRangeMem\n");
+            return BL_ERR_USB;
+        }
+
+        // Zeroed data positions: a short or missing reply cannot pass for the data written.
+        PutHeader(buffer, static_cast<std::uint8_t>(nCommand - 1), nBlock, nAt);
+        std::memset(buffer.data() + REQUEST_HEADER, 0, static_cast<std::size_t>(nCount));
+        if (SendGetPacket(buffer.data(), REQUEST_HEADER, REPLY_LENGTH) < 0)
+        {
+            DebugOutput("Failed SendGetPacket while verifying data in WriteRangeMem\n");
+            return BL_ERR_USB;
+        }
+        if (std::memcmp(buffer.data() + REQUEST_HEADER, pBlock, static_cast<std::size_t>(nCount)) !=
+            0)
+        {
+            DebugOutput("Verify failed\n");
+            return BL_ERR_VERIFY;
+        }
+    }
+    return BL_OK;
+}
+
+int CBootLoader::UpdateFirmware()
+{
+    int nStatus = IdentifyChip();
+    if (nStatus != BL_OK)
+    {
+        return nStatus;
+    }
+    nStatus = LoadHexFile();
+    if (nStatus != BL_OK)
+    {
+        return nStatus;
+    }
+
+    nStatus = EraseRange(m_nAppStart, m_nProgramEnd);
+    if (nStatus != BL_OK)
+    {
+        return nStatus;
+    }
+    if (m_nIdExtent != 0)
+    {
+        nStatus = EraseRange(m_nIdStart, m_nIdEnd);
+        if (nStatus != BL_OK)
+        {
+            return nStatus;
+        }
+    }
+    DebugOutput("Device erased\n");
+
+    // From the application start only: the boot block keeps whatever the image holds there.
+    nStatus = WriteRangeMem(BL_WRITE_MEMORY, m_nWriteBlock, m_nAppStart, m_nProgramExtent,
+                            m_pProgramImage.get());
+    if (nStatus != BL_OK)
+    {
+        return nStatus;
+    }
+    if (m_nEepromExtent != 0)
+    {
+        nStatus = WriteRangeMem(BL_WRITE_EEPROM, m_nWriteBlock, m_nEepromStart, m_nEepromExtent,
+                                m_pEepromImage.get());
+        if (nStatus != BL_OK)
+        {
+            return nStatus;
+        }
+    }
+    if (m_nIdExtent != 0)
+    {
+        // The end is exclusive here: 15 of the 16 ID bytes go out (to 0x20000E), the layout
+        // the bootloader has always received.
+        nStatus =
+            WriteRangeMem(BL_WRITE_MEMORY, m_nWriteBlock, m_nIdStart, m_nIdEnd, m_idImage.data());
+        if (nStatus != BL_OK)
+        {
+            return nStatus;
+        }
+    }
+
+    // The board resets at once and sends no reply; whether the write completed changes nothing.
+    std::uint8_t byRestart = BL_RESTART;
+    SendPacket(&byRestart, 1);
+    return BL_OK;
+}
+
+std::string CBootLoader::ReadSerNo()
+{
+    Packet buffer{};
+    PutHeader(buffer, BL_READ_MEMORY, SERIAL_READ_COUNT, SERIAL_ADDRESS);
+    if (SendGetPacket(buffer.data(), REQUEST_HEADER, REPLY_LENGTH) < 0)
+    {
+        DebugOutput("Failed SendGetPacket while in ReadSerNo\n");
+        return "";
+    }
+    std::string strSerial;
+    for (int i = 0; i < SERIAL_LENGTH; ++i)
+    {
+        const std::uint8_t byChar = buffer[REQUEST_HEADER + 2 * i];
+        if (byChar < SERIAL_CHAR_MIN || byChar > SERIAL_CHAR_MAX)
+        {
+            return "";
+        }
+        strSerial += static_cast<char>(byChar);
+    }
+    return strSerial;
+}
+
+bool CBootLoader::WriteSerNo(const std::string& strSerial)
+{
+    if (IdentifyChip() != BL_OK)
+    {
+        return false;
+    }
+    if (strSerial.empty() || strSerial.size() > SERIAL_LENGTH)
+    {
+        return false;
+    }
+
+    // The whole erase block is read first, so the erase loses nothing but what is rewritten.
+    std::vector<std::uint8_t> byBootBlock(SERIAL_BLOCK_END, 0xFF);
+    Packet buffer{};
+    for (int nAddress = SERIAL_BLOCK; nAddress < SERIAL_BLOCK_END; nAddress += SERIAL_READ_COUNT)
+    {
+        PutHeader(buffer, BL_READ_MEMORY, SERIAL_READ_COUNT, nAddress);
+        std::memset(buffer.data() + REQUEST_HEADER, 0, SERIAL_READ_COUNT); // no stale bytes
+        if (SendGetPacket(buffer.data(), REQUEST_HEADER, REPLY_LENGTH) < 0)
+        {
+            DebugOutput("Failed SendGetPacket while verifying data in WriteRangeMem\n");
+            return false;
+        }
+        std::memcpy(byBootBlock.data() + nAddress, buffer.data() + REQUEST_HEADER,
+                    SERIAL_READ_COUNT);
+    }
+    for (std::size_t i = 0; i < strSerial.size(); ++i)
+    {
+        byBootBlock[SERIAL_ADDRESS + 2 * i] = static_cast<std::uint8_t>(strSerial[i]);
+    }
+
+    // One request at 0x7F0 clears the whole block 0x7C0-0x7FF.
+    if (EraseRange(SERIAL_ADDRESS, SERIAL_BLOCK_END) == BL_OK)
+    {
+        WriteRangeMem(BL_WRITE_MEMORY, m_nWriteBlock, SERIAL_BLOCK, SERIAL_BLOCK_END,
+                      byBootBlock.data());
+    }
+    return true;
+}

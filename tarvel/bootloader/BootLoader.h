@@ -1,0 +1,128 @@
+#pragma once
+// The bootloader client: reads the firmware image from its Intel HEX file and updates one board
+// that waits in its bootloader. One object lives for one update; it owns the board's link.
+#include <array>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+
+class CHexFile;
+class CUsbDev;
+
+class CBootLoader
+{
+public:
+    // Takes over the board link (may be null when only the image is wanted) and copies the path.
+    CBootLoader(CUsbDev* pDev, const std::string& strHexPath);
+    // Frees the images, then deletes the link, which closes both pipes.
+    virtual ~CBootLoader();
+
+    CBootLoader(const CBootLoader&) = delete;
+    CBootLoader& operator=(const CBootLoader&) = delete;
+
+    // --- Intel HEX image (BootLoaderHex.cpp) ---------------------------------------------
+
+    // Both passes over m_strHexPath: sizes, then images. BL_OK leaves the program image
+    // (m_nProgramExtent bytes), the EEPROM image (m_nEepromExtent bytes, none when 0) and
+    // m_idImage ready; any failure is negative and leaves no program or EEPROM image. Besides
+    // the statuses of the passes, a file without program data fails with BL_ERR_EOF and an
+    // ID-area record of more than 16 bytes with BL_ERR_CHECKSUM.
+    int LoadHexFile();
+    // The first pass: sets the three extents (program from INT32_MIN, the others from 0).
+    // BL_OK, BL_ERR_OPEN, BL_ERR_EOF or BL_ERR_CHECKSUM.
+    int ScanHexFile();
+    // The same load over HEX text already in memory, for callers without a file.
+    int LoadHexText(std::string_view strText);
+
+    // Reads the next record: skips to ':', then count, address, type, nCount data bytes into
+    // pData (room for 256) and checksum. BL_OK for a good record, BL_ERR_EOF when the text ends
+    // before the record does, BL_ERR_CHECKSUM when the checksum does not match or a field holds
+    // a character that is not a hexadecimal digit.
+    static int ReadHexRecord(CHexFile& file, int& nCount, int& nAddress, int& nType,
+                             std::uint8_t* pData, int& nChecksum);
+
+    // --- Bootloader protocol (BootLoader.cpp) --------------------------------------------
+    //
+    // Every exchange is one write and, where there is one, one read on m_pDev's pipes with the
+    // 500 ms time-out; none is ever retried. Replies land in the buffer that held the request.
+
+    // One write of nLength bytes; the bytes moved, or -1 after "Failed write\n".
+    int SendPacket(std::uint8_t* pBuffer, int nLength);
+    // One read of up to nLength bytes into pBuffer (a shorter reply is a completed read); the
+    // bytes moved, or -1 after "Failed read\n".
+    int GetPacket(std::uint8_t* pBuffer, int nLength);
+    // SendPacket, then GetPacket into the same buffer; negative when either failed.
+    int SendGetPacket(std::uint8_t* pBuffer, int nSendLength, int nReplyLength);
+
+    // Reads the chip ID word at 0x3FFFFE: returns the 11-bit device code and keeps the
+    // revision in m_nRevision; -1 when the exchange failed (there is then no code to use).
+    int ReadDeviceId();
+    // Applies the chip table: every default first, then the row of a known code.
+    void SetDeviceType(int nDeviceCode);
+
+    // One erase-memory request every m_nEraseBlock bytes from nFirst while not above nLast
+    // (inclusive). BL_OK, or BL_ERR_USB at the first failed exchange.
+    int EraseRange(int nFirst, int nLast);
+    // Writes [nFirst, nEnd) with nCommand (write-memory 0x02 or write-eeprom 0x05) in requests
+    // of nBlock bytes (the last may carry fewer; its count byte still says nBlock), each read
+    // back with nCommand - 1 and compared. Source byte of an address is
+    // pSource[address & 0xFFFF]. BL_OK, BL_ERR_USB or BL_ERR_VERIFY; stops at the first
+    // failure. nBlock must fit a packet behind the 5-byte header (1 to 59).
+    int WriteRangeMem(int nCommand, int nBlock, int nFirst, int nEnd, const std::uint8_t* pSource);
+
+    // The whole update: identify, load the HEX file, erase the application (and the ID
+    // locations when the image has ID data), write and verify program memory, EEPROM and ID
+    // locations, restart. BL_OK, or the first step's negative status, after which nothing more
+    // is sent (in particular no restart): the board stays in its bootloader. A failed
+    // identification is BL_ERR_USB: without the chip its memory map is unknown. Program memory
+    // below m_nAppStart is never erased or written.
+    int UpdateFirmware();
+
+    // The serial number in the boot block (character i at 0x7F0 + 2i): the 8 characters, or ""
+    // when the read fails or any character lies outside 0x20-0x7A.
+    std::string ReadSerNo();
+    // Identifies the chip, then rewrites the erase block 0x7C0-0x7FF with the text's characters
+    // at 0x7F0 + 2i and every other byte as read before. False when nothing was written: the
+    // identification or a pre-read failed, or the text is not 1 to 8 characters long. True once
+    // the erase has been attempted, whatever the erase and the write then gave.
+    bool WriteSerNo(const std::string& strSerial);
+
+    // --- State ---------------------------------------------------------------------------
+
+    std::unique_ptr<CUsbDev> m_pDev;
+
+    // Chip values; until SetDeviceType runs they hold the chip table's defaults.
+    std::string m_strChipName = "PICUNKNOWN";
+    std::int32_t m_nWriteBlock = 16;
+    std::int32_t m_nEraseBlock = 64;
+    std::int32_t m_nAppStart = 0x200;
+    std::int32_t m_nProgramEnd = 0xFFF;
+    std::int32_t m_nEepromStart = 0;
+    std::int32_t m_nIdStart = 0x200000;
+    std::int32_t m_nIdEnd = 0x20000F;
+    std::int32_t m_nRevision = 0; // silicon revision from the last identification
+
+    std::string m_strHexPath;
+
+    // Program memory from address 0, m_nProgramExtent bytes, 0xFF where the file gives nothing.
+    std::unique_ptr<std::uint8_t[]> m_pProgramImage;
+    std::int32_t m_nProgramExtent = 0;
+    // Data EEPROM from address 0, m_nEepromExtent bytes; none while the extent is 0.
+    std::unique_ptr<std::uint8_t[]> m_pEepromImage;
+    std::int32_t m_nEepromExtent = 0;
+    // The ID locations; 0xFF where the file gives nothing.
+    std::array<std::uint8_t, 16> m_idImage;
+    std::int32_t m_nIdExtent = 0;
+
+private:
+    // ReadDeviceId, SetDeviceType and the "Device type is ..." line; BL_OK or BL_ERR_USB.
+    int IdentifyChip();
+
+    // The passes read the file at m_strHexPath, or pText when it is set.
+    bool OpenPass(CHexFile& file, const std::string_view* pText) const;
+    int ScanHex(const std::string_view* pText);
+    int LoadHex(const std::string_view* pText);
+    int LoadPass(CHexFile& file);
+    void FreeImages();
+};

@@ -1,0 +1,330 @@
+// Reading the firmware image from its Intel HEX file into the program, EEPROM and ID images.
+#include <algorithm>
+#include <array>
+#include <cstring>
+#include <limits>
+
+#include "bootloader/BootLoader.h"
+#include "bootloader/BootStatus.h"
+#include "bootloader/HexFile.h"
+
+namespace
+{
+constexpr int HEX_DATA = 0x00;
+constexpr int HEX_END_OF_FILE = 0x01;
+constexpr int HEX_EXTENDED_LINEAR = 0x04;
+
+// Largest count a record can announce; the record buffer holds that many bytes.
+constexpr int HEX_MAX_COUNT = 255;
+// The program extent before any program record: no program image can be sized from it.
+constexpr std::int32_t PROGRAM_EXTENT_NONE = std::numeric_limits<std::int32_t>::min();
+
+enum class EHexArea
+{
+    None,
+    Program,
+    Id,
+    Config,
+    Eeprom,
+};
+
+// Memory area by upper address word (the high 16 bits of the linear address).
+struct SHexAreaRange
+{
+    int nFirstUpper;
+    int nLastUpper;
+    EHexArea eArea;
+};
+
+constexpr SHexAreaRange HEX_AREA_TABLE[] = {
+    // The chips have at most 32 KB of flash: every program word shares one 64 KB image.
+    {0x0000, 0x001F, EHexArea::Program},
+    {0x0020, 0x0020, EHexArea::Id},     // 0x200000 on
+    {0x0030, 0x0030, EHexArea::Config}, // 0x300000 on: an update never writes configuration
+    {0x00F0, 0x00F0, EHexArea::Eeprom}, // 0xF00000 on
+};
+
+EHexArea AreaOf(int nUpper)
+{
+    for (const SHexAreaRange& range : HEX_AREA_TABLE)
+    {
+        if (nUpper >= range.nFirstUpper && nUpper <= range.nLastUpper)
+        {
+            return range.eArea;
+        }
+    }
+    return EHexArea::None;
+}
+
+// Digit values; NOT_HEX marks every other character, which then counts as 0 in the value.
+constexpr unsigned NOT_HEX = 0x10;
+constexpr std::array<std::uint8_t, 256> HEX_DIGITS = []
+{
+    std::array<std::uint8_t, 256> byDigits{};
+    byDigits.fill(NOT_HEX);
+    for (int i = 0; i < 10; ++i)
+    {
+        byDigits['0' + i] = static_cast<std::uint8_t>(i);
+    }
+    for (int i = 0; i < 6; ++i)
+    {
+        byDigits['A' + i] = static_cast<std::uint8_t>(10 + i);
+        byDigits['a' + i] = static_cast<std::uint8_t>(10 + i);
+    }
+    return byDigits;
+}();
+
+// One byte from two characters; a character that is no digit sets NOT_HEX in nFlags.
+inline unsigned HexByte(const char* pChars, unsigned& nFlags)
+{
+    unsigned nHigh = HEX_DIGITS[static_cast<unsigned char>(pChars[0])];
+    unsigned nLow = HEX_DIGITS[static_cast<unsigned char>(pChars[1])];
+    nFlags |= nHigh | nLow;
+    return ((nHigh & 0x0F) << 4) | (nLow & 0x0F);
+}
+
+// A type 04 record should carry two bytes; bytes it lacks count as 0, the same in both passes.
+int UpperWord(int nCount, const std::uint8_t* pData)
+{
+    int nHigh = nCount > 0 ? pData[0] : 0;
+    int nLow = nCount > 1 ? pData[1] : 0;
+    return (nHigh << 8) | nLow;
+}
+
+// The record loop that both passes share: end of file ends the pass, type 04 selects the area,
+// each data record goes to fnData (area, address, count, data) and every other type does
+// nothing, so a type 02 record does not move later data.
+template <class FData> int ForEachDataRecord(CHexFile& file, FData fnData)
+{
+    std::uint8_t byData[HEX_MAX_COUNT + 1] = {};
+    EHexArea eArea = AreaOf(0);
+    for (;;)
+    {
+        int nCount = 0;
+        int nAddress = 0;
+        int nType = 0;
+        int nChecksum = 0;
+        int nStatus = CBootLoader::ReadHexRecord(file, nCount, nAddress, nType, byData, nChecksum);
+        if (nStatus != BL_OK)
+        {
+            return nStatus;
+        }
+        if (nType == HEX_END_OF_FILE)
+        {
+            // Nothing after the first end record is read, however malformed.
+            return BL_OK;
+        }
+        if (nType == HEX_EXTENDED_LINEAR)
+        {
+            eArea = AreaOf(UpperWord(nCount, byData));
+        }
+        else if (nType == HEX_DATA)
+        {
+            nStatus = fnData(eArea, nAddress, nCount, byData);
+            if (nStatus != BL_OK)
+            {
+                return nStatus;
+            }
+        }
+    }
+}
+} // namespace
+
+int CBootLoader::ReadHexRecord(CHexFile& file, int& nCount, int& nAddress, int& nType,
+                               std::uint8_t* pData, int& nChecksum)
+{
+    if (!file.SkipToMark())
+    {
+        return BL_ERR_EOF;
+    }
+    const char* pHead = file.Read(8); // count 2, address 4, type 2
+    if (pHead == nullptr)
+    {
+        return BL_ERR_EOF;
+    }
+    unsigned nFlags = 0;
+    unsigned nAddressHigh = HexByte(pHead + 2, nFlags);
+    unsigned nAddressLow = HexByte(pHead + 4, nFlags);
+    nCount = static_cast<int>(HexByte(pHead, nFlags));
+    nAddress = static_cast<int>((nAddressHigh << 8) | nAddressLow);
+    nType = static_cast<int>(HexByte(pHead + 6, nFlags));
+
+    const char* pTail = file.Read(2 * static_cast<std::size_t>(nCount) + 2); // data, checksum
+    if (pTail == nullptr)
+    {
+        return BL_ERR_EOF;
+    }
+    unsigned nSum =
+        static_cast<unsigned>(nCount) + nAddressHigh + nAddressLow + static_cast<unsigned>(nType);
+    for (int i = 0; i < nCount; ++i)
+    {
+        unsigned nByte = HexByte(pTail + 2 * i, nFlags);
+        pData[i] = static_cast<std::uint8_t>(nByte);
+        nSum += nByte;
+    }
+    nChecksum = static_cast<int>(HexByte(pTail + 2 * nCount, nFlags));
+
+    // A character that is no hex digit fails the record even where the sum happens to match.
+    if ((nFlags & NOT_HEX) != 0 || ((0U - nSum) & 0xFF) != static_cast<unsigned>(nChecksum))
+    {
+        return BL_ERR_CHECKSUM;
+    }
+    return BL_OK;
+}
+
+int CBootLoader::LoadHexFile()
+{
+    return LoadHex(nullptr);
+}
+
+int CBootLoader::ScanHexFile()
+{
+    return ScanHex(nullptr);
+}
+
+int CBootLoader::LoadHexText(std::string_view strText)
+{
+    return LoadHex(&strText);
+}
+
+bool CBootLoader::OpenPass(CHexFile& file, const std::string_view* pText) const
+{
+    if (pText != nullptr)
+    {
+        file.OpenText(*pText);
+        return true;
+    }
+    return file.Open(m_strHexPath);
+}
+
+int CBootLoader::ScanHex(const std::string_view* pText)
+{
+    m_nProgramExtent = PROGRAM_EXTENT_NONE;
+    m_nEepromExtent = 0;
+    m_nIdExtent = 0;
+
+    CHexFile file;
+    if (!OpenPass(file, pText))
+    {
+        return BL_ERR_OPEN;
+    }
+    return ForEachDataRecord(file,
+                             [this](EHexArea eArea, int nAddress, int nCount, const std::uint8_t*)
+                             {
+                                 std::int32_t nEnd = nAddress + nCount;
+                                 switch (eArea)
+                                 {
+                                 case EHexArea::Program:
+                                     m_nProgramExtent = std::max(m_nProgramExtent, nEnd);
+                                     break;
+                                 case EHexArea::Id:
+                                     // More than the 16 ID locations cannot be a valid image;
+                                     // refuse it rather than write a cut-down one.
+                                     if (nCount > static_cast<int>(m_idImage.size()))
+                                     {
+                                         return BL_ERR_CHECKSUM;
+                                     }
+                                     m_nIdExtent = std::max(m_nIdExtent, nEnd);
+                                     break;
+                                 case EHexArea::Eeprom:
+                                     m_nEepromExtent = std::max(m_nEepromExtent, nEnd);
+                                     break;
+                                 case EHexArea::Config:
+                                 case EHexArea::None:
+                                     break;
+                                 }
+                                 return BL_OK;
+                             });
+}
+
+int CBootLoader::LoadHex(const std::string_view* pText)
+{
+    int nStatus = ScanHex(pText);
+    // Without a program-area byte there is no image to size, and erasing the application to
+    // write nothing would leave the board without firmware.
+    if (nStatus == BL_OK && m_nProgramExtent <= 0)
+    {
+        nStatus = BL_ERR_EOF;
+    }
+    if (nStatus == BL_OK)
+    {
+        FreeImages();
+        m_pProgramImage = std::make_unique_for_overwrite<std::uint8_t[]>(
+            static_cast<std::size_t>(m_nProgramExtent));
+        std::memset(m_pProgramImage.get(), 0xFF, static_cast<std::size_t>(m_nProgramExtent));
+        if (m_nEepromExtent != 0)
+        {
+            m_pEepromImage = std::make_unique_for_overwrite<std::uint8_t[]>(
+                static_cast<std::size_t>(m_nEepromExtent));
+            std::memset(m_pEepromImage.get(), 0xFF, static_cast<std::size_t>(m_nEepromExtent));
+        }
+        m_idImage.fill(0xFF);
+
+        CHexFile file;
+        nStatus = OpenPass(file, pText) ? LoadPass(file) : BL_ERR_OPEN;
+    }
+    if (nStatus != BL_OK)
+    {
+        FreeImages();
+    }
+    return nStatus;
+}
+
+int CBootLoader::LoadPass(CHexFile& file)
+{
+    // The file is read anew for this pass; should it have changed since the first, a record may
+    // no longer fit the sizes computed then, and it fails like a bad record.
+    bool bProgramData = false;
+    int nStatus = ForEachDataRecord(
+        file,
+        [&](EHexArea eArea, int nAddress, int nCount, const std::uint8_t* pData)
+        {
+            std::int32_t nEnd = nAddress + nCount;
+            switch (eArea)
+            {
+            case EHexArea::Program:
+                if (nEnd > m_nProgramExtent)
+                {
+                    return BL_ERR_CHECKSUM;
+                }
+                std::memcpy(m_pProgramImage.get() + nAddress, pData,
+                            static_cast<std::size_t>(nCount));
+                bProgramData = bProgramData || nCount > 0;
+                break;
+            case EHexArea::Id:
+                // Whatever its address, an ID record fills the ID image from its first byte.
+                if (nCount > static_cast<int>(m_idImage.size()))
+                {
+                    return BL_ERR_CHECKSUM;
+                }
+                std::memcpy(m_idImage.data(), pData, static_cast<std::size_t>(nCount));
+                break;
+            case EHexArea::Eeprom:
+                if (nEnd > m_nEepromExtent)
+                {
+                    return BL_ERR_CHECKSUM;
+                }
+                if (nCount > 0)
+                {
+                    std::memcpy(m_pEepromImage.get() + nAddress, pData,
+                                static_cast<std::size_t>(nCount));
+                }
+                break;
+            case EHexArea::Config:
+            case EHexArea::None:
+                break;
+            }
+            return BL_OK;
+        });
+    if (nStatus == BL_OK && !bProgramData)
+    {
+        nStatus = BL_ERR_EOF; // program records of no bytes only: no program data either
+    }
+    return nStatus;
+}
+
+void CBootLoader::FreeImages()
+{
+    m_pProgramImage.reset();
+    m_pEepromImage.reset();
+}

@@ -1,0 +1,11 @@
+#pragma once
+// Results of the firmware-update steps. 0 is success; every failure is negative and ends the
+// update at once. The HEX reader returns only BL_OK, BL_ERR_OPEN, BL_ERR_EOF and BL_ERR_CHECKSUM.
+
+inline constexpr int BL_OK = 0;
+inline constexpr int BL_ERR_USB = -1;     // a USB write or read failed or timed out
+inline constexpr int BL_ERR_VERIFY = -12; // a block read back differs from what was written
+inline constexpr int BL_ERR_OPEN = -13;   // the HEX file cannot be opened for reading
+inline constexpr int BL_ERR_EOF = -14;    // the HEX text ends inside a record or before its end
+inline constexpr int BL_ERR_CHECKSUM =
+    -15; // a HEX record is not valid (checksum, or see LoadHexFile)
