@@ -13,8 +13,9 @@ build: deps
 	cmake --preset default
 	cmake --build --preset default
 
+# Tarvel on the simulated boards; headless, a screenshot in build/tarvel.png instead.
 run: build
-	./build/default/protocol/kelvard-boards --simulate
+	scripts/run-tarvel.sh
 
 test: deps
 	scripts/run-tests.sh

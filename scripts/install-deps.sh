@@ -7,6 +7,7 @@ packages=(
     libgtest-dev libgmock-dev libbenchmark-dev
     libusb-1.0-0-dev umockdev libumockdev-dev
     srecord
+    qt6-base-dev qt6-base-dev-tools libgl-dev fonts-dejavu-core xvfb xauth imagemagick
 )
 
 missing=()

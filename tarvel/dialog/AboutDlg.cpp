@@ -1,0 +1,5 @@
+#include "dialog/AboutDlg.h"
+
+#include "res/ControlIds.h"
+
+CAboutDlg::CAboutDlg(QWidget* pParent) : CTemplateDialog(IDD_ABOUTBOX, pParent) {}

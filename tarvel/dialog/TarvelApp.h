@@ -1,0 +1,36 @@
+#pragma once
+// The application object: runs the main dialog modally and ends when it closes. Options:
+//   --simulate           boards on the simulated bus (KELVARD_SIM_BOARDS) with drifting inputs
+//   --screenshot PATH    save a picture of the dialog after 2 s, print PATH, then close
+//   --quit-after SECONDS close the dialog after that many seconds
+#include <QApplication>
+
+#include <memory>
+
+class CSimulatedBoards;
+class CTarvelDlg;
+
+class CTarvelApp : public QApplication
+{
+    Q_OBJECT
+public:
+    CTarvelApp(int& argc, char** argv);
+    ~CTarvelApp() override;
+
+    // Runs the dialog; returns false, so that the program ends when the dialog closes.
+    bool InitInstance();
+    // The process's exit status: 0, or 2 for a wrong command line, 1 for a failed screenshot.
+    int ExitStatus() const { return m_nExitStatus; }
+
+    // The classic look of the platform the dialog comes from, where Qt offers it.
+    static void SetDialogStyle();
+
+    // Handlers never let an exception into the event loop.
+    bool notify(QObject* pReceiver, QEvent* pEvent) override;
+
+    CTarvelDlg* m_pMainWnd = nullptr;
+
+private:
+    std::unique_ptr<CSimulatedBoards> m_pSimulation;
+    int m_nExitStatus = 0;
+};

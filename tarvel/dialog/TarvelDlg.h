@@ -1,0 +1,147 @@
+#pragma once
+// The main dialog "Kelvard IO" (template 102): the list of attached boards with the identity of
+// the selected one, and a grid of 40 check boxes, one per pin of ports A to E, in four views
+// (pin levels, directions, input polarity, analog inputs), polled every 100 ms.
+//
+// The class is split by concern: TarvelDlg.cpp (start-up, routing, closing),
+// TarvelDlgDiscovery.cpp (finding and selecting boards), TarvelDlgGrid.cpp (grid, views,
+// polling) and TarvelDlgExchanges.cpp (the port and configuration exchanges).
+#include "dialog/TemplateDialog.h"
+
+#include "PortTypes.h"
+
+#include <QIcon>
+#include <QString>
+#include <QTimer>
+
+#include <array>
+#include <cstdint>
+#include <memory>
+#include <string>
+
+class CClientSocket;
+class CComboBoxCtrl;
+class CCheckBoxCtrl;
+class CIPAddressCtrl;
+class CUsbDev;
+class QLabel;
+class QLineEdit;
+class QPushButton;
+
+// The poll timer: identifier and period.
+inline constexpr int TIMER_POLL = 100;
+inline constexpr int POLL_PERIOD_MS = 100;
+
+// Device-change events as the platform numbers them.
+inline constexpr unsigned DBT_DEVNODES_CHANGED = 0x0007;
+inline constexpr unsigned DBT_DEVICEARRIVAL = 0x8000;
+inline constexpr unsigned DBT_DEVICEQUERYREMOVE = 0x8001;
+inline constexpr unsigned DBT_DEVICEREMOVECOMPLETE = 0x8004;
+inline constexpr unsigned DBT_USERDEFINED = 0xFFFF;
+
+// Number of bit boxes: eight for each of the ports A to E.
+inline constexpr int BIT_BOXES = 40;
+
+class CTarvelDlg : public CTemplateDialog
+{
+    Q_OBJECT
+public:
+    explicit CTarvelDlg(QWidget* pParent = nullptr);
+    // A dialog destroyed without being closed still releases its boards.
+    ~CTarvelDlg() override;
+
+    // --- Dialog data ---------------------------------------------------------------------
+
+    QPushButton* m_btnUpdate = nullptr;
+    CComboBoxCtrl* m_cbDevices = nullptr;              // entries own their CUsbDev
+    std::array<CCheckBoxCtrl*, BIT_BOXES> m_chkBits{}; // E7 down to E0, then D7 down to A0
+    QLabel* m_stFirmware = nullptr;
+    QLineEdit* m_edSerial = nullptr;
+    int m_nView = -1; // checked view radio button: 0 Port Bits ... 3 Analog Inputs
+    QString m_strMessage;
+    std::uint8_t m_nAnalogMask = 0; // bit k: the caption of Ek shows analog channel k
+    CUsbDev* m_pDevice = nullptr;   // the current board; owned by its list entry
+    QIcon m_hIcon;
+    CClientSocket* m_pLink = nullptr; // the network link; none until that link is built
+    int m_nTimer = 0;                 // TIMER_POLL while polling, else 0
+    QString m_strHexPath;
+    int m_nDeviceCount = 0; // device count seen by the last enumeration
+    CIPAddressCtrl* m_ipAddress = nullptr;
+
+    // --- Start-up, routing and closing (TarvelDlg.cpp) -----------------------------------
+
+    bool OnInitDialog() override;
+    void OnSysCommand(unsigned nID, quintptr lParam);
+    void OnPaint();
+    QIcon OnQueryDragIcon() const { return m_hIcon; }
+    void OnOK() override;
+    void OnCancel() override;
+
+    // --- Discovery and selection (TarvelDlgDiscovery.cpp) --------------------------------
+
+    void RefreshDeviceList();
+    void ReleaseDevices();
+    void OnSelectDevice();
+    void ShowSelectedDevice();
+    bool OnDeviceChange(unsigned nEventType, quintptr dwData);
+    bool IsInBootloader(CUsbDev* pDevice);
+    std::string ReadSerialText();
+    std::uint16_t ReadVersion();
+    int ReadDeviceId(CUsbDev* pDevice);
+    // A board found in its bootloader: handed to the firmware update.
+    void StartBootloaderUpdate(std::unique_ptr<CUsbDev> pDevice);
+    void DropConnection();
+
+    // --- Grid, views and polling (TarvelDlgGrid.cpp) -------------------------------------
+
+    void OnPortBits();
+    void OnPortDirection();
+    void OnInputPolarity();
+    void OnAnalogInputs();
+    void RefreshView();
+    void OnBitClicked();
+    void OnSetPort(int nPort);
+    void OnClearPort(int nPort);
+    void OnTimer(int nIDEvent);
+    void SetGrid(const PortBytes& byPorts);
+    void EnableGrid(const PortBytes& byDisabled);
+    void LoadAnalogMask();
+    // The bit box of a port (PORT_A ... PORT_E) and bit.
+    CCheckBoxCtrl* BitBox(int nPort, int nBit) const;
+
+    // --- Port and configuration exchanges (TarvelDlgExchanges.cpp) -----------------------
+
+    bool ReadPorts(PortBytes& byPorts, bool bRefresh);
+    bool WritePorts(const PortBytes& byPorts);
+    bool ReadDirections(PortBytes& byPorts, bool bRefresh);
+    bool WriteDirections(const PortBytes& byPorts);
+    bool ReadInversions(PortBytes& byPorts, bool bRefresh);
+    bool WriteInversions(const PortBytes& byPorts);
+    bool WriteAnalogCount(int nCount);
+    // The number of valid channels the board announced (0 on failure); fills at most four.
+    int ReadAnalog(std::array<std::uint16_t, ANALOG_CHANNELS>& wReadings);
+
+signals:
+    // A device-change notice, queued from the driver's watch thread to the dialog's.
+    void DeviceChange(unsigned nEventType, quintptr dwData);
+
+protected:
+    void DoDataExchange(CDataExchange* pDX) override;
+    void paintEvent(QPaintEvent* pEvent) override;
+
+private:
+    void ConnectMessageMap();
+    void StartDeviceWatch();
+    void StopDeviceWatch();
+    int SetTimer(int nIDEvent, int nElapse);
+    void KillTimer(int nIDEvent);
+    // Starts polling when any direction byte is non-zero, stops it when all are zero.
+    void ApplyPollingRule(const PortBytes& byDirections);
+    void SwitchView(int nView);
+    PortBytes GridToBytes() const;
+    // Gives E(nFirst) to E3 back their plain captions.
+    void ResetAnalogCaptions(int nFirst);
+
+    QTimer m_timer;
+    int m_nWatch = 0; // registration with the driver's device-change watch
+};

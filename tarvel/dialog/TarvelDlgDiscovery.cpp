@@ -1,0 +1,165 @@
+// CTarvelDlg: finding the attached boards, listing them and showing the selected one.
+#include "dialog/TarvelDlg.h"
+
+#include "dialog/ButtonCtrl.h"
+#include "dialog/ComboBoxCtrl.h"
+#include "dialog/UsbDev.h"
+
+#include "DebugOutput.h"
+#include "DeviceLink.h"
+#include "Enumeration.h"
+
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+
+namespace
+{
+constexpr char kDeviceEntry[] = "Device %d";
+constexpr char kFirmwareLine[] = "FirmVer. %s  Dev ID - %d";
+// The oldest firmware that can be updated from the tool.
+constexpr std::uint16_t UPDATABLE_VERSION = 0x0103;
+
+struct DeviceChangeLine
+{
+    unsigned nEventType;
+    const char* pszLine;
+};
+constexpr DeviceChangeLine kDeviceChangeLines[] = {
+    {DBT_DEVNODES_CHANGED, "Device Node changed\n"},
+    {DBT_DEVICEARRIVAL, "Device Arrival\n"},
+    {DBT_DEVICEQUERYREMOVE, "Device query remove\n"},
+    {DBT_DEVICEREMOVECOMPLETE, "Device remove complete\n"},
+    {DBT_USERDEFINED, "User defined\n"},
+};
+} // namespace
+
+void CTarvelDlg::RefreshDeviceList()
+{
+    const int nCount = static_cast<int>(MPUSBGetDeviceCount(MPUSB_VID_PID));
+    if (nCount == m_nDeviceCount)
+        return;
+    ReleaseDevices();
+    m_nDeviceCount = nCount;
+
+    WalkDeviceLinks(nCount,
+                    [this](std::uint32_t nInstance, MPUSB_HANDLE hRead, MPUSB_HANDLE hWrite)
+                    {
+                        auto pDevice = std::make_unique<CUsbDev>(hRead, hWrite);
+                        if (IsInBootloader(pDevice.get()))
+                        {
+                            StartBootloaderUpdate(std::move(pDevice));
+                            return;
+                        }
+                        m_pDevice = pDevice.get();
+                        m_pDevice->m_strSerial = ReadSerialText();
+                        m_pDevice->m_wVersion = ReadVersion();
+                        m_pDevice->m_nDeviceId = ReadDeviceId(m_pDevice);
+                        const int nIndex = m_cbDevices->AddString(
+                            QString::asprintf(kDeviceEntry, static_cast<int>(nInstance)));
+                        m_cbDevices->SetItemDataPtr(nIndex, pDevice.release());
+                    });
+
+    if (m_cbDevices->GetCount() == 0)
+    {
+        m_pDevice = nullptr;
+        EnableGrid({0xFF, 0xFF, 0xFF, 0xFF, 0xFF});
+        SetGrid({0, 0, 0, 0, 0});
+        m_edSerial->setEnabled(false);
+        m_btnUpdate->setEnabled(false);
+        LoadAnalogMask();
+        ResetAnalogCaptions(0);
+        return;
+    }
+    m_cbDevices->SetCurSel(0);
+    m_pDevice = static_cast<CUsbDev*>(m_cbDevices->GetItemDataPtr(0));
+    ShowSelectedDevice();
+    RefreshView();
+    LoadAnalogMask();
+}
+
+void CTarvelDlg::StartBootloaderUpdate(std::unique_ptr<CUsbDev> pDevice)
+{
+    // The firmware update takes the board over here (serial-number prompt, then the update
+    // thread). Until it does, the board is only skipped: releasing it closes its pipes.
+    pDevice.reset();
+}
+
+void CTarvelDlg::ReleaseDevices()
+{
+    if (m_nTimer != 0)
+        KillTimer(m_nTimer);
+    m_nTimer = 0;
+
+    for (int i = 0; i < m_cbDevices->GetCount(); ++i)
+        delete static_cast<CUsbDev*>(m_cbDevices->GetItemDataPtr(i));
+    m_cbDevices->ResetContent();
+    m_pDevice = nullptr;
+
+    m_stFirmware->setText(QString());
+    m_edSerial->setText(QString());
+
+    DropConnection();
+}
+
+void CTarvelDlg::DropConnection()
+{
+    // No network link exists until the network-link work builds one; deleting it (which closes
+    // its connection) belongs here.
+    m_pLink = nullptr;
+}
+
+void CTarvelDlg::OnSelectDevice()
+{
+    if (m_cbDevices->GetCount() < 1)
+        return;
+    m_pDevice = static_cast<CUsbDev*>(m_cbDevices->GetItemDataPtr(m_cbDevices->GetCurSel()));
+    if (!m_pDevice)
+        return;
+    ShowSelectedDevice();
+    RefreshView();
+}
+
+void CTarvelDlg::ShowSelectedDevice()
+{
+    const QString strSerial = QString::fromStdString(m_pDevice->GetSerial());
+    m_edSerial->setText(strSerial);
+    m_stFirmware->setText(QString::asprintf(kFirmwareLine, m_pDevice->GetVersionText().c_str(),
+                                            m_pDevice->m_nDeviceId));
+    // Only a board without a serial number can be given one (in its bootloader).
+    m_edSerial->setEnabled(strSerial.isEmpty());
+    m_btnUpdate->setEnabled(m_pDevice->m_wVersion >= UPDATABLE_VERSION);
+}
+
+bool CTarvelDlg::OnDeviceChange(unsigned nEventType, quintptr /*dwData*/)
+{
+    for (const DeviceChangeLine& line : kDeviceChangeLines)
+    {
+        if (line.nEventType == nEventType)
+            DebugOutput(line.pszLine);
+    }
+    if (nEventType == DBT_DEVNODES_CHANGED)
+        RefreshDeviceList();
+    return false;
+}
+
+bool CTarvelDlg::IsInBootloader(CUsbDev* pDevice)
+{
+    return UsbQueryBootloader(pDevice->m_hRead, pDevice->m_hWrite);
+}
+
+std::string CTarvelDlg::ReadSerialText()
+{
+    return UsbReadSerialNumber(m_pDevice->m_hRead, m_pDevice->m_hWrite);
+}
+
+std::uint16_t CTarvelDlg::ReadVersion()
+{
+    return UsbReadVersion(m_pDevice->m_hRead, m_pDevice->m_hWrite);
+}
+
+int CTarvelDlg::ReadDeviceId(CUsbDev* pDevice)
+{
+    std::uint8_t byId = 0;
+    return UsbReadDeviceId(pDevice->m_hRead, pDevice->m_hWrite, byId) ? byId : 0;
+}
