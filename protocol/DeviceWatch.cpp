@@ -8,6 +8,7 @@
 #include <thread>
 
 void MpusbConnectWatch(); // Mpusb.cpp
+void DeviceWatchStartup(); // called by Mpusb.cpp
 
 namespace
 {
@@ -24,14 +25,31 @@ struct WatchState
     std::thread thread;
     std::thread::id dispatchId;
     bool bStop = false;
+
+    // Ends with the program, or with the shared library that holds it: a consumer that never
+    // removed its callback must not leave the thread running code that is gone.
+    ~WatchState()
+    {
+        std::thread last;
+        {
+            std::lock_guard lock(mutex);
+            bStop = true;
+            cv.notify_all();
+            last = std::move(thread);
+        }
+        if (last.joinable() && last.get_id() == std::this_thread::get_id())
+            last.detach(); // the program ends from inside a callback
+        else if (last.joinable())
+            last.join();
+    }
 };
 
-// Never destroyed: the dispatch thread is stopped by the last Remove, and a watch still
-// registered at process exit must not meet a destroyed state.
+// Made before the driver layer's own state (DeviceWatchStartup), so it ends after it: a
+// backend reports changes here until the driver layer destroys it.
 WatchState& State()
 {
-    static WatchState* pState = new WatchState;
-    return *pState;
+    static WatchState state;
+    return state;
 }
 
 void DispatchLoop()
@@ -65,6 +83,11 @@ void DispatchLoop()
     }
 }
 } // namespace
+
+void DeviceWatchStartup()
+{
+    State();
+}
 
 int CDeviceWatch::Add(DeviceChangeCallback callback)
 {

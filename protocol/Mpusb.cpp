@@ -13,6 +13,8 @@
 #include <unordered_map>
 #include <utility>
 
+void DeviceWatchStartup(); // DeviceWatch.cpp
+
 namespace
 {
 struct OpenPipe
@@ -33,6 +35,7 @@ struct DriverState
 
 DriverState& State()
 {
+    DeviceWatchStartup(); // the watch's state outlives ours: the backend reports to it
     static DriverState state;
     return state;
 }

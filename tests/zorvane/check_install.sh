@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Installs Zorvane into a fresh prefix and builds a C program against it twice: with pkg-config
+# Installs Zorvane into a fresh prefix: the udev rule and the zorvane tool must be there and the
+# tool must run from there; then builds a C program against it twice: with pkg-config
 # (zorvane.pc) and with CMake (find_package(Zorvane) -> Zorvane::zorvane). Both programs then
 # drive a simulated board.
 #   check_install.sh <build dir> <consumer source dir> [extra C flags]
@@ -21,6 +22,13 @@ for file in "$libdir/libzorvane.so" "$libdir/libzorvane.so.1" "$prefix/include/z
     [ -e "$file" ] || { echo "not installed: $file"; exit 1; }
 done
 [ "$(readlink "$libdir/libzorvane.so")" = "libzorvane.so.1" ] || { echo "libzorvane.so is no soname link"; exit 1; }
+
+# The udev rule, as it is in the source tree, where udev looks under the prefix.
+rule=$prefix/lib/udev/rules.d/70-kelvard.rules
+cmp -s "$rule" "$(dirname "$0")/../../packaging/udev/70-kelvard.rules" || { echo "udev rule not installed: $rule"; exit 1; }
+# The tool finds the installed library by itself (no LD_LIBRARY_PATH).
+listed=$(KELVARD_SIM_BOARDS='id=7;id=12' KELVARD_SIM_TRACE= "$prefix/bin/zorvane" --simulate list)
+[ "$listed" = $'7\n12' ] || { echo "installed zorvane list printed: $listed"; exit 1; }
 
 run() {
     local program=$1 trace=$work/trace-$(basename "$program")

@@ -64,10 +64,17 @@ protected:
         unsetenv("KELVARD_COM_PATTERN");
     }
 
+    // Arms and enumerates, then disconnects the window's watch again: here only the notices a
+    // test sends itself move the table (test_zorvane_hotplug covers the watch).
     std::int32_t Initialize()
     {
-        std::lock_guard lock(m_app.Mutex());
-        return m_app.Initialize();
+        std::int32_t nCount;
+        {
+            std::lock_guard lock(m_app.Mutex());
+            nCount = m_app.Initialize();
+        }
+        m_app.GetHiddenWnd()->DestroyWindow();
+        return nCount;
     }
     std::vector<std::string> Names()
     {
@@ -104,6 +111,21 @@ TEST_F(ZorvaneAppTest, ReEnumerationKeepsBoardsThatAnswerAndDropsThoseThatDoNot)
     m_sim.Bus().Unplug(pSeven);
     EXPECT_EQ(Initialize(), 1);
     EXPECT_EQ(Names(), (std::vector<std::string>{"9"}));
+}
+
+// A board that leaves during its own enumeration (or a link whose two pipes landed on two
+// boards) tells no device ID; entered, it would stand under the false name "0".
+TEST_F(ZorvaneAppTest, ABoardThatDoesNotTellItsIdIsNotEntered)
+{
+    auto pBoard = m_sim.Plug(SimBoardConfig().Id(5));
+    pBoard->InjectFault(ESimFault::Fail, 1); // the walk's read-device-id request
+    EXPECT_EQ(Initialize(), 0);
+    EXPECT_EQ(Heads(m_sim.Trace()),
+              (Lines{"0 >! 3", "0 > 31", "0 < 31", "0 > 00", "0 < 00", "0 > 08", "0 < 08"}))
+        << "asked as any board, then dropped";
+    EXPECT_TRUE(Names().empty());
+    EXPECT_EQ(Initialize(), 1);
+    EXPECT_EQ(Names(), (std::vector<std::string>{"5"}));
 }
 
 TEST_F(ZorvaneAppTest, FindDeviceLooksInTheUsbTableFirstThenTheSerialTable)

@@ -2,16 +2,44 @@
 
 #include "exports/ZorvaneApp.h"
 
+#include "DeviceWatch.h"
+
 #include <mutex>
 
-CHiddenWnd::CHiddenWnd(CZorvaneApp& app) : m_bArmed(0), m_app(app) {}
+CHiddenWnd::CHiddenWnd(CZorvaneApp& app) : m_bArmed(0), m_app(app), m_nWatch(0) {}
+
+CHiddenWnd::~CHiddenWnd()
+{
+    DestroyWindow();
+}
 
 bool CHiddenWnd::Create()
 {
     return true;
 }
 
-void CHiddenWnd::DestroyWindow() {}
+void CHiddenWnd::DestroyWindow()
+{
+    if (const int nWatch = m_nWatch.exchange(0))
+        CDeviceWatch::Remove(nWatch);
+}
+
+void CHiddenWnd::Arm()
+{
+    m_bArmed = 1;
+    if (m_nWatch.load() != 0)
+        return;
+    try
+    {
+        // Arrival and removal alike change the device nodes; the enumeration sorts out which.
+        m_nWatch =
+            CDeviceWatch::Add([this](EDeviceChange) { OnDeviceChange(DBT_DEVNODES_CHANGED, 0); });
+    }
+    catch (...)
+    {
+        // Like a window that never appeared: no notices, the next Initialize tries again.
+    }
+}
 
 std::int32_t CHiddenWnd::OnDeviceChange(std::uint32_t nEventType, std::uintptr_t /*nData*/)
 {

@@ -3,11 +3,12 @@
 #include "DeviceLink.h"
 
 CUsbDev::CUsbDev(MPUSB_HANDLE hRead, MPUSB_HANDLE hWrite)
-    : m_nDeviceId(0), m_hRead(hRead), m_hWrite(hWrite), m_wVersion(0), m_byPortD(0),
-      m_byPortE(0), m_byDirD(0xFF), m_byDirE(0xFF), m_byInvD(0), m_byAnalogCount(0)
+    : m_nDeviceId(0), m_bIdentified(false), m_hRead(hRead), m_hWrite(hWrite), m_wVersion(0),
+      m_byPortD(0), m_byPortE(0), m_byDirD(0xFF), m_byDirE(0xFF), m_byInvD(0), m_byAnalogCount(0)
 {
     std::uint8_t byId = 0;
-    if (UsbReadDeviceId(m_hRead, m_hWrite, byId))
+    m_bIdentified = UsbReadDeviceId(m_hRead, m_hWrite, byId);
+    if (m_bIdentified)
         m_nDeviceId = byId;
     m_strSerialNumber = UsbReadSerialNumber(m_hRead, m_hWrite);
     m_wVersion = UsbReadVersion(m_hRead, m_hWrite);

@@ -17,7 +17,7 @@ class CUsbDev : public CBitIO
 public:
     // Takes over both pipes and asks the board, in this order, for its device ID, serial
     // number and firmware version. Never fails: a board that does not answer gets ID 0, an
-    // empty serial number and version 0.
+    // empty serial number and version 0, and m_bIdentified stays false.
     CUsbDev(MPUSB_HANDLE hRead, MPUSB_HANDLE hWrite);
 
     // query-mode: true when the board runs its bootloader; false when the request could not be
@@ -71,6 +71,7 @@ public:
     virtual std::int32_t FetchPorts();  // read-ports into the five caches; unchanged on failure
 
     std::int32_t m_nDeviceId;
+    bool m_bIdentified; // the board answered read-device-id at construction
     MPUSB_HANDLE m_hRead;
     MPUSB_HANDLE m_hWrite;
     std::string m_strSerialNumber;

@@ -42,12 +42,12 @@ bool CZorvaneApp::InitInstance()
 
 int CZorvaneApp::ExitInstance()
 {
-    std::lock_guard lock(m_mutex);
+    // The watch's thread may be waiting for the lock to enumerate: stop it first, unlocked, so
+    // that no thread runs library code once the library is unmapped.
     if (m_pHiddenWnd)
-    {
         m_pHiddenWnd->DestroyWindow();
-        m_pHiddenWnd.reset();
-    }
+    std::lock_guard lock(m_mutex);
+    m_pHiddenWnd.reset();
     m_mapSerialDevices.clear();
     DeleteUsbDevices();
     return 0;
@@ -56,7 +56,7 @@ int CZorvaneApp::ExitInstance()
 std::int32_t CZorvaneApp::Initialize()
 {
     if (m_pHiddenWnd)
-        m_pHiddenWnd->m_bArmed = 1;
+        m_pHiddenWnd->Arm();
     EnumerateDevices();
     return m_nDeviceCount;
 }
@@ -107,8 +107,11 @@ void CZorvaneApp::EnterDevice(MPUSB_HANDLE hRead, MPUSB_HANDLE hWrite)
         MPUSBClose(hWrite);
         throw;
     }
-    // A board in its bootloader, or a second board with a taken ID, is closed again at once.
-    if (pDevice->IsInBootloader())
+    // A board in its bootloader, or a second board with a taken ID, is closed again at once. So
+    // is a link that never told its device ID: a board that left during its own enumeration,
+    // or pipes opened on two boards because one came or went between the two opens. Entered,
+    // it would stand under the false name "0" until the next enumeration.
+    if (pDevice->IsInBootloader() || !pDevice->m_bIdentified)
         return;
     std::string strName = UpperCaseName(pDevice->GetName().c_str());
     m_mapUsbDevices.try_emplace(std::move(strName), std::move(pDevice));

@@ -31,13 +31,15 @@ public:
     // Start of the library's life: device count 0, the device-change window made (unarmed).
     // No board is enumerated here.
     virtual bool InitInstance();
-    // End of its life: the window, every COM-port board, then every USB board (closing its
-    // pipes) go. Takes the lock itself.
+    // End of its life: the window (first disconnected from the device-change watch, without
+    // the lock), every COM-port board, then every USB board (closing its pipes) go. Takes the
+    // lock itself; no export may run at the same time.
     virtual int ExitInstance();
 
     std::mutex& Mutex() { return m_mutex; }
 
-    // Locked. Arms the device-change window, enumerates, returns the USB board count.
+    // Locked. Arms the device-change window (the first time, its watch thread starts),
+    // enumerates, returns the USB board count.
     std::int32_t Initialize();
     // Locked. The board a name stands for: the USB table first, then the COM-port table, else a
     // new COM-port board (kept whether or not its port opens). Null only for an empty or null
@@ -46,7 +48,7 @@ public:
     // Locked. The USB board with this device number (decimal text), or null; creates nothing.
     CUsbDev* FindUsbDevice(std::int32_t nDevice);
     // Locked. Refreshes the USB table: drops boards that no longer answer, then enters every
-    // board in application firmware whose device-ID text is not taken yet.
+    // board in application firmware that told its device ID and whose ID text is not taken.
     virtual void EnumerateDevices();
     // Locked. Drops and deletes every USB board that fails a read-device-id exchange.
     void PurgeAbsentDevices();

@@ -15,6 +15,9 @@
  * Threads. Any thread may call any function at any time: one library lock serialises every
  * call and the library's own re-enumeration. A call blocks its caller for its transfers (at
  * most 500 ms per USB transfer, about 500 ms for a COM-port reply). No function throws.
+ * The first Initialize starts the library's one thread of its own, which re-enumerates the USB
+ * boards whenever one is plugged in or unplugged; it ends when the library is unloaded (no
+ * function may still be running then).
  */
 #ifndef ZORVANE_H
 #define ZORVANE_H

@@ -41,7 +41,8 @@ public:
 
     // Waits at most nTimeoutMs for received bytes without using the processor. False on
     // time-out, on a closed port and on a line that hung up (nothing will ever arrive).
-    bool WaitForInput(int nTimeoutMs);
+    // Virtual, after the slots above, so that a test's port can hand out replies in pieces.
+    virtual bool WaitForInput(int nTimeoutMs);
 
     bool IsOpen() const { return m_hComm != INVALID_PORT_HANDLE; }
     std::int32_t GetPort() const { return m_nPort; }

@@ -1,0 +1,32 @@
+// The library's one watcher thread as an application sees it through dlopen: none before the
+// first Initialize, exactly one after any number of them, and none once dlclose has unmapped
+// the library, so that no thread is left running code that is gone.
+#include "LoadedZorvane.h"
+#include "ThreadCount.h"
+
+#include <gtest/gtest.h>
+
+TEST(ZorvaneUnload, TheWatcherThreadStartsWithTheFirstInitializeAndEndsWithTheLibrary)
+{
+    const int nBefore = ThreadCount();
+    for (int nRound = 1; nRound <= 2; ++nRound)
+    {
+        {
+            CLoadedZorvane lib("id=7");
+            ASSERT_TRUE(lib.IsLoaded());
+            std::uint8_t byValue = 0;
+            EXPECT_EQ(lib.ReadBytePortA("7", &byValue), 0) << "no COM port 7";
+            EXPECT_EQ(ThreadCount(), nBefore)
+                << "round " << nRound << ": a thread before Initialize";
+            EXPECT_EQ(lib.Initialize(), 1);
+            EXPECT_EQ(ThreadCount(), nBefore + 1) << "round " << nRound;
+            EXPECT_EQ(lib.InitializeZorvane(), 1);
+            EXPECT_EQ(lib.Initialize(), 1);
+            EXPECT_EQ(ThreadCount(), nBefore + 1)
+                << "round " << nRound << ": more than one watcher";
+            EXPECT_EQ(lib.WriteBytePortA("7", 1), 1);
+        } // dlclose, and the check that the library really went
+        EXPECT_EQ(ThreadCount(), nBefore)
+            << "round " << nRound << ": a thread outlived the library";
+    }
+}

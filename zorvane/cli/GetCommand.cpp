@@ -1,0 +1,35 @@
+// zorvane get NAME PORT...: one line of port values.
+#include "Board.h"
+#include "Commands.h"
+
+#include "zorvane.h"
+
+#include <cstdint>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+int RunGet(const CToolArgs& args)
+{
+    args.ExpectOperands(2, SIZE_MAX, "NAME and PORT");
+    const std::vector<std::string>& operands = args.Operands();
+    std::vector<int> ports;
+    for (std::size_t i = 1; i < operands.size(); ++i)
+        ports.push_back(ParsePortLetter(operands[i]));
+    const bool bNumeric = args.Has("numeric");
+
+    Initialize();
+    const CBoard board(operands[0]);
+    std::string strLine;
+    for (const int nPort : ports)
+    {
+        std::uint8_t byValue = 0;
+        if (!board.ReadPort(nPort, byValue))
+            return Fail("cannot read port %c of %s", PortLetter(nPort), board.Name());
+        if (!strLine.empty())
+            strLine += ' ';
+        strLine += bNumeric ? std::to_string(byValue) : FormatPortValue(nPort, byValue);
+    }
+    std::printf("%s\n", strLine.c_str());
+    return 0;
+}

@@ -1,0 +1,38 @@
+// zorvane set NAME PORT=VALUE...: writes ports in the order given.
+#include "Board.h"
+#include "Commands.h"
+
+#include "zorvane.h"
+
+#include <cstdint>
+#include <string>
+#include <utility>
+#include <vector>
+
+int RunSet(const CToolArgs& args)
+{
+    args.ExpectOperands(2, SIZE_MAX, "NAME and PORT=VALUE");
+    const std::vector<std::string>& operands = args.Operands();
+    std::vector<std::pair<int, std::uint8_t>> writes;
+    for (std::size_t i = 1; i < operands.size(); ++i)
+    {
+        const std::size_t nEquals = operands[i].find('=');
+        if (nEquals == std::string::npos)
+            throw CUsageError("'" + operands[i] + "' is no PORT=VALUE");
+        writes.emplace_back(
+            ParsePortLetter(operands[i].substr(0, nEquals)),
+            static_cast<std::uint8_t>(ParseNumber(operands[i].substr(nEquals + 1), 255, "value")));
+    }
+
+    Initialize();
+    const CBoard board(operands[0]);
+    // A write sends the other ports from the library's memory, which a new process has not
+    // filled yet: one read first, so that the ports not named keep what the board shows.
+    std::uint8_t byIgnored = 0;
+    board.ReadPort(0, byIgnored);
+    int nStatus = 0;
+    for (const auto& [nPort, byValue] : writes)
+        if (!board.WritePort(nPort, byValue))
+            nStatus = Fail("cannot write port %c of %s", PortLetter(nPort), board.Name());
+    return nStatus;
+}

@@ -1,0 +1,62 @@
+#include "StopSignal.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <csignal>
+#include <fcntl.h>
+#include <poll.h>
+#include <unistd.h>
+
+namespace
+{
+int g_hPipe[2] = {-1, -1};
+
+void OnStopSignal(int)
+{
+    const int nSavedErrno = errno;
+    const char cByte = 1;
+    [[maybe_unused]] const ssize_t nWritten = write(g_hPipe[1], &cByte, 1);
+    errno = nSavedErrno;
+}
+
+void SetHandlers(void (*pfnHandler)(int))
+{
+    struct sigaction action = {};
+    action.sa_handler = pfnHandler;
+    sigemptyset(&action.sa_mask);
+    sigaction(SIGINT, &action, nullptr);
+    sigaction(SIGTERM, &action, nullptr);
+}
+} // namespace
+
+CStopSignal::CStopSignal()
+{
+    // Without the pipe the handlers stay the default ones: a signal still ends the program.
+    if (pipe2(g_hPipe, O_CLOEXEC | O_NONBLOCK) == 0)
+        SetHandlers(OnStopSignal);
+}
+
+CStopSignal::~CStopSignal()
+{
+    if (g_hPipe[0] < 0)
+        return;
+    SetHandlers(SIG_DFL);
+    close(g_hPipe[0]);
+    close(g_hPipe[1]);
+    g_hPipe[0] = g_hPipe[1] = -1;
+}
+
+bool CStopSignal::WaitFor(int nTimeoutMs)
+{
+    if (g_hPipe[0] < 0)
+    {
+        usleep(static_cast<useconds_t>(std::max(nTimeoutMs, 0)) * 1000);
+        return false;
+    }
+    pollfd pfd{g_hPipe[0], POLLIN, 0};
+    int nReady;
+    do
+        nReady = poll(&pfd, 1, std::max(nTimeoutMs, 0));
+    while (nReady < 0 && errno == EINTR);
+    return nReady > 0;
+}

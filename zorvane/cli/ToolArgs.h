@@ -1,0 +1,39 @@
+#pragma once
+// The arguments of one sub-command: its options (long "--name", "--name=value" or
+// "--name value", and "-h"), wherever they stand, and its operands in order. "--" ends the
+// options. An argument that the sub-command cannot take is a usage error: CUsageError, which
+// main turns into exit status 2.
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+class CUsageError : public std::runtime_error
+{
+public:
+    using std::runtime_error::runtime_error;
+};
+
+struct ToolOption
+{
+    const char* pszName; // long name without "--"
+    bool bTakesValue;
+};
+
+class CToolArgs
+{
+public:
+    // Every sub-command also takes --help (-h) and --simulate.
+    CToolArgs(std::vector<std::string> args, const std::vector<ToolOption>& options);
+
+    bool Has(const std::string& strOption) const;
+    // The option's value, or strDefault when it was not given.
+    std::string Value(const std::string& strOption, const std::string& strDefault) const;
+    const std::vector<std::string>& Operands() const { return m_operands; }
+
+    // Usage errors when the operand count is outside nMin..nMax.
+    void ExpectOperands(std::size_t nMin, std::size_t nMax, const char* pszWhat) const;
+
+private:
+    std::vector<std::pair<std::string, std::string>> m_given;
+    std::vector<std::string> m_operands;
+};

@@ -1,0 +1,77 @@
+// The table of sub-commands: names, usage and help texts.
+#include "Commands.h"
+
+#include <cstdarg>
+#include <cstdio>
+
+const std::vector<ToolCommand>& ToolCommands()
+{
+    static const std::vector<ToolCommand> commands = {
+        {"list",
+         "list the USB boards",
+         "",
+         "Prints the name (device ID) of every USB board, one per line, in the library's table\n"
+         "order.\n",
+         {},
+         RunList},
+        {"get",
+         "read ports",
+         "NAME PORT...",
+         "Reads the ports (A to E) of board NAME and prints one line, e.g. \"A=0x5a B=0x00\".\n"
+         "\n"
+         "  --numeric    print the values in decimal only, separated by spaces\n",
+         {{"numeric", false}},
+         RunGet},
+        {"set",
+         "write ports",
+         "NAME PORT=VALUE...",
+         "Writes each VALUE (0 to 255, decimal or 0x hex) to its port, in order; the ports not\n"
+         "named keep the values the board reports for them. Fails unless every write succeeds\n"
+         "(a COM-port board's write counts the reply characters already waiting, so there it\n"
+         "usually fails).\n",
+         {},
+         RunSet},
+        {"config",
+         "set pin directions",
+         "NAME DIRA DIRB DIRC DIRD DIRE",
+         "Sets the pin directions of ports A to E (0 to 255 each, bit set = input); input\n"
+         "inversion and analog inputs are switched off. On failure prints the library's error\n"
+         "text.\n",
+         {},
+         RunConfig},
+        {"monitor",
+         "watch ports for changes",
+         "NAME [--interval MS] [--count N]",
+         "Reads the ports of board NAME every interval and prints a line at the start and\n"
+         "whenever a value changed: the seconds since the start (3 decimals), then \"A=0x..\"\n"
+         "up to \"E=0x..\" (up to C for a COM-port board). Stops after N lines or on Ctrl-C;\n"
+         "fails when the board stops answering.\n"
+         "\n"
+         "  --interval MS   milliseconds between reads (default 100)\n"
+         "  --count N       stop after N lines\n",
+         {{"interval", true}, {"count", true}},
+         RunMonitor},
+        {"vport",
+         "write fields of pins",
+         "DEVICE START:WIDTH=VALUE...",
+         "For each argument, defines an output field of WIDTH pins from pin START on USB board\n"
+         "DEVICE and writes VALUE to it, so one value can span port boundaries. Pin n is bit\n"
+         "n % 8 of port A, B, C or D for n / 8 = 0, 1, 2, 3 (pins 0 to 26). Fields last only\n"
+         "as long as this command; one that cannot be defined (overlap, beyond pin 26) is\n"
+         "reported and the command fails.\n",
+         {},
+         RunVport},
+    };
+    return commands;
+}
+
+int Fail(const char* pszFormat, ...)
+{
+    std::fputs("zorvane: ", stderr);
+    va_list args;
+    va_start(args, pszFormat);
+    std::vfprintf(stderr, pszFormat, args);
+    va_end(args);
+    std::fputc('\n', stderr);
+    return 1;
+}
