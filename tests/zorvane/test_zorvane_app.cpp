@@ -1,6 +1,7 @@
 // The application object on the simulated bus: enumeration with plugging and unplugging,
 // bootloader boards and duplicate IDs, the name lookup and its two tables, the device-change
 // window, the error text and the end of the library's life.
+#include "TraceHeads.h"
 #include "TempDir.h"
 
 #include "devices/BitIO.h"
@@ -17,38 +18,6 @@
 #include <cstring>
 
 using namespace std::chrono_literals;
-
-namespace
-{
-// The trace reduced to instance, direction and command code: "0 > 3c".
-Lines Heads(const Lines& trace)
-{
-    Lines heads;
-    for (const std::string& strLine : trace)
-        heads.push_back(strLine.substr(0, std::min<std::size_t>(strLine.size(), 6)));
-    return heads;
-}
-
-// What entering one board costs: its three construction commands, then query-mode.
-Lines WalkOf(const char* pszInstance)
-{
-    Lines heads;
-    for (const char* pszCode : {"3c", "31", "00", "08"})
-    {
-        heads.push_back(std::string(pszInstance) + " > " + pszCode);
-        heads.push_back(std::string(pszInstance) + " < " + pszCode);
-    }
-    return heads;
-}
-
-Lines Join(std::initializer_list<Lines> parts)
-{
-    Lines all;
-    for (const Lines& part : parts)
-        all.insert(all.end(), part.begin(), part.end());
-    return all;
-}
-} // namespace
 
 class ZorvaneAppTest : public ::testing::Test
 {

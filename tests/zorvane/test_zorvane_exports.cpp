@@ -1,6 +1,7 @@
 // The library as an application sees it: libzorvane.so loaded with dlopen, its exports found
 // by name, boards on the simulated bus given by the environment, and every byte on the wire
 // read back from the bus trace.
+#include "TraceHeads.h"
 #include "LoadedZorvane.h"
 
 #include "HexText.h"
@@ -16,35 +17,6 @@ std::string Packet64(const char* pszPrefix, std::initializer_list<std::uint8_t> 
     std::vector<std::uint8_t> all(bytes);
     all.resize(64, 0);
     return std::string(pszPrefix) + " " + HexText(all.data(), all.size());
-}
-
-// The trace reduced to instance, direction and command code: "0 > 3c".
-Lines Heads(const Lines& trace)
-{
-    Lines heads;
-    for (const std::string& strLine : trace)
-        heads.push_back(strLine.substr(0, std::min<std::size_t>(strLine.size(), 6)));
-    return heads;
-}
-
-// Entering one application board: read-device-id, read-serial-number, read-version, query-mode.
-Lines WalkOf(const char* pszInstance)
-{
-    Lines heads;
-    for (const char* pszCode : {"3c", "31", "00", "08"})
-    {
-        heads.push_back(std::string(pszInstance) + " > " + pszCode);
-        heads.push_back(std::string(pszInstance) + " < " + pszCode);
-    }
-    return heads;
-}
-
-Lines Join(std::initializer_list<Lines> parts)
-{
-    Lines all;
-    for (const Lines& part : parts)
-        all.insert(all.end(), part.begin(), part.end());
-    return all;
 }
 
 std::vector<std::string> Listed(CLoadedZorvane& lib)
