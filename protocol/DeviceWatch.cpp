@@ -121,6 +121,8 @@ void CDeviceWatch::Remove(int nId)
         if (state.callbacks.empty() && state.thread.joinable())
         {
             state.bStop = true;
+            // Dropped unseen: they count as dispatched, or a later Flush would wait for them.
+            state.nDispatched += state.queue.size();
             state.queue.clear();
             state.cv.notify_all();
             stopped = std::move(state.thread);

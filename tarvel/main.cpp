@@ -3,7 +3,12 @@
 
 int main(int argc, char** argv)
 {
-    CTarvelApp app(argc, argv);
+    // The command line first: help and a wrong command line need no display.
+    STarvelOptions options;
+    int nExitStatus = 0;
+    if (!CTarvelApp::ParseCommandLine(argc, argv, options, nExitStatus))
+        return nExitStatus;
+    CTarvelApp app(argc, argv, options);
     app.InitInstance();
     return app.ExitStatus();
 }

@@ -339,9 +339,14 @@ bool CBootLoader::WriteSerNo(const std::string& strSerial)
         byBootBlock[SERIAL_ADDRESS + 2 * i] = static_cast<std::uint8_t>(strSerial[i]);
     }
 
-    // One request at 0x7F0 clears the whole block 0x7C0-0x7FF.
-    if (EraseRange(SERIAL_ADDRESS, SERIAL_BLOCK_END) == BL_OK)
+    // One erase request at 0x7F0 clears the whole block 0x7C0-0x7FF (the range EraseRange
+    // (0x7F0, 0x800) covers). A board that took the request has erased the block whether or
+    // not its reply arrives, and the block holds bootloader code: so it is written back
+    // unless the request itself failed.
+    PutHeader(buffer, BL_ERASE_MEMORY, 1, SERIAL_ADDRESS);
+    if (SendPacket(buffer.data(), REQUEST_HEADER) >= 0)
     {
+        GetPacket(buffer.data(), REPLY_LENGTH);
         WriteRangeMem(BL_WRITE_MEMORY, m_nWriteBlock, SERIAL_BLOCK, SERIAL_BLOCK_END,
                       byBootBlock.data());
     }

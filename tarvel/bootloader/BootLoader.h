@@ -85,7 +85,8 @@ public:
     // Identifies the chip, then rewrites the erase block 0x7C0-0x7FF with the text's characters
     // at 0x7F0 + 2i and every other byte as read before. False when nothing was written: the
     // identification or a pre-read failed, or the text is not 1 to 8 characters long. True once
-    // the erase has been attempted, whatever the erase and the write then gave.
+    // the erase has been attempted, whatever the erase and the write then gave. The block is
+    // written back whenever the erase request went out, even when its reply was lost.
     bool WriteSerNo(const std::string& strSerial);
 
     // --- State ---------------------------------------------------------------------------

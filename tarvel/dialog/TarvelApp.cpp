@@ -6,18 +6,113 @@
 #include "DebugOutput.h"
 
 #include <QCommandLineParser>
+#include <QFileInfo>
 #include <QPixmap>
+#include <QStringList>
 #include <QTimer>
 
 #include <cstdio>
 #include <exception>
+#include <utility>
 
 namespace
 {
 constexpr int SCREENSHOT_DELAY_MS = 2000;
+
+// Qt's own options, which the application object takes out of the command line: accepted
+// here and left for it.
+struct SQtOption
+{
+    const char* pszName;
+    bool bValue;
+};
+constexpr SQtOption kQtOptions[] = {
+    {"platform", true},        {"platformpluginpath", true},
+    {"platformtheme", true},   {"plugin", true},
+    {"display", true},         {"style", true},
+    {"stylesheet", true},      {"geometry", true},
+    {"qwindowgeometry", true}, {"qwindowtitle", true},
+    {"qwindowicon", true},     {"reverse", false},
+    {"nograb", false},         {"dograb", false},
+    {"sync", false},
+};
 } // namespace
 
-CTarvelApp::CTarvelApp(int& argc, char** argv) : QApplication(argc, argv)
+bool CTarvelApp::ParseCommandLine(int argc, char** argv, STarvelOptions& options, int& nExitStatus)
+{
+    nExitStatus = 0;
+    QStringList arguments;
+    for (int i = 0; i < argc; ++i)
+        arguments << QString::fromLocal8Bit(argv[i]);
+
+    QCommandLineParser parser;
+    // Qt's options are single-dash words (-platform offscreen).
+    parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
+    parser.setApplicationDescription(
+        QStringLiteral("Kelvard IO: lists the boards and shows and sets their pins."));
+    // Qt's own help option would offer --help-all, whose Qt part needs an application object.
+    const QCommandLineOption help(
+        {QStringLiteral("h"), QStringLiteral("help"), QStringLiteral("?")},
+        QStringLiteral("Displays help on commandline options."));
+    QCommandLineOption helpAll(QStringLiteral("help-all"));
+    helpAll.setFlags(QCommandLineOption::HiddenFromHelp);
+    const QCommandLineOption simulate(
+        QStringLiteral("simulate"),
+        QStringLiteral("Use the simulated boards of KELVARD_SIM_BOARDS."));
+    const QCommandLineOption screenshot(
+        QStringLiteral("screenshot"),
+        QStringLiteral("Save a picture of the dialog after 2 s, then close."),
+        QStringLiteral("path"));
+    const QCommandLineOption quitAfter(QStringLiteral("quit-after"),
+                                       QStringLiteral("Close the dialog after this many seconds."),
+                                       QStringLiteral("seconds"));
+    parser.addOptions({help, helpAll, simulate, screenshot, quitAfter});
+    for (const SQtOption& qtOption : kQtOptions)
+    {
+        QCommandLineOption option(QString::fromLatin1(qtOption.pszName));
+        if (qtOption.bValue)
+            option.setValueName(QStringLiteral("value"));
+        option.setFlags(QCommandLineOption::HiddenFromHelp);
+        parser.addOption(option);
+    }
+
+    // Without an application object the usage line cannot name the program by itself.
+    const QString strProgram = arguments.isEmpty() ? QStringLiteral("tarvel")
+                                                   : QFileInfo(arguments.constFirst()).fileName();
+    auto helpText = [&]
+    { return parser.helpText().replace(QStringLiteral("<executable_name>"), strProgram); };
+
+    const bool bParsed = parser.parse(arguments);
+    if (!bParsed || !parser.positionalArguments().isEmpty())
+    {
+        const QString strError = bParsed ? QStringLiteral("unexpected argument %1")
+                                               .arg(parser.positionalArguments().constFirst())
+                                         : parser.errorText();
+        std::fprintf(stderr, "tarvel: %s\n%s", qPrintable(strError), qPrintable(helpText()));
+        nExitStatus = 2;
+        return false;
+    }
+    if (parser.isSet(help) || parser.isSet(helpAll))
+    {
+        std::printf("%s", qPrintable(helpText()));
+        return false;
+    }
+    bool bSecondsOk = true;
+    options.bQuitAfter = parser.isSet(quitAfter);
+    options.dQuitAfter = options.bQuitAfter ? parser.value(quitAfter).toDouble(&bSecondsOk) : 0.0;
+    if (!bSecondsOk || options.dQuitAfter < 0)
+    {
+        std::fprintf(stderr, "tarvel: --quit-after needs a number of seconds\n");
+        nExitStatus = 2;
+        return false;
+    }
+    options.bSimulate = parser.isSet(simulate);
+    options.strScreenshot = parser.isSet(screenshot) ? parser.value(screenshot) : QString();
+    return true;
+}
+
+CTarvelApp::CTarvelApp(int& argc, char** argv, STarvelOptions options)
+    : QApplication(argc, argv), m_options(std::move(options))
 {
     setApplicationVersion(QStringLiteral("1.0.1.0"));
     SetDialogStyle();
@@ -32,78 +127,43 @@ CTarvelApp::~CTarvelApp() = default;
 
 bool CTarvelApp::InitInstance()
 {
-    QCommandLineParser parser;
-    parser.setApplicationDescription(
-        QStringLiteral("Kelvard IO: lists the boards and shows and sets their pins."));
-    parser.addHelpOption();
-    const QCommandLineOption simulate(
-        QStringLiteral("simulate"),
-        QStringLiteral("Use the simulated boards of KELVARD_SIM_BOARDS."));
-    const QCommandLineOption screenshot(
-        QStringLiteral("screenshot"),
-        QStringLiteral("Save a picture of the dialog after 2 s, then close."),
-        QStringLiteral("path"));
-    const QCommandLineOption quitAfter(QStringLiteral("quit-after"),
-                                       QStringLiteral("Close the dialog after this many seconds."),
-                                       QStringLiteral("seconds"));
-    parser.addOptions({simulate, screenshot, quitAfter});
-    const bool bParsed = parser.parse(arguments());
-    if (!bParsed || !parser.positionalArguments().isEmpty())
-    {
-        const QString strError = bParsed ? QStringLiteral("unexpected argument %1")
-                                               .arg(parser.positionalArguments().constFirst())
-                                         : parser.errorText();
-        std::fprintf(stderr, "tarvel: %s\n%s", qPrintable(strError), qPrintable(parser.helpText()));
-        m_nExitStatus = 2;
-        return false;
-    }
-    if (parser.isSet(QStringLiteral("help")) || parser.isSet(QStringLiteral("help-all")))
-    {
-        std::printf("%s", qPrintable(parser.helpText()));
-        return false;
-    }
-    bool bSecondsOk = true;
-    const double dQuitAfter =
-        parser.isSet(quitAfter) ? parser.value(quitAfter).toDouble(&bSecondsOk) : 0.0;
-    if (!bSecondsOk || dQuitAfter < 0)
-    {
-        std::fprintf(stderr, "tarvel: --quit-after needs a number of seconds\n");
-        m_nExitStatus = 2;
-        return false;
-    }
-
-    if (parser.isSet(simulate))
+    if (m_options.bSimulate)
         m_pSimulation = std::make_unique<CSimulatedBoards>();
 
-    CTarvelDlg dlg;
-    m_pMainWnd = &dlg;
-    if (parser.isSet(screenshot))
     {
-        const QString strPath = parser.value(screenshot);
-        const bool bCloseAfter = !parser.isSet(quitAfter);
-        QTimer::singleShot(SCREENSHOT_DELAY_MS, &dlg,
-                           [this, &dlg, strPath, bCloseAfter]
-                           {
-                               if (dlg.grab().save(strPath))
+        // The dialog goes before the simulated bus: it waits for its running updates, which
+        // still use the bus.
+        CTarvelDlg dlg;
+        m_pMainWnd = &dlg;
+        if (!m_options.strScreenshot.isEmpty())
+        {
+            const QString strPath = m_options.strScreenshot;
+            const bool bCloseAfter = !m_options.bQuitAfter;
+            QTimer::singleShot(SCREENSHOT_DELAY_MS, &dlg,
+                               [this, &dlg, strPath, bCloseAfter]
                                {
-                                   std::printf("%s\n", qPrintable(strPath));
-                                   std::fflush(stdout);
-                               }
-                               else
-                               {
-                                   std::fprintf(stderr, "tarvel: cannot save %s\n",
-                                                qPrintable(strPath));
-                                   m_nExitStatus = 1;
-                               }
-                               if (bCloseAfter)
-                                   dlg.close();
-                           });
-    }
-    if (parser.isSet(quitAfter))
-        QTimer::singleShot(static_cast<int>(dQuitAfter * 1000), &dlg, [&dlg] { dlg.close(); });
+                                   if (dlg.grab().save(strPath))
+                                   {
+                                       std::printf("%s\n", qPrintable(strPath));
+                                       std::fflush(stdout);
+                                   }
+                                   else
+                                   {
+                                       std::fprintf(stderr, "tarvel: cannot save %s\n",
+                                                    qPrintable(strPath));
+                                       m_nExitStatus = 1;
+                                   }
+                                   if (bCloseAfter)
+                                       dlg.close();
+                               });
+        }
+        if (m_options.bQuitAfter)
+            QTimer::singleShot(static_cast<int>(m_options.dQuitAfter * 1000), &dlg,
+                               [&dlg] { dlg.close(); });
 
-    dlg.DoModal();
-    m_pMainWnd = nullptr;
+        dlg.DoModal();
+        m_pMainWnd = nullptr;
+    }
     m_pSimulation.reset();
     return false;
 }

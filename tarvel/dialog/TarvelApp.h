@@ -4,17 +4,33 @@
 //   --screenshot PATH    save a picture of the dialog after 2 s, print PATH, then close
 //   --quit-after SECONDS close the dialog after that many seconds
 #include <QApplication>
+#include <QString>
 
 #include <memory>
 
 class CSimulatedBoards;
 class CTarvelDlg;
 
+// What the command line asks for.
+struct STarvelOptions
+{
+    bool bSimulate = false;
+    QString strScreenshot; // empty: no picture
+    bool bQuitAfter = false;
+    double dQuitAfter = 0.0; // seconds
+};
+
 class CTarvelApp : public QApplication
 {
     Q_OBJECT
 public:
-    CTarvelApp(int& argc, char** argv);
+    // Reads the command line before any application object exists, so that help and a wrong
+    // command line need no display. Qt's own options (-platform, -style, ...) pass through to
+    // the application object. True when the dialog is to run; otherwise the help or the
+    // complaint has been printed and nExitStatus is the process's status (0, or 2).
+    static bool ParseCommandLine(int argc, char** argv, STarvelOptions& options, int& nExitStatus);
+
+    CTarvelApp(int& argc, char** argv, STarvelOptions options = {});
     ~CTarvelApp() override;
 
     // Runs the dialog; returns false, so that the program ends when the dialog closes.
@@ -31,6 +47,7 @@ public:
     CTarvelDlg* m_pMainWnd = nullptr;
 
 private:
+    STarvelOptions m_options;
     std::unique_ptr<CSimulatedBoards> m_pSimulation;
     int m_nExitStatus = 0;
 };

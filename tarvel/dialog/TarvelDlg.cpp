@@ -39,6 +39,7 @@ CTarvelDlg::~CTarvelDlg()
     StopDeviceWatch();
     if (m_cbDevices && m_cbDevices->GetCount() > 0)
         ReleaseDevices();
+    DropConnection(); // the link too, before the widgets it reports to go
 }
 
 void CTarvelDlg::DoDataExchange(CDataExchange* pDX)
@@ -58,9 +59,7 @@ void CTarvelDlg::DoDataExchange(CDataExchange* pDX)
     DDX_Control(pDX, IDC_IPADDRESS, m_ipAddress);
 }
 
-// The routing of the dialog's messages and control notifications to their handlers. The
-// Update (1035), Connect (1062) and Close (1063) buttons are routed by the firmware-update and
-// network-link work that brings their handlers.
+// The routing of the dialog's messages and control notifications to their handlers.
 void CTarvelDlg::ConnectMessageMap()
 {
     auto button = [this](int nId) { return qobject_cast<QPushButton*>(GetDlgItem(nId)); };
@@ -93,6 +92,9 @@ void CTarvelDlg::ConnectMessageMap()
         connect(button(ClearButtonId(nPort)), &QPushButton::clicked, this,
                 [this, nPort] { OnClearPort(nPort); });
     }
+    connect(m_btnUpdate, &QPushButton::clicked, this, &CTarvelDlg::OnUpdateButton);
+    connect(button(IDC_CONNECT), &QPushButton::clicked, this, &CTarvelDlg::OnConnectButton);
+    connect(button(IDC_CLOSE_LINK), &QPushButton::clicked, this, &CTarvelDlg::OnCloseButton);
     // 1 (OK) and Cancel: the virtual OnOK and OnCancel, routed by CTemplateDialog; Escape and
     // the close box reach OnCancel through reject().
 }

@@ -5,8 +5,13 @@
 //
 // The class is split by concern: TarvelDlg.cpp (start-up, routing, closing),
 // TarvelDlgDiscovery.cpp (finding and selecting boards), TarvelDlgGrid.cpp (grid, views,
-// polling) and TarvelDlgExchanges.cpp (the port and configuration exchanges).
+// polling), TarvelDlgExchanges.cpp (the port and configuration exchanges),
+// TarvelDlgUpdate.cpp (the Update button and the hand-over of boards to the firmware update)
+// and TarvelDlgNetwork.cpp (the network link's buttons and frames).
 #include "dialog/TemplateDialog.h"
+
+#include "bootloader/BootLoadThread.h"
+#include "net/Frames.h"
 
 #include "PortTypes.h"
 
@@ -62,7 +67,7 @@ public:
     std::uint8_t m_nAnalogMask = 0; // bit k: the caption of Ek shows analog channel k
     CUsbDev* m_pDevice = nullptr;   // the current board; owned by its list entry
     QIcon m_hIcon;
-    CClientSocket* m_pLink = nullptr; // the network link; none until that link is built
+    CClientSocket* m_pLink = nullptr; // the network link, owned; none when not connected
     int m_nTimer = 0;                 // TIMER_POLL while polling, else 0
     QString m_strHexPath;
     int m_nDeviceCount = 0; // device count seen by the last enumeration
@@ -88,9 +93,21 @@ public:
     std::string ReadSerialText();
     std::uint16_t ReadVersion();
     int ReadDeviceId(CUsbDev* pDevice);
-    // A board found in its bootloader: handed to the firmware update.
-    void StartBootloaderUpdate(std::unique_ptr<CUsbDev> pDevice);
     void DropConnection();
+
+    // --- Firmware update (TarvelDlgUpdate.cpp) -------------------------------------------
+
+    // Update (1035): asks, and on Yes sends the selected board into its bootloader.
+    void OnUpdateButton();
+    // The bootloader branch of discovery: the serial-number prompt when the boot block holds
+    // none, then a worker that updates the board and owns it from then on.
+    void StartBootloaderUpdate(std::unique_ptr<CUsbDev> pDevice);
+    // "Failed boot load", on the dialog thread, once for each update that failed.
+    void OnBootLoadFailed();
+
+    // The running updates; one board is never updated by two of them at once. Destroying it
+    // waits for them, so no failure report can reach a dialog that is gone.
+    CBootLoadWorkers m_bootLoads;
 
     // --- Grid, views and polling (TarvelDlgGrid.cpp) -------------------------------------
 
@@ -121,6 +138,19 @@ public:
     // The number of valid channels the board announced (0 on failure); fills at most four.
     int ReadAnalog(std::array<std::uint16_t, ANALOG_CHANNELS>& wReadings);
 
+    // --- Network link (TarvelDlgNetwork.cpp) ---------------------------------------------
+
+    // Opens a new link to the address in the IP address control (the old one goes first) and
+    // stores that address as the "IPAddress" setting, whether or not the connection succeeds.
+    void OnConnectButton();
+    // Ends the link; without one it does nothing.
+    void OnCloseButton();
+    // Sends read-configuration once the link's connection is made (error code 0).
+    void RequestConfiguration(int nErrorCode);
+    // A complete frame from the link: read-ports and read-configuration replies draw the
+    // grid; anything else, or a reply too short for its positions, changes nothing.
+    virtual void OnSocketFrame(const std::uint8_t* pFrame, int nLength, CClientSocket* pLink);
+
 signals:
     // A device-change notice, queued from the driver's watch thread to the dialog's.
     void DeviceChange(unsigned nEventType, quintptr dwData);
@@ -141,7 +171,16 @@ private:
     PortBytes GridToBytes() const;
     // Gives E(nFirst) to E3 back their plain captions.
     void ResetAnalogCaptions(int nFirst);
+    // The network form of an exchange: the frame goes over the link, if there is one.
+    void SendLinkFrame(NetFrame frame);
+
+    // One pass of RefreshDeviceList; RefreshDeviceList keeps passes from nesting.
+    void RebuildDeviceList();
 
     QTimer m_timer;
     int m_nWatch = 0; // registration with the driver's device-change watch
+    // A rebuild is running. The serial-number prompt inside it runs a message loop that still
+    // delivers device changes; they are held until the rebuild has ended, then handled.
+    bool m_bRebuilding = false;
+    bool m_bDeviceChangeHeld = false;
 };

@@ -4,6 +4,7 @@
 #include "dialog/ButtonCtrl.h"
 #include "dialog/ComboBoxCtrl.h"
 #include "dialog/UsbDev.h"
+#include "net/ClientSocket.h"
 
 #include "DebugOutput.h"
 #include "DeviceLink.h"
@@ -12,6 +13,9 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QScopedValueRollback>
+
+#include <utility>
 
 namespace
 {
@@ -36,6 +40,24 @@ constexpr DeviceChangeLine kDeviceChangeLines[] = {
 
 void CTarvelDlg::RefreshDeviceList()
 {
+    // Device changes delivered through the serial-number prompt's message loop find a rebuild
+    // running: they are held, and the rebuild runs once more when it has ended, never inside
+    // itself.
+    if (m_bRebuilding)
+    {
+        m_bDeviceChangeHeld = true;
+        return;
+    }
+    const QScopedValueRollback rebuilding(m_bRebuilding, true);
+    do
+    {
+        m_bDeviceChangeHeld = false;
+        RebuildDeviceList();
+    } while (m_bDeviceChangeHeld);
+}
+
+void CTarvelDlg::RebuildDeviceList()
+{
     const int nCount = static_cast<int>(MPUSBGetDeviceCount(MPUSB_VID_PID));
     if (nCount == m_nDeviceCount)
         return;
@@ -45,6 +67,14 @@ void CTarvelDlg::RefreshDeviceList()
     WalkDeviceLinks(nCount,
                     [this](std::uint32_t nInstance, MPUSB_HANDLE hRead, MPUSB_HANDLE hWrite)
                     {
+                        // A board under update is left alone, unlisted but counted: any
+                        // exchange would interleave with the worker's requests.
+                        if (m_bootLoads.IsUpdating(hRead))
+                        {
+                            MPUSBClose(hRead);
+                            MPUSBClose(hWrite);
+                            return;
+                        }
                         auto pDevice = std::make_unique<CUsbDev>(hRead, hWrite);
                         if (IsInBootloader(pDevice.get()))
                         {
@@ -78,13 +108,6 @@ void CTarvelDlg::RefreshDeviceList()
     LoadAnalogMask();
 }
 
-void CTarvelDlg::StartBootloaderUpdate(std::unique_ptr<CUsbDev> pDevice)
-{
-    // The firmware update takes the board over here (serial-number prompt, then the update
-    // thread). Until it does, the board is only skipped: releasing it closes its pipes.
-    pDevice.reset();
-}
-
 void CTarvelDlg::ReleaseDevices()
 {
     if (m_nTimer != 0)
@@ -104,9 +127,11 @@ void CTarvelDlg::ReleaseDevices()
 
 void CTarvelDlg::DropConnection()
 {
-    // No network link exists until the network-link work builds one; deleting it (which closes
-    // its connection) belongs here.
-    m_pLink = nullptr;
+    // Deleting the link closes its connection and frees its frames. When the peer's close is
+    // what brought us here, the link is still inside its socket's notification and goes as
+    // soon as that returns; either way it reaches the dialog no more.
+    if (CClientSocket* pLink = std::exchange(m_pLink, nullptr))
+        pLink->Delete();
 }
 
 void CTarvelDlg::OnSelectDevice()

@@ -1,10 +1,12 @@
 // CTarvelDlg: the port and configuration exchanges with the current board. Each one talks to
-// m_pDevice over USB; without a board it does nothing and returns 0, which is where the network
-// link's frame will be sent instead.
+// m_pDevice over USB. Without a board, the exchanges that have a network form send their frame
+// over the network link, if there is one, and return false at once: nothing was read or written
+// yet, and the reply, if the board sends one, draws the grid when it arrives (OnSocketFrame).
 #include "dialog/TarvelDlg.h"
 
 #include "dialog/UsbDev.h"
 
+#include "CommandSet.h"
 #include "DeviceLink.h"
 
 bool CTarvelDlg::ReadPorts(PortBytes& byPorts, bool bRefresh)
@@ -17,6 +19,7 @@ bool CTarvelDlg::ReadPorts(PortBytes& byPorts, bool bRefresh)
             SetGrid(byPorts);
         return true;
     }
+    SendLinkFrame(BuildFrame(CMD_READ_PORTS));
     return false;
 }
 
@@ -24,6 +27,7 @@ bool CTarvelDlg::WritePorts(const PortBytes& byPorts)
 {
     if (m_pDevice)
         return UsbWritePorts(m_pDevice->m_hWrite, byPorts);
+    SendLinkFrame(BuildWritePortsFrame(byPorts));
     return false;
 }
 
@@ -40,6 +44,8 @@ bool CTarvelDlg::ReadDirections(PortBytes& byPorts, bool bRefresh)
             SetGrid(byPorts);
         return true;
     }
+    // The polling rule is for boards on USB only.
+    SendLinkFrame(BuildFrame(CMD_READ_CONFIGURATION));
     return false;
 }
 
@@ -56,6 +62,12 @@ bool CTarvelDlg::ReadInversions(PortBytes& byPorts, bool bRefresh)
         if (bRefresh)
             SetGrid(byPorts);
         return true;
+    }
+    if (m_pLink)
+    {
+        // A to C are cleared; D and E keep what the caller put there.
+        byPorts[PORT_A] = byPorts[PORT_B] = byPorts[PORT_C] = 0;
+        SendLinkFrame(BuildFrame(CMD_READ_CONFIGURATION));
     }
     return false;
 }
@@ -74,6 +86,8 @@ bool CTarvelDlg::WriteDirections(const PortBytes& byPorts)
         ApplyPollingRule(byPorts);
         return UsbWriteConfiguration(m_pDevice->m_hWrite, config);
     }
+    // Over the network nothing is read first: the frame holds the directions and zeros.
+    SendLinkFrame(BuildWriteDirectionsFrame(byPorts));
     return false;
 }
 
@@ -90,6 +104,9 @@ bool CTarvelDlg::WriteInversions(const PortBytes& byPorts)
             config.byInv[nPort] = byPorts[nPort];
         return UsbWriteConfiguration(m_pDevice->m_hWrite, config);
     }
+    // Over the network nothing is read first: the frame holds the inversions and zeros, so
+    // byte 11 (the analog input count's place) carries row E as the grid has it.
+    SendLinkFrame(BuildWriteInversionsFrame(byPorts));
     return false;
 }
 
@@ -104,7 +121,7 @@ bool CTarvelDlg::WriteAnalogCount(int nCount)
         config.byDir[PORT_E] = 0;
         return UsbWriteConfiguration(m_pDevice->m_hWrite, config);
     }
-    return false;
+    return false; // no network form
 }
 
 int CTarvelDlg::ReadAnalog(std::array<std::uint16_t, ANALOG_CHANNELS>& wReadings)
@@ -116,5 +133,5 @@ int CTarvelDlg::ReadAnalog(std::array<std::uint16_t, ANALOG_CHANNELS>& wReadings
             return 0;
         return nChannels;
     }
-    return 0;
+    return 0; // no network form
 }

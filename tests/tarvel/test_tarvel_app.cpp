@@ -220,6 +220,42 @@ private slots:
         QVERIFY(tarvel.waitForFinished(30000));
         QCOMPARE(tarvel.exitCode(), 2);
     }
+
+    void programAnswersHelpWithoutADisplay()
+    {
+        // No platform plugin and no display: the command line is read before Qt starts.
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        for (const char* pszName : {"QT_QPA_PLATFORM", "DISPLAY", "WAYLAND_DISPLAY"})
+            env.remove(QString::fromLatin1(pszName));
+        QProcess tarvel;
+        tarvel.setProcessEnvironment(env);
+        tarvel.start(QStringLiteral(TARVEL_PROGRAM), {"--help"});
+        QVERIFY(tarvel.waitForFinished(30000));
+        QCOMPARE(tarvel.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(tarvel.exitCode(), 0);
+        const QString strHelp = QString::fromLocal8Bit(tarvel.readAllStandardOutput());
+        QVERIFY2(strHelp.startsWith(QStringLiteral("Usage: tarvel [options]\n")),
+                 qPrintable(strHelp));
+        for (const char* pszOption :
+             {"--simulate", "--screenshot <path>", "--quit-after <seconds>"})
+            QVERIFY2(strHelp.contains(QLatin1String(pszOption)), pszOption);
+        QCOMPARE(tarvel.readAllStandardError(), QByteArray());
+
+        // A wrong command line is told so, without a display either.
+        tarvel.start(QStringLiteral(TARVEL_PROGRAM), {"--no-such-option"});
+        QVERIFY(tarvel.waitForFinished(30000));
+        QCOMPARE(tarvel.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(tarvel.exitCode(), 2);
+        QVERIFY(
+            tarvel.readAllStandardError().startsWith("tarvel: Unknown option 'no-such-option'"));
+
+        // Qt's own options still reach Qt, which needs one here to start at all.
+        tarvel.start(QStringLiteral(TARVEL_PROGRAM),
+                     {"-platform", "offscreen", "--quit-after", "0"});
+        QVERIFY(tarvel.waitForFinished(30000));
+        QCOMPARE(tarvel.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(tarvel.exitCode(), 0);
+    }
 };
 
 QTEST_MAIN(TestTarvelApp)

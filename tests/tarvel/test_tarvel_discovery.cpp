@@ -44,6 +44,11 @@ QString FirmwareLine(const CTarvelDlg& dlg)
     return dlg.m_stFirmware->text();
 }
 
+QStringList OfInstance(const QStringList& trace, int nInstance)
+{
+    return trace.filter(QRegularExpression(QStringLiteral("^%1 ").arg(nInstance)));
+}
+
 QStringList Entries(const CTarvelDlg& dlg)
 {
     QStringList entries;
@@ -60,11 +65,17 @@ class TestTarvelDiscovery : public QObject
 private slots:
     void listsBoardsAsTextSortedAndSelectsTheFirst()
     {
-        // Instances 2 and 10 run their application, the others wait in their bootloader.
+        // Instances 2 and 10 run their application, the others wait in their bootloader (with
+        // a serial number, so that no prompt comes up).
         CSimFixture sim;
         for (int i = 0; i <= 10; ++i)
-            sim.Plug(
-                SimBoardConfig().Id(static_cast<std::uint8_t>(20 + i)).Boot(i != 2 && i != 10));
+        {
+            const bool bBoot = i != 2 && i != 10;
+            sim.Plug(SimBoardConfig()
+                         .Id(static_cast<std::uint8_t>(20 + i))
+                         .Boot(bBoot)
+                         .Serial(bBoot ? "BOOT00" + std::to_string(10 + i) : ""));
+        }
         CTarvelDlg dlg;
         OpenDialog(dlg);
 
@@ -77,13 +88,18 @@ private slots:
         QCOMPARE(FirmwareLine(dlg), QStringLiteral("FirmVer. 1.03  Dev ID - 30"));
         QCOMPARE(dlg.m_nDeviceCount, 11);
 
-        // A board in its bootloader answers query-mode only and is never listed.
+        // A board in its bootloader is never listed nor asked who it is: after query-mode it
+        // is handed to the firmware update, whose requests go on beside discovery.
+        dlg.m_bootLoads.WaitAll();
         const QStringList trace = TraceOf(sim);
-        QCOMPARE(trace.mid(0, 2),
-                 (QStringList{Line("0 >", {0x08}, 64), Line("0 <", {0x08, 0x00, 'B'}, 64)}));
-        QCOMPARE(trace.mid(2, 2),
-                 (QStringList{Line("1 >", {0x08}, 64), Line("1 <", {0x08, 0x00, 'B'}, 64)}));
-        QCOMPARE(trace.mid(4, 8), IdentityTrace("2", 22, 0x0103));
+        const QString strReadSerNo = QStringLiteral(" > 01 10 f0 07 00");
+        QCOMPARE(OfInstance(trace, 0).mid(0, 3),
+                 (QStringList{Line("0 >", {0x08}, 64), Line("0 <", {0x08, 0x00, 'B'}, 64),
+                              QLatin1Char('0') + strReadSerNo}));
+        QCOMPARE(OfInstance(trace, 1).mid(0, 3),
+                 (QStringList{Line("1 >", {0x08}, 64), Line("1 <", {0x08, 0x00, 'B'}, 64),
+                              QLatin1Char('1') + strReadSerNo}));
+        QCOMPARE(OfInstance(trace, 2).mid(0, 8), IdentityTrace("2", 22, 0x0103));
         QVERIFY(trace.filter(QRegularExpression(QStringLiteral("^[013-9] > (31|00|3c|36|38)")))
                     .isEmpty());
     }
@@ -162,13 +178,14 @@ private slots:
     void boardInBootloaderIsSkippedButCounted()
     {
         CSimFixture sim;
-        sim.Plug(SimBoardConfig().Id(1).Boot());
+        sim.Plug(SimBoardConfig().Id(1).Boot().Serial("BOOT0001"));
         sim.Plug(SimBoardConfig().Id(2));
         CTarvelDlg dlg;
         OpenDialog(dlg);
         QCOMPARE(Entries(dlg), (QStringList{"Device 1"}));
         QCOMPARE(dlg.m_nDeviceCount, 2);
         QCOMPARE(dlg.m_pDevice->m_nDeviceId, 2);
+        dlg.m_bootLoads.WaitAll(); // its update, which ends with the board back at once
         TraceOf(sim);
         // The count has not changed, so a device-node change does not open anything again.
         dlg.OnDeviceChange(DBT_DEVNODES_CHANGED, 0);
@@ -178,7 +195,7 @@ private slots:
     void onlyBootloaderBoardsGiveTheEmptyListState()
     {
         CSimFixture sim;
-        sim.Plug(SimBoardConfig().Boot());
+        sim.Plug(SimBoardConfig().Boot().Serial("BOOT0001"));
         CTarvelDlg dlg;
         OpenDialog(dlg);
         QCOMPARE(dlg.m_cbDevices->GetCount(), 0);

@@ -1,0 +1,275 @@
+#include "net/ClientSocket.h"
+
+#include "dialog/TarvelDlg.h"
+#include "net/Frames.h"
+
+#include "DebugOutput.h"
+
+#include <QMetaObject>
+
+#include <algorithm>
+#include <cstdlib>
+#include <exception>
+
+namespace
+{
+constexpr char kNotConnected[] = "Socket not connected\n";
+
+// QTcpSocket's errors in the platform's socket numbering, translated here and nowhere else.
+int LinkErrorCode(QAbstractSocket::SocketError error)
+{
+    switch (error)
+    {
+    case QAbstractSocket::ConnectionRefusedError:
+        return 10061;
+    case QAbstractSocket::RemoteHostClosedError:
+        return 10054;
+    case QAbstractSocket::HostNotFoundError:
+        return 11001;
+    case QAbstractSocket::SocketAccessError:
+        return 10013;
+    case QAbstractSocket::SocketResourceError:
+        return 10055;
+    case QAbstractSocket::SocketTimeoutError:
+        return 10060;
+    case QAbstractSocket::NetworkError:
+        return 10050;
+    default:
+        return 10053; // the connection went away for a reason the socket does not name
+    }
+}
+
+// A notification must not let an exception reach the event loop: it is reported and dropped.
+template <typename F> void Guarded(const char* pszWhere, F&& handler)
+{
+    try
+    {
+        handler();
+    }
+    catch (const std::exception& e)
+    {
+        DebugOutputFormat("%s: %s\n", pszWhere, e.what());
+    }
+    catch (...)
+    {
+        DebugOutputFormat("%s: unknown exception\n", pszWhere);
+    }
+}
+} // namespace
+
+std::uint16_t LinkPort()
+{
+    const char* pszPort = std::getenv("KELVARD_NET_PORT");
+    if (!pszPort || !*pszPort)
+        return NET_PORT;
+    char* pEnd = nullptr;
+    const unsigned long nPort = std::strtoul(pszPort, &pEnd, 10);
+    if (*pEnd != '\0' || nPort < 1 || nPort > 65535)
+        return NET_PORT;
+    return static_cast<std::uint16_t>(nPort);
+}
+
+class CClientSocket::CNotification
+{
+public:
+    explicit CNotification(CClientSocket& link) : m_link(link) { ++m_link.m_nNotifying; }
+    ~CNotification() { --m_link.m_nNotifying; }
+    CNotification(const CNotification&) = delete;
+    CNotification& operator=(const CNotification&) = delete;
+
+private:
+    CClientSocket& m_link;
+};
+
+CClientSocket::CClientSocket(CTarvelDlg* pOwner) : QObject(pOwner), m_pOwner(pOwner)
+{
+    m_socket.setReadBufferSize(LINK_READ_BUFFER);
+
+    // The socket's notifications. The link is their context, and its destructor cuts them
+    // before the socket goes, so none reaches a link that is half destroyed.
+    connect(&m_socket, &QAbstractSocket::connected, this,
+            [this] { Guarded("OnConnect", [this] { OnConnect(SOCKET_NO_ERROR); }); });
+    connect(&m_socket, &QAbstractSocket::errorOccurred, this,
+            [this](QAbstractSocket::SocketError error)
+            {
+                // Errors of an open connection end in disconnected; only a connection that
+                // could not be made is reported here.
+                if (m_bConnecting)
+                    Guarded("OnConnect", [this, error] { OnConnect(LinkErrorCode(error)); });
+            });
+    connect(&m_socket, &QIODevice::readyRead, this,
+            [this] { Guarded("OnReceive", [this] { OnReceive(SOCKET_NO_ERROR); }); });
+    connect(&m_socket, &QIODevice::bytesWritten, this,
+            [this] { Guarded("OnSend", [this] { OnSend(SOCKET_NO_ERROR); }); });
+    connect(&m_socket, &QAbstractSocket::disconnected, this,
+            [this]
+            {
+                const QAbstractSocket::SocketError error = m_socket.error();
+                const int nErrorCode = error == QAbstractSocket::RemoteHostClosedError ||
+                                               error == QAbstractSocket::UnknownSocketError
+                                           ? SOCKET_NO_ERROR
+                                           : LinkErrorCode(error);
+                Guarded("OnClose", [this, nErrorCode] { OnClose(nErrorCode); });
+            });
+}
+
+CClientSocket::~CClientSocket()
+{
+    QObject::disconnect(&m_socket, nullptr, this, nullptr);
+    m_receiver.Reset();
+    m_sendQueue.clear();
+    m_socket.abort();
+}
+
+void CClientSocket::Connect(const QString& strHost, std::uint16_t nPort)
+{
+    m_bConnecting = true;
+    m_socket.connectToHost(strHost, nPort);
+}
+
+void CClientSocket::Close()
+{
+    m_bConnecting = false;
+    QObject::disconnect(&m_socket, nullptr, this, nullptr);
+    // What the network takes at once still leaves; the peer then sees the connection end.
+    m_socket.flush();
+    m_socket.abort();
+}
+
+void CClientSocket::Delete()
+{
+    if (m_nNotifying == 0)
+    {
+        delete this;
+        return;
+    }
+    // Inside a notification the socket is still at work further up the stack.
+    Detach();
+    deleteLater();
+}
+
+void CClientSocket::Detach()
+{
+    m_pOwner = nullptr;
+    m_bConnecting = false;
+    QObject::disconnect(&m_socket, nullptr, this, nullptr);
+    m_sendQueue.clear();
+    m_socket.abort();
+    // The frame under way may be in the owner's hands right now; it goes with the link.
+}
+
+int CClientSocket::SendFrame(std::uint8_t* pFrame, int nLength)
+{
+    if (!pFrame || nLength < NET_HEADER_SIZE || nLength > NET_FRAME_MAX)
+        return SOCKET_INVALID_ARGUMENT;
+    pFrame[1] = static_cast<std::uint8_t>(nLength);
+
+    const auto Enqueue = [this, pFrame, nLength]
+    {
+        if (m_sendQueue.size() >= LINK_QUEUE_MAX)
+        {
+            DebugOutput("Send queue full\n");
+            return false;
+        }
+        m_sendQueue.emplace_back(pFrame, pFrame + nLength);
+        return true;
+    };
+    // Behind frames that already wait, so that frames leave in the order they were given.
+    if (!m_sendQueue.empty())
+        return Enqueue() ? SOCKET_NO_ERROR : SOCKET_WOULD_BLOCK;
+
+    if (m_socket.state() != QAbstractSocket::ConnectedState)
+    {
+        DebugOutput(kNotConnected);
+        return SOCKET_NOT_CONNECTED;
+    }
+    if (TrySend(pFrame, nLength))
+        return SOCKET_NO_ERROR;
+    Enqueue();
+    return SOCKET_WOULD_BLOCK;
+}
+
+bool CClientSocket::TrySend(const std::uint8_t* pFrame, int nLength)
+{
+    // QTcpSocket would buffer without end; a backlog at the limit is what refusal means here.
+    if (m_socket.bytesToWrite() >= m_nSendLimit)
+        return false;
+    return m_socket.write(reinterpret_cast<const char*>(pFrame), nLength) == nLength;
+}
+
+void CClientSocket::OnSend(int nErrorCode)
+{
+    CNotification busy(*this);
+    if (nErrorCode != SOCKET_NO_ERROR)
+        return;
+    while (!m_sendQueue.empty())
+    {
+        if (m_socket.state() != QAbstractSocket::ConnectedState)
+        {
+            DebugOutput(kNotConnected);
+            break;
+        }
+        const std::vector<std::uint8_t>& frame = m_sendQueue.front();
+        if (!TrySend(frame.data(), static_cast<int>(frame.size())))
+            break; // stays first, for the next time the socket takes bytes
+        m_sendQueue.pop_front();
+    }
+}
+
+void CClientSocket::OnConnect(int nErrorCode)
+{
+    CNotification busy(*this);
+    m_bConnecting = false;
+    if (m_pOwner)
+        m_pOwner->RequestConfiguration(nErrorCode);
+}
+
+void CClientSocket::OnReceive(int nErrorCode)
+{
+    CNotification busy(*this);
+    if (nErrorCode != SOCKET_NO_ERROR || !m_pOwner)
+        return;
+    // The socket's read buffer is bounded, so what waits here is too; it is read in chunks
+    // rather than in one piece of whatever size the socket announces.
+    m_nLargestBacklog = std::max(m_nLargestBacklog, m_socket.bytesAvailable());
+    std::uint8_t byChunk[LINK_READ_CHUNK];
+    qint64 nTaken = 0;
+    while (m_pOwner)
+    {
+        if (nTaken >= LINK_READ_BUFFER)
+        {
+            // More than the buffer holds: the rest comes at the next turn of the event loop,
+            // so a peer that keeps sending cannot hold the dialog here.
+            QMetaObject::invokeMethod(
+                this, [this] { Guarded("OnReceive", [this] { OnReceive(SOCKET_NO_ERROR); }); },
+                Qt::QueuedConnection);
+            break;
+        }
+        // Reading on until the buffer is empty also lets the socket read from the network
+        // again; a failed read ends the notification, nothing waits for announced bytes.
+        const qint64 nRead = m_socket.read(reinterpret_cast<char*>(byChunk), sizeof byChunk);
+        if (nRead <= 0)
+            break;
+        nTaken += nRead;
+        if (!Deliver(byChunk, static_cast<std::size_t>(nRead)))
+            break;
+    }
+}
+
+bool CClientSocket::Deliver(const std::uint8_t* pData, std::size_t nLength)
+{
+    m_receiver.Feed(pData, nLength,
+                    [this](const std::uint8_t* pFrame, int nFrameLength)
+                    {
+                        m_pOwner->OnSocketFrame(pFrame, nFrameLength, this);
+                        return m_pOwner != nullptr; // the owner may have dropped the link
+                    });
+    return m_pOwner != nullptr;
+}
+
+void CClientSocket::OnClose(int /*nErrorCode*/)
+{
+    CNotification busy(*this);
+    if (m_pOwner)
+        m_pOwner->DropConnection();
+}
