@@ -1,108 +1,347 @@
 #pragma once
 // A board on an emulated USB bus. umockdev fakes its sysfs entry and usbfs node; this class
-// answers the usbfs ioctls libusb issues and a few commands of the board's command set, the
+// answers the usbfs ioctls libusb issues, and three commands of the board's command set the
 // way the firmware does. The ioctl handler runs on umockdev's own thread, so every piece of
 // state below sits under one mutex.
 #include <umockdev.h>
 
+#include <linux/usbdevice_fs.h>
+#include <sys/ioctl.h>
+
+#include <algorithm>
 #include <array>
-#include <chrono>
-#include <condition_variable>
+#include <cerrno>
+#include <cstddef>
 #include <cstdint>
+#include <cstdio>
+#include <cstring>
 #include <deque>
 #include <mutex>
 #include <string>
+#include <utility>
 #include <vector>
 
 class CEmulatedBoard
 {
 public:
-    static constexpr std::uint8_t kCmdReadPorts = 0x36;
-    static constexpr std::uint8_t kCmdWritePorts = 0x37;
+    static constexpr std::uint8_t kCmdReadPorts = 0x36;  // reply: command, 5 port values
+    static constexpr std::uint8_t kCmdWritePorts = 0x37; // request: command, 5 port values
     static constexpr std::uint8_t kCmdReadDeviceId = 0x3C;
 
+    struct SCounts
+    {
+        unsigned nOpens = 0;     // connections to the node (one per open device handle)
+        unsigned nClaims = 0;    // interface claims, plain or disconnect-and-claim
+        unsigned nReleases = 0;  // interface releases
+        unsigned nDiscards = 0;  // URBs cancelled by the host (how a time-out ends)
+        unsigned nUnknown = 0;   // ioctls the board does not serve
+        std::size_t nParked = 0; // IN transfers waiting for a reply now
+    };
+
     // Bus nBus, port strPort of the root hub ("1" is sysfs "1-1"), device number nAddress.
-    CEmulatedBoard(UMockdevTestbed* pTestbed, unsigned nBus, std::string strPort, unsigned nAddress,
-                   std::uint8_t byDeviceId);
-    ~CEmulatedBoard();
+    CEmulatedBoard(UMockdevTestbed* pTestbed, unsigned nBus, const std::string& strPort,
+                   unsigned nAddress, std::uint8_t byDeviceId)
+        : m_pTestbed(pTestbed), m_pHandler(umockdev_ioctl_base_new()), m_nBus(nBus),
+          m_nAddress(nAddress), m_byDeviceId(byDeviceId),
+          m_strSysPath("/sys/devices/pci0000:00/0000:00:14.0/usb" + std::to_string(nBus) + "/" +
+                       std::to_string(nBus) + "-" + strPort),
+          m_strNode("/dev/bus/usb/" + ThreeDigits(nBus) + "/" + ThreeDigits(nAddress))
+    {
+        g_signal_connect(m_pHandler, "handle-ioctl", G_CALLBACK(&CEmulatedBoard::OnIoctl), this);
+        g_signal_connect(m_pHandler, "client-connected", G_CALLBACK(&CEmulatedBoard::OnConnected),
+                         this);
+    }
+
+    ~CEmulatedBoard()
+    {
+        if (m_bAttached)
+            umockdev_testbed_detach_ioctl(m_pTestbed, m_strNode.c_str(), nullptr);
+        g_signal_handlers_disconnect_by_data(m_pHandler, this);
+        const std::lock_guard<std::mutex> lock(m_mutex);
+        for (const std::deque<SUrb>* pQueue : {&m_dqParked, &m_dqDone})
+            std::for_each(pQueue->begin(), pQueue->end(), &CEmulatedBoard::Drop);
+        g_object_unref(m_pHandler);
+    }
 
     CEmulatedBoard(const CEmulatedBoard&) = delete;
     CEmulatedBoard& operator=(const CEmulatedBoard&) = delete;
 
-    // Attaches the ioctl handler to the node, then adds the device (which sends "add").
-    bool Plug(std::string& strError);
-    // Fails reads still waiting, sends "remove" and takes the device out of sysfs. From now on
-    // every ioctl on an open handle fails with ENODEV, as usbfs does.
-    void Unplug();
+    // Attaches the ioctl handler to the node (before the device appears: libusb may open it at
+    // once), then adds the device, which sends "add".
+    bool Plug(std::string& strError)
+    {
+        GError* pError = nullptr;
+        m_bAttached =
+            umockdev_testbed_attach_ioctl(m_pTestbed, m_strNode.c_str(), m_pHandler, &pError);
+        const std::string strBus = ThreeDigits(m_nBus), strDev = ThreeDigits(m_nAddress);
+        // Device descriptor (04d8:fffe, one configuration), then the configuration: interface 0
+        // with bulk endpoints 0x01 and 0x81 of 64 bytes, as the boards report them.
+        const std::string strRecord =
+            "P: " + m_strSysPath.substr(std::strlen("/sys")) + "\nN: bus/usb/" + strBus + "/" +
+            strDev + "\nE: SUBSYSTEM=usb\nE: DEVTYPE=usb_device\nE: DEVNAME=" + m_strNode +
+            "\nE: BUSNUM=" + strBus + "\nE: DEVNUM=" + strDev +
+            "\nA: busnum=" + std::to_string(m_nBus) +
+            "\\n\nA: devnum=" + std::to_string(m_nAddress) +
+            "\\n\nA: speed=12\\n\nA: bConfigurationValue=1\\n\nA: idVendor=04d8\\n\n"
+            "A: idProduct=fffe\\n\nH: descriptors=1201000200000040d804feff000101020001"
+            "0902200001010080320904000002ff0000000705010240000007058102400000\n";
+        m_bPresent =
+            m_bAttached && umockdev_testbed_add_from_string(m_pTestbed, strRecord.c_str(), &pError);
+        if (pError != nullptr)
+            strError = pError->message;
+        g_clear_error(&pError);
+        return m_bPresent;
+    }
 
-    // The next URB submitted, either direction, completes at once with this status and
-    // length instead of being served: -EPIPE is a stall, 0 with a short length a partial write.
-    void ForceNextUrb(int nStatus, int nLength);
-    // Queues a reply the next read (IN transfer) receives, whatever was asked for.
-    void QueueReply(std::vector<std::uint8_t> vecReply);
-    // Every OUT packet received, in order.
-    std::vector<std::vector<std::uint8_t>> Received() const;
-    std::array<std::uint8_t, 5> Ports() const;
-    // Waits until at least nCount IN transfers are waiting for a reply.
-    bool WaitForParkedReads(std::size_t nCount, std::chrono::milliseconds timeout) const;
+    // Fails reads still waiting, sends "remove" and takes the device out of sysfs. From then on
+    // every ioctl but reaping fails with ENODEV, as usbfs does.
+    void Unplug()
+    {
+        {
+            std::lock_guard<std::mutex> lock(m_mutex);
+            m_bUnplugged = true;
+            for (const SUrb& urb : std::exchange(m_dqParked, {}))
+                Finish(urb, -ENODEV, 0);
+        }
+        if (std::exchange(m_bPresent, false))
+        {
+            umockdev_testbed_uevent(m_pTestbed, m_strSysPath.c_str(), "remove");
+            umockdev_testbed_remove_device(m_pTestbed, m_strSysPath.c_str());
+        }
+    }
 
-    unsigned Opens() const;    // connections to the node (one per open device handle)
-    unsigned Claims() const;   // interface 0 claims, plain or disconnect-and-claim
-    unsigned Releases() const; // interface 0 releases
-    unsigned Discards() const; // URBs cancelled by the host (how a time-out ends)
-    unsigned UnknownIoctls() const;
-    const std::string& SysPath() const { return m_strSysPath; }
-    const std::string& NodePath() const { return m_strNode; }
+    SCounts Counts() const
+    {
+        const std::lock_guard<std::mutex> lock(m_mutex);
+        SCounts counts = m_counts;
+        counts.nParked = m_dqParked.size();
+        return counts;
+    }
 
 private:
+    static constexpr std::uint8_t kEndpointOut = 0x01;
+    static constexpr std::uint8_t kEndpointIn = 0x81;
+
     // usbfs keeps URBs per open file: each is reaped only through the file it was submitted on.
     struct SUrb
     {
-        UMockdevIoctlClient* pClient = nullptr; // identifies the open file; not referenced
-        UMockdevIoctlData* pUrb = nullptr;
-        UMockdevIoctlData* pBuffer = nullptr;
+        UMockdevIoctlClient* pClient; // identifies the open file; not referenced
+        UMockdevIoctlData* pUrb;
+        UMockdevIoctlData* pBuffer;
     };
 
-    static gboolean OnIoctl(UMockdevIoctlBase* pHandler, UMockdevIoctlClient* pClient,
-                            gpointer pSelf);
-    static void OnConnected(UMockdevIoctlBase* pHandler, UMockdevIoctlClient* pClient,
-                            gpointer pSelf);
-    static void OnVanished(UMockdevIoctlBase* pHandler, UMockdevIoctlClient* pClient,
-                           gpointer pSelf);
-    void HandleInterface(UMockdevIoctlClient* pClient, gulong nRequest, UMockdevIoctlData* pArg);
-    void HandleIoctl(UMockdevIoctlClient* pClient);
-    void SubmitUrb(UMockdevIoctlClient* pClient, UMockdevIoctlData* pArg);
-    void RunCommand(const std::vector<std::uint8_t>& vecRequest);
-    void ServeParkedReads();
-    void Finish(SUrb urb, int nStatus, int nLength);
-    static void Drop(SUrb& urb);
+    static std::string ThreeDigits(unsigned nValue)
+    {
+        char szText[8];
+        std::snprintf(szText, sizeof(szText), "%03u", nValue);
+        return szText;
+    }
+
+    // umockdev hands the ioctl argument over as the caller's pointer value; this fetches the
+    // nSize bytes it points to (at nOffset of pArg for a pointer inside a structure). Owned
+    // reference, or null when the address is bad.
+    static UMockdevIoctlData* Pointee(UMockdevIoctlData* pArg, std::size_t nSize,
+                                      std::size_t nOffset = 0)
+    {
+        GError* pError = nullptr;
+        UMockdevIoctlData* pData = umockdev_ioctl_data_resolve(pArg, nOffset, nSize, &pError);
+        g_clear_error(&pError);
+        return pData;
+    }
+
+    static void Drop(const SUrb& urb)
+    {
+        if (urb.pBuffer != nullptr)
+            umockdev_ioctl_data_unref(urb.pBuffer);
+        umockdev_ioctl_data_unref(urb.pUrb);
+    }
+
+    static gboolean OnIoctl(UMockdevIoctlBase*, UMockdevIoctlClient* pClient, gpointer pSelf)
+    {
+        auto* pBoard = static_cast<CEmulatedBoard*>(pSelf);
+        const std::lock_guard<std::mutex> lock(pBoard->m_mutex);
+        const int nErrno = pBoard->HandleIoctl(pClient, umockdev_ioctl_client_get_request(pClient),
+                                               umockdev_ioctl_client_get_arg(pClient));
+        if (nErrno >= 0)
+            umockdev_ioctl_client_complete(pClient, nErrno == 0 ? 0 : -1, nErrno);
+        return TRUE;
+    }
+
+    static void OnConnected(UMockdevIoctlBase*, UMockdevIoctlClient*, gpointer pSelf)
+    {
+        auto* pBoard = static_cast<CEmulatedBoard*>(pSelf);
+        std::lock_guard<std::mutex> lock(pBoard->m_mutex);
+        ++pBoard->m_counts.nOpens;
+    }
+
+    // Serves one ioctl. Returns the errno to fail it with, 0 to complete it with success, or -1
+    // when it has been completed already.
+    int HandleIoctl(UMockdevIoctlClient* pClient, gulong nRequest, UMockdevIoctlData* pArg)
+    {
+        if (nRequest == USBDEVFS_REAPURB || nRequest == USBDEVFS_REAPURBNDELAY)
+            return Reap(pClient, pArg);
+        if (m_bUnplugged)
+            return ENODEV;
+        switch (nRequest)
+        {
+        case USBDEVFS_SUBMITURB:
+            return SubmitUrb(pClient, pArg);
+        case USBDEVFS_DISCARDURB:
+        {
+            // The argument is the URB's address in the caller; a time-out ends this way.
+            gulong nAddress = 0;
+            std::memcpy(&nAddress, pArg->data,
+                        std::min(sizeof(nAddress), static_cast<std::size_t>(pArg->data_len)));
+            const auto it =
+                std::find_if(m_dqParked.begin(), m_dqParked.end(),
+                             [&](const SUrb& urb) {
+                                 return urb.pClient == pClient && urb.pUrb->client_addr == nAddress;
+                             });
+            if (it == m_dqParked.end())
+                return EINVAL;
+            Finish(*it, -ENOENT, 0);
+            m_dqParked.erase(it);
+            ++m_counts.nDiscards;
+            return 0;
+        }
+        case USBDEVFS_GET_CAPABILITIES:
+        {
+            std::uint32_t nCaps = USBDEVFS_CAP_ZERO_PACKET | USBDEVFS_CAP_BULK_CONTINUATION |
+                                  USBDEVFS_CAP_NO_PACKET_SIZE_LIM;
+            UMockdevIoctlData* pCaps = Pointee(pArg, sizeof(nCaps));
+            if (pCaps == nullptr)
+                return EFAULT;
+            umockdev_ioctl_data_update(pCaps, 0, reinterpret_cast<guint8*>(&nCaps), sizeof(nCaps));
+            umockdev_ioctl_client_complete(pClient, 0, 0);
+            umockdev_ioctl_data_unref(pCaps);
+            return -1;
+        }
+        case USBDEVFS_CLAIMINTERFACE: // interface 0, the only one the board has
+        case USBDEVFS_DISCONNECT_CLAIM:
+            ++m_counts.nClaims;
+            return 0;
+        case USBDEVFS_RELEASEINTERFACE:
+            ++m_counts.nReleases;
+            return 0;
+        case USBDEVFS_GETDRIVER:
+        case USBDEVFS_IOCTL:
+            return ENODATA; // no kernel driver is bound to the board
+        default:
+            ++m_counts.nUnknown;
+            return ENOTTY;
+        }
+    }
+
+    int Reap(UMockdevIoctlClient* pClient, UMockdevIoctlData* pArg)
+    {
+        const auto it = std::find_if(m_dqDone.begin(), m_dqDone.end(),
+                                     [&](const SUrb& urb) { return urb.pClient == pClient; });
+        if (it == m_dqDone.end())
+            return m_bUnplugged ? ENODEV : EAGAIN;
+        UMockdevIoctlData* pSlot = Pointee(pArg, sizeof(void*));
+        if (pSlot == nullptr)
+            return EFAULT;
+        // Stores the URB's address in the caller's slot; completing writes the URB (status,
+        // length, IN data) back too.
+        umockdev_ioctl_data_set_ptr(pSlot, 0, it->pUrb);
+        umockdev_ioctl_client_complete(pClient, 0, 0);
+        umockdev_ioctl_data_unref(pSlot);
+        Drop(*it);
+        m_dqDone.erase(it);
+        return -1;
+    }
+
+    int SubmitUrb(UMockdevIoctlClient* pClient, UMockdevIoctlData* pArg)
+    {
+        SUrb urb{pClient, Pointee(pArg, sizeof(usbdevfs_urb)), nullptr};
+        if (urb.pUrb == nullptr)
+            return EFAULT;
+        const auto* pUrb = reinterpret_cast<const usbdevfs_urb*>(urb.pUrb->data);
+        const bool bOut = pUrb->endpoint == kEndpointOut;
+        const int nLength = pUrb->buffer_length;
+        if (pUrb->type != USBDEVFS_URB_TYPE_BULK || (!bOut && pUrb->endpoint != kEndpointIn) ||
+            nLength < 0)
+        {
+            Drop(urb);
+            return EINVAL;
+        }
+        if (nLength > 0 &&
+            (urb.pBuffer = Pointee(urb.pUrb, nLength, offsetof(usbdevfs_urb, buffer))) == nullptr)
+        {
+            Drop(urb);
+            return EFAULT;
+        }
+        if (bOut)
+        {
+            std::vector<std::uint8_t> vecRequest;
+            if (urb.pBuffer != nullptr)
+                vecRequest.assign(urb.pBuffer->data, urb.pBuffer->data + urb.pBuffer->data_len);
+            Finish(urb, 0, nLength);
+            RunCommand(vecRequest);
+        }
+        else
+        {
+            m_dqParked.push_back(urb);
+        }
+        ServeParkedReads();
+        return 0;
+    }
+
+    // The firmware ignores what it does not know, and requests too short for their command.
+    void RunCommand(const std::vector<std::uint8_t>& vecRequest)
+    {
+        if (vecRequest.size() >= 2 && vecRequest[0] == kCmdReadDeviceId)
+            m_dqReplies.push_back({kCmdReadDeviceId, m_byDeviceId});
+        const auto& p = m_arrPorts;
+        if (vecRequest.size() >= 6 && vecRequest[0] == kCmdReadPorts)
+            m_dqReplies.push_back({kCmdReadPorts, p[0], p[1], p[2], p[3], p[4]});
+        if (vecRequest.size() >= 6 && vecRequest[0] == kCmdWritePorts)
+            std::copy(vecRequest.begin() + 1, vecRequest.begin() + 6, m_arrPorts.begin());
+    }
+
+    void ServeParkedReads()
+    {
+        while (!m_dqParked.empty() && !m_dqReplies.empty())
+        {
+            const SUrb urb = m_dqParked.front();
+            m_dqParked.pop_front();
+            std::vector<std::uint8_t> vecReply = std::move(m_dqReplies.front());
+            m_dqReplies.pop_front();
+            const int nRoom = urb.pBuffer != nullptr ? urb.pBuffer->data_len : 0;
+            const int nLength = std::min(nRoom, static_cast<int>(vecReply.size()));
+            if (nLength > 0)
+                umockdev_ioctl_data_update(urb.pBuffer, 0, vecReply.data(), nLength);
+            // A reply longer than the host's buffer is a babble: the kernel reports overflow.
+            Finish(urb, static_cast<int>(vecReply.size()) > nRoom ? -EOVERFLOW : 0, nLength);
+        }
+    }
+
+    // Sets status and length through update(), so umockdev writes them back when the URB is
+    // reaped, and queues the URB for reaping.
+    void Finish(const SUrb& urb, int nStatus, int nLength)
+    {
+        umockdev_ioctl_data_update(urb.pUrb, offsetof(usbdevfs_urb, status),
+                                   reinterpret_cast<guint8*>(&nStatus), sizeof(nStatus));
+        umockdev_ioctl_data_update(urb.pUrb, offsetof(usbdevfs_urb, actual_length),
+                                   reinterpret_cast<guint8*>(&nLength), sizeof(nLength));
+        m_dqDone.push_back(urb);
+    }
 
     UMockdevTestbed* m_pTestbed;
     UMockdevIoctlBase* m_pHandler;
     unsigned m_nBus;
     unsigned m_nAddress;
-    std::string m_strPort;
+    std::uint8_t m_byDeviceId;
     std::string m_strSysPath;
     std::string m_strNode;
-    std::uint8_t m_byDeviceId;
     bool m_bAttached = false;
     bool m_bPresent = false;
 
     mutable std::mutex m_mutex;
-    mutable std::condition_variable m_cv;
     bool m_bUnplugged = false;
-    bool m_bForceNext = false;
-    int m_nForcedStatus = 0;
-    int m_nForcedLength = 0;
+    SCounts m_counts;
     std::array<std::uint8_t, 5> m_arrPorts{};
     std::deque<std::vector<std::uint8_t>> m_dqReplies;
-    std::vector<std::vector<std::uint8_t>> m_vecReceived;
-    std::deque<SUrb> m_dqParked;                 // IN URBs waiting for a reply
-    std::deque<SUrb> m_dqDone;                   // completed URBs waiting to be reaped
-    UMockdevIoctlClient* m_pClaimedBy = nullptr; // the open file holding interface 0
-    unsigned m_nOpens = 0;
-    unsigned m_nClaims = 0;
-    unsigned m_nReleases = 0;
-    unsigned m_nDiscards = 0;
-    unsigned m_nUnknown = 0;
+    std::deque<SUrb> m_dqParked; // IN URBs waiting for a reply
+    std::deque<SUrb> m_dqDone;   // completed URBs waiting to be reaped
 };
