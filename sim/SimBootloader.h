@@ -2,15 +2,7 @@
 // The bootloader: query-mode, memory reads and writes, erase, EEPROM and restart.
 #include "SimFirmware.h"
 
-enum : std::uint8_t
-{
-    SIM_BL_READ_MEMORY = 0x01,
-    SIM_BL_WRITE_MEMORY = 0x02,
-    SIM_BL_ERASE_MEMORY = 0x03,
-    SIM_BL_READ_EEPROM = 0x04,
-    SIM_BL_WRITE_EEPROM = 0x05,
-    SIM_BL_RESTART = 0xFF,
-};
+#include "BootloaderCommands.h"
 
 class CSimBootloader
 {

@@ -5,6 +5,7 @@
 #include <cstring>
 #include <vector>
 
+#include "BootloaderCommands.h"
 #include "CommandSet.h"
 #include "DebugOutput.h"
 #include "Mpusb.h"
@@ -13,17 +14,6 @@
 
 namespace
 {
-enum : std::uint8_t
-{
-    BL_READ_MEMORY = 0x01,
-    BL_WRITE_MEMORY = 0x02,
-    BL_ERASE_MEMORY = 0x03,
-    BL_READ_EEPROM = 0x04,
-    BL_WRITE_EEPROM = 0x05,
-    BL_RESTART = 0xFF,
-};
-
-constexpr int REQUEST_HEADER = 5; // code, count, address low, middle, high
 constexpr int REPLY_LENGTH = 64;
 constexpr int ID_REPLY_LENGTH = 9;
 constexpr int CHIP_ID_ADDRESS = 0x3FFFFE;
@@ -121,7 +111,7 @@ int CBootLoader::ReadDeviceId()
 {
     Packet buffer{};
     PutHeader(buffer, BL_READ_MEMORY, 2, CHIP_ID_ADDRESS);
-    if (SendGetPacket(buffer.data(), REQUEST_HEADER, ID_REPLY_LENGTH) < 0)
+    if (SendGetPacket(buffer.data(), BL_REQUEST_HEADER, ID_REPLY_LENGTH) < 0)
     {
         return -1;
     }
@@ -167,7 +157,7 @@ int CBootLoader::EraseRange(int nFirst, int nLast)
     for (std::int64_t nAddress = nFirst; nAddress <= nLast; nAddress += m_nEraseBlock)
     {
         PutHeader(buffer, BL_ERASE_MEMORY, 1, static_cast<int>(nAddress));
-        if (SendGetPacket(buffer.data(), REQUEST_HEADER, REPLY_LENGTH) < 0)
+        if (SendGetPacket(buffer.data(), BL_REQUEST_HEADER, REPLY_LENGTH) < 0)
         {
             return BL_ERR_USB;
         }
@@ -186,7 +176,7 @@ int CBootLoader::WriteRangeMem(int nCommand, int nBlock, int nFirst, int nEnd,
     {
         return BL_OK;
     }
-    if (nBlock < 1 || nBlock > static_cast<int>(PACKET_SIZE) - REQUEST_HEADER)
+    if (nBlock < 1 || nBlock > static_cast<int>(PACKET_SIZE) - BL_REQUEST_HEADER)
     {
         return BL_ERR_USB; // no such request fits a packet; nothing is sent
     }
@@ -199,8 +189,8 @@ int CBootLoader::WriteRangeMem(int nCommand, int nBlock, int nFirst, int nEnd,
 
         // The count byte always names the full block; the bytes sent say how many are written.
         PutHeader(buffer, static_cast<std::uint8_t>(nCommand), nBlock, nAt);
-        std::memcpy(buffer.data() + REQUEST_HEADER, pBlock, static_cast<std::size_t>(nCount));
-        if (SendGetPacket(buffer.data(), REQUEST_HEADER + nCount, REPLY_LENGTH) < 0)
+        std::memcpy(buffer.data() + BL_REQUEST_HEADER, pBlock, static_cast<std::size_t>(nCount));
+        if (SendGetPacket(buffer.data(), BL_REQUEST_HEADER + nCount, REPLY_LENGTH) < 0)
         {
             DebugOutput("Failed SendGetPacket while writing data in WriteRangeMem\n");
             return BL_ERR_USB;
@@ -208,13 +198,13 @@ int CBootLoader::WriteRangeMem(int nCommand, int nBlock, int nFirst, int nEnd,
 
         // Zeroed data positions: a short or missing reply cannot pass for the data written.
         PutHeader(buffer, static_cast<std::uint8_t>(nCommand - 1), nBlock, nAt);
-        std::memset(buffer.data() + REQUEST_HEADER, 0, static_cast<std::size_t>(nCount));
-        if (SendGetPacket(buffer.data(), REQUEST_HEADER, REPLY_LENGTH) < 0)
+        std::memset(buffer.data() + BL_REQUEST_HEADER, 0, static_cast<std::size_t>(nCount));
+        if (SendGetPacket(buffer.data(), BL_REQUEST_HEADER, REPLY_LENGTH) < 0)
         {
             DebugOutput("Failed SendGetPacket while verifying data in WriteRangeMem\n");
             return BL_ERR_USB;
         }
-        if (std::memcmp(buffer.data() + REQUEST_HEADER, pBlock, static_cast<std::size_t>(nCount)) !=
+        if (std::memcmp(buffer.data() + BL_REQUEST_HEADER, pBlock, static_cast<std::size_t>(nCount)) !=
             0)
         {
             DebugOutput("Verify failed\n");
@@ -290,7 +280,7 @@ std::string CBootLoader::ReadSerNo()
 {
     Packet buffer{};
     PutHeader(buffer, BL_READ_MEMORY, SERIAL_READ_COUNT, SERIAL_ADDRESS);
-    if (SendGetPacket(buffer.data(), REQUEST_HEADER, REPLY_LENGTH) < 0)
+    if (SendGetPacket(buffer.data(), BL_REQUEST_HEADER, REPLY_LENGTH) < 0)
     {
         DebugOutput("Failed SendGetPacket while in ReadSerNo\n");
         return "";
@@ -298,7 +288,7 @@ std::string CBootLoader::ReadSerNo()
     std::string strSerial;
     for (int i = 0; i < SERIAL_LENGTH; ++i)
     {
-        const std::uint8_t byChar = buffer[REQUEST_HEADER + 2 * i];
+        const std::uint8_t byChar = buffer[BL_REQUEST_HEADER + 2 * i];
         if (byChar < SERIAL_CHAR_MIN || byChar > SERIAL_CHAR_MAX)
         {
             return "";
@@ -325,13 +315,13 @@ bool CBootLoader::WriteSerNo(const std::string& strSerial)
     for (int nAddress = SERIAL_BLOCK; nAddress < SERIAL_BLOCK_END; nAddress += SERIAL_READ_COUNT)
     {
         PutHeader(buffer, BL_READ_MEMORY, SERIAL_READ_COUNT, nAddress);
-        std::memset(buffer.data() + REQUEST_HEADER, 0, SERIAL_READ_COUNT); // no stale bytes
-        if (SendGetPacket(buffer.data(), REQUEST_HEADER, REPLY_LENGTH) < 0)
+        std::memset(buffer.data() + BL_REQUEST_HEADER, 0, SERIAL_READ_COUNT); // no stale bytes
+        if (SendGetPacket(buffer.data(), BL_REQUEST_HEADER, REPLY_LENGTH) < 0)
         {
             DebugOutput("Failed SendGetPacket while verifying data in WriteRangeMem\n");
             return false;
         }
-        std::memcpy(byBootBlock.data() + nAddress, buffer.data() + REQUEST_HEADER,
+        std::memcpy(byBootBlock.data() + nAddress, buffer.data() + BL_REQUEST_HEADER,
                     SERIAL_READ_COUNT);
     }
     for (std::size_t i = 0; i < strSerial.size(); ++i)
@@ -344,7 +334,7 @@ bool CBootLoader::WriteSerNo(const std::string& strSerial)
     // not its reply arrives, and the block holds bootloader code: so it is written back
     // unless the request itself failed.
     PutHeader(buffer, BL_ERASE_MEMORY, 1, SERIAL_ADDRESS);
-    if (SendPacket(buffer.data(), REQUEST_HEADER) >= 0)
+    if (SendPacket(buffer.data(), BL_REQUEST_HEADER) >= 0)
     {
         GetPacket(buffer.data(), REPLY_LENGTH);
         WriteRangeMem(BL_WRITE_MEMORY, m_nWriteBlock, SERIAL_BLOCK, SERIAL_BLOCK_END,
