@@ -142,20 +142,6 @@ CSimSerialBoard& CSimSerialBoard::SetReplyText(std::optional<std::string> text)
     return *this;
 }
 
-CSimSerialBoard& CSimSerialBoard::SetReplyTag(std::string strTag)
-{
-    std::lock_guard lock(m_mutex);
-    m_strReplyTag = std::move(strTag);
-    return *this;
-}
-
-CSimSerialBoard& CSimSerialBoard::SetAcknowledge(std::string strText)
-{
-    std::lock_guard lock(m_mutex);
-    m_strAcknowledge = std::move(strText);
-    return *this;
-}
-
 CSimSerialBoard& CSimSerialBoard::SetBitReplyText(std::optional<std::string> text)
 {
     std::lock_guard lock(m_mutex);
@@ -188,12 +174,6 @@ bool CSimSerialBoard::WaitHostPending(int nBytes, std::chrono::milliseconds time
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
     return true;
-}
-
-bool CSimSerialBoard::WaitRepliesSent(std::chrono::milliseconds timeout)
-{
-    std::unique_lock lock(m_mutex);
-    return m_cv.wait_for(lock, timeout, [&] { return m_outgoing.empty(); });
 }
 
 std::vector<std::string> CSimSerialBoard::Lines() const
@@ -295,16 +275,13 @@ void CSimSerialBoard::HandleLine(const std::string& strLine)
     const std::vector<std::string> fields = Fields(strBody);
     const std::string& strCommand = fields[0];
     const auto Byte = [&](std::size_t nIndex) { return static_cast<std::uint8_t>(Number(fields, nIndex)); };
-    bool bAcknowledge = false;
     if (strCommand == "C" && fields.size() >= 4)
     {
         m_byDir = {Byte(1), Byte(2), Byte(3)};
-        bAcknowledge = true;
     }
     else if (strCommand == "O" && fields.size() >= 4)
     {
         m_byLatch = {Byte(1), Byte(2), Byte(3)};
-        bAcknowledge = true;
     }
     else if (strCommand == "PO" && fields.size() >= 4 && fields[1].size() == 1 && PortIndex(fields[1][0]) >= 0)
     {
@@ -315,13 +292,10 @@ void CSimSerialBoard::HandleLine(const std::string& strLine)
             const auto byMask = static_cast<std::uint8_t>(1u << nBit);
             byLatch = Number(fields, 3) ? byLatch | byMask : byLatch & ~byMask;
         }
-        bAcknowledge = true;
     }
     if (m_bSilent)
         return;
-    if (bAcknowledge && !m_strAcknowledge.empty())
-        Schedule(m_strAcknowledge, std::chrono::milliseconds(0), 1, std::chrono::milliseconds(0));
-    else if (strCommand == "I")
+    if (strCommand == "I")
         Schedule(m_replyText ? *m_replyText : StateReply(), m_replyDelay, m_nReplyPieces, m_piecePause);
     else if (strCommand == "PI" && fields.size() >= 3 && fields[1].size() == 1 && PortIndex(fields[1][0]) >= 0)
     {
@@ -356,7 +330,7 @@ void CSimSerialBoard::Schedule(std::string strText, std::chrono::milliseconds de
 
 std::string CSimSerialBoard::StateReply() const
 {
-    std::string strReply = m_strReplyTag;
+    std::string strReply = "I";
     for (std::size_t i = 0; i < 3; ++i)
         strReply += "," + std::to_string(LevelLocked(i));
     return strReply + "\n";

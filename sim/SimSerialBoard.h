@@ -51,9 +51,6 @@ public:
     CSimSerialBoard& SetReplyPieces(std::size_t nPieces, std::chrono::milliseconds pause);
     CSimSerialBoard& SetSilent(bool bSilent);                     // answers nothing at all
     CSimSerialBoard& SetReplyText(std::optional<std::string> text); // sent instead of the state
-    CSimSerialBoard& SetReplyTag(std::string strTag);             // default "I"
-    // Sent after every "C", "O" and "PO" line (default: nothing).
-    CSimSerialBoard& SetAcknowledge(std::string strText);
     // Answer to "PI,<port>,<bit>": "PI,<port>,<bit>,<level>\n" unless set otherwise.
     CSimSerialBoard& SetBitReplyText(std::optional<std::string> text);
 
@@ -63,8 +60,6 @@ public:
     bool WaitHostPending(int nBytes, std::chrono::milliseconds timeout) const;
     // The host's receive queue: bytes sent by the board and not yet read.
     int HostPending() const;
-    // Waits until every reply part that is due has been sent; false on time-out.
-    bool WaitRepliesSent(std::chrono::milliseconds timeout);
 
     // Every line received, in order, each with its '\n'; bytes after the last '\n' are not a
     // line yet.
@@ -108,8 +103,6 @@ private:
     std::chrono::milliseconds m_piecePause{0};
     bool m_bSilent = false;
     std::optional<std::string> m_replyText;
-    std::string m_strReplyTag = "I";
-    std::string m_strAcknowledge;
     std::optional<std::string> m_bitReplyText;
     std::vector<Outgoing> m_outgoing;
     std::vector<std::string> m_lines;

@@ -52,8 +52,6 @@ public:
         return pChars;
     }
 
-    bool AtEnd() const { return m_pNext == m_pEnd; }
-
 private:
     void Attach(std::string_view strText)
     {

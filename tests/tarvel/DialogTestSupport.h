@@ -1,14 +1,7 @@
 #pragma once
-// Helpers for driving the real "Kelvard IO" dialog against the simulated bus: trace lines,
-// the grid's marks and enabled states as port bytes, clicks on controls by ID, and delivery
-// of device-change notices.
-//
-//     CSimFixture sim;                       // first, so it outlives the dialog
-//     auto pBoard = sim.Plug(SimBoardConfig().Id(7));
-//     CTarvelDlg dlg;
-//     OpenDialog(dlg);
-//     ClickBit(dlg, PORT_B, 1);
-//     QCOMPARE(TraceOf(sim), (QStringList{"0 > 37 ..."}));
+// Driving the real "Kelvard IO" dialog against the simulated bus (a CSimFixture declared before
+// the dialog, so it outlives it): trace lines, the grid as port bytes, clicks on controls by ID,
+// device-change delivery and the debug log.
 #include "HexText.h"
 #include "SimFixture.h"
 
@@ -22,7 +15,9 @@
 #include "DeviceWatch.h"
 
 #include <QApplication>
+#include <QFile>
 #include <QStringList>
+#include <QTemporaryDir>
 #include <QTest>
 
 #include <initializer_list>
@@ -47,31 +42,24 @@ inline QStringList TraceOf(CSimFixture& sim)
     return lines;
 }
 
-inline QString Hex(const PortBytes& byPorts)
+// The grid as five port bytes in hex: bit b of byte p set where box (p, b) passes the test.
+template <typename F> QString GridBytes(const CTarvelDlg& dlg, F&& test)
 {
+    PortBytes byPorts{};
+    for (int p = PORT_A; p < PORT_COUNT; ++p)
+        for (int b = 0; b < 8; ++b)
+            if (test(dlg.BitBox(p, b)))
+                byPorts[p] |= static_cast<std::uint8_t>(1u << b);
     return QString::fromStdString(HexText(byPorts.data(), byPorts.size()));
 }
-
-// Bit b of byte p is 1 when the box of port p, bit b is checked (not indeterminate).
+// Checked (not indeterminate) boxes, and enabled boxes.
 inline QString Marks(const CTarvelDlg& dlg)
 {
-    PortBytes byPorts{};
-    for (int p = PORT_A; p < PORT_COUNT; ++p)
-        for (int b = 0; b < 8; ++b)
-            if (dlg.BitBox(p, b)->checkState() == Qt::Checked)
-                byPorts[p] |= static_cast<std::uint8_t>(1u << b);
-    return Hex(byPorts);
+    return GridBytes(dlg, [](CCheckBoxCtrl* p) { return p->checkState() == Qt::Checked; });
 }
-
-// Bit b of byte p is 1 when the box of port p, bit b is enabled.
 inline QString Enabled(const CTarvelDlg& dlg)
 {
-    PortBytes byPorts{};
-    for (int p = PORT_A; p < PORT_COUNT; ++p)
-        for (int b = 0; b < 8; ++b)
-            if (dlg.BitBox(p, b)->isEnabled())
-                byPorts[p] |= static_cast<std::uint8_t>(1u << b);
-    return Hex(byPorts);
+    return GridBytes(dlg, [](CCheckBoxCtrl* p) { return p->isEnabled(); });
 }
 
 inline QStringList AnalogCaptions(const CTarvelDlg& dlg)
@@ -82,7 +70,7 @@ inline QStringList AnalogCaptions(const CTarvelDlg& dlg)
     return captions;
 }
 
-// Makes the dialog, runs OnInitDialog and shows it (offscreen), as DoModal would before its loop.
+// Runs OnInitDialog and shows the dialog (offscreen), as DoModal would before its loop.
 inline void OpenDialog(CTarvelDlg& dlg)
 {
     CTarvelApp::SetDialogStyle();
@@ -110,8 +98,7 @@ inline void DeliverDeviceChanges()
     QCoreApplication::processEvents();
 }
 
-// Configures a board through its own link, as another program would, before or while the
-// dialog runs.
+// Writes a board's configuration through a link of its own, as another program would.
 inline void ConfigureBoard(std::uint32_t nInstance, const ConfigBlock& config)
 {
     CTestLink link(nInstance);
@@ -119,14 +106,21 @@ inline void ConfigureBoard(std::uint32_t nInstance, const ConfigBlock& config)
     QVERIFY(UsbWriteConfiguration(link.Write(), config));
 }
 
-inline ConfigBlock BoardConfig(std::uint32_t nInstance)
+// Collects the debug lines (KELVARD_DEBUG) written while it lives.
+class CDebugLog
 {
-    CTestLink link(nInstance);
-    ConfigBlock config;
-    UsbReadConfiguration(link.Read(), link.Write(), config);
-    return config;
-}
+public:
+    CDebugLog() { qputenv("KELVARD_DEBUG", m_dir.filePath(QStringLiteral("debug")).toLocal8Bit()); }
+    ~CDebugLog() { qputenv("KELVARD_DEBUG", ""); }
+    QString Text() const
+    {
+        QFile file(m_dir.filePath(QStringLiteral("debug")));
+        return file.open(QIODevice::ReadOnly) ? QString::fromLatin1(file.readAll()) : QString();
+    }
 
-// The configuration block as it travels: read-configuration request and reply, write request.
+private:
+    QTemporaryDir m_dir;
+};
+
 inline const QString kReadConfigRequest = QStringLiteral("0 > 38 00 00 00 00 00 00 00 00 00 00");
 inline const QString kReadPortsRequest = QStringLiteral("0 > 36 00 00 00 00 00");

@@ -1,17 +1,13 @@
 #pragma once
-// libzorvane.so loaded with dlopen, as an application loads it, on a simulated bus set up by
-// the environment it reads at its first use: KELVARD_USB=sim, the boards given, a fresh trace
-// file. Every instance loads the library afresh (and checks at the end that it really went
-// away), so each one starts with its own bus and an empty device table.
-//
-//     CLoadedZorvane lib("id=7;id=9,mode=boot");
-//     EXPECT_EQ(lib.Initialize(), 1);
-//     EXPECT_EQ(lib.WriteBytePortC("7", 0x0F), 1);
-//     EXPECT_EQ(lib.Trace(), (Lines{"0 > 37 00 00 0f 00 00"}));
+// libzorvane.so loaded afresh with dlopen, as an application loads it, on a simulated bus that
+// it reads from the environment at first use: KELVARD_USB=sim, the boards given, a fresh trace
+// file, COM ports in a private directory. The destructor checks the library really went away,
+// so every instance starts with its own bus and an empty device table.
 #include "TempDir.h"
 
 #include "zorvane.h"
 
+#include <array>
 #include <cstring>
 #include <dlfcn.h>
 #include <fstream>
@@ -19,54 +15,43 @@
 #include <string>
 #include <vector>
 
-#ifndef ZORVANE_LIBRARY
-#error "ZORVANE_LIBRARY must name the built libzorvane.so.1"
-#endif
-
 #define ZORVANE_EXPORTS(X)                                                                         \
-    X(AddVirtualPort) X(ConfigurePorts) X(ConfigurePortsEx) X(GetBitIOError) X(GetUsbDeviceID)     \
-    X(Initialize) X(InitializeZorvane) X(ListUsbDevices) X(ReadBitPortA) X(ReadBitPortB)           \
-    X(ReadBitPortC) X(ReadBytePortA) X(ReadBytePortB) X(ReadBytePortC) X(ReadBytePortD)            \
-    X(ReadBytePortE) X(ReadBytePorts) X(ReadVirtualPort) X(RemoveAllVirtualPorts)                  \
-    X(RemoveVirtualPort) X(WriteBitPortA) X(WriteBitPortB) X(WriteBitPortC) X(WriteBytePortA)      \
-    X(WriteBytePortB) X(WriteBytePortC) X(WriteBytePortD) X(WriteBytePortE) X(WriteVirtualPort)
+    X(AddVirtualPort)                                                                              \
+    X(ConfigurePorts)                                                                              \
+    X(ConfigurePortsEx)                                                                            \
+    X(GetBitIOError) X(GetUsbDeviceID) X(Initialize) X(InitializeZorvane) X(ListUsbDevices)        \
+        X(ReadBitPortA) X(ReadBitPortB) X(ReadBitPortC) X(ReadBytePortA) X(ReadBytePortB)          \
+            X(ReadBytePortC) X(ReadBytePortD) X(ReadBytePortE) X(ReadBytePorts) X(ReadVirtualPort) \
+                X(RemoveAllVirtualPorts) X(RemoveVirtualPort) X(WriteBitPortA) X(WriteBitPortB)    \
+                    X(WriteBitPortC) X(WriteBytePortA) X(WriteBytePortB) X(WriteBytePortC)         \
+                        X(WriteBytePortD) X(WriteBytePortE) X(WriteVirtualPort)
 
 using Lines = std::vector<std::string>;
 
 class CLoadedZorvane
 {
 public:
-    // pszBoards: the KELVARD_SIM_BOARDS text; null leaves it unset (the default two boards).
+    // pszBoards: the KELVARD_SIM_BOARDS text ("" for none).
     explicit CLoadedZorvane(const char* pszBoards)
     {
         setenv("KELVARD_USB", "sim", 1);
-        if (pszBoards)
-            setenv("KELVARD_SIM_BOARDS", pszBoards, 1);
-        else
-            unsetenv("KELVARD_SIM_BOARDS");
-        m_strTrace = m_dir.File("trace");
-        setenv("KELVARD_SIM_TRACE", m_strTrace.c_str(), 1);
+        setenv("KELVARD_SIM_BOARDS", pszBoards, 1);
+        setenv("KELVARD_SIM_TRACE", m_dir.File("trace").c_str(), 1);
         setenv("KELVARD_COM_PATTERN", m_dir.ComPattern().c_str(), 1);
         m_hLibrary = dlopen(ZORVANE_LIBRARY, RTLD_NOW | RTLD_LOCAL);
         if (!m_hLibrary)
-        {
             ADD_FAILURE() << "dlopen: " << dlerror();
-            return;
-        }
 #define ZORVANE_RESOLVE(name)                                                                      \
-    name = reinterpret_cast<decltype(&::name)>(dlsym(m_hLibrary, #name));                          \
-    if (!name)                                                                                     \
+    if (m_hLibrary && !(name = reinterpret_cast<decltype(&::name)>(dlsym(m_hLibrary, #name))))     \
         ADD_FAILURE() << "missing export " #name;
         ZORVANE_EXPORTS(ZORVANE_RESOLVE)
 #undef ZORVANE_RESOLVE
     }
-
     ~CLoadedZorvane()
     {
         if (!m_hLibrary)
             return;
         dlclose(m_hLibrary);
-        // A library that stayed loaded would hand its old tables to the next test.
         void* hStill = dlopen(ZORVANE_LIBRARY, RTLD_NOW | RTLD_NOLOAD);
         EXPECT_EQ(hStill, nullptr) << "libzorvane.so stayed loaded after dlclose";
         if (hStill)
@@ -75,22 +60,29 @@ public:
     CLoadedZorvane(const CLoadedZorvane&) = delete;
     CLoadedZorvane& operator=(const CLoadedZorvane&) = delete;
 
-    bool IsLoaded() const { return m_hLibrary != nullptr; }
-    const CTempDir& Dir() const { return m_dir; }
+    bool IsLoaded() const
+    {
+        return m_hLibrary != nullptr;
+    }
+    const CTempDir& Dir() const
+    {
+        return m_dir;
+    }
 
     // The trace lines written since the last call.
     Lines Trace()
     {
-        std::ifstream file(m_strTrace);
-        Lines all;
-        for (std::string strLine; std::getline(file, strLine);)
-            all.push_back(strLine);
-        Lines fresh(all.begin() + static_cast<std::ptrdiff_t>(std::min(m_nSeen, all.size())), all.end());
-        m_nSeen = all.size();
+        std::ifstream file(m_dir.File("trace"));
+        Lines fresh;
+        std::size_t nLine = 0;
+        for (std::string strLine; std::getline(file, strLine); ++nLine)
+            if (nLine >= m_nSeen)
+                fresh.push_back(strLine);
+        m_nSeen = nLine;
         return fresh;
     }
 
-    // The last error text, taken with a roomy buffer.
+    // The last error text (taken), through a roomy buffer.
     std::string TakeError()
     {
         char szText[128] = "untouched";
@@ -105,7 +97,6 @@ public:
 
 private:
     CTempDir m_dir;
-    std::string m_strTrace;
     std::size_t m_nSeen = 0;
     void* m_hLibrary = nullptr;
 };

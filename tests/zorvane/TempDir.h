@@ -1,6 +1,6 @@
 #pragma once
-// A private directory for one test, removed with everything in it at the end of the scope;
-// and the symlink that makes a pseudo-terminal answer as COM port n.
+// A private directory for one test, removed with everything in it at the end of the scope,
+// and the symlinks in it that make pseudo-terminals answer as COM ports.
 #include <cstdlib>
 #include <filesystem>
 #include <string>
@@ -12,7 +12,8 @@ public:
     CTempDir()
     {
         const char* pszBase = std::getenv("TMPDIR");
-        std::string strTemplate = std::string(pszBase && *pszBase ? pszBase : "/tmp") + "/zorvane-XXXXXX";
+        std::string strTemplate =
+            std::string(pszBase && *pszBase ? pszBase : "/tmp") + "/zorvane-XXXXXX";
         if (mkdtemp(strTemplate.data()))
             m_path = strTemplate;
     }
@@ -25,12 +26,9 @@ public:
     CTempDir(const CTempDir&) = delete;
     CTempDir& operator=(const CTempDir&) = delete;
 
-    const std::filesystem::path& Path() const { return m_path; }
     std::string File(const std::string& strName) const { return (m_path / strName).string(); }
-
     // The KELVARD_COM_PATTERN under which ComLink(n, ...) makes COM port n.
     std::string ComPattern() const { return File("ttyKV%d"); }
-    // Points COM port nPort at strTarget (a pseudo-terminal's slave).
     bool ComLink(int nPort, const std::string& strTarget) const
     {
         std::error_code error;

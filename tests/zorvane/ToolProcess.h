@@ -2,10 +2,9 @@
 // The built zorvane tool run as a child process with the test's environment: its exit status,
 // standard output and standard error, and for long runs its output line by line and a signal.
 //
-//     const CToolProcess::Result result = CToolProcess({"get", "7", "A"}).Finish();
-//     EXPECT_EQ(result.strOut, "A=0x00\n");
-#include <chrono>
+//     EXPECT_EQ(CToolProcess({"get", "7", "A"}).Finish(), (ToolResult{0, "A=0x00\n", ""}));
 #include <csignal>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -15,26 +14,27 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#ifndef ZORVANE_TOOL
-#error "ZORVANE_TOOL must name the built zorvane program"
-#endif
-
 extern char** environ;
+
+struct ToolResult
+{
+    int nStatus = -1; // exit status; -1 when it did not exit normally
+    std::string strOut;
+    std::string strErr;
+    bool operator==(const ToolResult&) const = default;
+    friend std::ostream& operator<<(std::ostream& out, const ToolResult& result)
+    {
+        return out << "status " << result.nStatus << ", out \"" << result.strOut << "\", err \""
+                   << result.strErr << "\"";
+    }
+};
 
 class CToolProcess
 {
 public:
-    struct Result
-    {
-        int nStatus = -1; // exit status; -1 when it did not exit normally
-        std::string strOut;
-        std::string strErr;
-    };
-
     explicit CToolProcess(const std::vector<std::string>& args)
     {
-        int hOut[2];
-        int hErr[2];
+        int hOut[2], hErr[2];
         if (pipe2(hOut, O_CLOEXEC) != 0 || pipe2(hErr, O_CLOEXEC) != 0)
             return;
         posix_spawn_file_actions_t actions;
@@ -60,23 +60,20 @@ public:
             kill(m_pid, SIGKILL);
             waitpid(m_pid, nullptr, 0);
         }
-        for (int hPipe : {m_hOut, m_hErr})
-            if (hPipe >= 0)
-                close(hPipe);
+        close(m_hOut);
+        close(m_hErr);
     }
     CToolProcess(const CToolProcess&) = delete;
     CToolProcess& operator=(const CToolProcess&) = delete;
 
-    // The next line of standard output without its '\n'; "" when none came in time.
-    std::string ReadLine(std::chrono::milliseconds timeout = std::chrono::seconds(10))
+    // The next line of standard output without its '\n'; "" when none came in 10 s.
+    std::string ReadLine()
     {
-        const auto deadline = std::chrono::steady_clock::now() + timeout;
         std::size_t nEnd;
         while ((nEnd = m_result.strOut.find('\n', m_nLineStart)) == std::string::npos)
         {
-            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-                deadline - std::chrono::steady_clock::now());
-            if (left.count() <= 0 || !Pump(static_cast<int>(left.count())))
+            pollfd pfd{m_hOut, POLLIN, 0};
+            if (poll(&pfd, 1, 10000) != 1 || !Append(m_hOut, m_result.strOut))
                 return "";
         }
         std::string strLine = m_result.strOut.substr(m_nLineStart, nEnd - m_nLineStart);
@@ -86,11 +83,14 @@ public:
 
     void Signal(int nSignal) const { kill(m_pid, nSignal); }
 
-    // Reads both outputs to their end, then waits for the exit (all output, not only the
-    // lines ReadLine has not given yet).
-    Result Finish()
+    // All output (ReadLine's lines too) once the tool closed it, and the exit status. The
+    // tool's messages are far below a pipe's capacity, so standard error can wait till last.
+    ToolResult Finish()
     {
-        while (Pump(-1))
+        while (Append(m_hOut, m_result.strOut))
+        {
+        }
+        while (Append(m_hErr, m_result.strErr))
         {
         }
         int nWait = 0;
@@ -101,36 +101,18 @@ public:
     }
 
 private:
-    // Takes what either pipe has; false once both are at their end or the time ran out.
-    bool Pump(int nTimeoutMs)
+    static bool Append(int hPipe, std::string& strText)
     {
-        pollfd pfds[2] = {{m_hOut, POLLIN, 0}, {m_hErr, POLLIN, 0}};
-        if (m_hOut < 0 && m_hErr < 0)
-            return false;
-        if (poll(pfds, 2, nTimeoutMs) <= 0)
-            return false;
-        std::string* pTexts[2] = {&m_result.strOut, &m_result.strErr};
-        int* pHandles[2] = {&m_hOut, &m_hErr};
-        for (int i = 0; i < 2; ++i)
-        {
-            if (*pHandles[i] < 0 || !(pfds[i].revents & (POLLIN | POLLHUP)))
-                continue;
-            char szBuffer[4096];
-            const ssize_t nRead = read(*pHandles[i], szBuffer, sizeof szBuffer);
-            if (nRead > 0)
-                pTexts[i]->append(szBuffer, static_cast<std::size_t>(nRead));
-            else
-            {
-                close(*pHandles[i]);
-                *pHandles[i] = -1;
-            }
-        }
-        return true;
+        char szBuffer[4096];
+        const ssize_t nRead = read(hPipe, szBuffer, sizeof szBuffer);
+        if (nRead > 0)
+            strText.append(szBuffer, static_cast<std::size_t>(nRead));
+        return nRead > 0;
     }
 
     pid_t m_pid = -1;
     int m_hOut = -1;
     int m_hErr = -1;
-    Result m_result;
+    ToolResult m_result;
     std::size_t m_nLineStart = 0;
 };

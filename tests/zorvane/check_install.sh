@@ -1,53 +1,44 @@
 #!/usr/bin/env bash
-# Installs Zorvane into a fresh prefix: the udev rule and the zorvane tool must be there and the
-# tool must run from there; then builds a C program against it twice: with pkg-config
-# (zorvane.pc) and with CMake (find_package(Zorvane) -> Zorvane::zorvane). Both programs then
-# drive a simulated board.
+# Installs Zorvane into a fresh prefix: the library, header, CMake package, udev rule and the
+# zorvane tool (which must run from there); then builds a C program against it with pkg-config
+# (zorvane.pc) and with CMake (find_package(Zorvane) -> Zorvane::zorvane), and runs both on a
+# simulated board.
 #   check_install.sh <build dir> <consumer source dir> [extra C flags]
 set -euo pipefail
 build=$1
 source=$2
 cflags=${3:-}
+fail() { echo "$*"; exit 1; }
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/zorvane-install-XXXXXX")
 trap 'rm -rf "$work"' EXIT
 prefix=$work/prefix
-
 cmake --install "$build" --prefix "$prefix" --component Zorvane >/dev/null
 
-libdir=$(dirname "$(find "$prefix" -name zorvane.pc -print -quit)")/..
-libdir=$(cd "$libdir" && pwd)
-for file in "$libdir/libzorvane.so" "$libdir/libzorvane.so.1" "$prefix/include/zorvane.h" \
-            "$libdir/cmake/Zorvane/ZorvaneConfig.cmake"; do
-    [ -e "$file" ] || { echo "not installed: $file"; exit 1; }
+libdir=$(cd "$(dirname "$(find "$prefix" -name zorvane.pc -print -quit)")/.." && pwd)
+for file in "$libdir/libzorvane.so.1" "$prefix/include/zorvane.h" "$libdir/cmake/Zorvane/ZorvaneConfig.cmake"; do
+    [ -e "$file" ] || fail "not installed: $file"
 done
-[ "$(readlink "$libdir/libzorvane.so")" = "libzorvane.so.1" ] || { echo "libzorvane.so is no soname link"; exit 1; }
-
-# The udev rule, as it is in the source tree, where udev looks under the prefix.
-rule=$prefix/lib/udev/rules.d/70-kelvard.rules
-cmp -s "$rule" "$(dirname "$0")/../../packaging/udev/70-kelvard.rules" || { echo "udev rule not installed: $rule"; exit 1; }
+[ "$(readlink "$libdir/libzorvane.so")" = "libzorvane.so.1" ] || fail "libzorvane.so is no soname link"
+cmp -s "$prefix/lib/udev/rules.d/70-kelvard.rules" "$(dirname "$0")/../../packaging/udev/70-kelvard.rules" ||
+    fail "udev rule not installed under $prefix/lib/udev/rules.d"
 # The tool finds the installed library by itself (no LD_LIBRARY_PATH).
 listed=$(KELVARD_SIM_BOARDS='id=7;id=12' KELVARD_SIM_TRACE= "$prefix/bin/zorvane" --simulate list)
-[ "$listed" = $'7\n12' ] || { echo "installed zorvane list printed: $listed"; exit 1; }
+[ "$listed" = $'7\n12' ] || fail "installed zorvane list printed: $listed"
 
 run() {
-    local program=$1 trace=$work/trace-$(basename "$program")
-    local output
-    output=$(KELVARD_USB=sim KELVARD_SIM_BOARDS='id=7' KELVARD_SIM_TRACE=$trace \
-             LD_LIBRARY_PATH=$libdir "$program")
-    echo "$output"
-    grep -qx 'ok' <<<"$output" || { echo "$program did not finish"; exit 1; }
-    grep -qx '0 > 37 00 00 0f 00 00' "$trace" || { echo "$program: write-ports not on the wire"; exit 1; }
+    local trace=$work/trace-$(basename "$1") output
+    output=$(KELVARD_USB=sim KELVARD_SIM_BOARDS='id=7' KELVARD_SIM_TRACE=$trace LD_LIBRARY_PATH=$libdir "$1")
+    grep -qx 'ok' <<<"$output" || fail "$1 did not finish: $output"
+    grep -qx '0 > 37 00 00 0f 00 00' "$trace" || fail "$1: write-ports not on the wire"
 }
 
-# pkg-config
 export PKG_CONFIG_PATH=$libdir/pkgconfig
-[ "$(pkg-config --modversion zorvane)" = "1.0.1" ] || { echo "zorvane.pc: wrong version"; exit 1; }
+[ "$(pkg-config --modversion zorvane)" = "1.0.1" ] || fail "zorvane.pc: wrong version"
 # shellcheck disable=SC2046,SC2086
 cc $cflags -o "$work/consumer-pc" "$source/consumer.c" $(pkg-config --cflags --libs zorvane)
 run "$work/consumer-pc"
 
-# find_package
 cmake -S "$source" -B "$work/cmake-build" -DCMAKE_PREFIX_PATH="$prefix" \
       -DCMAKE_C_FLAGS="$cflags" -DCMAKE_EXE_LINKER_FLAGS="$cflags" >/dev/null
 cmake --build "$work/cmake-build" >/dev/null

@@ -5,22 +5,11 @@
 
 #include "SimSerialBoard.h"
 
-#include <gtest/gtest.h>
-
 #include <ctime>
 #include <thread>
+#include <tuple>
 
 using namespace std::chrono_literals;
-
-namespace
-{
-double ProcessCpuMs()
-{
-    timespec now{};
-    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &now);
-    return static_cast<double>(now.tv_sec) * 1e3 + static_cast<double>(now.tv_nsec) / 1e6;
-}
-} // namespace
 
 class ZorvaneComPortTest : public ::testing::Test
 {
@@ -39,7 +28,7 @@ protected:
     }
 
     CLoadedZorvane m_lib{""};
-    CSimSerialBoard m_board{true}; // cooked until the library sets the line up
+    CSimSerialBoard m_board{true}; // cooked (echo, "\r\n", XON/XOFF) until the library sets it up
 };
 
 TEST_F(ZorvaneComPortTest, EveryOperationSendsItsExactLine)
@@ -54,8 +43,16 @@ TEST_F(ZorvaneComPortTest, EveryOperationSendsItsExactLine)
     EXPECT_EQ(m_lib.WriteBitPortC("COM3", 0, 0), 0);
     EXPECT_EQ(LinesOnceThere(7), (Lines{"O,0,90,0\n", "PO,A,3,1\n", "O,8,90,1\n", "C,0,255,15,0\n",
                                         "C,1,2,3,0\n", "PO,B,7,-3\n", "PO,C,0,0\n"}));
-    EXPECT_EQ(m_board.Latches(), (std::array<std::uint8_t, 3>{8, 0xDA, 0}));
-    EXPECT_TRUE(m_lib.Trace().empty()) << "no USB traffic";
+    // The line as the library left it: raw 9600 8N1, no flow control.
+    termios tio{};
+    ASSERT_TRUE(m_board.LineSettings(tio));
+    EXPECT_EQ(cfgetispeed(&tio), B9600);
+    EXPECT_EQ(cfgetospeed(&tio), B9600);
+    EXPECT_EQ(tio.c_cflag & (CSIZE | PARENB | CSTOPB | CRTSCTS | CREAD | CLOCAL),
+              static_cast<tcflag_t>(CS8 | CREAD | CLOCAL));
+    EXPECT_EQ(tio.c_iflag & (IXON | IXOFF | IXANY | ICRNL), 0u);
+    EXPECT_EQ(tio.c_oflag & OPOST, 0u);
+    EXPECT_EQ(tio.c_lflag & (ICANON | ECHO | ISIG), 0u);
 }
 
 TEST_F(ZorvaneComPortTest, ReadsTakeTheReplyAndTheNextOutputCarriesIt)
@@ -73,19 +70,30 @@ TEST_F(ZorvaneComPortTest, ReadsTakeTheReplyAndTheNextOutputCarriesIt)
     EXPECT_EQ(m_lib.ReadBytePortC("COM3", &byValue), 1);
     EXPECT_EQ(byValue, 56);
     EXPECT_EQ(m_lib.WriteBytePortB("COM3", 1), 0);
-    EXPECT_EQ(LinesOnceThere(6), (Lines{"O,7,0,0\n", "I\n", "I\n", "I\n", "I\n", "O,12,1,56\n"}));
-}
-
-TEST_F(ZorvaneComPortTest, PortsDAndEAreNotThere)
-{
-    std::uint8_t byValue = 9;
+    // Ports D and E are not there: nothing is sent, nothing stored.
     EXPECT_EQ(m_lib.WriteBytePortD("COM3", 1), 0);
     EXPECT_EQ(m_lib.WriteBytePortE("COM3", 1), 0);
     EXPECT_EQ(m_lib.ReadBytePortD("COM3", &byValue), 0);
     EXPECT_EQ(m_lib.ReadBytePortE("COM3", &byValue), 0);
-    EXPECT_EQ(byValue, 9);
-    EXPECT_EQ(m_lib.WriteBytePortA("COM3", 2), 0);
-    EXPECT_EQ(LinesOnceThere(1), (Lines{"O,2,0,0\n"}));
+    EXPECT_EQ(byValue, 56);
+    EXPECT_EQ(m_lib.WriteBytePortC("COM3", 57), 0);
+    EXPECT_EQ(LinesOnceThere(7),
+              (Lines{"O,7,0,0\n", "I\n", "I\n", "I\n", "I\n", "O,12,1,56\n", "O,12,1,57\n"}));
+}
+
+// Late and in pieces, lines that are no reply first, another tag with "\r\n", and no line end
+// at all (taken when the wait ends).
+TEST_F(ZorvaneComPortTest, RepliesThatComeLateInPiecesOrUntidyAreRead)
+{
+    for (auto [pszReply, delay, nPieces, nPortC] :
+         {std::tuple{"I,1,2,3\n", 100ms, 4u, 3}, std::tuple{"busy\n\nI,4,5,6\n", 0ms, 1u, 6},
+          std::tuple{"X,7,8,9\r\n", 0ms, 1u, 9}, std::tuple{"I,9,8,7", 0ms, 1u, 7}})
+    {
+        m_board.SetReplyText(pszReply).SetReplyDelay(delay).SetReplyPieces(nPieces, 50ms);
+        std::uint8_t byValue = 0;
+        EXPECT_EQ(m_lib.ReadBytePortC("COM3", &byValue), 1) << pszReply;
+        EXPECT_EQ(byValue, nPortC) << pszReply;
+    }
 }
 
 TEST_F(ZorvaneComPortTest, WriteResultsCountTheCharactersAlreadyWaiting)
@@ -115,40 +123,41 @@ TEST_F(ZorvaneComPortTest, BitReadsSeeOnlyWhatHasArrivedAndDeliverTheCharacterOn
     EXPECT_EQ(LinesOnceThere(2), (Lines{"PI,A,1\n", "PI,B,6\n"}));
 }
 
-TEST_F(ZorvaneComPortTest, LateReplyInPiecesIsRead)
-{
-    m_board.SetReplyText("I,1,2,3\n").SetReplyDelay(100ms).SetReplyPieces(4, 50ms);
-    std::uint8_t byValue = 0;
-    EXPECT_EQ(m_lib.ReadBytePortC("COM3", &byValue), 1);
-    EXPECT_EQ(byValue, 3);
-}
-
-TEST_F(ZorvaneComPortTest, SilentBoardFailsWithinTheBoundAndKeepsTheCache)
+TEST_F(ZorvaneComPortTest, SilentBoardFailsWithinTheBoundWithoutSpinningAndKeepsTheCache)
 {
     m_board.SetSilent(true);
     EXPECT_EQ(m_lib.WriteBytePortA("COM3", 5), 0);
     std::uint8_t byValue = 0x77;
     const auto start = std::chrono::steady_clock::now();
-    const double dCpuStart = ProcessCpuMs();
+    const std::clock_t cpuStart = std::clock();
     EXPECT_EQ(m_lib.ReadBytePortA("COM3", &byValue), 0);
-    const double dCpuMs = ProcessCpuMs() - dCpuStart;
+    const double dCpuMs = 1000.0 * static_cast<double>(std::clock() - cpuStart) / CLOCKS_PER_SEC;
     const auto waited = std::chrono::steady_clock::now() - start;
     EXPECT_EQ(byValue, 0x77);
     EXPECT_GE(waited, 450ms);
     EXPECT_LT(waited, 5s);
     EXPECT_LT(dCpuMs, 150.0) << "no spinning while waiting";
     EXPECT_EQ(m_lib.WriteBytePortB("COM3", 1), 0);
-    EXPECT_EQ(LinesOnceThere(3), (Lines{"O,5,0,0\n", "I\n", "O,5,1,0\n"})) << "the failed read changed nothing";
+    EXPECT_EQ(LinesOnceThere(3), (Lines{"O,5,0,0\n", "I\n", "O,5,1,0\n"}))
+        << "the failed read changed nothing";
 }
 
-TEST_F(ZorvaneComPortTest, ReplyAfterTheBoundIsCountedByTheNextWrite)
+TEST_F(ZorvaneComPortTest, ReplyAfterTheBoundIsReadByTheNextReadOrTakenByTheNextWrite)
 {
     m_board.SetReplyText("I,1,2,3\n").SetReplyDelay(700ms);
     std::uint8_t byValue = 0;
     EXPECT_EQ(m_lib.ReadBytePortA("COM3", &byValue), 0);
     ASSERT_TRUE(m_board.WaitHostPending(8, 3s));
-    EXPECT_EQ(m_lib.WriteBytePortA("COM3", 9), 8);
-    EXPECT_EQ(LinesOnceThere(2), (Lines{"I\n", "O,9,0,0\n"}));
+    m_board.SetSilent(true);
+    EXPECT_EQ(m_lib.ReadBytePortA("COM3", &byValue), 1);
+    EXPECT_EQ(byValue, 1) << "the reply that waited is the one read";
+    m_board.Send("I,4,5,6\n");
+    ASSERT_TRUE(m_board.WaitHostPending(8, 3s));
+    EXPECT_EQ(m_lib.WriteBytePortA("COM3", 9), 8) << "a write takes what waits";
+    m_board.SetSilent(false).SetReplyText("I,7,8,9\n").SetReplyDelay(0ms);
+    EXPECT_EQ(m_lib.ReadBytePortA("COM3", &byValue), 1);
+    EXPECT_EQ(byValue, 7);
+    EXPECT_EQ(LinesOnceThere(4), (Lines{"I\n", "I\n", "O,9,2,3\n", "I\n"}));
 }
 
 TEST_F(ZorvaneComPortTest, PortThatCannotOpenGivesZeroAndIsKept)
@@ -190,9 +199,21 @@ TEST(ZorvaneComPortOrUsb, UsbBoardWinsOverTheComPortOfTheSameName)
     lib.Trace();
     EXPECT_EQ(lib.WriteBytePortA("3", 6), 1);
     EXPECT_EQ(lib.Trace(), (Lines{"0 > 37 06 00 00 00 00"}));
-    EXPECT_EQ(lib.AddVirtualPort(3, "f", 0, 1, 0), 0);
-    EXPECT_EQ(lib.Trace().size(), 5u);
-    EXPECT_EQ(lib.WriteBytePortA("COM3", 7), 0) << "the port stays with the board made for the name 3";
+    EXPECT_EQ(lib.WriteBytePortA("COM3", 7), 0)
+        << "the port stays with the board made for the name 3";
     std::this_thread::sleep_for(50ms);
     EXPECT_EQ(board.Lines(), (Lines{"O,5,0,0\n"}));
+}
+
+TEST(ZorvaneComPortOrUsb, UnloadingTheLibraryLetsItsComPortsGo)
+{
+    CSimSerialBoard board;
+    for (int nValue : {1, 2})
+    {
+        CLoadedZorvane lib("");
+        ASSERT_TRUE(lib.Dir().ComLink(3, board.SlavePath()));
+        EXPECT_EQ(lib.WriteBytePortA("COM3", nValue), 0);
+        ASSERT_TRUE(board.WaitLines(static_cast<std::size_t>(nValue), 2s))
+            << "opened again after an unload";
+    }
 }

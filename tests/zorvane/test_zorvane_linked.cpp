@@ -1,6 +1,6 @@
-// The exports linked into the test, on a simulated bus the test controls: failures that only a
-// test can cause (a board that stops answering, a failed write), the device-change window, and
-// several threads calling exports while another re-enumerates.
+// The exports linked into the test, on a simulated bus the test controls: failures only a test
+// can cause (a board that stops answering, failed transfers), and several threads calling
+// exports while another re-enumerates.
 #include "devices/HiddenWnd.h"
 #include "exports/TheApp.h"
 #include "exports/ZorvaneApp.h"
@@ -11,8 +11,6 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
-#include <cstdio>
-#include <cstdlib>
 #include <latch>
 #include <thread>
 
@@ -49,8 +47,7 @@ TEST_F(ZorvaneLinkedTest, ReadOfABoardThatStoppedAnsweringGivesTheStaleValue)
 {
     auto pBoard = m_sim.Plug(SimBoardConfig().Id(7));
     {
-        // The table filled without arming: the unplug below is then no notice, and the board
-        // stays in the table as one that merely stopped answering.
+        // Filled without arming: the unplug below is no notice, the board merely stops answering.
         std::lock_guard lock(TheZorvaneApp().Mutex());
         TheZorvaneApp().EnumerateDevices();
     }
@@ -58,7 +55,6 @@ TEST_F(ZorvaneLinkedTest, ReadOfABoardThatStoppedAnsweringGivesTheStaleValue)
     ASSERT_EQ(WriteBytePortB("7", 0x22), 1);
     std::uint8_t byValue = 0;
     ASSERT_EQ(ReadBytePortB("7", &byValue), 1);
-    ASSERT_EQ(byValue, 0x22);
     m_sim.Trace();
     m_sim.Bus().Unplug(pBoard);
     byValue = 0;
@@ -66,111 +62,98 @@ TEST_F(ZorvaneLinkedTest, ReadOfABoardThatStoppedAnsweringGivesTheStaleValue)
     EXPECT_EQ(byValue, 0x22);
     EXPECT_EQ(WriteBytePortA("7", 1), 0);
     EXPECT_EQ(m_sim.Trace(), (Lines{"0 >! 36 00 00 00 00 00", "0 >! 37 01 22 00 00 00"}));
-    EXPECT_EQ(GetUsbDeviceID(0), std::string("7")) << "kept until the next enumeration";
+    EXPECT_STREQ(GetUsbDeviceID(0), "7") << "kept until the next enumeration";
     EXPECT_EQ(Initialize(), 0);
     EXPECT_STREQ(GetUsbDeviceID(0), "");
 }
 
-TEST_F(ZorvaneLinkedTest, FailedConfigurationWriteSetsTheErrorText)
+TEST_F(ZorvaneLinkedTest, FailedTransfersKeepTheCacheAndOnlyAConfigurationSetsTheErrorText)
 {
     auto pBoard = m_sim.Plug(SimBoardConfig().Id(7));
     ASSERT_EQ(Initialize(), 1);
+    m_sim.Trace();
+    pBoard->InjectFault(ESimFault::Fail, 1);
+    EXPECT_EQ(WriteBytePortB("7", 0x5A), 0);
+    EXPECT_EQ(WriteBytePortD("7", 0x01), 1);
+    EXPECT_EQ(m_sim.Trace(), (Lines{"0 >! 37 00 5a 00 00 00", "0 > 37 00 5a 00 01 00"}));
+    EXPECT_EQ(TakeError(), "");
     pBoard->InjectFault(ESimFault::Fail, 1);
     EXPECT_EQ(ConfigurePortsEx("7", 1, 2, 3, 4, 5, 0), 0);
     EXPECT_EQ(TakeError(), "Failed to write configuration");
     pBoard->InjectFault(ESimFault::Timeout, 1);
     EXPECT_EQ(WriteBytePortC("7", 1), 0);
-    EXPECT_EQ(TakeError(), "") << "other failures leave no text";
+    EXPECT_EQ(TakeError(), "");
 }
 
-// Writers on two ports of a board that stays, a thread that reads it and works a board that
-// comes and goes, and one thread that keeps re-enumerating: no crash, no use of a deleted board
-// (the sanitizer build watches), and every write to the board that stays arrives, in order,
-// with the other writer's latest value beside it.
+// Entered, a board that tells no device ID (it left during its walk) would stand as "0".
+TEST_F(ZorvaneLinkedTest, ABoardThatDoesNotTellItsIdIsNotEntered)
+{
+    m_sim.Plug(SimBoardConfig().Id(5))->InjectFault(ESimFault::Fail, 1);
+    EXPECT_EQ(Initialize(), 0);
+    EXPECT_STREQ(GetUsbDeviceID(0), "");
+    EXPECT_EQ(Initialize(), 1);
+    EXPECT_STREQ(GetUsbDeviceID(0), "5");
+}
+
+// Writers on two ports of a board that stays while another thread plugs and unplugs a second
+// board and re-enumerates (by Initialize and by notice): no crash, no use of a deleted board
+// (the sanitizer builds watch), and every write arrives, in order. (Exports on boards that
+// come and go: test_zorvane_hotplug.)
 TEST_F(ZorvaneLinkedTest, ThreadsCallingExportsWhileAnotherReEnumerates)
 {
-    auto pStays = m_sim.Plug(SimBoardConfig().Id(1));
+    m_sim.Plug(SimBoardConfig().Id(1));
     auto pComes = m_sim.Plug(SimBoardConfig().Id(2));
     ASSERT_EQ(Initialize(), 2);
-    // Every pin an output: a read then returns the latches, the values last written.
     ASSERT_EQ(ConfigurePortsEx("1", 0, 0, 0, 0, 0, 0), 1);
     m_sim.Trace();
 
     constexpr int WRITES = 2000;
-    std::latch start(4);
+    std::latch start(3);
     std::atomic<bool> bStop{false};
-    std::atomic<int> nFailedWrites{0};
-    std::atomic<int> nWrongNames{0};
-    auto writer = [&](auto write) {
+    std::atomic<int> nFailures{0};
+    auto writer = [&](auto write)
+    {
         start.arrive_and_wait();
         for (int i = 1; i <= WRITES; ++i)
         {
-            if (write("1", i) != 1)
-                ++nFailedWrites;
-            std::this_thread::yield(); // let the others in between
+            // Board 1 never leaves the table, so its name stays valid after the call.
+            if (write("1", i) != 1 || std::string(GetUsbDeviceID(0)) != "1")
+                ++nFailures;
+            std::this_thread::yield();
         }
     };
     std::thread writerA(writer, WriteBytePortA);
     std::thread writerB(writer, WriteBytePortB);
-    std::thread other([&] {
-        start.arrive_and_wait();
-        std::uint8_t byValue = 0;
-        CStringArray names;
-        while (!bStop)
+    std::thread enumerator(
+        [&]
         {
-            WriteBytePortC("2", 3);
-            ReadBytePortA("2", &byValue);
-            AddVirtualPort(2, "f", 0, 4, 0);
-            WriteVirtualPort(2, "f", 5);
-            RemoveAllVirtualPorts(2);
-            names.RemoveAll();
-            ListUsbDevices(&names);
-            // Board 1 never leaves the table, so its name stays valid after the call.
-            if (std::string(GetUsbDeviceID(0)) != "1")
-                ++nWrongNames;
-            ReadBytePortE("1", &byValue);
-        }
-    });
-    std::thread enumerator([&] {
-        CHiddenWnd* pWnd = TheZorvaneApp().GetHiddenWnd();
-        start.arrive_and_wait();
-        for (int i = 0; !bStop; ++i)
-        {
-            if (i % 2)
-                m_sim.Bus().Unplug(pComes);
-            else
-                m_sim.Bus().Replug(pComes);
-            if (i % 3)
-                pWnd->OnDeviceChange(7, 0);
-            else
-                Initialize();
-            std::this_thread::sleep_for(100us);
-        }
-    });
+            start.arrive_and_wait();
+            for (int i = 0; !bStop; ++i)
+            {
+                if (i % 2)
+                    m_sim.Bus().Unplug(pComes);
+                else
+                    m_sim.Bus().Replug(pComes);
+                if (i % 3)
+                    TheZorvaneApp().GetHiddenWnd()->OnDeviceChange(7, 0);
+                else
+                    Initialize();
+                std::this_thread::sleep_for(100us);
+            }
+        });
     writerA.join();
     writerB.join();
     bStop = true;
-    other.join();
     enumerator.join();
 
-    EXPECT_EQ(nFailedWrites, 0);
-    EXPECT_EQ(nWrongNames, 0);
+    EXPECT_EQ(nFailures, 0);
     Lines writes;
-    const Lines all = m_sim.Trace();
-    if (std::getenv("DUMP_TRACE"))
-        for (const std::string& strLine : all)
-            std::fprintf(stderr, "%s\n", strLine.c_str());
-    for (const std::string& strLine : all)
+    for (const std::string& strLine : m_sim.Trace())
         if (strLine.rfind("0 > 37 ", 0) == 0)
             writes.push_back(strLine);
-    EXPECT_EQ(writes.size(), 2u * WRITES);
-    ASSERT_FALSE(writes.empty());
-    char szFinal[16];
-    std::snprintf(szFinal, sizeof szFinal, "0 > 37 %02x %02x", WRITES % 256, WRITES % 256);
-    EXPECT_EQ(writes.back().substr(0, 12), szFinal) << "the last packet carries both final values";
-    EXPECT_EQ(pStays->Pins().byLatch[PORT_A], WRITES % 256);
-    EXPECT_EQ(pStays->Pins().byLatch[PORT_B], WRITES % 256);
-    // Each writer's values arrive in order.
+    ASSERT_EQ(writes.size(), 2u * WRITES);
+    EXPECT_EQ(writes.back().substr(0, 12), "0 > 37 d0 d0")
+        << "the last packet carries both final values";
     int nLastA = 0;
     int nLastB = 0;
     for (const std::string& strLine : writes)

