@@ -2,8 +2,8 @@
 //
 // The file is a 4 MB synthetic image: 16-byte program records across upper address words 0x0000
 // upwards (all folding into one 64 KB program image), with random contents, CR LF line ends.
-#include "bootloader/BootLoader.h"
-#include "bootloader/BootStatus.h"
+#include "firmware/BootLoader.h"
+#include "firmware/BootStatus.h"
 
 #include <benchmark/benchmark.h>
 

@@ -12,9 +12,9 @@
 #include "SimBus.h"
 #include "UsbBackend.h"
 #include "backends/SimBackend.h"
-#include "bootloader/BootLoader.h"
-#include "bootloader/BootStatus.h"
-#include "dialog/UsbDev.h"
+#include "firmware/BootLoader.h"
+#include "firmware/BootStatus.h"
+#include "firmware/UsbDev.h"
 
 #include <benchmark/benchmark.h>
 

@@ -1,8 +1,8 @@
 // libFuzzer target: arbitrary bytes as the firmware image's HEX text, through the same passes
 // that LoadHexFile runs over the file. The loader must answer with one of its statuses and, when
 // it succeeds, leave images that agree with their extents; loading again gives the same images.
-#include "bootloader/BootLoader.h"
-#include "bootloader/BootStatus.h"
+#include "firmware/BootLoader.h"
+#include "firmware/BootStatus.h"
 
 #include <cstdint>
 #include <cstdio>

@@ -227,6 +227,35 @@ bool MpusbSameDevice(MPUSB_HANDLE hPipeA, MPUSB_HANDLE hPipeB)
     return pipeA.pBackend->SameDevice(pipeA.pipe, pipeB.pipe);
 }
 
+std::string MpusbLocation(std::uint32_t nInstance)
+{
+    return MpusbBackend()->Location(nInstance, MPUSB_VENDOR, MPUSB_PRODUCT);
+}
+
+std::string MpusbPipeLocation(MPUSB_HANDLE hPipe)
+{
+    OpenPipe pipe;
+    return LookUp(hPipe, pipe) ? pipe.pBackend->PipeLocation(pipe.pipe) : std::string();
+}
+
+EUsbOpenError MpusbProbeOpen(std::uint32_t nInstance)
+{
+    return MpusbBackend()->ProbeOpen(nInstance, MPUSB_VENDOR, MPUSB_PRODUCT);
+}
+
+const char* UsbOpenErrorText(EUsbOpenError eError)
+{
+    switch (eError)
+    {
+    case EUsbOpenError::None: return "opens";
+    case EUsbOpenError::Access: return "permission denied";
+    case EUsbOpenError::Busy: return "in use by another program";
+    case EUsbOpenError::Gone: return "left the bus";
+    case EUsbOpenError::Other: return "cannot be opened";
+    }
+    return "cannot be opened";
+}
+
 bool MPUSBClose(MPUSB_HANDLE hPipe)
 {
     OpenPipe pipe;

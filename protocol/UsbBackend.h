@@ -2,10 +2,13 @@
 // The one interface between the driver operations and whatever reaches the boards: libusb for
 // real boards, the simulated bus for tests and demos. Nothing above the driver layer knows which
 // backend runs. Every method may be called from any thread at any time.
+#include "UsbOpenError.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <string>
 
 // A backend's own pipe number; 0 means "no pipe".
 using UsbPipeId = std::uint64_t;
@@ -55,6 +58,22 @@ public:
     // and came back is a new attachment. False for an unknown pipe. Talks to no device;
     // returns at once.
     virtual bool SameDevice(UsbPipeId pipeA, UsbPipeId pipeB) = 0;
+
+    // Where the instance-th attached device with this identity sits: "BUS-PORT.PORT..." as
+    // the USB topology gives it ("1-2.3": bus 1, port 3 of the hub on port 2), "sim:N" on the
+    // simulated bus (N its slot). Stays the same while a device re-attaches on the same port.
+    // "" when there is no such instance. Opens nothing; returns at once.
+    virtual std::string Location(std::uint32_t nInstance, std::uint16_t wVendor,
+                                 std::uint16_t wProduct) = 0;
+
+    // The location of the device a pipe was opened on; "" for an unknown pipe. Returns at once.
+    virtual std::string PipeLocation(UsbPipeId pipe) = 0;
+
+    // Whether the instance-th attached device can be opened, and if not why. Opens its device
+    // node and closes it again, claiming nothing and sending nothing, so it may be asked about
+    // a device that another driver layer holds. None for a device this backend has open.
+    virtual EUsbOpenError ProbeOpen(std::uint32_t nInstance, std::uint16_t wVendor,
+                                    std::uint16_t wProduct) = 0;
 
     // Starts reporting changes of the set of attached boards (MPUSB_VENDOR, MPUSB_PRODUCT) to
     // sink, once per change, from a thread of the backend's own (never from inside a caller's

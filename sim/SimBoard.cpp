@@ -4,7 +4,7 @@
 #include <cstring>
 
 CSimBoard::CSimBoard(const SimBoardConfig& config)
-    : m_config(config), m_memory(config), m_bBootMode(config.bBootMode)
+    : m_config(config), m_memory(config), m_bBootMode(config.bBootMode), m_latency(config.latency)
 {
 }
 

@@ -56,6 +56,10 @@ bool ApplyKey(SimBoardConfig& config, std::string_view key, std::string_view val
         config.bBootMode = value == "boot";
     else if (key == "chip" && ParseNumber(value, 0x7FF, nValue))
         config.wChip = static_cast<std::uint16_t>(nValue);
+    else if (key == "latency" && ParseNumber(value, 10'000'000, nValue))
+        config.latency = std::chrono::microseconds(nValue);
+    else if (key == "open" && (value == "denied" || value == "busy"))
+        config.eAccess = value == "denied" ? ESimAccess::Denied : ESimAccess::Busy;
     else
         return false;
     return true;

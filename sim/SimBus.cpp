@@ -178,12 +178,32 @@ std::uint64_t CSimBus::Open(std::uint32_t nInstance, std::uint8_t byEndpoint)
             continue;
         if (nSeen++ != nInstance)
             continue;
+        if (m_slots[nSlot].pBoard->Config().eAccess != ESimAccess::Open)
+            return 0;
         const std::uint64_t nPipe = m_nNextPipe++;
         m_pipes.push_back(
             {nPipe, {nSlot, m_slots[nSlot].nGeneration, nInstance, byEndpoint == 0x81}});
         return nPipe;
     }
     return 0;
+}
+
+std::size_t CSimBus::SlotOf(std::uint32_t nInstance) const
+{
+    std::lock_guard lock(m_mutex);
+    std::uint32_t nSeen = 0;
+    for (std::size_t nSlot = 0; nSlot < m_slots.size(); ++nSlot)
+        if (m_slots[nSlot].bAttached && nSeen++ == nInstance)
+            return nSlot;
+    return NO_SLOT;
+}
+
+std::size_t CSimBus::SlotOfPipe(std::uint64_t nPipe) const
+{
+    std::lock_guard lock(m_mutex);
+    const auto it = std::find_if(m_pipes.begin(), m_pipes.end(),
+                                 [&](const auto& entry) { return entry.first == nPipe; });
+    return it == m_pipes.end() ? NO_SLOT : it->second.nSlot;
 }
 
 void CSimBus::Close(std::uint64_t nPipe)

@@ -10,6 +10,7 @@
 
 #include <chrono>
 #include <condition_variable>
+#include <cstdint>
 #include <cstdio>
 #include <functional>
 #include <memory>
@@ -56,12 +57,18 @@ public:
 
     // USB side, used by the simulated backend.
     std::uint32_t Count() const;
-    std::uint64_t Open(std::uint32_t nInstance, std::uint8_t byEndpoint); // 0: cannot open
+    // 0: no such instance, or a board that does not open (SimBoardConfig::eAccess).
+    std::uint64_t Open(std::uint32_t nInstance, std::uint8_t byEndpoint);
     bool Write(std::uint64_t nPipe, const std::uint8_t* pData, std::size_t nLength,
                std::size_t& nMoved, std::uint32_t nTimeoutMs);
     bool Read(std::uint64_t nPipe, std::uint8_t* pData, std::size_t nLength, std::size_t& nMoved,
               std::uint32_t nTimeoutMs);
     void Close(std::uint64_t nPipe);
+    // The slot of the instance-th attached board, or of the board a pipe was opened on; NO_SLOT
+    // when there is none. A slot is like a hub's port: a board keeps it while it re-attaches.
+    static constexpr std::size_t NO_SLOT = SIZE_MAX;
+    std::size_t SlotOf(std::uint32_t nInstance) const;
+    std::size_t SlotOfPipe(std::uint64_t nPipe) const;
     // True when both pipes were opened on the same attachment of one board.
     bool SameAttachment(std::uint64_t nPipeA, std::uint64_t nPipeB) const;
 

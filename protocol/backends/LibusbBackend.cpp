@@ -110,6 +110,39 @@ private:
     std::size_t m_nCount = 0;
 };
 
+// "BUS-PORT.PORT...": bus 1, port 3 of the hub on port 2 is "1-2.3"; a device the platform
+// gives no port path for is named by its address instead ("1-@5").
+std::string LocationOf(libusb_device* pDevice)
+{
+    std::array<std::uint8_t, kMaxPortDepth> arrPorts{};
+    const int nDepth =
+        libusb_get_port_numbers(pDevice, arrPorts.data(), static_cast<int>(arrPorts.size()));
+    std::string strLocation = std::to_string(libusb_get_bus_number(pDevice));
+    if (nDepth <= 0)
+        return strLocation + "-@" + std::to_string(libusb_get_device_address(pDevice));
+    for (int i = 0; i < nDepth; ++i)
+        strLocation += (i == 0 ? "-" : ".") + std::to_string(arrPorts[static_cast<std::size_t>(i)]);
+    return strLocation;
+}
+
+EUsbOpenError OpenErrorOf(int nResult)
+{
+    switch (nResult)
+    {
+    case LIBUSB_SUCCESS:
+        return EUsbOpenError::None;
+    case LIBUSB_ERROR_ACCESS:
+        return EUsbOpenError::Access;
+    case LIBUSB_ERROR_BUSY:
+        return EUsbOpenError::Busy;
+    case LIBUSB_ERROR_NO_DEVICE:
+    case LIBUSB_ERROR_NOT_FOUND:
+        return EUsbOpenError::Gone;
+    default:
+        return EUsbOpenError::Other;
+    }
+}
+
 // True when interface 0 of the device's configuration has a bulk endpoint with this address.
 // Reads cached descriptors only; no transfer.
 bool HasBulkEndpoint(libusb_device* pDevice, std::uint8_t byEndpoint)
@@ -390,6 +423,64 @@ bool CLibusbBackend::SameDevice(UsbPipeId pipeA, UsbPipeId pipeB)
     const auto itB = m_mapPipes.find(pipeB);
     return itA != m_mapPipes.end() && itB != m_mapPipes.end() && itA->second.m_pDevice &&
            itA->second.m_pDevice.get() == itB->second.m_pDevice.get();
+}
+
+std::string CLibusbBackend::Location(std::uint32_t nInstance, std::uint16_t wVendor,
+                                     std::uint16_t wProduct)
+{
+    try
+    {
+        const CDeviceList list(m_pContext);
+        const std::vector<libusb_device*> vecDevices = list.Matching(wVendor, wProduct);
+        return nInstance < vecDevices.size() ? LocationOf(vecDevices[nInstance]) : std::string();
+    }
+    catch (...)
+    {
+        return {};
+    }
+}
+
+std::string CLibusbBackend::PipeLocation(UsbPipeId pipe)
+{
+    try
+    {
+        std::uint8_t byEndpoint = 0;
+        const std::shared_ptr<CDevice> pDevice = FindPipe(pipe, byEndpoint);
+        return pDevice ? LocationOf(pDevice->m_pUsbDevice) : std::string();
+    }
+    catch (...)
+    {
+        return {};
+    }
+}
+
+EUsbOpenError CLibusbBackend::ProbeOpen(std::uint32_t nInstance, std::uint16_t wVendor,
+                                        std::uint16_t wProduct)
+{
+    if (m_pContext == nullptr)
+        return EUsbOpenError::Gone;
+    try
+    {
+        const CDeviceList list(m_pContext);
+        const std::vector<libusb_device*> vecDevices = list.Matching(wVendor, wProduct);
+        if (nInstance >= vecDevices.size())
+            return EUsbOpenError::Gone;
+        {
+            std::lock_guard<std::mutex> lock(m_mutexDevices);
+            const auto it = m_mapDevices.find(vecDevices[nInstance]);
+            if (it != m_mapDevices.end() && !it->second.expired())
+                return EUsbOpenError::None;
+        }
+        libusb_device_handle* hDevice = nullptr;
+        const int nResult = libusb_open(vecDevices[nInstance], &hDevice);
+        if (nResult == LIBUSB_SUCCESS)
+            libusb_close(hDevice);
+        return OpenErrorOf(nResult);
+    }
+    catch (...)
+    {
+        return EUsbOpenError::Other;
+    }
 }
 
 void CLibusbBackend::WatchChanges(ChangeSink sink)

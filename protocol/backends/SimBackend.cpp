@@ -51,6 +51,35 @@ bool CSimBackend::SameDevice(UsbPipeId pipeA, UsbPipeId pipeB)
     return m_pBus->SameAttachment(pipeA, pipeB);
 }
 
+std::string CSimBackend::Location(std::uint32_t nInstance, std::uint16_t wVendor,
+                                  std::uint16_t wProduct)
+{
+    const std::size_t nSlot = IsBoardIdentity(wVendor, wProduct) ? m_pBus->SlotOf(nInstance)
+                                                                 : CSimBus::NO_SLOT;
+    return nSlot == CSimBus::NO_SLOT ? std::string() : "sim:" + std::to_string(nSlot);
+}
+
+std::string CSimBackend::PipeLocation(UsbPipeId pipe)
+{
+    const std::size_t nSlot = m_pBus->SlotOfPipe(pipe);
+    return nSlot == CSimBus::NO_SLOT ? std::string() : "sim:" + std::to_string(nSlot);
+}
+
+EUsbOpenError CSimBackend::ProbeOpen(std::uint32_t nInstance, std::uint16_t wVendor,
+                                     std::uint16_t wProduct)
+{
+    const auto pBoard = IsBoardIdentity(wVendor, wProduct) ? m_pBus->Board(nInstance) : nullptr;
+    if (!pBoard)
+        return EUsbOpenError::Gone;
+    switch (pBoard->Config().eAccess)
+    {
+    case ESimAccess::Open: return EUsbOpenError::None;
+    case ESimAccess::Denied: return EUsbOpenError::Access;
+    case ESimAccess::Busy: return EUsbOpenError::Busy;
+    }
+    return EUsbOpenError::Other;
+}
+
 void CSimBackend::WatchChanges(ChangeSink sink)
 {
     m_pBus->SetChangeListener([sink = std::move(sink)](bool bArrival)

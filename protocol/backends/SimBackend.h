@@ -21,6 +21,11 @@ public:
                   std::uint32_t nTimeoutMs) override;
     void ClosePipe(UsbPipeId pipe) override;
     bool SameDevice(UsbPipeId pipeA, UsbPipeId pipeB) override;
+    std::string Location(std::uint32_t nInstance, std::uint16_t wVendor,
+                         std::uint16_t wProduct) override;
+    std::string PipeLocation(UsbPipeId pipe) override;
+    EUsbOpenError ProbeOpen(std::uint32_t nInstance, std::uint16_t wVendor,
+                            std::uint16_t wProduct) override;
     void WatchChanges(ChangeSink sink) override;
 
 private:

@@ -6,7 +6,7 @@
 #include "dialog/ComboBoxCtrl.h"
 #include "dialog/IpAddressCtrl.h"
 #include "dialog/TarvelSettings.h"
-#include "dialog/UsbDev.h"
+#include "firmware/UsbDev.h"
 #include "res/AppIcon.h"
 #include "res/ControlIds.h"
 #include "res/StringTable.h"
@@ -136,6 +136,7 @@ bool CTarvelDlg::OnInitDialog()
 
     m_strMessage = QStringLiteral("When checked I/O pins are high - Inverted inputs are low");
     UpdateData(false);
+    CreateUpdateProgress();
 
     m_pLink = nullptr;
 
@@ -181,14 +182,16 @@ void CTarvelDlg::OnOK()
 {
     ReleaseDevices();
     StopDeviceWatch();
-    CTemplateDialog::OnOK();
+    if (!FinishUpdatesBeforeClosing(IDOK))
+        CTemplateDialog::OnOK();
 }
 
 void CTarvelDlg::OnCancel()
 {
     ReleaseDevices();
     StopDeviceWatch();
-    CTemplateDialog::OnCancel();
+    if (!FinishUpdatesBeforeClosing(IDCANCEL))
+        CTemplateDialog::OnCancel();
 }
 
 void CTarvelDlg::StartDeviceWatch()

@@ -10,7 +10,7 @@
 // and TarvelDlgNetwork.cpp (the network link's buttons and frames).
 #include "dialog/TemplateDialog.h"
 
-#include "bootloader/BootLoadThread.h"
+#include "firmware/BootLoadThread.h"
 #include "net/Frames.h"
 
 #include "PortTypes.h"
@@ -31,6 +31,8 @@ class CIPAddressCtrl;
 class CUsbDev;
 class QLabel;
 class QLineEdit;
+class QProgressBar;
+class QProgressDialog;
 class QPushButton;
 
 // The poll timer: identifier and period.
@@ -100,14 +102,26 @@ public:
     // Update (1035): asks, and on Yes sends the selected board into its bootloader.
     void OnUpdateButton();
     // The bootloader branch of discovery: the serial-number prompt when the boot block holds
-    // none, then a worker that updates the board and owns it from then on.
-    void StartBootloaderUpdate(std::unique_ptr<CUsbDev> pDevice);
+    // none, then a worker that updates the board and owns it from then on. The board is
+    // "Device n" (its instance) while it is updated.
+    void StartBootloaderUpdate(std::unique_ptr<CUsbDev> pDevice, std::uint32_t nInstance);
     // "Failed boot load", on the dialog thread, once for each update that failed.
     void OnBootLoadFailed();
+    // While any update runs: which boards are being updated and how far, in the free corner
+    // right of the Device group; nothing of it shows otherwise. Every 100 ms while updates run.
+    void ShowUpdateProgress();
+    // Closing while updates run: says which update it finishes, and ends the dialog (with
+    // nResult) once the last has ended. True when that is what happens.
+    bool FinishUpdatesBeforeClosing(int nResult);
 
     // The running updates; one board is never updated by two of them at once. Destroying it
     // waits for them, so no failure report can reach a dialog that is gone.
     CBootLoadWorkers m_bootLoads;
+    // The update progress: not controls of the template, and hidden while no update runs.
+    QLabel* m_stUpdating = nullptr;
+    QProgressBar* m_pbUpdating = nullptr;
+    // Shown while the dialog waits for the updates to end before it closes.
+    QProgressDialog* m_pFinishing = nullptr;
 
     // --- Grid, views and polling (TarvelDlgGrid.cpp) -------------------------------------
 
@@ -176,9 +190,13 @@ private:
 
     // One pass of RefreshDeviceList; RefreshDeviceList keeps passes from nesting.
     void RebuildDeviceList();
+    // Makes the (hidden) update progress widgets.
+    void CreateUpdateProgress();
 
     QTimer m_timer;
-    int m_nWatch = 0; // registration with the driver's device-change watch
+    QTimer m_updateTimer;   // ShowUpdateProgress while updates run
+    int m_nCloseResult = 0; // the result the dialog ends with once the updates are finished
+    int m_nWatch = 0;       // registration with the driver's device-change watch
     // A rebuild is running. The serial-number prompt inside it runs a message loop that still
     // delivers device changes; they are held until the rebuild has ended, then handled.
     bool m_bRebuilding = false;

@@ -3,7 +3,7 @@
 
 #include "dialog/ButtonCtrl.h"
 #include "dialog/ComboBoxCtrl.h"
-#include "dialog/UsbDev.h"
+#include "firmware/UsbDev.h"
 #include "net/ClientSocket.h"
 
 #include "DebugOutput.h"
@@ -78,7 +78,7 @@ void CTarvelDlg::RebuildDeviceList()
                         auto pDevice = std::make_unique<CUsbDev>(hRead, hWrite);
                         if (IsInBootloader(pDevice.get()))
                         {
-                            StartBootloaderUpdate(std::move(pDevice));
+                            StartBootloaderUpdate(std::move(pDevice), nInstance);
                             return;
                         }
                         m_pDevice = pDevice.get();

@@ -4,7 +4,7 @@
 // yet, and the reply, if the board sends one, draws the grid when it arrives (OnSocketFrame).
 #include "dialog/TarvelDlg.h"
 
-#include "dialog/UsbDev.h"
+#include "firmware/UsbDev.h"
 
 #include "CommandSet.h"
 #include "DeviceLink.h"

@@ -2,18 +2,22 @@
 // update (serial-number prompt, then a worker thread).
 #include "dialog/TarvelDlg.h"
 
-#include "bootloader/BootLoader.h"
 #include "bootloader/SerialNum.h"
 #include "dialog/ComboBoxCtrl.h"
-#include "dialog/UsbDev.h"
+#include "dialog/DialogBuilder.h"
+#include "firmware/BootLoader.h"
+#include "firmware/UsbDev.h"
 #include "res/ControlIds.h"
 
 #include "DeviceLink.h"
 
 #include <QFile>
+#include <QLabel>
 #include <QMessageBox>
 #include <QMetaObject>
 #include <QPointer>
+#include <QProgressBar>
+#include <QProgressDialog>
 
 #include <utility>
 
@@ -23,6 +27,31 @@ constexpr char kUpdateQuestion[] = "Do you want to update the firmware at this t
 constexpr char kUpdateTitle[] = "Device Firmware";
 constexpr char kFailedBootLoad[] = "Failed boot load";
 constexpr char kAppTitle[] = "Tarvel";
+constexpr char kDeviceName[] = "Device %u";
+constexpr char kUpdating[] = "Updating %1";
+constexpr char kFinishing[] = "Finishing the update of %1...";
+constexpr int UPDATE_PROGRESS_MS = 100;
+// Where the update progress goes, in dialog units: below the view buttons, right of the Device
+// group, clear of every control.
+const QRect kUpdatingLabelRect(198, 68, 75, 8);
+const QRect kUpdatingBarRect(198, 78, 75, 9);
+
+// "Device 1", "Device 1 and Device 3", "Device 1, Device 3 and Device 4"; with their percent
+// averaged in nPercent.
+QString RunningNames(const std::vector<CBootLoadWorkers::SRunning>& vecRunning, int& nPercent)
+{
+    QString strNames;
+    int nSum = 0;
+    for (std::size_t i = 0; i < vecRunning.size(); ++i)
+    {
+        if (i > 0)
+            strNames += i + 1 == vecRunning.size() ? QStringLiteral(" and ") : QStringLiteral(", ");
+        strNames += QString::fromStdString(vecRunning[i].strName);
+        nSum += vecRunning[i].progress.Percent();
+    }
+    nPercent = vecRunning.empty() ? 0 : nSum / static_cast<int>(vecRunning.size());
+    return strNames;
+}
 } // namespace
 
 void CTarvelDlg::OnUpdateButton()
@@ -40,7 +69,7 @@ void CTarvelDlg::OnUpdateButton()
         UsbEnterBootloader(pDevice->m_hWrite); // the board leaves at once; nothing to examine
 }
 
-void CTarvelDlg::StartBootloaderUpdate(std::unique_ptr<CUsbDev> pDevice)
+void CTarvelDlg::StartBootloaderUpdate(std::unique_ptr<CUsbDev> pDevice, std::uint32_t nInstance)
 {
     auto pLoader =
         std::make_unique<CBootLoader>(nullptr, QFile::encodeName(m_strHexPath).toStdString());
@@ -55,13 +84,90 @@ void CTarvelDlg::StartBootloaderUpdate(std::unique_ptr<CUsbDev> pDevice)
 
     // The hook runs on the worker's thread: it only queues the box to the dialog's. The
     // dialog outlives every worker (m_bootLoads waits for them as it goes).
-    m_bootLoads.Start(std::move(pLoader),
-                      [pDlg = QPointer<CTarvelDlg>(this)](int /*nStatus*/)
-                      {
-                          if (CTarvelDlg* pTarget = pDlg.data())
-                              QMetaObject::invokeMethod(pTarget, &CTarvelDlg::OnBootLoadFailed,
-                                                        Qt::QueuedConnection);
-                      });
+    const bool bStarted = m_bootLoads.Start(
+        std::move(pLoader),
+        [pDlg = QPointer<CTarvelDlg>(this)](int /*nStatus*/)
+        {
+            if (CTarvelDlg* pTarget = pDlg.data())
+                QMetaObject::invokeMethod(pTarget, &CTarvelDlg::OnBootLoadFailed,
+                                          Qt::QueuedConnection);
+        },
+        QString::asprintf(kDeviceName, nInstance).toStdString());
+    if (bStarted)
+    {
+        ShowUpdateProgress();
+        m_updateTimer.start(UPDATE_PROGRESS_MS);
+    }
+}
+
+void CTarvelDlg::CreateUpdateProgress()
+{
+    const DialogBaseUnits units = CDialogBuilder::BaseUnits(font());
+    m_stUpdating = new QLabel(this);
+    m_stUpdating->setGeometry(CDialogBuilder::MapDialogRect(kUpdatingLabelRect, units));
+    m_pbUpdating = new QProgressBar(this);
+    m_pbUpdating->setGeometry(CDialogBuilder::MapDialogRect(kUpdatingBarRect, units));
+    m_pbUpdating->setRange(0, 100);
+    m_stUpdating->hide();
+    m_pbUpdating->hide();
+    connect(&m_updateTimer, &QTimer::timeout, this, &CTarvelDlg::ShowUpdateProgress);
+}
+
+void CTarvelDlg::ShowUpdateProgress()
+{
+    const std::vector<CBootLoadWorkers::SRunning> vecRunning = m_bootLoads.Progress();
+    int nPercent = 0;
+    const QString strNames = RunningNames(vecRunning, nPercent);
+    if (m_pFinishing != nullptr)
+    {
+        if (vecRunning.empty())
+        {
+            delete std::exchange(m_pFinishing, nullptr);
+            m_updateTimer.stop();
+            EndDialog(m_nCloseResult);
+            return;
+        }
+        m_pFinishing->setLabelText(QString::fromUtf8(kFinishing).arg(strNames));
+        m_pFinishing->setValue(nPercent);
+    }
+    if (m_stUpdating == nullptr)
+        return;
+    if (vecRunning.empty())
+    {
+        m_updateTimer.stop();
+        m_stUpdating->hide();
+        m_pbUpdating->hide();
+        return;
+    }
+    m_stUpdating->setText(m_stUpdating->fontMetrics().elidedText(
+        QString::fromUtf8(kUpdating).arg(strNames), Qt::ElideRight, m_stUpdating->width()));
+    m_stUpdating->setToolTip(strNames);
+    m_pbUpdating->setValue(nPercent);
+    m_stUpdating->show();
+    m_pbUpdating->show();
+}
+
+bool CTarvelDlg::FinishUpdatesBeforeClosing(int nResult)
+{
+    if (m_pFinishing != nullptr)
+        return true; // already waiting; a second close changes nothing
+    if (m_bootLoads.Running() == 0)
+        return false;
+    // A board left half written would need the update again: the dialog stays until its
+    // updates are done, and says so instead of vanishing while the process lives on.
+    m_nCloseResult = nResult;
+    m_pFinishing = new QProgressDialog(this);
+    m_pFinishing->setWindowTitle(QString::fromUtf8(kAppTitle));
+    m_pFinishing->setCancelButton(nullptr);
+    m_pFinishing->setRange(0, 100);
+    m_pFinishing->setMinimumDuration(0);
+    m_pFinishing->setAutoClose(false);
+    m_pFinishing->setAutoReset(false);
+    setEnabled(false);
+    ShowUpdateProgress();
+    m_pFinishing->show();
+    m_updateTimer.start(UPDATE_PROGRESS_MS);
+    return true;
 }
 
 void CTarvelDlg::OnBootLoadFailed()

@@ -3,7 +3,7 @@
 #include "DialogTestSupport.h"
 
 #include "dialog/IpAddressCtrl.h"
-#include "dialog/UsbDev.h"
+#include "firmware/UsbDev.h"
 
 #include <QDir>
 #include <QImage>

@@ -3,7 +3,7 @@
 // unplug, and the device-change notices with their debug lines.
 #include "DialogTestSupport.h"
 
-#include "dialog/UsbDev.h"
+#include "firmware/UsbDev.h"
 
 #include <QLabel>
 #include <QLineEdit>

@@ -8,14 +8,16 @@
 // return of a board is a device change that discovery sees on its own.
 #include "DialogTestSupport.h"
 
-#include "bootloader/BootLoader.h"
 #include "bootloader/SerialNum.h"
-#include "dialog/UsbDev.h"
+#include "firmware/BootLoader.h"
+#include "firmware/UsbDev.h"
 
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPointer>
+#include <QProgressBar>
+#include <QProgressDialog>
 #include <QTimer>
 
 #include <functional>
@@ -149,6 +151,23 @@ void SendToBootloader(CTarvelDlg& dlg, CSimFixture& sim, const std::shared_ptr<C
     DeliverDeviceChanges();
 }
 
+// Where each control of the template is and whether it shows.
+QStringList Layout(const CTarvelDlg& dlg)
+{
+    QStringList layout;
+    for (const QWidget* pControl : dlg.GetControls())
+    {
+        const QRect rc = pControl->geometry();
+        layout << QStringLiteral("%1,%2 %3x%4 %5")
+                      .arg(rc.x())
+                      .arg(rc.y())
+                      .arg(rc.width())
+                      .arg(rc.height())
+                      .arg(pControl->isVisible());
+    }
+    return layout;
+}
+
 // A board that restarted (or entered its bootloader) comes back, and discovery sees it.
 void ComeBack(CSimFixture& sim, const std::shared_ptr<CSimBoard>& pBoard)
 {
@@ -210,12 +229,26 @@ private slots:
         // Back in its bootloader: not listed, asked for a serial number, then updated on a
         // worker; each transfer takes a millisecond, so the update lasts seconds.
         pA->SetLatency(1ms);
+        const QStringList layout = Layout(dlg);
+        QVERIFY(dlg.m_stUpdating->isHidden() && dlg.m_pbUpdating->isHidden());
         ComeBack(sim, pA);
         QVERIFY(pA->IsBootMode());
         QCOMPARE(answers.m_seen, (QStringList{kQuestionBox, kQuestionBox, kPrompt}));
         QCOMPARE(Entries(dlg), (QStringList{"Device 0"}));
         QCOMPARE(dlg.m_bootLoads.Running(), std::size_t(1)); // discovery did not wait for it
+        // Meanwhile the free corner says which board and how far; no control moves or hides,
+        // and the progress covers none of them.
+        QVERIFY(QTest::qWaitFor([&] { return dlg.m_pbUpdating->value() > 5; }));
+        QVERIFY(dlg.m_stUpdating->isVisible() && dlg.m_pbUpdating->isVisible());
+        QCOMPARE(dlg.m_stUpdating->text(), QStringLiteral("Updating Device 1"));
+        QCOMPARE(Layout(dlg), layout);
+        for (const QWidget* pControl : dlg.GetControls())
+            QVERIFY(!pControl->isVisible() ||
+                    !pControl->geometry().intersects(
+                        dlg.m_stUpdating->geometry().united(dlg.m_pbUpdating->geometry())));
         QVERIFY(WaitForUpdates(dlg));
+        QVERIFY(QTest::qWaitFor([&] { return dlg.m_stUpdating->isHidden(); }));
+        QVERIFY(dlg.m_pbUpdating->isHidden());
         QCOMPARE(dlg.m_bootLoads.TakeResults(), std::vector<int>{0});
         pA->SetLatency(0us);
 
@@ -298,6 +331,27 @@ private slots:
         QCOMPARE(dlg.m_stFirmware->text(), QStringLiteral("FirmVer. 1.04  Dev ID - 1"));
         QCoreApplication::processEvents();
         QCOMPARE(answers.m_seen, (QStringList{kQuestionBox, kFailureBox}));
+    }
+
+    // Closing while a board is updated: the dialog says which update it finishes, stays until it
+    // has, then ends as it was told to; the board is not left half written.
+    void closingWhileUpdating()
+    {
+        CSimFixture sim;
+        auto pA = sim.Plug(SimBoardConfig().Id(1).Boot().Serial("SN000001").Latency(1ms));
+        CTarvelDlg dlg;
+        OpenDialog(dlg);
+        QCOMPARE(dlg.m_bootLoads.Running(), std::size_t(1));
+        dlg.reject();
+        auto* pFinishing = dlg.findChild<QProgressDialog*>();
+        QVERIFY(pFinishing != nullptr && pFinishing->isVisible());
+        QCOMPARE(pFinishing->labelText(), QStringLiteral("Finishing the update of Device 0..."));
+        QVERIFY(dlg.isVisible());
+        QVERIFY(WaitForUpdates(dlg));
+        QVERIFY(QTest::qWaitFor([&] { return !dlg.isVisible(); }));
+        QCOMPARE(dlg.result(), int(IDCANCEL));
+        QCOMPARE(dlg.m_bootLoads.TakeResults(), std::vector<int>{0});
+        QVERIFY(dlg.findChild<QProgressDialog*>() == nullptr);
     }
 
     // A board found in its bootloader at the start: device changes that the prompt's message

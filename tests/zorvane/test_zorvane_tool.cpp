@@ -50,24 +50,55 @@ protected:
 
     static void Boards(const char* pszBoards) { setenv("KELVARD_SIM_BOARDS", pszBoards, 1); }
 
+    // Why name 9 reaches nothing while board 7 is attached.
+    std::string NoBoard9() const
+    {
+        return "no USB board 9 is attached (7 is), and COM port 9 (" + m_dir.File("ttyKV8") +
+               ") does not exist";
+    }
+
     // The trace lines since the last call without the enumeration's (codes 3c, 31, 00, 08):
     // what the command itself sent and received.
     Lines Exchanges()
+    {
+        Lines fresh;
+        for (const std::string& strLine : TraceSince())
+        {
+            const std::string strCode = Code(strLine);
+            if (strCode != "3c" && strCode != "31" && strCode != "00" && strCode != "08")
+                fresh.push_back(strLine);
+        }
+        return fresh;
+    }
+
+    // The codes of the requests sent since the last call, in order.
+    Lines RequestCodes()
+    {
+        Lines codes;
+        for (const std::string& strLine : TraceSince())
+            if (strLine.find(" > ") != std::string::npos)
+                codes.push_back(Code(strLine));
+        return codes;
+    }
+
+    Lines TraceSince()
     {
         std::ifstream file(m_dir.File("trace"));
         Lines fresh;
         std::size_t nLine = 0;
         for (std::string strLine; std::getline(file, strLine); ++nLine)
-        {
-            std::istringstream words(strLine);
-            std::string strInstance, strDirection, strCode;
-            words >> strInstance >> strDirection >> strCode;
-            if (nLine >= m_nSeen && strCode != "3c" && strCode != "31" && strCode != "00" &&
-                strCode != "08")
+            if (nLine >= m_nSeen)
                 fresh.push_back(strLine);
-        }
         m_nSeen = nLine;
         return fresh;
+    }
+
+    static std::string Code(const std::string& strLine)
+    {
+        std::istringstream words(strLine);
+        std::string strInstance, strDirection, strCode;
+        words >> strInstance >> strDirection >> strCode;
+        return strCode;
     }
 
     CTempDir m_dir;
@@ -85,6 +116,26 @@ TEST_F(ZorvaneToolTest, ListPrintsTheUsbBoardsInTableOrder)
     EXPECT_EQ(Zorvane({"--simulate", "list"}), (ToolResult{0, "", ""}));
 }
 
+// Two driver layers live in the tool: the plain list goes through the library's (read-device-id
+// first), list --long through the tool's own (query-mode first); no run opens a board through
+// both. A board that does not open is a warning to the one and a line of the other.
+TEST_F(ZorvaneToolTest, ListUsesTheLibraryAndListLongTheDriverLayerAlone)
+{
+    Boards("id=7,serial=AB12CD34;id=3,open=denied");
+    const ToolResult plain = Zorvane({"list"});
+    EXPECT_EQ(plain.strOut, "7\n");
+    EXPECT_EQ(plain.strErr.rfind("zorvane: warning: board at sim:1 cannot be opened: permission "
+                                 "denied (install the udev rule",
+                                 0),
+              0u)
+        << plain;
+    EXPECT_EQ(RequestCodes(), (Lines{"3c", "31", "00", "08"}));
+    const ToolResult full = Zorvane({"list", "--long"});
+    EXPECT_EQ(full.strOut.substr(0, full.strOut.find('\n')), "0 7 AB12CD34 1.03 app sim:0");
+    EXPECT_EQ(full.strErr, "");
+    EXPECT_EQ(RequestCodes(), (Lines{"08", "31", "00", "3c"}));
+}
+
 TEST_F(ZorvaneToolTest, GetReadsPortsAsHexOrDecimal)
 {
     EXPECT_EQ(Zorvane({"get", "7", "A", "e"}), (ToolResult{0, "A=0x00 E=0x00\n", ""}));
@@ -100,9 +151,11 @@ TEST_F(ZorvaneToolTest, GetReadsPortsAsHexOrDecimal)
     EXPECT_EQ(board.TakeLines(), (Lines{"I\n", "I\n", "I\n", "I\n", "I\n"}));
 
     EXPECT_EQ(Zorvane({"get", "COM3", "D"}),
-              (ToolResult{1, "", "zorvane: cannot read port D of COM3\n"}));
+              (ToolResult{1, "",
+                          "zorvane: cannot read port D of COM3: COM port 3 (" +
+                              m_dir.File("ttyKV2") + ") did not answer\n"}));
     EXPECT_EQ(Zorvane({"get", "9", "A"}),
-              (ToolResult{1, "", "zorvane: cannot read port A of 9\n"}));
+              (ToolResult{1, "", "zorvane: cannot read port A of 9: " + NoBoard9() + "\n"}));
 }
 
 TEST_F(ZorvaneToolTest, SetWritesEveryValueInOrderAfterOneRead)
@@ -111,10 +164,10 @@ TEST_F(ZorvaneToolTest, SetWritesEveryValueInOrderAfterOneRead)
     EXPECT_EQ(Exchanges(),
               (Lines{"0 > 36 00 00 00 00 00", "0 < 36 00 00 00 00 00", "0 > 37 5a 00 00 00 00",
                      "0 > 37 5a 00 0f 00 00", "0 > 37 5a 00 0f 00 ff"}));
-    EXPECT_EQ(
-        Zorvane({"set", "9", "A=1", "B=2"}),
-        (ToolResult{1, "",
-                    "zorvane: cannot write port A of 9\nzorvane: cannot write port B of 9\n"}));
+    EXPECT_EQ(Zorvane({"set", "9", "A=1", "B=2"}),
+              (ToolResult{1, "",
+                          "zorvane: cannot write port A of 9: " + NoBoard9() +
+                              "\nzorvane: cannot write port B of 9\n"}));
 }
 
 TEST_F(ZorvaneToolTest, ConfigWritesTheDirectionsOrPrintsTheLibraryError)
@@ -122,7 +175,9 @@ TEST_F(ZorvaneToolTest, ConfigWritesTheDirectionsOrPrintsTheLibraryError)
     EXPECT_EQ(Zorvane({"config", "7", "0", "0xff", "0x0F", "0", "1"}), (ToolResult{0, "", ""}));
     EXPECT_EQ(Exchanges(), (Lines{"0 > 39 00 00 ff 00 0f 00 00 00 01 00"}));
     EXPECT_EQ(Zorvane({"config", "COM5", "0", "0", "0", "0", "0"}),
-              (ToolResult{1, "", "zorvane: Failed to write configuration\n"}));
+              (ToolResult{1, "",
+                          "zorvane: Failed to write configuration: COM port 5 (" +
+                              m_dir.File("ttyKV4") + ") does not exist\n"}));
 }
 
 TEST_F(ZorvaneToolTest, MonitorPrintsAtTheStartAndAtEveryChange)
@@ -170,7 +225,7 @@ TEST_F(ZorvaneToolTest, MonitorReadsEveryIntervalUntilCtrlC)
     EXPECT_LE(nSamples, elapsedMs.count() / 10 + 2) << "more often than every 10 ms";
 
     EXPECT_EQ(Zorvane({"monitor", "9", "--count", "1"}),
-              (ToolResult{1, "", "zorvane: cannot read the ports of 9\n"}));
+              (ToolResult{1, "", "zorvane: cannot read the ports of 9: " + NoBoard9() + "\n"}));
 }
 
 TEST_F(ZorvaneToolTest, VportWritesFieldsAcrossPortBoundaries)
@@ -189,13 +244,15 @@ TEST_F(ZorvaneToolTest, VportWritesFieldsAcrossPortBoundaries)
     ASSERT_FALSE(writes.empty());
     EXPECT_EQ(writes.back(), "0 > 37 01 00 00 00 00") << "the field that was defined is written";
 
-    EXPECT_EQ(Zorvane({"vport", "9", "0:4=1"}), (ToolResult{1, "", "zorvane: no USB board 9\n"}));
+    EXPECT_EQ(Zorvane({"vport", "9", "0:4=1"}),
+              (ToolResult{1, "", "zorvane: no USB board 9 is attached (7 is)\n"}));
 }
 
 TEST_F(ZorvaneToolTest, HelpForEveryCommandAndUsageMessages)
 {
     const std::string strHelp = Zorvane({"--help"}).strOut;
-    for (const char* pszCommand : {"list", "get", "set", "config", "monitor", "vport"})
+    for (const char* pszCommand :
+         {"list", "get", "set", "config", "monitor", "vport", "update", "backup", "serial"})
     {
         const ToolResult result = Zorvane({pszCommand, "--help"});
         EXPECT_EQ(result.nStatus, 0) << pszCommand;
@@ -222,7 +279,9 @@ TEST_F(ZorvaneToolTest, UsageErrorsExitWithTwoAndSendNothing)
              "set 7 B=1 A=256", "set 7 A=-1", "set 7 F=1", "set 7 A", "set 7 A=0x", "set 7 A=12z",
              "config 7 1 2 3", "config 7 1 2 3 4 300", "monitor 7 --interval=0",
              "monitor 7 --count=0", "monitor 7 --count=x", "monitor 7 --interval",
-             "vport 7 0:4=16", "vport COM3 0:1=1", "vport 7 0:0=0", "vport 7 0=1", "vport 7"})
+             "vport 7 0:4=16", "vport COM3 0:1=1", "vport 7 0:0=0", "vport 7 0=1", "vport 7",
+             "update 7", "update --all", "update 7 f g", "update serial= f", "update 256 f",
+             "backup path= f", "serial 7 123456789", "serial 7 a{b", "serial 7 é", "list -x"})
     // clang-format on
     {
         std::istringstream words(pszArgs);

@@ -1,6 +1,11 @@
 #include "Board.h"
 
+#include "serial/ComPortName.h"
 #include "zorvane.h"
+
+#include <algorithm>
+#include <cctype>
+#include <unistd.h>
 
 namespace
 {
@@ -42,4 +47,40 @@ bool CBoard::ReadPorts(std::array<std::uint8_t, PORT_COUNT>& byValues, int nCoun
         if (!ReadPort(nPort, byValues[static_cast<std::size_t>(nPort)]))
             return false;
     return true;
+}
+
+std::string CBoard::UsbBoardsText()
+{
+    CStringArray names;
+    ListUsbDevices(&names);
+    std::string strText;
+    for (int i = 0; i < names.GetSize(); ++i)
+        strText += (i == 0 ? "" : i + 1 == names.GetSize() ? " and " : ", ") + names[i];
+    return strText + (names.GetSize() == 0 ? "none is" : names.GetSize() == 1 ? " is" : " are");
+}
+
+std::string CBoard::WhyNoAnswer() const
+{
+    CStringArray names;
+    ListUsbDevices(&names);
+    for (int i = 0; i < names.GetSize(); ++i)
+        if (names[i] == m_strName)
+            return "USB board " + m_strName + " did not answer";
+
+    std::string strWhy;
+    const bool bNumber =
+        !m_strName.empty() && std::all_of(m_strName.begin(), m_strName.end(),
+                                          [](unsigned char c) { return std::isdigit(c); });
+    if (bNumber)
+        strWhy = "no USB board " + m_strName + " is attached (" + UsbBoardsText() + "), and ";
+    const std::int32_t nPort = ComPortNumber(m_strName.c_str());
+    std::string strPath;
+    if (!FormatComPath(ComPattern(), nPort, strPath))
+        return strWhy + "'" + m_strName + "' names no COM port";
+    const std::string strPort = "COM port " + std::to_string(nPort) + " (" + strPath + ")";
+    if (access(strPath.c_str(), F_OK) != 0)
+        return strWhy + strPort + " does not exist";
+    if (access(strPath.c_str(), R_OK | W_OK) != 0)
+        return strWhy + strPort + " cannot be opened: permission denied (join the dialout group)";
+    return strWhy + strPort + " did not answer";
 }

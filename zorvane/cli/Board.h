@@ -24,6 +24,12 @@ public:
     // Ports A up to PortCount() in as few exchanges as the board allows.
     bool ReadPorts(std::array<std::uint8_t, PORT_COUNT>& byValues, int nCount) const;
 
+    // Why a call on this name failed, for the message after "cannot read port A of 7: ":
+    // which USB boards are attached instead, and what became of the COM port of that name.
+    std::string WhyNoAnswer() const;
+    // The USB boards attached instead: "1 and 2 are", "7 is", "none is".
+    static std::string UsbBoardsText();
+
 private:
     std::string m_strName;
 };

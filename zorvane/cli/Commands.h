@@ -1,7 +1,15 @@
 #pragma once
 // The sub-commands of the zorvane tool, one task each. A command checks its arguments first
-// (CUsageError: exit status 2, nothing sent to a board), then calls the library; it returns
-// the exit status: 0 done, 1 failed (with a "zorvane: ..." line on stderr).
+// (CUsageError: exit status 2, nothing sent to a board), then works; it returns the exit
+// status: 0 done, 1 failed (with a "zorvane: ..." line on stderr), 128 + the signal for one
+// stopped by Ctrl-C or SIGTERM.
+//
+// Two driver layers live in this program: the library's, inside libzorvane.so, and the firmware
+// engine's, linked in. Each has its own libusb context (or simulated bus), and two of them cannot
+// both claim a board. So a run uses one: the port commands (get, set, config, monitor, vport and
+// the plain list) go through the library's exports; the firmware commands (list --long, update,
+// backup, serial) through the driver layer, calling no export. Only counting boards and probing
+// whether their device nodes open, which claim nothing, may use the other.
 #include "ToolArgs.h"
 
 #include <vector>
@@ -27,3 +35,6 @@ int RunSet(const CToolArgs& args);
 int RunConfig(const CToolArgs& args);
 int RunMonitor(const CToolArgs& args);
 int RunVport(const CToolArgs& args);
+int RunUpdate(const CToolArgs& args);
+int RunBackup(const CToolArgs& args);
+int RunSerial(const CToolArgs& args);

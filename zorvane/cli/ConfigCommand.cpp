@@ -1,4 +1,5 @@
 // zorvane config NAME DIRA DIRB DIRC DIRD DIRE: pin directions, bit set = input.
+#include "Board.h"
 #include "Commands.h"
 #include "PortText.h"
 
@@ -20,5 +21,6 @@ int RunConfig(const CToolArgs& args)
         return 0;
     char szError[256] = "";
     GetBitIOError(szError, sizeof szError);
-    return Fail("%s", *szError ? szError : "cannot write the configuration");
+    return Fail("%s: %s", *szError ? szError : "cannot write the configuration",
+                CBoard(operands[0]).WhyNoAnswer().c_str());
 }

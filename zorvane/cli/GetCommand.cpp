@@ -25,7 +25,8 @@ int RunGet(const CToolArgs& args)
     {
         std::uint8_t byValue = 0;
         if (!board.ReadPort(nPort, byValue))
-            return Fail("cannot read port %c of %s", PortLetter(nPort), board.Name());
+            return Fail("cannot read port %c of %s: %s", PortLetter(nPort), board.Name(),
+                        board.WhyNoAnswer().c_str());
         if (!strLine.empty())
             strLine += ' ';
         strLine += bNumeric ? std::to_string(byValue) : FormatPortValue(nPort, byValue);

@@ -1,4 +1,6 @@
-// zorvane list: the USB board names, one per line.
+// zorvane list: the USB board names, one per line. --long: every attached board, in either mode,
+// with its identity and location, through the driver layer instead of the library.
+#include "BoardTarget.h"
 #include "Commands.h"
 
 #include "zorvane.h"
@@ -8,10 +10,28 @@
 int RunList(const CToolArgs& args)
 {
     args.ExpectOperands(0, 0, "");
+    if (args.Has("long"))
+    {
+        for (const SBoardInfo& board : ScanBoards())
+            std::printf("%s\n", BoardLine(board).c_str());
+        return 0;
+    }
     Initialize();
     CStringArray names;
     ListUsbDevices(&names);
     for (int i = 0; i < names.GetSize(); ++i)
         std::printf("%s\n", names[i].c_str());
+    // The library leaves out what it cannot open, silently: say so. The probe claims nothing,
+    // so it does not disturb the boards the library holds.
+    const std::uint32_t nCount = MPUSBGetDeviceCount(MPUSB_VID_PID);
+    for (std::uint32_t i = 0; i < nCount && i < MPUSB_MAX_INSTANCES; ++i)
+    {
+        SBoardInfo board;
+        board.strLocation = MpusbLocation(i);
+        board.eOpenError = MpusbProbeOpen(i);
+        if (board.eOpenError != EUsbOpenError::None && board.eOpenError != EUsbOpenError::Gone)
+            std::fprintf(stderr, "zorvane: warning: %s %s\n", BoardLabel(board).c_str(),
+                         OpenFailureText(board).c_str());
+    }
     return 0;
 }

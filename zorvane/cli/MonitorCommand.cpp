@@ -49,7 +49,8 @@ int RunMonitor(const CToolArgs& args)
     {
         std::array<std::uint8_t, PORT_COUNT> byValues{};
         if (!board.ReadPorts(byValues, nPorts))
-            return Fail("cannot read the ports of %s", board.Name());
+            return Fail("cannot read the ports of %s: %s", board.Name(),
+                        board.WhyNoAnswer().c_str());
         if (nLines == 0 || byValues != byLast)
         {
             PrintLine(Clock::now() - start, byValues, nPorts);

@@ -33,6 +33,9 @@ int RunSet(const CToolArgs& args)
     int nStatus = 0;
     for (const auto& [nPort, byValue] : writes)
         if (!board.WritePort(nPort, byValue))
-            nStatus = Fail("cannot write port %c of %s", PortLetter(nPort), board.Name());
+            nStatus = nStatus != 0
+                          ? Fail("cannot write port %c of %s", PortLetter(nPort), board.Name())
+                          : Fail("cannot write port %c of %s: %s", PortLetter(nPort), board.Name(),
+                                 board.WhyNoAnswer().c_str());
     return nStatus;
 }

@@ -10,10 +10,12 @@
 namespace
 {
 int g_hPipe[2] = {-1, -1};
+volatile sig_atomic_t g_nSignal = 0;
 
-void OnStopSignal(int)
+void OnStopSignal(int nSignal)
 {
     const int nSavedErrno = errno;
+    g_nSignal = nSignal;
     const char cByte = 1;
     [[maybe_unused]] const ssize_t nWritten = write(g_hPipe[1], &cByte, 1);
     errno = nSavedErrno;
@@ -59,4 +61,9 @@ bool CStopSignal::WaitFor(int nTimeoutMs)
         nReady = poll(&pfd, 1, std::max(nTimeoutMs, 0));
     while (nReady < 0 && errno == EINTR);
     return nReady > 0;
+}
+
+int CStopSignal::Signal() const
+{
+    return g_nSignal;
 }

@@ -13,4 +13,6 @@ public:
 
     // Waits at most nTimeoutMs; true once a stop signal has come (now or earlier).
     bool WaitFor(int nTimeoutMs);
+    // The stop signal that came (SIGINT or SIGTERM), 0 while none has.
+    int Signal() const;
 };

@@ -38,7 +38,19 @@ CToolArgs::CToolArgs(std::vector<std::string> args, const std::vector<ToolOption
             continue;
         }
         if (strArg[1] != '-')
-            throw CUsageError("unknown option '" + strArg + "'");
+        {
+            const auto itShort = std::find_if(options.begin(), options.end(),
+                                              [&](const ToolOption& option)
+                                              {
+                                                  return option.cShort != '\0' &&
+                                                         !option.bTakesValue &&
+                                                         strArg == std::string{'-', option.cShort};
+                                              });
+            if (itShort == options.end())
+                throw CUsageError("unknown option '" + strArg + "'");
+            m_given.emplace_back(itShort->pszName, "");
+            continue;
+        }
         const std::size_t nEquals = strArg.find('=');
         const std::string strName =
             strArg.substr(2, nEquals == std::string::npos ? std::string::npos : nEquals - 2);

@@ -1,8 +1,8 @@
 #pragma once
 // The arguments of one sub-command: its options (long "--name", "--name=value" or
-// "--name value", and "-h"), wherever they stand, and its operands in order. "--" ends the
-// options. An argument that the sub-command cannot take is a usage error: CUsageError, which
-// main turns into exit status 2.
+// "--name value", "-h" and the options' own short letters), wherever they stand, and its operands
+// in order. "--" ends the options. An argument that the sub-command cannot take is a usage error:
+// CUsageError, which main turns into exit status 2.
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -17,6 +17,7 @@ struct ToolOption
 {
     const char* pszName; // long name without "--"
     bool bTakesValue;
+    char cShort = '\0'; // "-l" for "--long"; none when 0
 };
 
 class CToolArgs

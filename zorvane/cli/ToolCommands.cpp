@@ -9,10 +9,16 @@ const std::vector<ToolCommand>& ToolCommands()
     static const std::vector<ToolCommand> commands = {
         {"list",
          "list the USB boards",
-         "",
+         "[--long]",
          "Prints the name (device ID) of every USB board, one per line, in the library's table\n"
-         "order.\n",
-         {},
+         "order; warns on stderr of boards that are attached but cannot be opened.\n"
+         "\n"
+         "  -l, --long   every attached board, also those in their bootloader, one line each:\n"
+         "               instance, device ID (- in the bootloader), serial number (- for none),\n"
+         "               firmware version, mode (app or boot) and location (USB bus and port\n"
+         "               path, e.g. 1-2.3; sim:N on the simulated bus). A board that cannot\n"
+         "               be opened shows ? and the reason.\n",
+         {{"long", false, 'l'}},
          RunList},
         {"get",
          "read ports",
@@ -61,6 +67,44 @@ const std::vector<ToolCommand>& ToolCommands()
          "reported and the command fails.\n",
          {},
          RunVport},
+        {"update",
+         "update the firmware",
+         "TARGET FILE | --all FILE",
+         "Writes the firmware image FILE (Intel HEX) into the board, as the dialog's update does:\n"
+         "FILE is checked first (a bad file changes no board); a board in its application is sent\n"
+         "into its bootloader and followed there; its application area is erased, written and\n"
+         "verified; the board is restarted, followed back into its application, and its new\n"
+         "firmware version is printed. On a terminal a progress bar per board shows the stage,\n"
+         "percent and bytes; otherwise a line per stage. A failure names the board, the stage\n"
+         "and the address, leaves the board in its bootloader and prints the command that\n"
+         "resumes; Ctrl-C lets the block in flight complete, sends nothing more, and exits 130.\n"
+         "\n"
+         "TARGET is a device ID (7), serial=TEXT or path=LOCATION as 'list --long' prints it;\n"
+         "a board in its bootloader has no device ID.\n"
+         "\n"
+         "  --all     every attached board at once; a summary line per board\n"
+         "  --quiet   errors only\n",
+         {{"all", false}, {"quiet", false, 'q'}},
+         RunUpdate},
+        {"backup",
+         "save the firmware to a file",
+         "TARGET FILE",
+         "Reads the board's application area, data EEPROM and ID locations through its\n"
+         "bootloader and writes them to FILE as Intel HEX, which 'zorvane update' writes back.\n"
+         "The board ends in the mode it was found in.\n"
+         "\n"
+         "  --quiet   errors only\n",
+         {{"quiet", false, 'q'}},
+         RunBackup},
+        {"serial",
+         "show or set the serial number",
+         "TARGET [TEXT]",
+         "Prints the board's serial number (an empty line when it has none). With TEXT (1 to 8\n"
+         "characters from blank to 'z') writes it into the boot block through the bootloader,\n"
+         "reads it back and prints it; the board ends in the mode it was found in. Characters\n"
+         "beyond TEXT keep what the block held, so give all 8.\n",
+         {},
+         RunSerial},
     };
     return commands;
 }

@@ -53,7 +53,8 @@ int RunVport(const CToolArgs& args)
     Initialize();
     const CBoard board(std::to_string(nDevice));
     if (!board.IsUsb())
-        return Fail("no USB board %s", board.Name());
+        return Fail("no USB board %s is attached (%s)", board.Name(),
+                    CBoard::UsbBoardsText().c_str());
     // A field write sends ports A to D from the library's memory: fill it from the board first,
     // so that the pins outside the fields keep what they show.
     std::uint8_t byIgnored = 0;

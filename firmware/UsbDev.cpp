@@ -1,4 +1,4 @@
-#include "dialog/UsbDev.h"
+#include "firmware/UsbDev.h"
 
 #include <cstdio>
 

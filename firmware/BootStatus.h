@@ -9,3 +9,6 @@ inline constexpr int BL_ERR_OPEN = -13;   // the HEX file cannot be opened for r
 inline constexpr int BL_ERR_EOF = -14;    // the HEX text ends inside a record or before its end
 inline constexpr int BL_ERR_CHECKSUM =
     -15; // a HEX record is not valid (checksum, or see LoadHexFile)
+// The caller stopped the job (CBootLoader::Stop) before its next request: the board keeps what
+// was written so far and stays in its bootloader.
+inline constexpr int BL_ERR_STOPPED = -16;

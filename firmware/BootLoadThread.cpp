@@ -1,11 +1,11 @@
-#include "bootloader/BootLoadThread.h"
+#include "firmware/BootLoadThread.h"
 
 #include <algorithm>
 #include <utility>
 
-#include "bootloader/BootLoader.h"
-#include "bootloader/BootStatus.h"
-#include "dialog/UsbDev.h"
+#include "firmware/BootLoader.h"
+#include "firmware/BootStatus.h"
+#include "firmware/UsbDev.h"
 
 int BootLoadThread(std::unique_ptr<CBootLoader> pLoader,
                    const BootLoadFailureHook& fnOnFailure) noexcept
@@ -54,11 +54,16 @@ bool CBootLoadWorkers::IsUpdatingLocked(MPUSB_HANDLE hPipe) const
                        { return worker.bRunning && MpusbSameDevice(worker.hPipe, hPipe); });
 }
 
-bool CBootLoadWorkers::Start(std::unique_ptr<CBootLoader> pLoader, BootLoadFailureHook fnOnFailure)
+bool CBootLoadWorkers::Start(std::unique_ptr<CBootLoader> pLoader, BootLoadFailureHook fnOnFailure,
+                             std::string strName)
 {
     Reap();
     const MPUSB_HANDLE hPipe =
         pLoader && pLoader->m_pDev ? pLoader->m_pDev->m_hRead : MPUSB_INVALID_HANDLE;
+    const auto pProgress = std::make_shared<CBootProgressBox>();
+    if (pLoader)
+        pLoader->m_fnProgress = [pProgress](const SBootProgress& progress)
+        { pProgress->Set(progress); };
     // Shared so that the loader and the hook are still at hand should no thread start.
     const auto pJob =
         std::make_shared<std::pair<std::unique_ptr<CBootLoader>, BootLoadFailureHook>>(
@@ -71,7 +76,8 @@ bool CBootLoadWorkers::Start(std::unique_ptr<CBootLoader> pLoader, BootLoadFailu
         pJob->first.reset();
         return false;
     }
-    const auto itWorker = m_lstWorkers.insert(m_lstWorkers.end(), SWorker{hPipe, true, {}});
+    const auto itWorker = m_lstWorkers.insert(
+        m_lstWorkers.end(), SWorker{hPipe, true, {}, std::move(strName), pProgress});
     try
     {
         // The worker cannot record its end before this assignment: Ended needs the lock.
@@ -116,6 +122,16 @@ std::size_t CBootLoadWorkers::Running() const
     std::lock_guard lock(m_mutex);
     return static_cast<std::size_t>(std::count_if(m_lstWorkers.begin(), m_lstWorkers.end(),
                                                   [](const SWorker& w) { return w.bRunning; }));
+}
+
+std::vector<CBootLoadWorkers::SRunning> CBootLoadWorkers::Progress() const
+{
+    std::lock_guard lock(m_mutex);
+    std::vector<SRunning> vecRunning;
+    for (const SWorker& worker : m_lstWorkers)
+        if (worker.bRunning)
+            vecRunning.push_back({worker.strName, worker.pProgress->Get()});
+    return vecRunning;
 }
 
 void CBootLoadWorkers::WaitAll()

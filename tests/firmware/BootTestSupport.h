@@ -4,8 +4,8 @@
 // layout alone.
 #include "HexText.h"
 #include "SimFixture.h"
-#include "bootloader/BootLoader.h"
-#include "dialog/UsbDev.h"
+#include "firmware/BootLoader.h"
+#include "firmware/UsbDev.h"
 
 #include <gtest/gtest.h>
 

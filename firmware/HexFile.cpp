@@ -1,4 +1,4 @@
-#include "bootloader/HexFile.h"
+#include "firmware/HexFile.h"
 
 #include <cerrno>
 #include <fcntl.h>

@@ -1,6 +1,6 @@
 // The Intel HEX reader of CBootLoader: records, both passes, memory areas and images.
 #include "BootTestSupport.h"
-#include "bootloader/BootStatus.h"
+#include "firmware/BootStatus.h"
 
 #include <array>
 #include <climits>

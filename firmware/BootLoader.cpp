@@ -1,5 +1,5 @@
 // The bootloader client: the request layouts, the chip table and the update sequence.
-#include "bootloader/BootLoader.h"
+#include "firmware/BootLoader.h"
 
 #include <algorithm>
 #include <cstring>
@@ -9,8 +9,8 @@
 #include "CommandSet.h"
 #include "DebugOutput.h"
 #include "Mpusb.h"
-#include "bootloader/BootStatus.h"
-#include "dialog/UsbDev.h"
+#include "firmware/BootStatus.h"
+#include "firmware/UsbDev.h"
 
 namespace
 {
@@ -47,6 +47,13 @@ constexpr std::int32_t DEFAULT_ERASE_BLOCK = 64;
 constexpr std::int32_t DEFAULT_EEPROM_START = 0;
 constexpr std::int32_t DEFAULT_ID_START = 0x200000;
 constexpr std::int32_t DEFAULT_ID_END = 0x20000F;
+constexpr std::int32_t DEFAULT_EEPROM_SIZE = 256;
+
+// Requests of nBlock bytes that cover [nFirst, nEnd).
+std::int64_t Blocks(std::int64_t nFirst, std::int64_t nEnd, std::int64_t nBlock)
+{
+    return nFirst < nEnd && nBlock > 0 ? (nEnd - nFirst + nBlock - 1) / nBlock : 0;
+}
 
 // Header of every request but restart: code, count byte, 24-bit address low byte first.
 void PutHeader(Packet& buffer, std::uint8_t byCommand, int nCount, int nAddress)
@@ -128,6 +135,7 @@ void CBootLoader::SetDeviceType(int nDeviceCode)
     m_nEepromStart = DEFAULT_EEPROM_START;
     m_nIdStart = DEFAULT_ID_START;
     m_nIdEnd = DEFAULT_ID_END;
+    m_nEepromSize = DEFAULT_EEPROM_SIZE;
     const auto it =
         std::find_if(std::begin(CHIP_TABLE), std::end(CHIP_TABLE),
                      [&](const SChipRow& row) { return row.nDeviceCode == nDeviceCode; });
@@ -156,11 +164,16 @@ int CBootLoader::EraseRange(int nFirst, int nLast)
     Packet buffer{};
     for (std::int64_t nAddress = nFirst; nAddress <= nLast; nAddress += m_nEraseBlock)
     {
+        if (m_bStop)
+        {
+            return Failed(BL_ERR_STOPPED, nAddress);
+        }
         PutHeader(buffer, BL_ERASE_MEMORY, 1, static_cast<int>(nAddress));
         if (SendGetPacket(buffer.data(), BL_REQUEST_HEADER, REPLY_LENGTH) < 0)
         {
-            return BL_ERR_USB;
+            return Failed(BL_ERR_USB, nAddress);
         }
+        Advance(std::min<std::int64_t>(m_nEraseBlock, nLast + 1 - nAddress), 1);
         if (m_nEraseBlock <= 0)
         {
             break; // a step that cannot advance erases its first block only
@@ -186,6 +199,10 @@ int CBootLoader::WriteRangeMem(int nCommand, int nBlock, int nFirst, int nEnd,
         const int nAt = static_cast<int>(nAddress);
         const int nCount = static_cast<int>(std::min<std::int64_t>(nBlock, nEnd - nAddress));
         const std::uint8_t* pBlock = pSource + (nAt & 0xFFFF);
+        if (m_bStop)
+        {
+            return Failed(BL_ERR_STOPPED, nAt);
+        }
 
         // The count byte always names the full block; the bytes sent say how many are written.
         PutHeader(buffer, static_cast<std::uint8_t>(nCommand), nBlock, nAt);
@@ -193,7 +210,7 @@ int CBootLoader::WriteRangeMem(int nCommand, int nBlock, int nFirst, int nEnd,
         if (SendGetPacket(buffer.data(), BL_REQUEST_HEADER + nCount, REPLY_LENGTH) < 0)
         {
             DebugOutput("Failed SendGetPacket while writing data in WriteRangeMem\n");
-            return BL_ERR_USB;
+            return Failed(BL_ERR_USB, nAt);
         }
 
         // Zeroed data positions: a short or missing reply cannot pass for the data written.
@@ -202,31 +219,153 @@ int CBootLoader::WriteRangeMem(int nCommand, int nBlock, int nFirst, int nEnd,
         if (SendGetPacket(buffer.data(), BL_REQUEST_HEADER, REPLY_LENGTH) < 0)
         {
             DebugOutput("Failed SendGetPacket while verifying data in WriteRangeMem\n");
-            return BL_ERR_USB;
+            return Failed(BL_ERR_USB, nAt);
         }
-        if (std::memcmp(buffer.data() + BL_REQUEST_HEADER, pBlock, static_cast<std::size_t>(nCount)) !=
-            0)
+        if (std::memcmp(buffer.data() + BL_REQUEST_HEADER, pBlock,
+                        static_cast<std::size_t>(nCount)) != 0)
         {
             DebugOutput("Verify failed\n");
-            return BL_ERR_VERIFY;
+            return Failed(BL_ERR_VERIFY, nAt);
         }
+        Advance(nCount, 2);
     }
     return BL_OK;
 }
 
-int CBootLoader::UpdateFirmware()
+int CBootLoader::ReadRangeMem(int nCommand, int nFirst, int nEnd, std::uint8_t* pDest)
 {
+    const int nBlock = m_nWriteBlock;
+    if (nBlock < 1 || nBlock > static_cast<int>(PACKET_SIZE) - BL_REQUEST_HEADER)
+    {
+        return BL_ERR_USB; // no such reply fits a packet; nothing is sent
+    }
+    Packet buffer{};
+    for (std::int64_t nAddress = nFirst; nAddress < nEnd; nAddress += nBlock)
+    {
+        const int nAt = static_cast<int>(nAddress);
+        const int nCount = static_cast<int>(std::min<std::int64_t>(nBlock, nEnd - nAddress));
+        if (m_bStop)
+        {
+            return Failed(BL_ERR_STOPPED, nAt);
+        }
+        PutHeader(buffer, static_cast<std::uint8_t>(nCommand), nBlock, nAt);
+        // Zeroed data positions: a short reply cannot pass for the memory read.
+        std::memset(buffer.data() + BL_REQUEST_HEADER, 0, static_cast<std::size_t>(nCount));
+        if (SendGetPacket(buffer.data(), BL_REQUEST_HEADER, REPLY_LENGTH) < 0)
+        {
+            return Failed(BL_ERR_USB, nAt);
+        }
+        std::memcpy(pDest + (nAt - nFirst), buffer.data() + BL_REQUEST_HEADER,
+                    static_cast<std::size_t>(nCount));
+        Advance(nCount, 1);
+    }
+    return BL_OK;
+}
+
+int CBootLoader::ReadFirmware(SFirmwareMemory& memory)
+{
+    m_progress = {};
+    BeginPhase(EBootPhase::Identify, 0);
     int nStatus = IdentifyChip();
     if (nStatus != BL_OK)
     {
         return nStatus;
     }
-    nStatus = LoadHexFile();
+    memory.nProgramStart = m_nAppStart;
+    memory.vecProgram.assign(static_cast<std::size_t>(std::max(m_nProgramEnd + 1 - m_nAppStart, 0)),
+                             0xFF);
+    memory.vecEeprom.assign(static_cast<std::size_t>(m_nEepromSize), 0xFF);
+    memory.arrId.fill(0xFF);
+    const int nIdSize = static_cast<int>(memory.arrId.size());
+    const std::int64_t nBytes =
+        static_cast<std::int64_t>(memory.vecProgram.size() + memory.vecEeprom.size()) + nIdSize;
+    m_progress.nStepsDone = 1;
+    m_progress.nStepsTotal =
+        1 + Blocks(0, static_cast<std::int64_t>(memory.vecProgram.size()), m_nWriteBlock) +
+        Blocks(0, m_nEepromSize, m_nWriteBlock) + Blocks(0, nIdSize, m_nWriteBlock);
+    BeginPhase(EBootPhase::Read, nBytes);
+
+    nStatus =
+        ReadRangeMem(BL_READ_MEMORY, m_nAppStart, m_nProgramEnd + 1, memory.vecProgram.data());
+    if (nStatus == BL_OK)
+    {
+        nStatus = ReadRangeMem(BL_READ_EEPROM, 0, m_nEepromSize, memory.vecEeprom.data());
+    }
+    if (nStatus == BL_OK)
+    {
+        nStatus =
+            ReadRangeMem(BL_READ_MEMORY, m_nIdStart, m_nIdStart + nIdSize, memory.arrId.data());
+    }
+    return nStatus;
+}
+
+int CBootLoader::UpdateFirmware()
+{
+    return Update(nullptr);
+}
+
+int CBootLoader::UpdateFirmware(std::string_view strHexText)
+{
+    return Update(&strHexText);
+}
+
+std::int64_t CBootLoader::PlannedSteps() const
+{
+    const bool bId = m_nIdExtent != 0;
+    return 1 /* identify */ + Blocks(m_nAppStart, std::int64_t(m_nProgramEnd) + 1, m_nEraseBlock) +
+           (bId ? Blocks(m_nIdStart, std::int64_t(m_nIdEnd) + 1, m_nEraseBlock) : 0) +
+           2 * Blocks(m_nAppStart, m_nProgramExtent, m_nWriteBlock) +
+           2 * Blocks(m_nEepromStart, m_nEepromExtent, m_nWriteBlock) +
+           (bId ? 2 * Blocks(m_nIdStart, m_nIdEnd, m_nWriteBlock) : 0) + 1 /* restart */;
+}
+
+void CBootLoader::BeginPhase(EBootPhase ePhase, std::int64_t nTotal)
+{
+    m_progress.ePhase = ePhase;
+    m_progress.nDone = 0;
+    m_progress.nTotal = nTotal;
+    if (m_fnProgress)
+    {
+        m_fnProgress(m_progress);
+    }
+}
+
+void CBootLoader::Advance(std::int64_t nBytes, std::int64_t nSteps)
+{
+    m_progress.nDone += nBytes;
+    m_progress.nStepsDone += nSteps;
+    if (m_fnProgress)
+    {
+        m_fnProgress(m_progress);
+    }
+}
+
+int CBootLoader::Failed(int nStatus, std::int64_t nAddress)
+{
+    m_nFailedAddress = static_cast<std::int32_t>(nAddress);
+    return nStatus;
+}
+
+int CBootLoader::Update(const std::string_view* pText)
+{
+    m_progress = {};
+    BeginPhase(EBootPhase::Identify, 0);
+    int nStatus = IdentifyChip();
     if (nStatus != BL_OK)
     {
         return nStatus;
     }
+    nStatus = pText != nullptr ? LoadHexText(*pText) : LoadHexFile();
+    if (nStatus != BL_OK)
+    {
+        return nStatus;
+    }
+    m_progress.nStepsDone = 1;
+    m_progress.nStepsTotal = PlannedSteps();
 
+    BeginPhase(EBootPhase::Erase,
+               std::int64_t(m_nProgramEnd) + 1 - m_nAppStart +
+                   (m_nIdExtent != 0 ? std::int64_t(m_nIdEnd) + 1 - m_nIdStart : 0));
     nStatus = EraseRange(m_nAppStart, m_nProgramEnd);
     if (nStatus != BL_OK)
     {
@@ -243,6 +382,7 @@ int CBootLoader::UpdateFirmware()
     DebugOutput("Device erased\n");
 
     // From the application start only: the boot block keeps whatever the image holds there.
+    BeginPhase(EBootPhase::Program, std::max<std::int64_t>(m_nProgramExtent - m_nAppStart, 0));
     nStatus = WriteRangeMem(BL_WRITE_MEMORY, m_nWriteBlock, m_nAppStart, m_nProgramExtent,
                             m_pProgramImage.get());
     if (nStatus != BL_OK)
@@ -251,6 +391,7 @@ int CBootLoader::UpdateFirmware()
     }
     if (m_nEepromExtent != 0)
     {
+        BeginPhase(EBootPhase::Eeprom, m_nEepromExtent - m_nEepromStart);
         nStatus = WriteRangeMem(BL_WRITE_EEPROM, m_nWriteBlock, m_nEepromStart, m_nEepromExtent,
                                 m_pEepromImage.get());
         if (nStatus != BL_OK)
@@ -262,6 +403,7 @@ int CBootLoader::UpdateFirmware()
     {
         // The end is exclusive here: 15 of the 16 ID bytes go out (to 0x20000E), the layout
         // the bootloader has always received.
+        BeginPhase(EBootPhase::Id, m_nIdEnd - m_nIdStart);
         nStatus =
             WriteRangeMem(BL_WRITE_MEMORY, m_nWriteBlock, m_nIdStart, m_nIdEnd, m_idImage.data());
         if (nStatus != BL_OK)
@@ -271,9 +413,16 @@ int CBootLoader::UpdateFirmware()
     }
 
     // The board resets at once and sends no reply; whether the write completed changes nothing.
-    std::uint8_t byRestart = BL_RESTART;
-    SendPacket(&byRestart, 1);
+    BeginPhase(EBootPhase::Restart, 0);
+    Restart();
+    Advance(0, 1);
     return BL_OK;
+}
+
+int CBootLoader::Restart()
+{
+    std::uint8_t byRestart = BL_RESTART;
+    return SendPacket(&byRestart, 1) < 0 ? BL_ERR_USB : BL_OK;
 }
 
 std::string CBootLoader::ReadSerNo()
@@ -311,18 +460,12 @@ bool CBootLoader::WriteSerNo(const std::string& strSerial)
 
     // The whole erase block is read first, so the erase loses nothing but what is rewritten.
     std::vector<std::uint8_t> byBootBlock(SERIAL_BLOCK_END, 0xFF);
-    Packet buffer{};
-    for (int nAddress = SERIAL_BLOCK; nAddress < SERIAL_BLOCK_END; nAddress += SERIAL_READ_COUNT)
+    BeginPhase(EBootPhase::Serial, 2 * (SERIAL_BLOCK_END - SERIAL_BLOCK));
+    if (ReadRangeMem(BL_READ_MEMORY, SERIAL_BLOCK, SERIAL_BLOCK_END,
+                     byBootBlock.data() + SERIAL_BLOCK) != BL_OK)
     {
-        PutHeader(buffer, BL_READ_MEMORY, SERIAL_READ_COUNT, nAddress);
-        std::memset(buffer.data() + BL_REQUEST_HEADER, 0, SERIAL_READ_COUNT); // no stale bytes
-        if (SendGetPacket(buffer.data(), BL_REQUEST_HEADER, REPLY_LENGTH) < 0)
-        {
-            DebugOutput("Failed SendGetPacket while verifying data in WriteRangeMem\n");
-            return false;
-        }
-        std::memcpy(byBootBlock.data() + nAddress, buffer.data() + BL_REQUEST_HEADER,
-                    SERIAL_READ_COUNT);
+        DebugOutput("Failed SendGetPacket while verifying data in WriteRangeMem\n");
+        return false;
     }
     for (std::size_t i = 0; i < strSerial.size(); ++i)
     {
@@ -333,6 +476,7 @@ bool CBootLoader::WriteSerNo(const std::string& strSerial)
     // (0x7F0, 0x800) covers). A board that took the request has erased the block whether or
     // not its reply arrives, and the block holds bootloader code: so it is written back
     // unless the request itself failed.
+    Packet buffer{};
     PutHeader(buffer, BL_ERASE_MEMORY, 1, SERIAL_ADDRESS);
     if (SendPacket(buffer.data(), BL_REQUEST_HEADER) >= 0)
     {

@@ -1,8 +1,8 @@
 // The update workers: a worker owns its loader and the board's pipes, reports a failure once
 // through its hook and ends with the status; no board is ever updated by two workers at once.
 #include "BootTestSupport.h"
-#include "bootloader/BootLoadThread.h"
-#include "bootloader/BootStatus.h"
+#include "firmware/BootLoadThread.h"
+#include "firmware/BootStatus.h"
 
 #include <atomic>
 #include <future>

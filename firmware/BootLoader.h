@@ -1,14 +1,29 @@
 #pragma once
 // The bootloader client: reads the firmware image from its Intel HEX file and updates one board
-// that waits in its bootloader. One object lives for one update; it owns the board's link.
+// that waits in its bootloader; also reads a board's memory back and rewrites its serial number.
+// One object lives for one job; it owns the board's link.
+#include "firmware/BootProgress.h"
+
 #include <array>
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <string>
 #include <string_view>
+#include <vector>
 
 class CHexFile;
 class CUsbDev;
+
+// What a backup reads back from a board: the application area of the chip table's range, the
+// data EEPROM and the ID locations.
+struct SFirmwareMemory
+{
+    std::int32_t nProgramStart = 0;       // first address of vecProgram (the application start)
+    std::vector<std::uint8_t> vecProgram; // up to the chip's last program address
+    std::vector<std::uint8_t> vecEeprom;  // from EEPROM address 0
+    std::array<std::uint8_t, 16> arrId{};
+};
 
 class CBootLoader
 {
@@ -62,13 +77,14 @@ public:
     void SetDeviceType(int nDeviceCode);
 
     // One erase-memory request every m_nEraseBlock bytes from nFirst while not above nLast
-    // (inclusive). BL_OK, or BL_ERR_USB at the first failed exchange.
+    // (inclusive). BL_OK, or BL_ERR_USB at the first failed exchange (BL_ERR_STOPPED once Stop
+    // was asked for).
     int EraseRange(int nFirst, int nLast);
     // Writes [nFirst, nEnd) with nCommand (write-memory 0x02 or write-eeprom 0x05) in requests
     // of nBlock bytes (the last may carry fewer; its count byte still says nBlock), each read
     // back with nCommand - 1 and compared. Source byte of an address is
-    // pSource[address & 0xFFFF]. BL_OK, BL_ERR_USB or BL_ERR_VERIFY; stops at the first
-    // failure. nBlock must fit a packet behind the 5-byte header (1 to 59).
+    // pSource[address & 0xFFFF]. BL_OK, BL_ERR_USB, BL_ERR_VERIFY or BL_ERR_STOPPED; stops at
+    // the first failure. nBlock must fit a packet behind the 5-byte header (1 to 59).
     int WriteRangeMem(int nCommand, int nBlock, int nFirst, int nEnd, const std::uint8_t* pSource);
 
     // The whole update: identify, load the HEX file, erase the application (and the ID
@@ -78,6 +94,23 @@ public:
     // identification is BL_ERR_USB: without the chip its memory map is unknown. Program memory
     // below m_nAppStart is never erased or written.
     int UpdateFirmware();
+    // The same update over HEX text already in memory instead of the file at m_strHexPath.
+    int UpdateFirmware(std::string_view strHexText);
+    // Sends restart: the board leaves its bootloader for its application. No reply is read.
+    // BL_OK, or BL_ERR_USB when the request could not be written.
+    int Restart();
+
+    // Reads [nFirst, nEnd) with nCommand (read-memory 0x01 or read-eeprom 0x04) in requests of
+    // m_nWriteBlock bytes into pDest[address - nFirst]. BL_OK, BL_ERR_USB or BL_ERR_STOPPED;
+    // stops at the first failure.
+    int ReadRangeMem(int nCommand, int nFirst, int nEnd, std::uint8_t* pDest);
+    // Identifies the chip, then reads its application area (m_nAppStart to m_nProgramEnd), its
+    // EEPROM (m_nEepromSize bytes) and its ID locations. Writes nothing.
+    int ReadFirmware(SFirmwareMemory& memory);
+
+    // Asks a job running on another thread to stop: the request in flight completes, nothing
+    // further is sent, and the job returns BL_ERR_STOPPED.
+    void Stop() { m_bStop = true; }
 
     // The serial number in the boot block (character i at 0x7F0 + 2i): the 8 characters, or ""
     // when the read fails or any character lies outside 0x20-0x7A.
@@ -103,6 +136,13 @@ public:
     std::int32_t m_nIdStart = 0x200000;
     std::int32_t m_nIdEnd = 0x20000F;
     std::int32_t m_nRevision = 0; // silicon revision from the last identification
+    std::int32_t m_nEepromSize = 256;
+
+    // Told of the job's progress on the job's thread (may be empty).
+    BootProgressHook m_fnProgress;
+    // Address of the request that failed last (an erase, a block written, verified or read);
+    // -1 when none has failed.
+    std::int32_t m_nFailedAddress = -1;
 
     std::string m_strHexPath;
 
@@ -119,6 +159,14 @@ public:
 private:
     // ReadDeviceId, SetDeviceType and the "Device type is ..." line; BL_OK or BL_ERR_USB.
     int IdentifyChip();
+    // The update over the file (pText null) or over the text.
+    int Update(const std::string_view* pText);
+    // Exchanges the update will make once the chip and the image are known, for the progress.
+    std::int64_t PlannedSteps() const;
+    void BeginPhase(EBootPhase ePhase, std::int64_t nTotal);
+    void Advance(std::int64_t nBytes, std::int64_t nSteps);
+    // Sets m_nFailedAddress and returns nStatus.
+    int Failed(int nStatus, std::int64_t nAddress);
 
     // The passes read the file at m_strHexPath, or pText when it is set.
     bool OpenPass(CHexFile& file, const std::string_view* pText) const;
@@ -126,4 +174,7 @@ private:
     int LoadHex(const std::string_view* pText);
     int LoadPass(CHexFile& file);
     void FreeImages();
+
+    std::atomic<bool> m_bStop{false};
+    SBootProgress m_progress;
 };

@@ -44,6 +44,9 @@
 #include <vector>
 
 #include "Mpusb.h"
+#include "firmware/BootProgress.h"
+
+#include <string>
 
 class CBootLoader;
 
@@ -78,10 +81,20 @@ public:
     // False when the loader's board is already being updated: the loader is deleted unused and
     // the hook is not called. False too when no thread can be started: the loader is deleted
     // and the hook is told BL_ERR_USB, as for an update that failed before sending anything.
-    bool Start(std::unique_ptr<CBootLoader> pLoader, BootLoadFailureHook fnOnFailure);
+    // strName is what the running update is called in Progress ("Device 1"); the worker takes
+    // the loader's progress hook for Progress.
+    bool Start(std::unique_ptr<CBootLoader> pLoader, BootLoadFailureHook fnOnFailure,
+               std::string strName = {});
 
     // Workers that have not ended yet.
     std::size_t Running() const;
+    // The running updates, in the order they started, each with its latest progress.
+    struct SRunning
+    {
+        std::string strName;
+        SBootProgress progress;
+    };
+    std::vector<SRunning> Progress() const;
     // Blocks until every worker started so far has ended.
     void WaitAll();
     // Exit codes (statuses) of the workers that ended since the last call, in order of ending.
@@ -93,6 +106,8 @@ private:
         MPUSB_HANDLE hPipe; // the board's read pipe, as the worker's loader holds it
         bool bRunning = true;
         std::thread thread;
+        std::string strName;
+        std::shared_ptr<CBootProgressBox> pProgress;
     };
 
     bool IsUpdatingLocked(MPUSB_HANDLE hPipe) const;

@@ -4,9 +4,9 @@
 #include <cstring>
 #include <limits>
 
-#include "bootloader/BootLoader.h"
-#include "bootloader/BootStatus.h"
-#include "bootloader/HexFile.h"
+#include "firmware/BootLoader.h"
+#include "firmware/BootStatus.h"
+#include "firmware/HexFile.h"
 
 namespace
 {

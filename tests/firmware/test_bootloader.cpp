@@ -3,8 +3,8 @@
 #include "BootTestSupport.h"
 #include "DeviceLink.h"
 #include "UsbBackend.h"
-#include "bootloader/BootLoadThread.h"
-#include "bootloader/BootStatus.h"
+#include "firmware/BootLoadThread.h"
+#include "firmware/BootStatus.h"
 
 #include <cstdio>
 
@@ -47,6 +47,12 @@ public:
     }
     void ClosePipe(UsbPipeId) override {}
     bool SameDevice(UsbPipeId, UsbPipeId) override { return false; }
+    std::string Location(std::uint32_t, std::uint16_t, std::uint16_t) override { return ""; }
+    std::string PipeLocation(UsbPipeId) override { return ""; }
+    EUsbOpenError ProbeOpen(std::uint32_t, std::uint16_t, std::uint16_t) override
+    {
+        return EUsbOpenError::None;
+    }
     void WatchChanges(ChangeSink) override {}
     Bytes m_byHeader;
 };

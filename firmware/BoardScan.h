@@ -1,0 +1,68 @@
+#pragma once
+// Finding boards in either mode, for programs that work on a board from outside the dialog: what
+// is attached, with the identity each board reports, and waiting for a board that re-attaches
+// (after entering its bootloader, or after a restart) to come back. Through the driver layer only.
+#include "UsbOpenError.h"
+#include "firmware/UsbDev.h"
+
+#include <atomic>
+#include <chrono>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+// One attached board as a scan finds it.
+struct SBoardInfo
+{
+    std::uint32_t nInstance = 0;
+    std::string strLocation;                        // "1-2.3", "sim:0"
+    EUsbOpenError eOpenError = EUsbOpenError::None; // not None: it did not open; nothing more known
+    bool bBoot = false;                             // waits in its bootloader
+    int nDeviceId = -1;         // application only; -1 in the bootloader or when it did not answer
+    std::string strSerial;      // "" when it has none
+    std::uint16_t wVersion = 0; // application only
+};
+
+// Every attached board, in instance order. Each is opened, asked its mode (query-mode) and its
+// identity, and closed again: in its application read-serial-number, read-version and
+// read-device-id, the dialog's questions in the dialog's order; in its bootloader the serial
+// number from the boot block. A board that does not open is listed with the reason. Must not run
+// while another thread works on one of the boards.
+std::vector<SBoardInfo> ScanBoards();
+
+// Mode and identity of an open board, as above. The link stays open (in the bootloader a loader
+// holds it for the serial number and hands it back).
+void ReadIdentity(std::unique_ptr<CUsbDev>& pDev, SBoardInfo& info);
+
+// How a job recognises its board after it re-attached: where it sat, and its serial number as a
+// second chance (a board that came back elsewhere).
+struct SBoardKey
+{
+    std::string strLocation;
+    std::string strSerial; // "" : by location only
+};
+
+// Marks a location as followed by a job of this process for as long as it lives, so that no
+// other job's search by serial number sends anything to that board.
+class CLocationClaim
+{
+public:
+    explicit CLocationClaim(std::string strLocation);
+    ~CLocationClaim();
+    CLocationClaim(const CLocationClaim&) = delete;
+    CLocationClaim& operator=(const CLocationClaim&) = delete;
+    // Follows the board to where it came back.
+    void Move(const std::string& strLocation);
+
+private:
+    std::string m_strLocation;
+};
+
+// Waits until the key's board is attached in the wanted mode (bBoot: its bootloader) and opens
+// it. Looks at the key's location first. When nothing has been at that location for a second
+// and the key has a serial number, boards at locations that no CLocationClaim holds are asked
+// for theirs. Null when the time runs out or *pbStop turns true (polled every 20 ms).
+std::unique_ptr<CUsbDev> WaitForBoard(const SBoardKey& key, bool bBoot,
+                                      std::chrono::milliseconds timeout,
+                                      const std::atomic<bool>* pbStop = nullptr);

@@ -1,0 +1,316 @@
+// The firmware commands of zorvane, run in this process on a simulated bus the test holds:
+// every way to name a board, --all with one board failing, bad files, a failure in each phase
+// and the run that resumes it, Ctrl-C, the backup round trip, serial numbers, list --long and
+// the plain lines written when the output is no terminal.
+#include "SimFixture.h"
+#include "TempDir.h"
+#include "ToolMain.h"
+#include "ToolProcess.h"
+
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <fstream>
+#include <sstream>
+#include <thread>
+
+using namespace std::chrono_literals;
+
+namespace
+{
+const std::string kImage = KELVARD_SIM_FIRMWARE; // version 1.04, program, EEPROM and ID data
+
+ToolResult Zorvane(const std::vector<std::string>& args)
+{
+    testing::internal::CaptureStdout();
+    testing::internal::CaptureStderr();
+    const int nStatus = ZorvaneMain(args);
+    std::string strOut = testing::internal::GetCapturedStdout();
+    return {nStatus, strOut, testing::internal::GetCapturedStderr()};
+}
+
+// The number of the board's transfer that the first trace line starting so is (from 1).
+std::uint64_t TransferOf(const Lines& trace, const std::string& strPrefix)
+{
+    for (std::size_t i = 0; i < trace.size(); ++i)
+        if (trace[i].rfind(strPrefix, 0) == 0)
+            return i + 1;
+    return 0;
+}
+
+std::string ReadFile(const std::string& strPath)
+{
+    std::ifstream file(strPath, std::ios::binary);
+    std::ostringstream text;
+    text << file.rdbuf();
+    return text.str();
+}
+
+std::string Resume(const char* pszLocation)
+{
+    return std::string("; the board waits in its bootloader; resume with: zorvane update path=") +
+           pszLocation + " " + kImage + "\n";
+}
+} // namespace
+
+TEST(FirmwareCommandTest, UpdateReachesTheBoardByEveryKindOfTarget)
+{
+    const struct
+    {
+        const char* pszTarget;
+        const char* pszLabel;
+    } rows[] = {{"7", "board 7 (sim:1)"},
+                {"serial=AB12CD34", "board 7 (sim:1)"},
+                {"path=sim:1", "board 7 (sim:1)"},
+                {"path=sim:2", "board at sim:2"},
+                {"serial=BOOT0001", "board at sim:2"}};
+    for (const auto& row : rows)
+    {
+        CSimFixture sim;
+        auto pOther = sim.Plug(SimBoardConfig().Id(5).Serial("OTHER005"));
+        sim.Plug(SimBoardConfig().Id(7).Serial("AB12CD34"));
+        sim.Plug(SimBoardConfig().Id(9).Boot().Serial("BOOT0001"));
+        const ToolResult result = Zorvane({"update", row.pszTarget, kImage});
+        const std::string strLabel = row.pszLabel;
+        EXPECT_EQ(result,
+                  (ToolResult{0,
+                              strLabel + ": bootloader\n" + strLabel + ": identify\n" + strLabel +
+                                  ": erase 30736 bytes\n" + strLabel + ": program 202 bytes\n" +
+                                  strLabel + ": eeprom 11 bytes\n" + strLabel + ": id 15 bytes\n" +
+                                  strLabel + ": restart\n" + strLabel + ": application\n" +
+                                  strLabel + ": firmware 1.04\n",
+                              ""}))
+            << row.pszTarget;
+        const auto boards = sim.Bus().Boards();
+        ASSERT_EQ(boards.size(), 3u);
+        const auto pUpdated = boards[strLabel.find("sim:1") != std::string::npos ? 1 : 2];
+        EXPECT_FALSE(pUpdated->IsBootMode());
+        EXPECT_EQ(pUpdated->FirmwareVersion(), 0x0104);
+        EXPECT_EQ(pOther->FirmwareVersion(), 0x0103) << "no other board is written";
+        for (const std::string& strLine : sim.Trace())
+            EXPECT_TRUE(strLine.rfind("0 > 03", 0) != 0 && strLine.rfind("0 > 02", 0) != 0);
+    }
+
+    CSimFixture sim;
+    sim.Plug(SimBoardConfig().Id(7).Serial("AB12CD34"));
+    sim.Plug(SimBoardConfig().Id(7).Serial("SAME7777"));
+    EXPECT_EQ(Zorvane({"update", "9", kImage}),
+              (ToolResult{1, "",
+                          "zorvane: no board matches 9; attached:\n"
+                          "  0 7 AB12CD34 1.03 app sim:0\n  1 7 SAME7777 1.03 app sim:1\n"}));
+    EXPECT_EQ(Zorvane({"update", "7", kImage}),
+              (ToolResult{1, "",
+                          "zorvane: 7 matches 2 boards; name one by its path:\n"
+                          "  0 7 AB12CD34 1.03 app sim:0\n  1 7 SAME7777 1.03 app sim:1\n"}));
+}
+
+TEST(FirmwareCommandTest, UpdateAllFinishesTheOthersWhenOneFails)
+{
+    CSimFixture sim;
+    auto pA = sim.Plug(SimBoardConfig().Id(1));
+    auto pB = sim.Plug(SimBoardConfig().Id(2));
+    auto pC = sim.Plug(SimBoardConfig().Id(3).Boot());
+    pB->InjectFault(ESimFault::Fail, 500); // in the middle of its erase
+    const ToolResult result = Zorvane({"update", "--all", "--quiet", kImage});
+    EXPECT_EQ(result.nStatus, 1);
+    EXPECT_EQ(result.strOut, "") << "quiet: errors only";
+    EXPECT_EQ(result.strErr.rfind("zorvane: board 2 (sim:1): erase failed: no reply at 0x", 0), 0u)
+        << result;
+    EXPECT_NE(result.strErr.find(Resume("sim:1")), std::string::npos) << result;
+    EXPECT_EQ(std::count(result.strErr.begin(), result.strErr.end(), '\n'), 1);
+    EXPECT_EQ(pA->FirmwareVersion(), 0x0104);
+    EXPECT_EQ(pC->FirmwareVersion(), 0x0104);
+    EXPECT_TRUE(!pA->IsBootMode() && pB->IsBootMode() && !pC->IsBootMode());
+}
+
+TEST(FirmwareCommandTest, ABadFileChangesNoBoard)
+{
+    CTempDir dir;
+    const struct
+    {
+        const char* pszName;
+        const char* pszText; // null: no such file
+        const char* pszError;
+    } rows[] = {
+        {"missing.hex", nullptr, "cannot open %s: No such file or directory"},
+        {"noend.hex", ":020000040000FA\n:0108000011E6\n", "%s: not a firmware image: it has no"},
+        {"checksum.hex", ":0108000011E7\n:00000001FF\n", "%s: not a firmware image: a record is"},
+        {"noprogram.hex", ":020000040020DA\n:0100000011EE\n:00000001FF\n",
+         "%s: not a firmware image: it has no"},
+    };
+    for (const auto& row : rows)
+    {
+        CSimFixture sim;
+        sim.Plug(SimBoardConfig().Id(7));
+        const std::string strPath = dir.File(row.pszName);
+        if (row.pszText)
+            std::ofstream(strPath) << row.pszText;
+        for (const char* pszTarget : {"7", "--all"})
+        {
+            const ToolResult result = Zorvane({"update", pszTarget, strPath});
+            char szError[256];
+            std::snprintf(szError, sizeof szError, row.pszError, strPath.c_str());
+            EXPECT_EQ(result.nStatus, 1) << row.pszName;
+            EXPECT_EQ(result.strErr.rfind(std::string("zorvane: ") + szError, 0), 0u) << result;
+            EXPECT_EQ(sim.Trace(), Lines{}) << "nothing is sent, not even a question";
+        }
+    }
+}
+
+// A failure in each phase: the command names the phase and the address, leaves the board in its
+// bootloader, and the command it prints completes the update.
+TEST(FirmwareCommandTest, AFailureInEachPhaseLeavesTheBootloaderAndTheResumeCompletes)
+{
+    const struct
+    {
+        const char* pszAt; // the trace line whose transfer fails
+        ESimFault fault;
+        const char* pszError;
+    } rows[] = {
+        {"0 > 01 02 fe ff 3f", ESimFault::Fail, "identify failed: no reply"},
+        {"0 > 03 01 00 10 00", ESimFault::Fail, "erase failed: no reply at 0x1000"},
+        {"0 > 02 10 10 08 00", ESimFault::Fail, "program failed: no reply at 0x0810"},
+        {"0 < 01 10 10 08 00", ESimFault::Corrupt, "program failed: verify failed at 0x0810"},
+        {"0 > 05 10 00 00 00", ESimFault::Fail, "eeprom failed: no reply at 0x0000"},
+        {"0 > 01 10 00 00 20", ESimFault::Timeout, "id failed: no reply at 0x200000"},
+    };
+    const SimBoardConfig config = SimBoardConfig().Id(7).Serial("AB12CD34");
+    Lines clean;
+    {
+        CSimFixture sim;
+        sim.Plug(config);
+        ASSERT_EQ(Zorvane({"update", "7", kImage}).nStatus, 0);
+        clean = sim.Trace();
+    }
+    for (const auto& row : rows)
+    {
+        CSimFixture sim;
+        auto pBoard = sim.Plug(config);
+        const std::uint64_t nTransfer = TransferOf(clean, row.pszAt);
+        ASSERT_NE(nTransfer, 0u) << row.pszAt;
+        pBoard->InjectFault(row.fault, nTransfer);
+        EXPECT_EQ(Zorvane({"update", "--quiet", "7", kImage}),
+                  (ToolResult{1, "",
+                              std::string("zorvane: board 7 (sim:0): ") + row.pszError +
+                                  Resume("sim:0")}));
+        EXPECT_TRUE(pBoard->IsBootMode()) << row.pszError;
+        EXPECT_EQ(sim.Trace().size(), nTransfer) << "nothing is sent after the failure";
+        EXPECT_EQ(Zorvane({"update", "--quiet", "path=sim:0", kImage}), (ToolResult{0, "", ""}));
+        EXPECT_EQ(pBoard->FirmwareVersion(), 0x0104);
+        EXPECT_FALSE(pBoard->IsBootMode());
+    }
+}
+
+TEST(FirmwareCommandTest, CtrlCLetsTheRequestInFlightCompleteAndSendsNothingMore)
+{
+    CSimFixture sim;
+    auto pBoard = sim.Plug(SimBoardConfig().Id(7).Latency(200us));
+    std::thread interrupt(
+        [&]
+        {
+            while (pBoard->TransferCount() < 300)
+                std::this_thread::sleep_for(1ms);
+            std::raise(SIGINT);
+        });
+    const ToolResult result = Zorvane({"update", "--quiet", "7", kImage});
+    interrupt.join();
+    EXPECT_EQ(result.nStatus, 130);
+    EXPECT_EQ(result.strErr.rfind("zorvane: board 7 (sim:0): interrupted during erase at 0x", 0),
+              0u)
+        << result;
+    EXPECT_NE(result.strErr.find(Resume("sim:0")), std::string::npos) << result;
+    const Lines trace = sim.Trace();
+    ASSERT_FALSE(trace.empty());
+    EXPECT_EQ(trace.back().rfind("0 < 03 01", 0), 0u) << "the erase in flight got its reply";
+    EXPECT_TRUE(pBoard->IsBootMode());
+    EXPECT_EQ(Zorvane({"update", "--quiet", "path=sim:0", kImage}).nStatus, 0);
+    EXPECT_EQ(pBoard->FirmwareVersion(), 0x0104);
+}
+
+// backup, update with that file, backup again: the same file; srec_cat reads it as the memory
+// the board holds; the board ends in the mode it was found in.
+TEST(FirmwareCommandTest, BackupRoundTrip)
+{
+    CTempDir dir;
+    CSimFixture sim;
+    auto pBoard = sim.Plug(SimBoardConfig().Id(7));
+    auto pBoot = sim.Plug(SimBoardConfig().Id(8).Boot());
+    ASSERT_EQ(Zorvane({"update", "--quiet", "7", kImage}).nStatus, 0);
+    const std::string strFirst = dir.File("first.hex");
+    EXPECT_EQ(Zorvane({"backup", "--quiet", "7", strFirst}), (ToolResult{0, "", ""}));
+    EXPECT_FALSE(pBoard->IsBootMode());
+    ASSERT_EQ(Zorvane({"update", "--quiet", "7", strFirst}).nStatus, 0);
+    const std::string strSecond = dir.File("second.hex");
+    const std::string strLabel = "board 7 (sim:0): ";
+    EXPECT_EQ(Zorvane({"backup", "7", strSecond}),
+              (ToolResult{0,
+                          strLabel + "bootloader\n" + strLabel + "identify\n" + strLabel +
+                              "read 30992 bytes\n" + strLabel + "application\n" + strLabel +
+                              "backed up to " + strSecond +
+                              " (30720 program, 256 EEPROM and 16 ID bytes)\n",
+                          ""}));
+    EXPECT_EQ(ReadFile(strFirst), ReadFile(strSecond));
+
+    const std::string strProgram = dir.File("program.bin");
+    const std::string strEeprom = dir.File("eeprom.bin");
+    ASSERT_EQ(std::system(
+                  ("srec_cat " + strFirst + " -intel -crop 0x800 0x8000 -offset -0x800 -o " +
+                   strProgram + " -binary && srec_cat " + strFirst +
+                   " -intel -crop 0xF00000 0xF00100 -offset -0xF00000 -o " + strEeprom + " -binary")
+                      .c_str()),
+              0);
+    const std::vector<std::uint8_t> byProgram = pBoard->ReadMemory(0x800, 0x7800);
+    EXPECT_EQ(ReadFile(strProgram), std::string(byProgram.begin(), byProgram.end()));
+    std::string strBoardEeprom;
+    for (std::uint32_t i = 0; i < 256; ++i)
+        strBoardEeprom += static_cast<char>(pBoard->ReadEeprom(i));
+    EXPECT_EQ(ReadFile(strEeprom), strBoardEeprom);
+    EXPECT_NE(strBoardEeprom, std::string(256, '\xff')) << "the image's EEPROM bytes are there";
+
+    EXPECT_EQ(Zorvane({"backup", "--quiet", "path=sim:1", dir.File("boot.hex")}).nStatus, 0);
+    EXPECT_TRUE(pBoot->IsBootMode());
+}
+
+TEST(FirmwareCommandTest, SerialNumbersAreReadAndWritten)
+{
+    CSimFixture sim;
+    auto pApp = sim.Plug(SimBoardConfig().Id(7).Serial("AB12CD34"));
+    auto pBoot = sim.Plug(SimBoardConfig().Id(9).Boot().Serial("BOOT0001"));
+    EXPECT_EQ(Zorvane({"serial", "7"}), (ToolResult{0, "AB12CD34\n", ""}));
+    EXPECT_EQ(Zorvane({"serial", "serial=BOOT0001"}), (ToolResult{0, "BOOT0001\n", ""}));
+    for (const std::string& strLine : sim.Trace())
+        EXPECT_EQ(strLine.find(" > 03"), std::string::npos) << "reading writes nothing";
+
+    EXPECT_EQ(Zorvane({"serial", "7", "NEWSER01"}), (ToolResult{0, "NEWSER01\n", ""}));
+    EXPECT_EQ(Zorvane({"serial", "path=sim:1", "KV000042"}), (ToolResult{0, "KV000042\n", ""}));
+    EXPECT_FALSE(pApp->IsBootMode());
+    EXPECT_TRUE(pBoot->IsBootMode());
+    EXPECT_EQ(Zorvane({"serial", "7"}), (ToolResult{0, "NEWSER01\n", ""}));
+    EXPECT_EQ(Zorvane({"serial", "7", "XYZ"}),
+              (ToolResult{1, "",
+                          "zorvane: board 7 (sim:0): the serial number reads back as "
+                          "\"XYZSER01\": the boot block keeps what it held beyond the 3 "
+                          "characters written (write all 8)\n"}));
+}
+
+TEST(FirmwareCommandTest, ListLongShowsEveryModeAndWhyABoardDoesNotOpen)
+{
+    CSimFixture sim;
+    sim.Plug(SimBoardConfig().Id(7).Serial("AB12CD34").Version(0x0102));
+    sim.Plug(SimBoardConfig().Id(9).Boot());
+    sim.Plug(SimBoardConfig().Id(3).Access(ESimAccess::Denied));
+    sim.Plug(SimBoardConfig().Id(4).Access(ESimAccess::Busy));
+    const ToolResult result = Zorvane({"list", "-l"});
+    EXPECT_EQ(result.nStatus, 0);
+    EXPECT_EQ(result.strOut.substr(0, result.strOut.find("sim:2") + 5),
+              "0 7 AB12CD34 1.02 app sim:0\n1 - - - boot sim:1\n2 ? ? ? ? sim:2");
+    EXPECT_NE(result.strOut.find("sim:2 cannot be opened: permission denied (install the udev rule "
+                                 "70-kelvard.rules"),
+              std::string::npos);
+    EXPECT_NE(result.strOut.find("\n3 ? ? ? ? sim:3 cannot be opened: in use by another program\n"),
+              std::string::npos);
+    EXPECT_EQ(Zorvane({"update", "3", kImage}).strErr.rfind("zorvane: no board matches 3", 0), 0u);
+    EXPECT_EQ(Zorvane({"update", "path=sim:2", kImage})
+                  .strErr.rfind("zorvane: board at sim:2 cannot be opened: permission denied", 0),
+              0u);
+}

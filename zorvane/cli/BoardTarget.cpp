@@ -1,0 +1,145 @@
+#include "BoardTarget.h"
+
+#include "PortText.h"
+#include "ToolArgs.h"
+
+#include <cstdio>
+#include <stdexcept>
+
+namespace
+{
+constexpr char kSerialPrefix[] = "serial=";
+constexpr char kPathPrefix[] = "path=";
+
+bool StartsWith(const std::string& strText, const char* pszPrefix)
+{
+    return strText.rfind(pszPrefix, 0) == 0;
+}
+
+std::string VersionText(std::uint16_t wVersion)
+{
+    char szText[16];
+    std::snprintf(szText, sizeof szText, "%d.%02d", wVersion >> 8, wVersion & 0xFF);
+    return szText;
+}
+
+std::string Candidates(const std::vector<SBoardInfo>& vecBoards)
+{
+    if (vecBoards.empty())
+        return "no board is attached";
+    std::string strList = "attached:";
+    for (const SBoardInfo& board : vecBoards)
+        strList += "\n  " + BoardLine(board);
+    return strList;
+}
+} // namespace
+
+SBoardTarget SBoardTarget::Parse(const std::string& strText)
+{
+    SBoardTarget target;
+    if (StartsWith(strText, kSerialPrefix))
+    {
+        target.eKind = EKind::Serial;
+        target.strValue = strText.substr(sizeof kSerialPrefix - 1);
+        if (target.strValue.empty())
+            throw CUsageError("'serial=' needs the serial number");
+    }
+    else if (StartsWith(strText, kPathPrefix))
+    {
+        target.eKind = EKind::Path;
+        target.strValue = strText.substr(sizeof kPathPrefix - 1);
+        if (target.strValue.empty())
+            throw CUsageError("'path=' needs a location as 'zorvane list --long' prints it");
+    }
+    else
+    {
+        target.nId = static_cast<int>(
+            ParseNumber(strText, 255, "board (device ID, serial=TEXT or path=LOCATION)"));
+    }
+    return target;
+}
+
+bool SBoardTarget::Matches(const SBoardInfo& board) const
+{
+    switch (eKind)
+    {
+    case EKind::Id:
+        return board.eOpenError == EUsbOpenError::None && !board.bBoot && board.nDeviceId == nId;
+    case EKind::Serial:
+        return board.eOpenError == EUsbOpenError::None && board.strSerial == strValue;
+    case EKind::Path:
+        return board.strLocation == strValue;
+    }
+    return false;
+}
+
+std::string SBoardTarget::Text() const
+{
+    switch (eKind)
+    {
+    case EKind::Id:
+        return std::to_string(nId);
+    case EKind::Serial:
+        return kSerialPrefix + strValue;
+    case EKind::Path:
+        return kPathPrefix + strValue;
+    }
+    return {};
+}
+
+SBoardInfo ResolveTarget(const SBoardTarget& target, const std::vector<SBoardInfo>& vecBoards)
+{
+    std::vector<const SBoardInfo*> vecMatches;
+    for (const SBoardInfo& board : vecBoards)
+        if (target.Matches(board))
+            vecMatches.push_back(&board);
+    if (vecMatches.empty())
+        throw std::runtime_error("no board matches " + target.Text() + "; " +
+                                 Candidates(vecBoards));
+    if (vecMatches.size() > 1)
+    {
+        std::string strMessage = target.Text() + " matches " + std::to_string(vecMatches.size()) +
+                                 " boards; name one by its path:";
+        for (const SBoardInfo* pBoard : vecMatches)
+            strMessage += "\n  " + BoardLine(*pBoard);
+        throw std::runtime_error(strMessage);
+    }
+    if (vecMatches.front()->eOpenError != EUsbOpenError::None)
+        throw std::runtime_error(BoardLabel(*vecMatches.front()) + " " +
+                                 OpenFailureText(*vecMatches.front()));
+    return *vecMatches.front();
+}
+
+std::string BoardLabel(const SBoardInfo& board)
+{
+    if (board.nDeviceId >= 0)
+        return "board " + std::to_string(board.nDeviceId) + " (" + board.strLocation + ")";
+    return "board at " + board.strLocation;
+}
+
+std::string ResumeTarget(const SBoardInfo& board)
+{
+    return kPathPrefix + board.strLocation;
+}
+
+std::string BoardLine(const SBoardInfo& board)
+{
+    const std::string strInstance = std::to_string(board.nInstance);
+    if (board.eOpenError != EUsbOpenError::None)
+        return strInstance + " ? ? ? ? " + board.strLocation + " " + OpenFailureText(board);
+    const std::string strId = board.nDeviceId >= 0 ? std::to_string(board.nDeviceId) : "-";
+    const std::string strSerial = board.strSerial.empty() ? "-" : board.strSerial;
+    const std::string strVersion = board.bBoot ? "-" : VersionText(board.wVersion);
+    return strInstance + " " + strId + " " + strSerial + " " + strVersion + " " +
+           (board.bBoot ? "boot" : "app") + " " + board.strLocation;
+}
+
+std::string OpenFailureText(const SBoardInfo& board)
+{
+    std::string strText = std::string("cannot be opened: ") + UsbOpenErrorText(board.eOpenError);
+    if (board.eOpenError == EUsbOpenError::Access)
+        strText += " (install the udev rule 70-kelvard.rules, which the libzorvane1 package puts in"
+                   " /lib/udev/rules.d, or join the plugdev group: sudo usermod -aG plugdev $USER"
+                   " and log in again; then unplug the board and plug it in again)";
+    return strText;
+}

@@ -1,0 +1,79 @@
+// zorvane serial TARGET [TEXT]: prints a board's serial number; with TEXT writes it into the
+// boot block through the bootloader, as the dialog's serial-number prompt does, and reads it back.
+#include "BoardTarget.h"
+#include "Commands.h"
+#include "FirmwareJob.h"
+#include "JobRunner.h"
+
+#include "firmware/BootStatus.h"
+
+#include <cstdio>
+
+namespace
+{
+constexpr std::size_t SERIAL_MAX = 8;
+constexpr char SERIAL_CHAR_FIRST = 0x20; // blank
+constexpr char SERIAL_CHAR_LAST = 0x7A;  // 'z'
+
+class CSerialJob final : public CFirmwareJob
+{
+public:
+    CSerialJob(SBoardInfo board, std::string strSerial)
+        : CFirmwareJob(std::move(board)), m_strSerial(std::move(strSerial))
+    {
+    }
+    const std::string& ReadBack() const { return m_strReadBack; }
+
+protected:
+    int Work(CBootLoader& loader) override
+    {
+        // False: the chip or the block could not be read, and nothing was written.
+        if (!loader.WriteSerNo(m_strSerial))
+            return BL_ERR_USB;
+        m_strReadBack = loader.ReadSerNo();
+        return BL_OK;
+    }
+    std::string DoneText(std::uint16_t) const override { return "serial number " + m_strReadBack; }
+    std::string ResumeCommand() const override
+    {
+        return "zorvane serial " + ResumeTarget(Board()) + " " + m_strSerial;
+    }
+
+private:
+    std::string m_strSerial;
+    std::string m_strReadBack;
+};
+} // namespace
+
+int RunSerial(const CToolArgs& args)
+{
+    args.ExpectOperands(1, 2, "TARGET");
+    const SBoardTarget target = SBoardTarget::Parse(args.Operands()[0]);
+    const bool bWrite = args.Operands().size() == 2;
+    const std::string strSerial = bWrite ? args.Operands()[1] : std::string();
+    if (bWrite && (strSerial.empty() || strSerial.size() > SERIAL_MAX))
+        throw CUsageError("a serial number has 1 to 8 characters");
+    for (const char c : strSerial)
+        if (c < SERIAL_CHAR_FIRST || c > SERIAL_CHAR_LAST)
+            throw CUsageError("a serial number holds the characters from blank to 'z' only");
+
+    const SBoardInfo board = ResolveTarget(target, ScanBoards());
+    if (!bWrite)
+    {
+        std::printf("%s\n", board.strSerial.c_str());
+        return 0;
+    }
+    std::vector<std::unique_ptr<CFirmwareJob>> vecJobs;
+    vecJobs.push_back(std::make_unique<CSerialJob>(board, strSerial));
+    const int nSignal = RunJobs(vecJobs, true);
+    const CFirmwareJob::SStatus status = vecJobs.front()->Status();
+    if (nSignal != 0 || !status.bOk)
+        return ReportJobs(vecJobs, nSignal, true);
+    const std::string& strReadBack = static_cast<const CSerialJob&>(*vecJobs.front()).ReadBack();
+    if (strReadBack != strSerial)
+        return Fail("%s: the serial number reads back as \"%s\": the boot block keeps what it "
+                    "held beyond the %zu characters written (write all 8)",
+                    BoardLabel(board).c_str(), strReadBack.c_str(), strSerial.size());
+    std::printf("%s\n", strReadBack.c_str());
+    return 0;
+}

@@ -1,0 +1,108 @@
+// zorvane update TARGET FILE, zorvane update --all FILE: the dialog's firmware update, byte for
+// byte, from a terminal, with the board brought into its bootloader and back.
+#include "BoardTarget.h"
+#include "Commands.h"
+#include "FirmwareJob.h"
+#include "JobRunner.h"
+
+#include "firmware/BootStatus.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <iterator>
+#include <sstream>
+#include <stdexcept>
+
+namespace
+{
+class CUpdateJob final : public CFirmwareJob
+{
+public:
+    CUpdateJob(SBoardInfo board, const std::string& strImage, std::string strFile)
+        : CFirmwareJob(std::move(board)), m_strImage(strImage), m_strFile(std::move(strFile))
+    {
+    }
+
+protected:
+    int Work(CBootLoader& loader) override { return loader.UpdateFirmware(m_strImage); }
+    bool WorkRestarts() const override { return true; }
+    // The application area is erased by then: only a finished update may leave the bootloader.
+    bool RestartAfterFailure() const override { return false; }
+    std::string DoneText(std::uint16_t wVersion) const override
+    {
+        char szText[32];
+        std::snprintf(szText, sizeof szText, "firmware %d.%02d", wVersion >> 8, wVersion & 0xFF);
+        return szText;
+    }
+    std::string ResumeCommand() const override
+    {
+        return "zorvane update " + ResumeTarget(Board()) + " " + m_strFile;
+    }
+
+private:
+    const std::string& m_strImage;
+    std::string m_strFile;
+};
+
+// The whole file, checked as the update will read it; a bad file is an error before any board
+// is touched.
+std::string ReadImage(const std::string& strFile)
+{
+    std::ifstream file(strFile, std::ios::binary);
+    if (!file)
+        throw std::runtime_error("cannot open " + strFile + ": " + std::strerror(errno));
+    std::ostringstream text;
+    text << file.rdbuf();
+    if (file.bad())
+        throw std::runtime_error("cannot read " + strFile);
+    const std::string strImage = text.str();
+    switch (CBootLoader(nullptr, "").LoadHexText(strImage))
+    {
+    case BL_OK:
+        return strImage;
+    case BL_ERR_EOF:
+        throw std::runtime_error(strFile + ": not a firmware image: it has no program data, or "
+                                           "it ends inside a record or before its end record");
+    default:
+        throw std::runtime_error(strFile + ": not a firmware image: a record is not valid (its "
+                                           "checksum, a character that is no hexadecimal digit, "
+                                           "or ID data of more than 16 bytes)");
+    }
+}
+} // namespace
+
+int RunUpdate(const CToolArgs& args)
+{
+    const bool bAll = args.Has("all");
+    const bool bQuiet = args.Has("quiet");
+    if (bAll)
+        args.ExpectOperands(1, 1, "FILE");
+    else
+        args.ExpectOperands(2, 2, "TARGET and FILE");
+    const std::vector<std::string>& operands = args.Operands();
+    const std::string& strFile = operands.back();
+    const SBoardTarget target = bAll ? SBoardTarget{} : SBoardTarget::Parse(operands.front());
+
+    const std::string strImage = ReadImage(strFile);
+    const std::vector<SBoardInfo> vecBoards = ScanBoards();
+    std::vector<std::unique_ptr<CFirmwareJob>> vecJobs;
+    int nStatus = 0;
+    if (!bAll)
+        vecJobs.push_back(
+            std::make_unique<CUpdateJob>(ResolveTarget(target, vecBoards), strImage, strFile));
+    for (const SBoardInfo& board : bAll ? vecBoards : std::vector<SBoardInfo>{})
+    {
+        if (board.eOpenError != EUsbOpenError::None)
+            nStatus = Fail("%s %s", BoardLabel(board).c_str(), OpenFailureText(board).c_str());
+        else
+            vecJobs.push_back(std::make_unique<CUpdateJob>(board, strImage, strFile));
+    }
+    if (vecJobs.empty())
+        return nStatus != 0 ? nStatus : Fail("no board is attached");
+
+    const int nSignal = RunJobs(vecJobs, bQuiet);
+    const int nJobs = ReportJobs(vecJobs, nSignal, bQuiet);
+    return nJobs != 0 ? nJobs : nStatus;
+}
