@@ -2,7 +2,7 @@
 # test, in the default and the sanitizer builds). Both install what is missing first.
 SHELL := /bin/bash
 
-.PHONY: all deps build run test bench clean
+.PHONY: all deps build run test bench package clean
 
 all: build
 
@@ -22,6 +22,14 @@ test: deps
 
 bench: build
 	scripts/run-benchmarks.sh
+
+# Debian packages of the default build in build/packages: libzorvane1, libzorvane-dev,
+# zorvane-tools, tarvel.
+package: build
+	rm -rf build/packages
+	cpack --config build/default/CPackConfig.cmake -B $(CURDIR)/build/packages
+	rm -rf build/packages/_CPack_Packages
+	@ls -l build/packages/*.deb
 
 clean:
 	rm -rf build

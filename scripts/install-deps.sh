@@ -8,6 +8,7 @@ packages=(
     libusb-1.0-0-dev umockdev libumockdev-dev
     srecord
     qt6-base-dev qt6-base-dev-tools libgl-dev fonts-dejavu-core xvfb xauth imagemagick
+    dpkg-dev fakeroot file lintian scdoc man-db groff-base desktop-file-utils appstream
 )
 
 missing=()

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Draws the application icon (resource 128) once, in the 16-colour palette, at 32x32 and 16x16:
 # a green circuit board with a chip, its pins, a USB plug and a red LED. The PNGs are kept in
-# tarvel/res and embedded through tarvel.qrc; run this again only to change the drawing.
+# tarvel/res and embedded through tarvel.qrc; the desktop's larger sizes are the same pixels
+# enlarged, in packaging/icons. Run this again only to change the drawing.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 convert=/usr/bin/convert
@@ -36,4 +37,10 @@ out=tarvel/res
     -fill '#FF0000' -draw 'rectangle 13,7 13,8' \
     -strip -define png:exclude-chunks=date,time "PNG8:$out/tarvel-16.png"
 
-echo "$out/tarvel-32.png $out/tarvel-16.png"
+# The desktop menu's sizes: whole-number enlargements, so the pixels stay sharp.
+for size in 48:16 64:32 128:32 256:32; do
+    "$convert" "$out/tarvel-${size#*:}.png" -filter point -resize "${size%:*}x${size%:*}" \
+        -strip -define png:exclude-chunks=date,time "PNG8:packaging/icons/tarvel-${size%:*}.png"
+done
+
+echo "$out/tarvel-32.png $out/tarvel-16.png packaging/icons/tarvel-{48,64,128,256}.png"

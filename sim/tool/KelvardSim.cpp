@@ -150,6 +150,11 @@ int main(int argc, char** argv)
         return RunNet(argc - 2, argv + 2);
     if (argc >= 2 && std::strcmp(argv[1], "serial") == 0)
         return RunSerial(argc - 2, argv + 2);
+    if (argc >= 2 && std::strcmp(argv[1], "--version") == 0)
+    {
+        std::printf("kelvard-sim %s\n", KELVARD_VERSION);
+        return 0;
+    }
     if (argc >= 2 && (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0))
     {
         std::fputs(kUsage, stdout);

@@ -6,6 +6,7 @@
 #include "DebugOutput.h"
 
 #include <QCommandLineParser>
+#include <QDir>
 #include <QFileInfo>
 #include <QPixmap>
 #include <QStringList>
@@ -66,7 +67,9 @@ bool CTarvelApp::ParseCommandLine(int argc, char** argv, STarvelOptions& options
     const QCommandLineOption quitAfter(QStringLiteral("quit-after"),
                                        QStringLiteral("Close the dialog after this many seconds."),
                                        QStringLiteral("seconds"));
-    parser.addOptions({help, helpAll, simulate, screenshot, quitAfter});
+    const QCommandLineOption version({QStringLiteral("v"), QStringLiteral("version")},
+                                     QStringLiteral("Displays version information."));
+    parser.addOptions({help, helpAll, version, simulate, screenshot, quitAfter});
     for (const SQtOption& qtOption : kQtOptions)
     {
         QCommandLineOption option(QString::fromLatin1(qtOption.pszName));
@@ -97,6 +100,11 @@ bool CTarvelApp::ParseCommandLine(int argc, char** argv, STarvelOptions& options
         std::printf("%s", qPrintable(helpText()));
         return false;
     }
+    if (parser.isSet(version))
+    {
+        std::printf("tarvel %s\n", KELVARD_VERSION);
+        return false;
+    }
     bool bSecondsOk = true;
     options.bQuitAfter = parser.isSet(quitAfter);
     options.dQuitAfter = options.bQuitAfter ? parser.value(quitAfter).toDouble(&bSecondsOk) : 0.0;
@@ -114,7 +122,7 @@ bool CTarvelApp::ParseCommandLine(int argc, char** argv, STarvelOptions& options
 CTarvelApp::CTarvelApp(int& argc, char** argv, STarvelOptions options)
     : QApplication(argc, argv), m_options(std::move(options))
 {
-    setApplicationVersion(QStringLiteral("1.0.1.0"));
+    setApplicationVersion(QStringLiteral(KELVARD_VERSION ".0"));
     SetDialogStyle();
 }
 
@@ -124,6 +132,16 @@ void CTarvelApp::SetDialogStyle()
 }
 
 CTarvelApp::~CTarvelApp() = default;
+
+QString CTarvelApp::SimulatedBoardsImage(const QString& strProgramDir)
+{
+    const QDir programDir(strProgramDir);
+    const QString strBeside = programDir.filePath(QLatin1String(HEX_FILE_NAME));
+    const QString strInstalled = QDir::cleanPath(programDir.filePath(
+        QStringLiteral(TARVEL_DATA_FROM_BIN "/") + QLatin1String(HEX_FILE_NAME)));
+    return QFileInfo::exists(strBeside) || !QFileInfo::exists(strInstalled) ? strBeside
+                                                                            : strInstalled;
+}
 
 bool CTarvelApp::InitInstance()
 {
@@ -135,6 +153,8 @@ bool CTarvelApp::InitInstance()
         // still use the bus.
         CTarvelDlg dlg;
         m_pMainWnd = &dlg;
+        if (m_options.bSimulate)
+            dlg.m_strHexPath = SimulatedBoardsImage(QCoreApplication::applicationDirPath());
         if (!m_options.strScreenshot.isEmpty())
         {
             const QString strPath = m_options.strScreenshot;

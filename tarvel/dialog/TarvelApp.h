@@ -3,6 +3,7 @@
 //   --simulate           boards on the simulated bus (KELVARD_SIM_BOARDS) with drifting inputs
 //   --screenshot PATH    save a picture of the dialog after 2 s, print PATH, then close
 //   --quit-after SECONDS close the dialog after that many seconds
+//   --version            print the version
 #include <QApplication>
 #include <QString>
 
@@ -37,6 +38,11 @@ public:
     bool InitInstance();
     // The process's exit status: 0, or 2 for a wrong command line, 1 for a failed screenshot.
     int ExitStatus() const { return m_nExitStatus; }
+
+    // The image Update writes into simulated boards: a demonstration, not firmware for real
+    // boards. Beside the program, where the build puts it; else where the packages install it
+    // (share/tarvel beside bin/), if it is there.
+    static QString SimulatedBoardsImage(const QString& strProgramDir);
 
     // The classic look of the platform the dialog comes from, where Qt offers it.
     static void SetDialogStyle();

@@ -24,11 +24,6 @@
 
 #include <exception>
 
-namespace
-{
-constexpr char kHexFileName[] = "KelvardUSB.hex";
-} // namespace
-
 CTarvelDlg::CTarvelDlg(QWidget* pParent)
     : CTemplateDialog(IDD_TARVEL_DIALOG, pParent), m_hIcon(LoadAppIcon())
 {
@@ -117,8 +112,10 @@ bool CTarvelDlg::OnInitDialog()
 
     setWindowIcon(m_hIcon);
 
-    m_strHexPath =
-        QCoreApplication::applicationDirPath() + QLatin1Char('/') + QLatin1String(kHexFileName);
+    // Beside the program, unless the application chose the image before (simulated boards).
+    if (m_strHexPath.isEmpty())
+        m_strHexPath = QCoreApplication::applicationDirPath() + QLatin1Char('/') +
+                       QLatin1String(HEX_FILE_NAME);
 
     m_nTimer = 0;
     m_nView = 0;

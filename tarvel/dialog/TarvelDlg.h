@@ -46,6 +46,9 @@ inline constexpr unsigned DBT_DEVICEQUERYREMOVE = 0x8001;
 inline constexpr unsigned DBT_DEVICEREMOVECOMPLETE = 0x8004;
 inline constexpr unsigned DBT_USERDEFINED = 0xFFFF;
 
+// The firmware image that Update writes, beside the program.
+inline constexpr char HEX_FILE_NAME[] = "KelvardUSB.hex";
+
 // Number of bit boxes: eight for each of the ports A to E.
 inline constexpr int BIT_BOXES = 40;
 

@@ -3,6 +3,7 @@
 #include "DialogTestSupport.h"
 
 #include "dialog/IpAddressCtrl.h"
+#include "dialog/TarvelApp.h"
 #include "firmware/UsbDev.h"
 
 #include <QDir>
@@ -164,6 +165,34 @@ private slots:
         QVERIFY(trace.contains("\n0 > 3d\n0 < 3d 02 "));
     }
 
+    // In the build tree the image lies beside the program; the packages put it in a data folder.
+    void simulatedBoardsImageIsBesideTheProgramElseInstalled_data()
+    {
+        QTest::addColumn<QStringList>("files");
+        QTest::addColumn<QString>("chosen");
+        const QString strBeside = QStringLiteral("bin/KelvardUSB.hex");
+        const QString strInstalled = QStringLiteral("share/tarvel/KelvardUSB.hex");
+        QTest::newRow("build tree") << QStringList{strBeside, strInstalled} << strBeside;
+        QTest::newRow("packages") << QStringList{strInstalled} << strInstalled;
+        QTest::newRow("neither") << QStringList{} << strBeside;
+    }
+
+    void simulatedBoardsImageIsBesideTheProgramElseInstalled()
+    {
+        QFETCH(QStringList, files);
+        QFETCH(QString, chosen);
+        QTemporaryDir prefix;
+        QVERIFY(QDir(prefix.path()).mkpath(QStringLiteral("bin")));
+        for (const QString& strFile : files)
+        {
+            QVERIFY(QDir(prefix.path()).mkpath(QFileInfo(strFile).path()));
+            QFile file(prefix.filePath(strFile));
+            QVERIFY(file.open(QIODevice::WriteOnly));
+        }
+        QCOMPARE(CTarvelApp::SimulatedBoardsImage(prefix.filePath(QStringLiteral("bin"))),
+                 prefix.filePath(chosen));
+    }
+
     void programReadsItsCommandLineBeforeNeedingADisplay()
     {
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
@@ -173,6 +202,9 @@ private slots:
         QCOMPARE(help.nExit, 0);
         QVERIFY2(help.out.startsWith("Usage: tarvel [options]\n"), help.out.constData());
         QVERIFY(help.out.contains("--simulate") && help.out.contains("--screenshot <path>"));
+        const Run version = RunTarvel({"--version"}, env);
+        QCOMPARE(version.nExit, 0);
+        QCOMPARE(version.out, QByteArray("tarvel " KELVARD_VERSION "\n"));
         const Run wrong = RunTarvel({"--quit-after", "soon"}, env);
         QCOMPARE(wrong.nExit, 2);
         QVERIFY(wrong.err.startsWith("tarvel: "));

@@ -1,27 +1,33 @@
 #!/usr/bin/env bash
-# Installs Zorvane into a fresh prefix: the library, header, CMake package, udev rule and the
-# zorvane tool (which must run from there); then builds a C program against it with pkg-config
-# (zorvane.pc) and with CMake (find_package(Zorvane) -> Zorvane::zorvane), and runs both on a
-# simulated board.
-#   check_install.sh <build dir> <consumer source dir> [extra C flags]
+# An installed Zorvane: the library, header, CMake package and the zorvane tool (which must run
+# from there); a C program built against it with pkg-config (zorvane.pc) and with CMake
+# (find_package(Zorvane) -> Zorvane::zorvane), both run on a simulated board.
+#   check_install.sh --build <build dir> <consumer source dir> [extra C flags]
+#       installs the build into a fresh prefix first, the udev rule under it included
+#   check_install.sh --prefix <prefix> <consumer source dir> [extra C flags]
+#       an installed tree as it is (the Debian packages unpacked into a scratch root)
 set -euo pipefail
-build=$1
-source=$2
-cflags=${3:-}
+mode=$1
+source=$3
+cflags=${4:-}
 fail() { echo "$*"; exit 1; }
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/zorvane-install-XXXXXX")
 trap 'rm -rf "$work"' EXIT
-prefix=$work/prefix
-cmake --install "$build" --prefix "$prefix" --component Zorvane >/dev/null
+if [ "$mode" = --build ]; then
+    prefix=$work/prefix
+    cmake --install "$2" --prefix "$prefix" >/dev/null
+    cmp -s "$prefix/lib/udev/rules.d/70-kelvard.rules" "$(dirname "$0")/../../packaging/udev/70-kelvard.rules" ||
+        fail "udev rule not installed under $prefix/lib/udev/rules.d"
+else
+    prefix=$2
+fi
 
 libdir=$(cd "$(dirname "$(find "$prefix" -name zorvane.pc -print -quit)")/.." && pwd)
 for file in "$libdir/libzorvane.so.1" "$prefix/include/zorvane.h" "$libdir/cmake/Zorvane/ZorvaneConfig.cmake"; do
     [ -e "$file" ] || fail "not installed: $file"
 done
 [ "$(readlink "$libdir/libzorvane.so")" = "libzorvane.so.1" ] || fail "libzorvane.so is no soname link"
-cmp -s "$prefix/lib/udev/rules.d/70-kelvard.rules" "$(dirname "$0")/../../packaging/udev/70-kelvard.rules" ||
-    fail "udev rule not installed under $prefix/lib/udev/rules.d"
 # The tool finds the installed library by itself (no LD_LIBRARY_PATH).
 listed=$(KELVARD_SIM_BOARDS='id=7;id=12' KELVARD_SIM_TRACE= "$prefix/bin/zorvane" --simulate list)
 [ "$listed" = $'7\n12' ] || fail "installed zorvane list printed: $listed"

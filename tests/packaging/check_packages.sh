@@ -1,0 +1,75 @@
+#!/usr/bin/env bash
+# The Debian packages of a build, made by CPack into a scratch folder and never installed into
+# this machine: each package's files against expected-files.txt, its version and dependencies,
+# lintian (any error fails; warnings are shown); then all of them unpacked into a scratch root
+# and used from there: a C program built through zorvane.pc and find_package(Zorvane), the
+# programs' --version, zorvane --simulate list, tarvel --simulate --screenshot, man finding and
+# groff rendering every manual page without a warning, the desktop entry and the metainfo.
+#   check_packages.sh <build dir> <version> <libdir> <udev rules dir>
+set -euo pipefail
+build=$1
+version=$2
+libdir=$3
+rules=$4
+here=$(cd "$(dirname "$0")" && pwd)
+fail() { echo "FAIL: $*"; exit 1; }
+
+work=$(mktemp -d "${TMPDIR:-/tmp}/kelvard-packages-XXXXXX")
+trap 'rm -rf "$work"' EXIT
+cpack --config "$build/CPackConfig.cmake" -B "$work/debs" >"$work/cpack.log" 2>&1 ||
+    { cat "$work/cpack.log"; fail "cpack"; }
+debs=("$work"/debs/*.deb)
+
+# Every file by package: directories aside, symbolic links as their own paths.
+for deb in "${debs[@]}"; do
+    package=$(dpkg-deb -f "$deb" Package)
+    [ "$(dpkg-deb -f "$deb" Version)" = "$version" ] || fail "$package: version is not $version"
+    dpkg-deb -c "$deb" | awk -v p="$package" '$1 !~ /^d/ { sub(/^\./, "", $6); print p, $6 }'
+done | sort >"$work/files.txt"
+sed -e "s|@VERSION@|$version|" -e "s|@LIBDIR@|$libdir|" -e "s|@UDEV_RULES_DIR@|$rules|" \
+    "$here/expected-files.txt" | sort | diff -u - "$work/files.txt" || fail "package contents differ (-expected +made)"
+
+depends() { dpkg-deb -f "$work/debs/$1_${version}_$(dpkg --print-architecture).deb" Depends; }
+grep -q "libzorvane1 (= $version)" <<<"$(depends libzorvane-dev)" || fail "libzorvane-dev does not depend on libzorvane1 (= $version)"
+grep -q "libzorvane1 (>= $version)" <<<"$(depends zorvane-tools)" || fail "zorvane-tools does not depend on libzorvane1"
+grep -q "libusb-1.0-0" <<<"$(depends libzorvane1)" || fail "libzorvane1: no computed dependencies"
+grep -q "libqt6widgets6" <<<"$(depends tarvel)" || fail "tarvel: no computed dependencies"
+
+status=0
+lintian --fail-on error --tag-display-limit 0 "${debs[@]}" >"$work/lintian.log" 2>&1 || status=$?
+grep -v "root privileges" "$work/lintian.log" || true
+[ "$status" -eq 0 ] || fail "lintian found errors"
+
+root=$work/root
+for deb in "${debs[@]}"; do
+    dpkg-deb -x "$deb" "$root"
+done
+if grep -rlF -e "$build" -e "$(cd "$here/../.." && pwd)" "$root"; then
+    fail "the files above refer to the build or source tree"
+fi
+
+"$here/../zorvane/check_install.sh" --prefix "$root/usr" "$here/../zorvane/consumer"
+
+for program in zorvane kelvard-sim tarvel; do
+    printed=$("$root/usr/bin/$program" --version)
+    [ "$printed" = "$program $version" ] || fail "$program --version printed: $printed"
+done
+shot=$work/tarvel.png
+printed=$(QT_QPA_PLATFORM=offscreen XDG_RUNTIME_DIR=$work/runtime XDG_CONFIG_HOME=$work/config \
+    KELVARD_SIM_BOARDS='id=7;id=12' timeout 60 "$root/usr/bin/tarvel" --simulate --screenshot "$shot")
+[ "$printed" = "$shot" ] && [ -s "$shot" ] || fail "installed tarvel made no screenshot: $printed"
+
+export MANPATH=$root/usr/share/man
+[ "$(man -w zorvane)" = "$MANPATH/man1/zorvane.1.gz" ] || fail "man zorvane finds $(man -w zorvane)"
+[ "$(man -w 3 zorvane)" = "$MANPATH/man3/zorvane.3.gz" ] || fail "man 3 zorvane finds $(man -w 3 zorvane)"
+for page in "$MANPATH"/man*/*.gz; do
+    warnings=$(zcat "$page" | groff -man -Tutf8 -ww -z 2>&1)
+    [ -z "$warnings" ] || fail "$page: $warnings"
+done
+
+desktop-file-validate "$root/usr/share/applications/tarvel.desktop" || fail "tarvel.desktop"
+for metainfo in "$root"/usr/share/metainfo/*.xml; do
+    appstreamcli validate --no-net --pedantic "$metainfo" >"$work/appstream.log" 2>&1 ||
+        { cat "$work/appstream.log"; fail "$metainfo"; }
+done
+echo "${#debs[@]} packages built, checked and used from a scratch root"
