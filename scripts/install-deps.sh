@@ -8,6 +8,7 @@ packages=(
     libusb-1.0-0-dev umockdev libumockdev-dev
     srecord
     qt6-base-dev qt6-base-dev-tools libgl-dev fonts-dejavu-core xvfb xauth imagemagick
+    python3 python3-pytest python3-mypy python3-setuptools python3-wheel python3-venv python3-pip
 )
 
 missing=()
