@@ -62,9 +62,11 @@ TEST_F(ZorvaneLinkedTest, ReadOfABoardThatStoppedAnsweringGivesTheStaleValue)
     EXPECT_EQ(byValue, 0x22);
     EXPECT_EQ(WriteBytePortA("7", 1), 0);
     EXPECT_EQ(m_sim.Trace(), (Lines{"0 >! 36 00 00 00 00 00", "0 >! 37 01 22 00 00 00"}));
-    EXPECT_STREQ(GetUsbDeviceID(0), "7") << "kept until the next enumeration";
+    const char* pszName = GetUsbDeviceID(0);
+    EXPECT_STREQ(pszName, "7") << "kept until the next enumeration";
     EXPECT_EQ(Initialize(), 0);
     EXPECT_STREQ(GetUsbDeviceID(0), "");
+    EXPECT_STREQ(pszName, "7") << "a name given out outlives its board";
 }
 
 TEST_F(ZorvaneLinkedTest, FailedTransfersKeepTheCacheAndOnlyAConfigurationSetsTheErrorText)

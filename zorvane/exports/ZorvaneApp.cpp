@@ -8,6 +8,8 @@
 #include "Mpusb.h"
 
 #include <algorithm>
+#include <charconv>
+#include <cstdlib>
 #include <cstring>
 #include <iterator>
 #include <new>
@@ -15,6 +17,25 @@
 namespace
 {
 constexpr char NO_PORT_DEFINED[] = "No Port defined";
+
+// A USB name ("0" to "255") as a text that lives as long as the library. The table's own key
+// goes with its board, and the watcher's thread may drop the board before a caller outside
+// the lock has copied the name GetUsbDeviceID gave it.
+const char* LastingDeviceName(const std::string& strName)
+{
+    struct CNames
+    {
+        char szName[256][4];
+        CNames()
+        {
+            for (int i = 0; i < 256; ++i)
+                *std::to_chars(szName[i], szName[i] + 3, i).ptr = '\0';
+        }
+    };
+    static const CNames names;
+    const unsigned long nId = std::strtoul(strName.c_str(), nullptr, 10);
+    return nId < 256 ? names.szName[nId] : "";
+}
 } // namespace
 
 std::string UpperCaseName(const char* pszName)
@@ -144,7 +165,7 @@ const char* CZorvaneApp::GetUsbDeviceID(std::int32_t nPosition) const
 {
     if (nPosition < 0 || static_cast<std::size_t>(nPosition) >= m_mapUsbDevices.size())
         return "";
-    return std::next(m_mapUsbDevices.begin(), nPosition)->first.c_str();
+    return LastingDeviceName(std::next(m_mapUsbDevices.begin(), nPosition)->first);
 }
 
 std::int32_t CZorvaneApp::GetBitIOError(char* pszBuffer, std::int32_t nSize)

@@ -84,9 +84,8 @@ ZORVANE_API int32_t ListUsbDevices(CStringArray* pArray);
 
 /* The name of the USB board at nPosition (0 based, in the order of ListUsbDevices), or an
  * empty text when nPosition is negative or not below the board count. The text belongs to the
- * library and stays valid while that board stays in the table (until a later Initialize or
- * unplug event drops it). Threads: any; copy the text before another thread (or a plug or unplug
- * event) can re-enumerate. */
+ * library and stays valid until the library unloads, even after its board has left.
+ * Threads: any. */
 ZORVANE_API const char* GetUsbDeviceID(int32_t nPosition);
 
 /* Copies the last error text ("No Port defined" after an empty device name, "Failed to write
