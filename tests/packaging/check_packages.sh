@@ -29,11 +29,12 @@ done | sort >"$work/files.txt"
 sed -e "s|@VERSION@|$version|" -e "s|@LIBDIR@|$libdir|" -e "s|@UDEV_RULES_DIR@|$rules|" \
     "$here/expected-files.txt" | sort | diff -u - "$work/files.txt" || fail "package contents differ (-expected +made)"
 
-depends() { dpkg-deb -f "$work/debs/$1_${version}_$(dpkg --print-architecture).deb" Depends; }
+depends() { dpkg-deb -f "$(ls "$work"/debs/"$1"_"$version"_*.deb)" Depends; }
 grep -q "libzorvane1 (= $version)" <<<"$(depends libzorvane-dev)" || fail "libzorvane-dev does not depend on libzorvane1 (= $version)"
 grep -q "libzorvane1 (>= $version)" <<<"$(depends zorvane-tools)" || fail "zorvane-tools does not depend on libzorvane1"
 grep -q "libusb-1.0-0" <<<"$(depends libzorvane1)" || fail "libzorvane1: no computed dependencies"
 grep -q "libqt6widgets6" <<<"$(depends tarvel)" || fail "tarvel: no computed dependencies"
+grep -q "libzorvane1 (>= $version)" <<<"$(depends python3-kelvard)" || fail "python3-kelvard does not depend on libzorvane1"
 
 status=0
 lintian --fail-on error --tag-display-limit 0 "${debs[@]}" >"$work/lintian.log" 2>&1 || status=$?
@@ -54,6 +55,12 @@ for program in zorvane kelvard-sim tarvel; do
     printed=$("$root/usr/bin/$program" --version)
     [ "$printed" = "$program $version" ] || fail "$program --version printed: $printed"
 done
+# The Python module as Debian's python3 finds it, over the unpacked library.
+printed=$(PYTHONPATH=$root/usr/lib/python3/dist-packages KELVARD_LIBRARY=$root/usr/$libdir/libzorvane.so.1 \
+    KELVARD_USB=sim KELVARD_SIM_BOARDS='id=7;id=12' /usr/bin/python3 -c \
+    'import kelvard; print(*(board.name for board in kelvard.boards()))')
+[ "$printed" = "7 12" ] || fail "the installed module found: $printed"
+
 shot=$work/tarvel.png
 printed=$(QT_QPA_PLATFORM=offscreen XDG_RUNTIME_DIR=$work/runtime XDG_CONFIG_HOME=$work/config \
     KELVARD_SIM_BOARDS='id=7;id=12' timeout 60 "$root/usr/bin/tarvel" --simulate --screenshot "$shot")
