@@ -11,7 +11,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <array>
+#include <thread>
 
 using namespace std::chrono_literals;
 
@@ -34,6 +36,11 @@ TEST(SerialReply, FieldsAreTheNumberAtTheirStartAndMissingOnesRepeatTheOneBefore
     for (const char* pszText : {"I 12 34 56\n", "", " \r\n"})
         EXPECT_FALSE(ParseReply(pszText, a, b, c)) << pszText;
     EXPECT_EQ((std::array<int, 3>{a, b, c}), (std::array<int, 3>{1, 2, 3})) << "nothing stored";
+    // Complete without a line end: a tag and three fields, the last with a digit.
+    for (const auto& [pszText, bWhole] : {std::pair{"I,1,2,3", true}, std::pair{"I,1,2, -7", true},
+                                          std::pair{"I,1,2", false}, std::pair{"I,1,2,", false},
+                                          std::pair{"I,1,2,+", false}, std::pair{",,,x9", false}})
+        EXPECT_EQ(HasAllReplyFields(pszText), bWhole) << pszText;
 }
 
 TEST(ComPortName, NumberFromTheNameWhateverItsCase)
@@ -90,4 +97,35 @@ TEST(SerialPort, WritesGoOutWholeOnlyWhenTheyFitTheTransmitQueue)
     ASSERT_TRUE(board.WaitLines(2, 2s));
     EXPECT_EQ(board.Lines(), (std::vector<std::string>{strLongest, "end\n"}))
         << "nothing of the refused writes went out";
+}
+
+// A board that stops reading: the line that no longer fits waits for room, then goes out not
+// at all; the board, reading again, sees whole lines only.
+TEST(SerialPort, ALineThatCannotBeQueuedInTimeGoesOutNotAtAll)
+{
+    CTempDir dir;
+    CSimSerialBoard board;
+    setenv("KELVARD_COM_PATTERN", dir.ComPattern().c_str(), 1);
+    ASSERT_TRUE(dir.ComLink(3, board.SlavePath()));
+    CSerial port("COM3", 9600, 0, 8, 0);
+    ASSERT_EQ(port.Open(), 0);
+    board.SetReading(false);
+    std::size_t nWritten = 0;
+    const std::string strLine = "C,0,255,15,0\n"; // 13 characters: the terminal fills up mid-line
+    while (nWritten < 100000 && port.WriteString(strLine.c_str()) == 13)
+        ++nWritten;
+    EXPECT_GT(nWritten, 0u);
+    EXPECT_LT(nWritten, 100000u) << "the terminal never filled up";
+    board.SetReading(true);
+    EXPECT_EQ(port.WriteString("C,9,9,9,0\n"), 10) << "waits while the board catches up";
+    ASSERT_TRUE(board.WaitLines(1, 2s));
+    for (auto deadline = std::chrono::steady_clock::now() + 5s;
+         board.Lines().back() != "C,9,9,9,0\n" && std::chrono::steady_clock::now() < deadline;)
+        std::this_thread::sleep_for(10ms);
+    const std::vector<std::string> lines = board.Lines();
+    EXPECT_EQ(lines.back(), "C,9,9,9,0\n");
+    EXPECT_LE(lines.size(), nWritten + 1);
+    EXPECT_EQ(std::count(lines.begin(), lines.end(), strLine) + 1,
+              static_cast<std::ptrdiff_t>(lines.size()))
+        << "only whole lines";
 }

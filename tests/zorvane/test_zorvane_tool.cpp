@@ -115,6 +115,15 @@ TEST_F(ZorvaneToolTest, SetWritesEveryValueInOrderAfterOneRead)
         Zorvane({"set", "9", "A=1", "B=2"}),
         (ToolResult{1, "",
                     "zorvane: cannot write port A of 9\nzorvane: cannot write port B of 9\n"}));
+
+    // A COM-port board: its lines went out once it answered the read.
+    CSimSerialBoard board;
+    ASSERT_TRUE(m_dir.ComLink(3, board.SlavePath()));
+    EXPECT_EQ(Zorvane({"set", "COM3", "B=0x5a", "C=1"}), (ToolResult{0, "", ""}));
+    EXPECT_EQ(Zorvane({"set", "COM3", "D=1"}),
+              (ToolResult{1, "", "zorvane: cannot write port D of COM3\n"}));
+    ASSERT_TRUE(board.WaitLines(4, 2s));
+    EXPECT_EQ(board.TakeLines(), (Lines{"I\n", "O,0,90,0\n", "O,0,90,1\n", "I\n"}));
 }
 
 TEST_F(ZorvaneToolTest, ConfigWritesTheDirectionsOrPrintsTheLibraryError)
@@ -123,6 +132,11 @@ TEST_F(ZorvaneToolTest, ConfigWritesTheDirectionsOrPrintsTheLibraryError)
     EXPECT_EQ(Exchanges(), (Lines{"0 > 39 00 00 ff 00 0f 00 00 00 01 00"}));
     EXPECT_EQ(Zorvane({"config", "COM5", "0", "0", "0", "0", "0"}),
               (ToolResult{1, "", "zorvane: Failed to write configuration\n"}));
+    CSimSerialBoard board;
+    ASSERT_TRUE(m_dir.ComLink(5, board.SlavePath()));
+    EXPECT_EQ(Zorvane({"config", "COM5", "1", "2", "3", "0", "0"}), (ToolResult{0, "", ""}));
+    ASSERT_TRUE(board.WaitLines(1, 2s));
+    EXPECT_EQ(board.TakeLines(), (Lines{"C,1,2,3,0\n"}));
 }
 
 TEST_F(ZorvaneToolTest, MonitorPrintsAtTheStartAndAtEveryChange)
