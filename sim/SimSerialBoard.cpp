@@ -199,6 +199,13 @@ std::vector<std::string> CSimSerialBoard::Lines() const
     return m_lines;
 }
 
+CSimSerialBoard& CSimSerialBoard::SetRecording(bool bRecording)
+{
+    std::lock_guard lock(m_mutex);
+    m_bRecording = bRecording;
+    return *this;
+}
+
 std::vector<std::string> CSimSerialBoard::TakeLines()
 {
     std::lock_guard lock(m_mutex);
@@ -272,7 +279,8 @@ void CSimSerialBoard::Serve()
         {
             received.push_back(m_strPartial.substr(0, nEnd + 1));
             m_strPartial.erase(0, nEnd + 1);
-            m_lines.push_back(received.back());
+            if (m_bRecording)
+                m_lines.push_back(received.back());
             HandleLine(received.back());
         }
         m_cv.notify_all();

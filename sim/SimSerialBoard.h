@@ -67,9 +67,11 @@ public:
     // The host's receive queue: bytes sent by the board and not yet read.
     int HostPending() const;
 
-    // Every line received, in order, each with its '\n'; bytes after the last '\n' are not a
-    // line yet.
+    // Every line received, in order, each with its '\n', while recording (the default); bytes
+    // after the last '\n' are not a line yet. A board that serves for hours (kelvard-sim)
+    // records nothing, or its memory would grow with every line.
     std::vector<std::string> Lines() const;
+    CSimSerialBoard& SetRecording(bool bRecording);
     std::vector<std::string> TakeLines();
     bool WaitLines(std::size_t nCount, std::chrono::milliseconds timeout) const;
     // Called on the board's thread for each line received (stand-alone programs print them).
@@ -112,6 +114,7 @@ private:
     std::optional<std::string> m_bitReplyText;
     std::string m_strReplyEnd = "\n";
     bool m_bReading = true;
+    bool m_bRecording = true;
     std::vector<Outgoing> m_outgoing;
     std::vector<std::string> m_lines;
     std::string m_strPartial;

@@ -91,6 +91,7 @@ int RunNet(int argc, char** argv)
                      board.Error().c_str());
         return 1;
     }
+    board.SetRecording(false);
     if (bVerbose)
         board.SetFrameListener([](const std::vector<std::uint8_t>& frame) {
             std::printf("net < %s\n", Hex(frame).c_str());
@@ -149,7 +150,8 @@ int RunSerial(int argc, char** argv)
         std::fprintf(stderr, "kelvard-sim: cannot make a pseudo-terminal\n");
         return 1;
     }
-    board.SetReplyEnd(strLineEnd).SetReplyDelay(std::chrono::milliseconds(nDelayMs));
+    board.SetRecording(false).SetReplyEnd(strLineEnd).SetReplyDelay(
+        std::chrono::milliseconds(nDelayMs));
     if (!strLink.empty())
     {
         ::unlink(strLink.c_str());
