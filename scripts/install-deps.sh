@@ -6,7 +6,7 @@ packages=(
     cmake ninja-build g++ make pkg-config
     libgtest-dev libgmock-dev libbenchmark-dev
     libusb-1.0-0-dev umockdev libumockdev-dev
-    srecord
+    srecord gcovr
     qt6-base-dev qt6-base-dev-tools libgl-dev fonts-dejavu-core xvfb xauth imagemagick
 )
 
