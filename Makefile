@@ -2,7 +2,7 @@
 # test, in the default and the sanitizer builds). Both install what is missing first.
 SHELL := /bin/bash
 
-.PHONY: all deps build run test bench package clean
+.PHONY: all deps build run test bench package coverage soak clean
 
 all: build
 
@@ -30,6 +30,15 @@ package: build
 	cpack --config build/default/CPackConfig.cmake -B $(CURDIR)/build/packages
 	rm -rf build/packages/_CPack_Packages
 	@ls -l build/packages/*.deb
+
+# Line and branch coverage of the default tests; HTML in build/coverage/index.html.
+coverage: deps
+	scripts/run-coverage.sh
+
+# Everything at once for SOAK_SECONDS (default 600); memory and open files must stay flat.
+SOAK_SECONDS ?= 600
+soak: deps
+	SOAK_SECONDS=$(SOAK_SECONDS) scripts/run-soak.sh
 
 clean:
 	rm -rf build

@@ -129,7 +129,7 @@ public:
         }
         return static_cast<std::int32_t>(nTaken);
     }
-    bool WaitForInput(int) override { return m_nPiece < m_pieces.size(); }
+    bool WaitForInput(std::chrono::microseconds) override { return m_nPiece < m_pieces.size(); }
 
     const std::string& Sent() const { return m_strSent; }
 

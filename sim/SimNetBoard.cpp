@@ -115,6 +115,12 @@ std::vector<std::vector<std::uint8_t>> CSimNetBoard::Frames() const
     return m_frames;
 }
 
+void CSimNetBoard::SetRecording(bool bRecording)
+{
+    std::lock_guard lock(m_mutex);
+    m_bRecording = bRecording;
+}
+
 void CSimNetBoard::SetFrameListener(std::function<void(const std::vector<std::uint8_t>&)> listener)
 {
     std::lock_guard lock(m_mutex);
@@ -155,7 +161,8 @@ std::vector<std::uint8_t> CSimNetBoard::Handle(const std::vector<std::uint8_t>& 
     std::vector<std::uint8_t> reply;
     {
         std::lock_guard lock(m_mutex);
-        m_frames.push_back(frame);
+        if (m_bRecording)
+            m_frames.push_back(frame);
         listener = m_listener;
         const std::uint8_t byCode = frame[0];
         if (byCode == CMD_READ_PORTS || byCode == CMD_WRITE_PORTS ||

@@ -30,8 +30,10 @@ public:
 
     void SetInputs(EPort port, std::uint8_t byLevels);
     SimPins Pins() const;
-    // Every frame received, in order.
+    // Every frame received, in order, while recording (the default). A board that serves for
+    // hours (kelvard-sim) records nothing, or its memory would grow with every frame.
     std::vector<std::vector<std::uint8_t>> Frames() const;
+    void SetRecording(bool bRecording);
     // Called on the board's thread for each frame received.
     void SetFrameListener(std::function<void(const std::vector<std::uint8_t>&)> listener);
 
@@ -49,6 +51,7 @@ private:
     SimPins m_pins;
     CSimMemory m_memory{SimBoardConfig()};
     std::vector<std::vector<std::uint8_t>> m_frames;
+    bool m_bRecording = true;
     std::function<void(const std::vector<std::uint8_t>&)> m_listener;
     std::thread m_thread;
 };

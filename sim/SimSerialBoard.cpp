@@ -149,6 +149,23 @@ CSimSerialBoard& CSimSerialBoard::SetBitReplyText(std::optional<std::string> tex
     return *this;
 }
 
+CSimSerialBoard& CSimSerialBoard::SetReplyEnd(std::string strEnd)
+{
+    std::lock_guard lock(m_mutex);
+    m_strReplyEnd = std::move(strEnd);
+    return *this;
+}
+
+CSimSerialBoard& CSimSerialBoard::SetReading(bool bReading)
+{
+    {
+        std::lock_guard lock(m_mutex);
+        m_bReading = bReading;
+    }
+    Wake();
+    return *this;
+}
+
 void CSimSerialBoard::Send(const std::string& strText)
 {
     std::lock_guard lock(m_mutex);
@@ -180,6 +197,13 @@ std::vector<std::string> CSimSerialBoard::Lines() const
 {
     std::lock_guard lock(m_mutex);
     return m_lines;
+}
+
+CSimSerialBoard& CSimSerialBoard::SetRecording(bool bRecording)
+{
+    std::lock_guard lock(m_mutex);
+    m_bRecording = bRecording;
+    return *this;
 }
 
 std::vector<std::string> CSimSerialBoard::TakeLines()
@@ -236,8 +260,9 @@ void CSimSerialBoard::Serve()
             nTimeout = static_cast<int>(
                 std::chrono::ceil<std::chrono::milliseconds>(next->due - now).count());
         }
+        const short nMasterEvents = m_bReading ? POLLIN : 0;
         lock.unlock();
-        pollfd pfds[2] = {{m_hMaster, POLLIN, 0}, {m_hWake[0], POLLIN, 0}};
+        pollfd pfds[2] = {{m_hMaster, nMasterEvents, 0}, {m_hWake[0], POLLIN, 0}};
         poll(pfds, m_hWake[0] >= 0 ? 2 : 1, nTimeout);
         char szDrain[64];
         while (m_hWake[0] >= 0 && read(m_hWake[0], szDrain, sizeof szDrain) > 0)
@@ -254,7 +279,8 @@ void CSimSerialBoard::Serve()
         {
             received.push_back(m_strPartial.substr(0, nEnd + 1));
             m_strPartial.erase(0, nEnd + 1);
-            m_lines.push_back(received.back());
+            if (m_bRecording)
+                m_lines.push_back(received.back());
             HandleLine(received.back());
         }
         m_cv.notify_all();
@@ -302,7 +328,8 @@ void CSimSerialBoard::HandleLine(const std::string& strLine)
         const int nBit = Number(fields, 2);
         const std::uint8_t byLevel = LevelLocked(static_cast<std::size_t>(PortIndex(fields[1][0])));
         const int nValue = nBit >= 0 && nBit < 8 ? (byLevel >> nBit) & 1 : 0;
-        Schedule(m_bitReplyText ? *m_bitReplyText : strBody + "," + std::to_string(nValue) + "\n",
+        Schedule(m_bitReplyText ? *m_bitReplyText
+                                : strBody + "," + std::to_string(nValue) + m_strReplyEnd,
                  m_replyDelay, 1, std::chrono::milliseconds(0));
     }
 }
@@ -333,7 +360,7 @@ std::string CSimSerialBoard::StateReply() const
     std::string strReply = "I";
     for (std::size_t i = 0; i < 3; ++i)
         strReply += "," + std::to_string(LevelLocked(i));
-    return strReply + "\n";
+    return strReply + m_strReplyEnd;
 }
 
 std::uint8_t CSimSerialBoard::LevelLocked(std::size_t nPort) const

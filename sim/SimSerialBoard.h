@@ -2,7 +2,7 @@
 // A COM-port board on a pseudo-terminal: the host opens SlavePath() (through a symlink named
 // as KELVARD_COM_PATTERN expects) and speaks the serial text protocol; the board keeps three
 // 8-bit ports A to C, records every line it receives, and answers the input request "I" with
-// "I,<A>,<B>,<C>\n" from its pin model. Faults and timing for tests:
+// "I,<A>,<B>,<C>" and its line end from its pin model. Faults and timing for tests:
 //
 //     CSimSerialBoard board;
 //     board.SetReplyDelay(200ms).SetReplyPieces(4, 30ms);
@@ -51,8 +51,14 @@ public:
     CSimSerialBoard& SetReplyPieces(std::size_t nPieces, std::chrono::milliseconds pause);
     CSimSerialBoard& SetSilent(bool bSilent);                     // answers nothing at all
     CSimSerialBoard& SetReplyText(std::optional<std::string> text); // sent instead of the state
-    // Answer to "PI,<port>,<bit>": "PI,<port>,<bit>,<level>\n" unless set otherwise.
+    // Answer to "PI,<port>,<bit>": "PI,<port>,<bit>,<level>" and the line end unless set
+    // otherwise.
     CSimSerialBoard& SetBitReplyText(std::optional<std::string> text);
+    // What ends the board's own replies: "\n" (the default), "\r\n" or nothing at all.
+    CSimSerialBoard& SetReplyEnd(std::string strEnd);
+    // A board that stops reading its line: what the host sends piles up in the terminal until
+    // it reads again.
+    CSimSerialBoard& SetReading(bool bReading);
 
     // Sends text to the host now, unasked.
     void Send(const std::string& strText);
@@ -61,9 +67,11 @@ public:
     // The host's receive queue: bytes sent by the board and not yet read.
     int HostPending() const;
 
-    // Every line received, in order, each with its '\n'; bytes after the last '\n' are not a
-    // line yet.
+    // Every line received, in order, each with its '\n', while recording (the default); bytes
+    // after the last '\n' are not a line yet. A board that serves for hours (kelvard-sim)
+    // records nothing, or its memory would grow with every line.
     std::vector<std::string> Lines() const;
+    CSimSerialBoard& SetRecording(bool bRecording);
     std::vector<std::string> TakeLines();
     bool WaitLines(std::size_t nCount, std::chrono::milliseconds timeout) const;
     // Called on the board's thread for each line received (stand-alone programs print them).
@@ -104,6 +112,9 @@ private:
     bool m_bSilent = false;
     std::optional<std::string> m_replyText;
     std::optional<std::string> m_bitReplyText;
+    std::string m_strReplyEnd = "\n";
+    bool m_bReading = true;
+    bool m_bRecording = true;
     std::vector<Outgoing> m_outgoing;
     std::vector<std::string> m_lines;
     std::string m_strPartial;

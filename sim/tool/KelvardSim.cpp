@@ -1,6 +1,7 @@
 // kelvard-sim: stand-alone simulated boards for people and tests.
 //   kelvard-sim net [--listen ADDR:PORT] [--verbose]   a network board (default 127.0.0.1:9764)
-//   kelvard-sim serial [--link PATH] [--verbose]       a COM-port board on a pseudo-terminal
+//   kelvard-sim serial [--link PATH] [--line-end lf|crlf|none] [--reply-delay MS] [--verbose]
+//                                                      a COM-port board on a pseudo-terminal
 // Both run until interrupted (Ctrl-C or SIGTERM).
 #include "SimNetBoard.h"
 #include "SimSerialBoard.h"
@@ -15,7 +16,8 @@
 namespace
 {
 constexpr char kUsage[] = "usage: kelvard-sim net [--listen ADDR:PORT] [--verbose]\n"
-                          "       kelvard-sim serial [--link PATH] [--verbose]\n";
+                          "       kelvard-sim serial [--link PATH] [--line-end lf|crlf|none]\n"
+                          "                          [--reply-delay MS] [--verbose]\n";
 
 int UsageError(const char* pszWhat)
 {
@@ -89,6 +91,7 @@ int RunNet(int argc, char** argv)
                      board.Error().c_str());
         return 1;
     }
+    board.SetRecording(false);
     if (bVerbose)
         board.SetFrameListener([](const std::vector<std::uint8_t>& frame) {
             std::printf("net < %s\n", Hex(frame).c_str());
@@ -103,15 +106,42 @@ int RunNet(int argc, char** argv)
 int RunSerial(int argc, char** argv)
 {
     std::string strLink;
+    std::string strLineEnd = "\n";
+    unsigned long nDelayMs = 0;
     bool bVerbose = false;
     for (int i = 0; i < argc; ++i)
     {
         if (std::strcmp(argv[i], "--verbose") == 0)
+        {
             bVerbose = true;
+        }
         else if (std::strcmp(argv[i], "--link") == 0 && i + 1 < argc)
+        {
             strLink = argv[++i];
+        }
+        else if (std::strcmp(argv[i], "--line-end") == 0 && i + 1 < argc)
+        {
+            const std::string strName = argv[++i];
+            if (strName == "lf")
+                strLineEnd = "\n";
+            else if (strName == "crlf")
+                strLineEnd = "\r\n";
+            else if (strName == "none")
+                strLineEnd.clear();
+            else
+                return UsageError("--line-end takes lf, crlf or none");
+        }
+        else if (std::strcmp(argv[i], "--reply-delay") == 0 && i + 1 < argc)
+        {
+            char* pEnd = nullptr;
+            nDelayMs = std::strtoul(argv[++i], &pEnd, 10);
+            if (*argv[i] == '\0' || *argv[i] == '-' || *pEnd != '\0' || nDelayMs > 60000)
+                return UsageError("--reply-delay takes milliseconds, 0 to 60000");
+        }
         else
+        {
             return UsageError("unknown argument for serial");
+        }
     }
     const sigset_t stop = BlockStopSignals();
     CSimSerialBoard board;
@@ -120,6 +150,8 @@ int RunSerial(int argc, char** argv)
         std::fprintf(stderr, "kelvard-sim: cannot make a pseudo-terminal\n");
         return 1;
     }
+    board.SetRecording(false).SetReplyEnd(strLineEnd).SetReplyDelay(
+        std::chrono::milliseconds(nDelayMs));
     if (!strLink.empty())
     {
         ::unlink(strLink.c_str());

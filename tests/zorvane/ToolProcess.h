@@ -33,6 +33,10 @@ class CToolProcess
 {
 public:
     explicit CToolProcess(const std::vector<std::string>& args)
+        : CToolProcess(ZORVANE_TOOL, args)
+    {
+    }
+    CToolProcess(const char* pszProgram, const std::vector<std::string>& args)
     {
         int hOut[2], hErr[2];
         if (pipe2(hOut, O_CLOEXEC) != 0 || pipe2(hErr, O_CLOEXEC) != 0)
@@ -41,11 +45,11 @@ public:
         posix_spawn_file_actions_init(&actions);
         posix_spawn_file_actions_adddup2(&actions, hOut[1], STDOUT_FILENO);
         posix_spawn_file_actions_adddup2(&actions, hErr[1], STDERR_FILENO);
-        std::vector<char*> argv{const_cast<char*>(ZORVANE_TOOL)};
+        std::vector<char*> argv{const_cast<char*>(pszProgram)};
         for (const std::string& strArg : args)
             argv.push_back(const_cast<char*>(strArg.c_str()));
         argv.push_back(nullptr);
-        if (posix_spawn(&m_pid, ZORVANE_TOOL, &actions, nullptr, argv.data(), environ) != 0)
+        if (posix_spawn(&m_pid, pszProgram, &actions, nullptr, argv.data(), environ) != 0)
             m_pid = -1;
         posix_spawn_file_actions_destroy(&actions);
         close(hOut[1]);
@@ -82,6 +86,7 @@ public:
     }
 
     void Signal(int nSignal) const { kill(m_pid, nSignal); }
+    pid_t Pid() const { return m_pid; }
 
     // All output (ReadLine's lines too) once the tool closed it, and the exit status. The
     // tool's messages are far below a pipe's capacity, so standard error can wait till last.

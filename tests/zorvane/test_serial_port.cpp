@@ -11,7 +11,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <array>
+#include <thread>
 
 using namespace std::chrono_literals;
 
@@ -34,6 +36,11 @@ TEST(SerialReply, FieldsAreTheNumberAtTheirStartAndMissingOnesRepeatTheOneBefore
     for (const char* pszText : {"I 12 34 56\n", "", " \r\n"})
         EXPECT_FALSE(ParseReply(pszText, a, b, c)) << pszText;
     EXPECT_EQ((std::array<int, 3>{a, b, c}), (std::array<int, 3>{1, 2, 3})) << "nothing stored";
+    // Complete without a line end: a tag and three fields, the last with a digit.
+    for (const auto& [pszText, bWhole] : {std::pair{"I,1,2,3", true}, std::pair{"I,1,2, -7", true},
+                                          std::pair{"I,1,2", false}, std::pair{"I,1,2,", false},
+                                          std::pair{"I,1,2,+", false}, std::pair{",,,x9", false}})
+        EXPECT_EQ(HasAllReplyFields(pszText), bWhole) << pszText;
 }
 
 TEST(ComPortName, NumberFromTheNameWhateverItsCase)
@@ -71,23 +78,58 @@ TEST(SerialQueue, TransmitRoomRule)
     EXPECT_FALSE(CSerial::FitsTransmitQueue(0, 256));
 }
 
-TEST(SerialPort, WritesGoOutWholeOnlyWhenTheyFitTheTransmitQueue)
+// The wrapper as COM3, on a board on a pseudo-terminal.
+class SerialPort : public ::testing::Test
 {
-    CTempDir dir;
-    CSimSerialBoard board;
-    setenv("KELVARD_COM_PATTERN", dir.ComPattern().c_str(), 1);
-    ASSERT_TRUE(dir.ComLink(3, board.SlavePath()));
-    CSerial port("COM3", 9600, 0, 8, 0);
-    ASSERT_EQ(port.Open(), 0);
+protected:
+    void SetUp() override
+    {
+        setenv("KELVARD_COM_PATTERN", m_dir.ComPattern().c_str(), 1);
+        ASSERT_TRUE(m_dir.ComLink(3, m_board.SlavePath()));
+        ASSERT_EQ(m_port.Open(), 0);
+    }
+
+    CTempDir m_dir;
+    CSimSerialBoard m_board;
+    CSerial m_port{"COM3", 9600, 0, 8, 0};
+};
+
+TEST_F(SerialPort, WritesGoOutWholeOnlyWhenTheyFitTheTransmitQueue)
+{
     const std::string strTooLong(256, 'x');
-    EXPECT_EQ(port.WriteString(strTooLong.c_str()), 0);
-    EXPECT_EQ(port.Write(reinterpret_cast<const std::uint8_t*>(strTooLong.data()), 256), 0);
-    EXPECT_EQ(port.Write(reinterpret_cast<const std::uint8_t*>("y"), -1), 0);
-    EXPECT_EQ(port.WriteString(nullptr), 0);
+    EXPECT_EQ(m_port.WriteString(strTooLong.c_str()), 0);
+    EXPECT_EQ(m_port.Write(reinterpret_cast<const std::uint8_t*>(strTooLong.data()), 256), 0);
+    EXPECT_EQ(m_port.Write(reinterpret_cast<const std::uint8_t*>("y"), -1), 0);
+    EXPECT_EQ(m_port.WriteString(nullptr), 0);
     const std::string strLongest = std::string(254, 'z') + "\n";
-    EXPECT_EQ(port.WriteString(strLongest.c_str()), 255);
-    EXPECT_EQ(port.WriteString("end\n"), 4);
-    ASSERT_TRUE(board.WaitLines(2, 2s));
-    EXPECT_EQ(board.Lines(), (std::vector<std::string>{strLongest, "end\n"}))
+    EXPECT_EQ(m_port.WriteString(strLongest.c_str()), 255);
+    EXPECT_EQ(m_port.WriteString("end\n"), 4);
+    ASSERT_TRUE(m_board.WaitLines(2, 2s));
+    EXPECT_EQ(m_board.Lines(), (std::vector<std::string>{strLongest, "end\n"}))
         << "nothing of the refused writes went out";
+}
+
+// A board that stops reading: the line that no longer fits waits for room, then goes out not
+// at all; the board, reading again, sees whole lines only.
+TEST_F(SerialPort, ALineThatCannotBeQueuedInTimeGoesOutNotAtAll)
+{
+    m_board.SetReading(false);
+    std::size_t nWritten = 0;
+    const std::string strLine = "C,0,255,15,0\n"; // 13 characters: the terminal fills up mid-line
+    while (nWritten < 100000 && m_port.WriteString(strLine.c_str()) == 13)
+        ++nWritten;
+    EXPECT_GT(nWritten, 0u);
+    EXPECT_LT(nWritten, 100000u) << "the terminal never filled up";
+    m_board.SetReading(true);
+    EXPECT_EQ(m_port.WriteString("C,9,9,9,0\n"), 10) << "waits while the board catches up";
+    ASSERT_TRUE(m_board.WaitLines(1, 2s));
+    for (auto deadline = std::chrono::steady_clock::now() + 5s;
+         m_board.Lines().back() != "C,9,9,9,0\n" && std::chrono::steady_clock::now() < deadline;)
+        std::this_thread::sleep_for(10ms);
+    const std::vector<std::string> lines = m_board.Lines();
+    EXPECT_EQ(lines.back(), "C,9,9,9,0\n");
+    EXPECT_LE(lines.size(), nWritten + 1);
+    EXPECT_EQ(std::count(lines.begin(), lines.end(), strLine) + 1,
+              static_cast<std::ptrdiff_t>(lines.size()))
+        << "only whole lines";
 }

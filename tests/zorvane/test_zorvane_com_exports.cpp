@@ -82,16 +82,20 @@ TEST_F(ZorvaneComPortTest, ReadsTakeTheReplyAndTheNextOutputCarriesIt)
 }
 
 // Late and in pieces, lines that are no reply first, another tag with "\r\n", and no line end
-// at all (taken when the wait ends).
+// at all: taken once the line is quiet, long before the bound (500 ms).
 TEST_F(ZorvaneComPortTest, RepliesThatComeLateInPiecesOrUntidyAreRead)
 {
     for (auto [pszReply, delay, nPieces, nPortC] :
          {std::tuple{"I,1,2,3\n", 100ms, 4u, 3}, std::tuple{"busy\n\nI,4,5,6\n", 0ms, 1u, 6},
-          std::tuple{"X,7,8,9\r\n", 0ms, 1u, 9}, std::tuple{"I,9,8,7", 0ms, 1u, 7}})
+          std::tuple{"X,7,8,9\r\n", 0ms, 1u, 9}, std::tuple{"I,9,8,7", 0ms, 1u, 7},
+          std::tuple{"I,3,2,1", 0ms, 4u, 1}})
     {
         m_board.SetReplyText(pszReply).SetReplyDelay(delay).SetReplyPieces(nPieces, 50ms);
         std::uint8_t byValue = 0;
+        const auto start = std::chrono::steady_clock::now();
         EXPECT_EQ(m_lib.ReadBytePortC("COM3", &byValue), 1) << pszReply;
+        EXPECT_LT(std::chrono::steady_clock::now() - start, delay + (nPieces - 1) * 50ms + 250ms)
+            << pszReply;
         EXPECT_EQ(byValue, nPortC) << pszReply;
     }
 }
@@ -142,22 +146,28 @@ TEST_F(ZorvaneComPortTest, SilentBoardFailsWithinTheBoundWithoutSpinningAndKeeps
         << "the failed read changed nothing";
 }
 
-TEST_F(ZorvaneComPortTest, ReplyAfterTheBoundIsReadByTheNextReadOrTakenByTheNextWrite)
+// What came before the input request (a bit read's reply, a reply later than its bound) is
+// never taken for the pins; a write still counts what waits.
+TEST_F(ZorvaneComPortTest, OnlyAReplyToThisRequestIsTakenForThePins)
 {
+    m_board.SetInputs('A', 0x11).SetInputs('B', 0x22).SetInputs('C', 0x33).SetReplyDelay(20ms);
+    int32_t nValue = 0;
+    m_lib.ReadBitPortB("COM3", 3, &nValue);
+    ASSERT_TRUE(m_board.WaitHostPending(9, 2s)); // "PI,B,3,0\n"
+    std::uint8_t byA = 0, byB = 0, byC = 0;
+    EXPECT_EQ(m_lib.ReadBytePorts("COM3", &byA, &byB, &byC), 1);
+    EXPECT_EQ((std::array<int, 3>{byA, byB, byC}), (std::array<int, 3>{0x11, 0x22, 0x33}));
+
     m_board.SetReplyText("I,1,2,3\n").SetReplyDelay(700ms);
-    std::uint8_t byValue = 0;
-    EXPECT_EQ(m_lib.ReadBytePortA("COM3", &byValue), 0);
+    EXPECT_EQ(m_lib.ReadBytePortA("COM3", &byA), 0);
     ASSERT_TRUE(m_board.WaitHostPending(8, 3s));
     m_board.SetSilent(true);
-    EXPECT_EQ(m_lib.ReadBytePortA("COM3", &byValue), 1);
-    EXPECT_EQ(byValue, 1) << "the reply that waited is the one read";
+    EXPECT_EQ(m_lib.ReadBytePortA("COM3", &byA), 0) << "the late reply answers no new request";
+    EXPECT_EQ(byA, 0x11);
     m_board.Send("I,4,5,6\n");
     ASSERT_TRUE(m_board.WaitHostPending(8, 3s));
     EXPECT_EQ(m_lib.WriteBytePortA("COM3", 9), 8) << "a write takes what waits";
-    m_board.SetSilent(false).SetReplyText("I,7,8,9\n").SetReplyDelay(0ms);
-    EXPECT_EQ(m_lib.ReadBytePortA("COM3", &byValue), 1);
-    EXPECT_EQ(byValue, 7);
-    EXPECT_EQ(LinesOnceThere(4), (Lines{"I\n", "I\n", "O,9,2,3\n", "I\n"}));
+    EXPECT_EQ(LinesOnceThere(5), (Lines{"PI,B,3\n", "I\n", "I\n", "I\n", "O,9,34,51\n"}));
 }
 
 TEST_F(ZorvaneComPortTest, PortThatCannotOpenGivesZeroAndIsKept)

@@ -168,6 +168,15 @@ TEST_F(ZorvaneToolTest, SetWritesEveryValueInOrderAfterOneRead)
               (ToolResult{1, "",
                           "zorvane: cannot write port A of 9: " + NoBoard9() +
                               "\nzorvane: cannot write port B of 9\n"}));
+
+    // A COM-port board: its lines went out once it answered the read.
+    CSimSerialBoard board;
+    ASSERT_TRUE(m_dir.ComLink(3, board.SlavePath()));
+    EXPECT_EQ(Zorvane({"set", "COM3", "B=0x5a", "C=1"}), (ToolResult{0, "", ""}));
+    ASSERT_TRUE(board.WaitLines(3, 2s)) << "the next run's open empties the line";
+    EXPECT_EQ(board.TakeLines(), (Lines{"I\n", "O,0,90,0\n", "O,0,90,1\n"}));
+    EXPECT_EQ(Zorvane({"set", "COM3", "D=1"}),
+              (ToolResult{1, "", "zorvane: COM3 has ports A to C only\n"}));
 }
 
 TEST_F(ZorvaneToolTest, ConfigWritesTheDirectionsOrPrintsTheLibraryError)
@@ -178,6 +187,11 @@ TEST_F(ZorvaneToolTest, ConfigWritesTheDirectionsOrPrintsTheLibraryError)
               (ToolResult{1, "",
                           "zorvane: Failed to write configuration: COM port 5 (" +
                               m_dir.File("ttyKV4") + ") does not exist\n"}));
+    CSimSerialBoard board;
+    ASSERT_TRUE(m_dir.ComLink(5, board.SlavePath()));
+    EXPECT_EQ(Zorvane({"config", "COM5", "1", "2", "3", "0", "0"}), (ToolResult{0, "", ""}));
+    ASSERT_TRUE(board.WaitLines(1, 2s));
+    EXPECT_EQ(board.TakeLines(), (Lines{"C,1,2,3,0\n"}));
 }
 
 TEST_F(ZorvaneToolTest, MonitorPrintsAtTheStartAndAtEveryChange)

@@ -29,10 +29,16 @@ int RunSet(const CToolArgs& args)
     // A write sends the other ports from the library's memory, which a new process has not
     // filled yet: one read first, so that the ports not named keep what the board shows.
     std::uint8_t byIgnored = 0;
-    board.ReadPort(0, byIgnored);
+    const bool bAnswered = board.ReadPort(0, byIgnored);
+    // A COM-port board's write reports the reply characters already waiting, mostly 0 whether
+    // or not its line went out: there, the read that the board just answered tells that the
+    // port works.
+    const int nComPorts = bAnswered && !board.IsUsb() ? board.PortCount() : 0;
     int nStatus = 0;
     for (const auto& [nPort, byValue] : writes)
-        if (!board.WritePort(nPort, byValue))
+        if (nComPorts != 0 && nPort >= nComPorts)
+            nStatus = Fail("%s has ports A to C only", board.Name());
+        else if (!board.WritePort(nPort, byValue) && nPort >= nComPorts)
             nStatus = nStatus != 0
                           ? Fail("cannot write port %c of %s", PortLetter(nPort), board.Name())
                           : Fail("cannot write port %c of %s: %s", PortLetter(nPort), board.Name(),

@@ -32,9 +32,9 @@ const std::vector<ToolCommand>& ToolCommands()
          "write ports",
          "NAME PORT=VALUE...",
          "Writes each VALUE (0 to 255, decimal or 0x hex) to its port, in order; the ports not\n"
-         "named keep the values the board reports for them. Fails unless every write succeeds\n"
-         "(a COM-port board's write counts the reply characters already waiting, so there it\n"
-         "usually fails).\n",
+         "named keep the values the board reports for them. Fails unless every write succeeds;\n"
+         "on a COM-port board (ports A to C) the writes succeed when the board answered the\n"
+         "read made first, since its write results tell nothing about the line itself.\n",
          {},
          RunSet},
         {"config",

@@ -234,10 +234,16 @@ std::int32_t CBitIO::TakeWaitingReply()
 
 bool CBitIO::ExchangeInputs()
 {
-    if (!m_pSerial || !m_pSerial->WriteString(INPUT_REQUEST_LINE))
+    if (!m_pSerial)
+        return false;
+    // Whatever waits now answers something earlier (a bit read, a request whose reply came
+    // after its bound): only what arrives after this request can be its reply.
+    m_pSerial->DiscardInput();
+    if (!m_pSerial->WriteString(INPUT_REQUEST_LINE))
         return false;
     // A 9600-baud board needs a dozen milliseconds for its reply, which may come in pieces:
-    // join them until a line ends, within a bound, sleeping in between.
+    // join them until a line ends, or until a reply without its line end stops growing,
+    // within a bound, sleeping in between.
     using Clock = std::chrono::steady_clock;
     const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(REPLY_WAIT_MS);
     std::string strPending;
@@ -258,10 +264,12 @@ bool CBitIO::ExchangeInputs()
         if (strPending.size() > REPLY_TEXT_MAX)
             strPending.erase(0, strPending.size() - REPLY_TEXT_MAX);
         const auto remaining =
-            std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()).count();
-        if (remaining <= 0 || !m_pSerial->WaitForInput(static_cast<int>(remaining)))
+            std::chrono::ceil<std::chrono::microseconds>(deadline - Clock::now());
+        const auto wait =
+            HasAllReplyFields(strPending) ? std::min(remaining, REPLY_QUIET) : remaining;
+        if (remaining.count() <= 0 || !m_pSerial->WaitForInput(wait))
         {
-            // A board that ends its reply without a line end is heard once it stops sending.
+            // Quiet after a whole reply, or the bound: what came is the reply, if it is one.
             if (!ParseReply(strPending, byA, byB, byC))
                 return false;
             break;

@@ -5,6 +5,7 @@
 //
 // Results are nonzero for success and 0 for failure or for an operation the device kind does
 // not support; port values and masks are passed as integers of which the low byte is used.
+#include <chrono>
 #include <cstdint>
 #include <string>
 
@@ -55,6 +56,9 @@ public:
 
     // The input exchange waits this long in all for the reply line.
     static constexpr int REPLY_WAIT_MS = 500;
+    // A reply with all its fields but no line end is complete once the line has been quiet
+    // this long: three character times at 9600 baud (ten bits each).
+    static constexpr std::chrono::microseconds REPLY_QUIET{3125};
 
     // The caches: what the object last wrote to or read from its board.
     std::uint8_t m_byPortC;
@@ -74,7 +78,7 @@ private:
     std::int32_t SendOutputs();                      // the Output line, then the waiting reply count
     std::int32_t SendBit(char cPort, std::uint8_t& byPort, std::int32_t nBit, std::int32_t nValue);
     std::int32_t TakeWaitingReply();                 // characters already waiting, up to 64, dropped
-    bool ExchangeInputs();                           // "I\n", then the reply into the caches
+    bool ExchangeInputs();                           // "I\n", then its reply into the caches
     std::int32_t AskBit(char cPort, std::int32_t nBit, std::int32_t* pnValue);
     std::int32_t ReadOnePort(const std::uint8_t& byPort, std::uint8_t* pbyValue);
 };

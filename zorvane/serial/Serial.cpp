@@ -12,10 +12,13 @@
 #include <sys/file.h>
 #include <sys/ioctl.h>
 #include <termios.h>
+#include <thread>
 #include <unistd.h>
 
 namespace
 {
+constexpr std::chrono::milliseconds ROOM_STEP{1};
+
 speed_t BaudCode(std::int32_t nBaudRate)
 {
     switch (nBaudRate)
@@ -85,13 +88,33 @@ std::int32_t CSerial::WriteString(const char* pszText)
 
 std::int32_t CSerial::Write(const std::uint8_t* pData, std::int32_t nLength)
 {
-    if (!IsOpen() || !pData || !CanWrite(nLength) || nLength <= 0)
+    if (!IsOpen() || !pData || nLength <= 0 || !FitsTransmitQueue(nLength, 0))
         return 0;
-    ssize_t nWritten;
-    do
-        nWritten = write(m_hComm, pData, static_cast<std::size_t>(nLength));
-    while (nWritten < 0 && errno == EINTR);
-    return nWritten > 0 ? static_cast<std::int32_t>(nWritten) : 0;
+    const auto deadline = std::chrono::steady_clock::now() + WRITE_WAIT;
+    while (!CanWrite(nLength))
+        if (!WaitForRoom(deadline))
+            return 0; // nothing of the line went out
+    std::int32_t nDone = 0;
+    while (nDone < nLength)
+    {
+        const ssize_t nWritten =
+            write(m_hComm, pData + nDone, static_cast<std::size_t>(nLength - nDone));
+        if (nWritten > 0)
+            nDone += static_cast<std::int32_t>(nWritten);
+        else if (nWritten < 0 && errno == EINTR)
+            continue;
+        else if ((nWritten == 0 || errno == EAGAIN) && WaitForRoom(deadline))
+            continue;
+        else
+            break;
+    }
+    if (nDone == nLength)
+        return nLength;
+    // The board must never see the start of a line without its end: what is still queued
+    // goes, and the line counts as not written.
+    if (nDone > 0)
+        tcflush(m_hComm, TCOFLUSH);
+    return 0;
 }
 
 std::int32_t CSerial::Read(std::uint8_t* pBuffer, std::int32_t nLength)
@@ -195,18 +218,43 @@ std::int32_t CSerial::ReadPending()
     return 1;
 }
 
-bool CSerial::WaitForInput(int nTimeoutMs)
+bool CSerial::WaitForInput(std::chrono::microseconds timeout)
 {
     if (!IsOpen())
         return false;
+    const auto nMicroseconds = std::max<std::int64_t>(timeout.count(), 0);
+    const timespec wait{static_cast<time_t>(nMicroseconds / 1000000),
+                        static_cast<long>(nMicroseconds % 1000000 * 1000)};
     pollfd pfd{m_hComm, POLLIN, 0};
     int nReady;
     do
-        nReady = poll(&pfd, 1, std::max(nTimeoutMs, 0));
+        nReady = ppoll(&pfd, 1, &wait, nullptr);
     while (nReady < 0 && errno == EINTR);
     if (nReady <= 0)
         return false;
     // Readiness without bytes is a hang-up: waiting again would return at once, forever.
     std::int32_t nWaiting = 0;
     return GetInQueue(&nWaiting) != 0;
+}
+
+void CSerial::DiscardInput()
+{
+    if (!IsOpen() || tcflush(m_hComm, TCIFLUSH) == 0)
+        return;
+    std::uint8_t byDropped[QUEUE_SIZE];
+    while (read(m_hComm, byDropped, sizeof byDropped) > 0)
+    {
+    }
+}
+
+bool CSerial::WaitForRoom(std::chrono::steady_clock::time_point deadline)
+{
+    const auto now = std::chrono::steady_clock::now();
+    if (now >= deadline)
+        return false;
+    // A terminal's write readiness does not say how much room it has (and the queue rule is
+    // stricter than the driver's), so poll the room in steps of about a character time.
+    std::this_thread::sleep_for(
+        std::min<std::chrono::steady_clock::duration>(deadline - now, ROOM_STEP));
+    return true;
 }

@@ -1,8 +1,10 @@
 #pragma once
 // One COM port of the host on POSIX termios: raw 9600 8N1 (or as constructed), DTR and RTS on,
 // no flow control, opened exclusively and without becoming the controlling terminal. Reads
-// take only what has already arrived; a write goes out only when the line fits into the room
-// left in a 256-byte transmit queue. One thread at a time: the owner serialises every call.
+// take only what has already arrived. A write goes out whole or not at all: it waits, at most
+// WRITE_WAIT, for room in a 256-byte transmit queue and then until every byte is queued. One
+// thread at a time: the owner serialises every call.
+#include <chrono>
 #include <cstdint>
 
 class CSerial
@@ -10,6 +12,8 @@ class CSerial
 public:
     static constexpr int INVALID_PORT_HANDLE = -1;
     static constexpr std::int32_t QUEUE_SIZE = 256; // receive and transmit queue, in bytes
+    // The longest a write waits for room and for its last byte to be queued.
+    static constexpr std::chrono::milliseconds WRITE_WAIT{1000};
 
     // The transmit-room rule: a write of nLength bytes goes out only whole, and only while
     // nLength < 256 - the bytes still queued.
@@ -30,8 +34,8 @@ public:
     virtual ~CSerial();
     virtual std::int32_t OpenPort();                               // Open, through the table
     virtual std::uint32_t GetTickStamp(const char* pszUnused);     // monotonic milliseconds
-    virtual std::int32_t WriteString(const char* pszText);         // characters written, 0 on failure
-    virtual std::int32_t Write(const std::uint8_t* pData, std::int32_t nLength);
+    virtual std::int32_t WriteString(const char* pszText);         // all characters written, or 0
+    virtual std::int32_t Write(const std::uint8_t* pData, std::int32_t nLength); // nLength or 0
     virtual std::int32_t Read(std::uint8_t* pBuffer, std::int32_t nLength); // bytes taken, never waits
     virtual std::int32_t IsStopping();
     virtual std::int32_t Open();                                   // 0 = ready, else an errno code
@@ -39,10 +43,12 @@ public:
     virtual std::int32_t CanWrite(std::int32_t nLength);           // nLength < 256 - still queued
     virtual std::int32_t ReadPending();                            // drains into m_rxBuffer; 1
 
-    // Waits at most nTimeoutMs for received bytes without using the processor. False on
+    // Waits at most this long for received bytes without using the processor. False on
     // time-out, on a closed port and on a line that hung up (nothing will ever arrive).
     // Virtual, after the slots above, so that a test's port can hand out replies in pieces.
-    virtual bool WaitForInput(int nTimeoutMs);
+    virtual bool WaitForInput(std::chrono::microseconds timeout);
+    // Drops every byte received and not yet read, also those still on their way in the driver.
+    virtual void DiscardInput();
 
     bool IsOpen() const { return m_hComm != INVALID_PORT_HANDLE; }
     std::int32_t GetPort() const { return m_nPort; }
@@ -50,6 +56,8 @@ public:
 private:
     // Applies the line settings; 0 or the errno of the step that failed.
     std::int32_t SetUpLine();
+    // Lets the transmit queue drain a little; false once the deadline has passed.
+    static bool WaitForRoom(std::chrono::steady_clock::time_point deadline);
 
     std::int32_t m_nPort;
     std::int32_t m_nBaudRate;

@@ -1,5 +1,6 @@
 #include "SerialText.h"
 
+#include <cctype>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -63,6 +64,23 @@ bool ParseReply(const std::string& strText, std::uint8_t& byPortA, std::uint8_t&
     byPortB = byValues[1];
     byPortC = byValues[2];
     return true;
+}
+
+bool HasAllReplyFields(const std::string& strText)
+{
+    std::size_t nAt = 0;
+    for (int i = 0; i < 3; ++i)
+    {
+        nAt = strText.find(',', nAt);
+        if (nAt == std::string::npos)
+            return false;
+        ++nAt;
+    }
+    // The last field as its number is read: white space, a sign, then the digit that matters.
+    nAt = strText.find_first_not_of(" \t\v\f", nAt);
+    if (nAt < strText.size() && (strText[nAt] == '+' || strText[nAt] == '-'))
+        ++nAt;
+    return nAt < strText.size() && std::isdigit(static_cast<unsigned char>(strText[nAt]));
 }
 
 bool TakeLine(std::string& strPending, std::string& strLine)

@@ -25,6 +25,10 @@ std::string FormatBitInputLine(char cPort, std::int32_t nBit);
 bool ParseReply(const std::string& strText, std::uint8_t& byPortA, std::uint8_t& byPortB,
                 std::uint8_t& byPortC);
 
+// True when the text holds a whole input reply even without its line end: a tag and three
+// fields, the last with at least one digit ("I,1,2,3"; not "I,1,2" nor "I,1,2,").
+bool HasAllReplyFields(const std::string& strText);
+
 // Moves the first complete line (ended by '\n' or '\r') out of strPending into strLine,
 // without its end. False when strPending holds no line end yet.
 bool TakeLine(std::string& strPending, std::string& strLine);
