@@ -10,7 +10,7 @@
 
 namespace
 {
-constexpr auto POLL_INTERVAL = std::chrono::milliseconds(20);
+constexpr auto POLL_INTERVAL = std::chrono::milliseconds(5);
 // How long a location may stay empty before the board is looked for by its serial number.
 constexpr auto SERIAL_SEARCH_AFTER = std::chrono::seconds(1);
 

@@ -62,7 +62,7 @@ private:
 // Waits until the key's board is attached in the wanted mode (bBoot: its bootloader) and opens
 // it. Looks at the key's location first. When nothing has been at that location for a second
 // and the key has a serial number, boards at locations that no CLocationClaim holds are asked
-// for theirs. Null when the time runs out or *pbStop turns true (polled every 20 ms).
+// for theirs. Null when the time runs out or *pbStop turns true (polled every 5 ms).
 std::unique_ptr<CUsbDev> WaitForBoard(const SBoardKey& key, bool bBoot,
                                       std::chrono::milliseconds timeout,
                                       const std::atomic<bool>* pbStop = nullptr);

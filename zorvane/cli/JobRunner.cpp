@@ -11,6 +11,8 @@
 namespace
 {
 constexpr int REDRAW_MS = 100;
+// How often the end of the jobs is looked for: soon after they end, the command ends too.
+constexpr int LOOK_MS = 5;
 constexpr int BAR_WIDTH = 24;
 
 std::string BarLine(const std::string& strLabel, std::size_t nLabelWidth,
@@ -105,14 +107,15 @@ int RunJobs(const std::vector<std::unique_ptr<CFirmwareJob>>& vecJobs, bool bQui
         vecThreads.emplace_back([&job = *pJob] { job.Run(); });
 
     bool bStopped = false;
-    for (;;)
+    for (int nLook = 0;; ++nLook)
     {
         const bool bAllEnded = std::all_of(vecJobs.begin(), vecJobs.end(),
                                            [](const auto& pJob) { return pJob->Status().bEnded; });
-        view.Show();
+        if (bAllEnded || nLook % (REDRAW_MS / LOOK_MS) == 0)
+            view.Show();
         if (bAllEnded)
             break;
-        if (stop.WaitFor(REDRAW_MS) && !bStopped)
+        if (stop.WaitFor(LOOK_MS) && !bStopped)
         {
             bStopped = true;
             for (const auto& pJob : vecJobs)
