@@ -67,3 +67,8 @@ int CStopSignal::Signal() const
 {
     return g_nSignal;
 }
+
+int CStopSignal::Handle() const
+{
+    return g_hPipe[0];
+}
