@@ -161,23 +161,34 @@ void CLocationClaim::Move(const std::string& strLocation)
     Claims().setLocations.insert(m_strLocation);
 }
 
+CBoardFinder::CBoardFinder(SBoardKey key, bool bBoot)
+    : m_key(std::move(key)), m_bBoot(bBoot), m_tLastSeen(std::chrono::steady_clock::now())
+{
+}
+
+std::unique_ptr<CUsbDev> CBoardFinder::TryOpen()
+{
+    if (auto pDev = OpenAt(m_key.strLocation, m_bBoot))
+        return pDev;
+    const auto tNow = std::chrono::steady_clock::now();
+    if (LocationPresent(m_key.strLocation))
+        m_tLastSeen = tNow;
+    else if (!m_key.strSerial.empty() && tNow - m_tLastSeen >= SERIAL_SEARCH_AFTER)
+        return OpenBySerial(m_key.strSerial, m_bBoot);
+    return nullptr;
+}
+
 std::unique_ptr<CUsbDev> WaitForBoard(const SBoardKey& key, bool bBoot,
                                       std::chrono::milliseconds timeout,
                                       const std::atomic<bool>* pbStop)
 {
     const auto tStart = std::chrono::steady_clock::now();
-    auto tLastSeen = tStart;
+    CBoardFinder finder(key, bBoot);
     for (;;)
     {
-        if (auto pDev = OpenAt(key.strLocation, bBoot))
+        if (auto pDev = finder.TryOpen())
             return pDev;
-        const auto tNow = std::chrono::steady_clock::now();
-        if (LocationPresent(key.strLocation))
-            tLastSeen = tNow;
-        else if (!key.strSerial.empty() && tNow - tLastSeen >= SERIAL_SEARCH_AFTER)
-            if (auto pDev = OpenBySerial(key.strSerial, bBoot))
-                return pDev;
-        if (tNow - tStart >= timeout || (pbStop != nullptr && *pbStop))
+        if (std::chrono::steady_clock::now() - tStart >= timeout || (pbStop != nullptr && *pbStop))
             return nullptr;
         std::this_thread::sleep_for(POLL_INTERVAL);
     }

@@ -59,10 +59,25 @@ private:
     std::string m_strLocation;
 };
 
-// Waits until the key's board is attached in the wanted mode (bBoot: its bootloader) and opens
-// it. Looks at the key's location first. When nothing has been at that location for a second
-// and the key has a serial number, boards at locations that no CLocationClaim holds are asked
-// for theirs. Null when the time runs out or *pbStop turns true (polled every 5 ms).
+// Looks for the key's board in the wanted mode (bBoot: its bootloader) without waiting, for a
+// loop that has other work between looks. Each TryOpen looks at the key's location first. When
+// nothing has been at that location for a second (since the finder was made) and the key has a
+// serial number, boards at locations that no CLocationClaim holds are asked for theirs.
+class CBoardFinder
+{
+public:
+    CBoardFinder(SBoardKey key, bool bBoot);
+    // The board, opened; null when it is not there (yet).
+    std::unique_ptr<CUsbDev> TryOpen();
+
+private:
+    SBoardKey m_key;
+    bool m_bBoot;
+    std::chrono::steady_clock::time_point m_tLastSeen; // something sat at the location
+};
+
+// Waits until the key's board is attached in the wanted mode and opens it, looking as
+// CBoardFinder does. Null when the time runs out or *pbStop turns true (polled every 5 ms).
 std::unique_ptr<CUsbDev> WaitForBoard(const SBoardKey& key, bool bBoot,
                                       std::chrono::milliseconds timeout,
                                       const std::atomic<bool>* pbStop = nullptr);

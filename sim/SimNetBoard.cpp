@@ -1,5 +1,8 @@
 #include "SimNetBoard.h"
 
+#include "net/Frames.h"
+
+#include <algorithm>
 #include <arpa/inet.h>
 #include <cerrno>
 #include <cstring>
@@ -10,8 +13,6 @@
 
 namespace
 {
-constexpr std::size_t kFrameSize = 12;
-
 // Waits for hSocket to be readable; false when the wake pipe fired instead.
 bool WaitReadable(int hSocket, int hWake)
 {
@@ -165,23 +166,18 @@ std::vector<std::uint8_t> CSimNetBoard::Handle(const std::vector<std::uint8_t>& 
             m_frames.push_back(frame);
         listener = m_listener;
         const std::uint8_t byCode = frame[0];
-        if (byCode == CMD_READ_PORTS || byCode == CMD_WRITE_PORTS ||
-            byCode == CMD_READ_CONFIGURATION || byCode == CMD_WRITE_CONFIGURATION)
+        if (IsLinkCommand(byCode))
         {
-            // The frame is the USB request moved up by one place.
-            Packet request{};
-            request[0] = byCode;
-            for (std::size_t i = 2; i < frame.size() && i < kFrameSize; ++i)
-                request[i - 1] = frame[i];
+            Packet request;
+            FrameRequest(frame.data(), frame.size(), request);
             ESimAction action = ESimAction::None;
             const auto usbReply = CSimFirmware::Handle(m_pins, m_memory, 0, request, action);
             if (usbReply)
             {
-                reply.assign(kFrameSize, 0);
-                reply[0] = byCode;
-                reply[1] = static_cast<std::uint8_t>(kFrameSize);
-                for (std::size_t i = 1; i < usbReply->size() && i + 1 < kFrameSize; ++i)
-                    reply[i + 1] = (*usbReply)[i];
+                Packet replyPacket{};
+                std::copy(usbReply->begin(), usbReply->end(), replyPacket.begin());
+                const NetFrame replyFrame = ReplyFrame(byCode, replyPacket, usbReply->size());
+                reply.assign(replyFrame.begin(), replyFrame.end());
             }
         }
     }

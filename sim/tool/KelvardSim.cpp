@@ -6,6 +6,8 @@
 #include "SimNetBoard.h"
 #include "SimSerialBoard.h"
 
+#include "net/Frames.h"
+
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -58,7 +60,7 @@ std::string Hex(const std::vector<std::uint8_t>& bytes)
 int RunNet(int argc, char** argv)
 {
     std::string strAddress = "127.0.0.1";
-    unsigned long nPort = 9764;
+    unsigned long nPort = NET_PORT;
     bool bVerbose = false;
     for (int i = 0; i < argc; ++i)
     {

@@ -14,6 +14,7 @@
 // fixed-size chunks, so whatever a peer sends, the tool holds at most that buffer, one chunk and
 // one frame of at most 255 bytes.
 #include "net/FrameReceiver.h"
+#include "net/Frames.h"
 
 #include <QObject>
 #include <QString>
@@ -25,9 +26,8 @@
 
 class CTarvelDlg;
 
-// The board's TCP port; KELVARD_NET_PORT (1 to 65535) overrides it, for tests and for boards
-// simulated beside others.
-inline constexpr std::uint16_t NET_PORT = 9764;
+// The board's TCP port, NET_PORT; KELVARD_NET_PORT (1 to 65535) overrides it, for tests and for
+// boards simulated beside others.
 std::uint16_t LinkPort();
 
 // Socket error codes as the link reports them (the platform's socket numbering).

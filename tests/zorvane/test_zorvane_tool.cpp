@@ -265,8 +265,8 @@ TEST_F(ZorvaneToolTest, VportWritesFieldsAcrossPortBoundaries)
 TEST_F(ZorvaneToolTest, HelpForEveryCommandAndUsageMessages)
 {
     const std::string strHelp = Zorvane({"--help"}).strOut;
-    for (const char* pszCommand :
-         {"list", "get", "set", "config", "monitor", "vport", "update", "backup", "serial"})
+    for (const char* pszCommand : {"list", "get", "set", "config", "monitor", "vport", "update",
+                                   "backup", "serial", "serve"})
     {
         const ToolResult result = Zorvane({pszCommand, "--help"});
         EXPECT_EQ(result.nStatus, 0) << pszCommand;
@@ -295,7 +295,9 @@ TEST_F(ZorvaneToolTest, UsageErrorsExitWithTwoAndSendNothing)
              "monitor 7 --count=0", "monitor 7 --count=x", "monitor 7 --interval",
              "vport 7 0:4=16", "vport COM3 0:1=1", "vport 7 0:0=0", "vport 7 0=1", "vport 7",
              "update 7", "update --all", "update 7 f g", "update serial= f", "update 256 f",
-             "backup path= f", "serial 7 123456789", "serial 7 a{b", "serial 7 é", "list -x"})
+             "backup path= f", "serial 7 123456789", "serial 7 a{b", "serial 7 é", "list -x",
+             "serve", "serve 7 --listen 0.0.0.0", "serve 7 --listen host:1", "serve 7 --listen :1",
+             "serve 7 --listen 0.0.0.0:65536", "serve 7 --allow 10.0.0.0/33", "serve 7 --allow 10.0"})
     // clang-format on
     {
         std::istringstream words(pszArgs);

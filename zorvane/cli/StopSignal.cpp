@@ -1,6 +1,7 @@
 #include "StopSignal.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <csignal>
 #include <fcntl.h>
@@ -9,8 +10,11 @@
 
 namespace
 {
-int g_hPipe[2] = {-1, -1};
-volatile sig_atomic_t g_nSignal = 0;
+// Lock-free atomics: the handler runs on whichever thread the signal interrupts, and the
+// thread that waits reads what it wrote.
+std::atomic<int> g_hPipe[2] = {-1, -1};
+std::atomic<int> g_nSignal{0};
+static_assert(std::atomic<int>::is_always_lock_free);
 
 void OnStopSignal(int nSignal)
 {
@@ -34,8 +38,12 @@ void SetHandlers(void (*pfnHandler)(int))
 CStopSignal::CStopSignal()
 {
     // Without the pipe the handlers stay the default ones: a signal still ends the program.
-    if (pipe2(g_hPipe, O_CLOEXEC | O_NONBLOCK) == 0)
-        SetHandlers(OnStopSignal);
+    int hPipe[2];
+    if (pipe2(hPipe, O_CLOEXEC | O_NONBLOCK) != 0)
+        return;
+    g_hPipe[0] = hPipe[0];
+    g_hPipe[1] = hPipe[1];
+    SetHandlers(OnStopSignal);
 }
 
 CStopSignal::~CStopSignal()
@@ -43,9 +51,13 @@ CStopSignal::~CStopSignal()
     if (g_hPipe[0] < 0)
         return;
     SetHandlers(SIG_DFL);
-    close(g_hPipe[0]);
-    close(g_hPipe[1]);
-    g_hPipe[0] = g_hPipe[1] = -1;
+    // Reading what the handler wrote orders its write before the close.
+    char cByte;
+    while (read(g_hPipe[0], &cByte, 1) == 1)
+    {
+    }
+    close(g_hPipe[0].exchange(-1));
+    close(g_hPipe[1].exchange(-1));
 }
 
 bool CStopSignal::WaitFor(int nTimeoutMs)
@@ -66,4 +78,9 @@ bool CStopSignal::WaitFor(int nTimeoutMs)
 int CStopSignal::Signal() const
 {
     return g_nSignal;
+}
+
+int CStopSignal::Handle() const
+{
+    return g_hPipe[0];
 }

@@ -15,4 +15,7 @@ public:
     bool WaitFor(int nTimeoutMs);
     // The stop signal that came (SIGINT or SIGTERM), 0 while none has.
     int Signal() const;
+    // Readable once a stop signal has come, for a loop that polls other descriptors too; -1
+    // when the handlers could not be set (a signal then ends the program).
+    int Handle() const;
 };

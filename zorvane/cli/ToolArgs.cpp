@@ -87,6 +87,15 @@ std::string CToolArgs::Value(const std::string& strOption, const std::string& st
     return strDefault;
 }
 
+std::vector<std::string> CToolArgs::Values(const std::string& strOption) const
+{
+    std::vector<std::string> values;
+    for (const auto& given : m_given)
+        if (given.first == strOption)
+            values.push_back(given.second);
+    return values;
+}
+
 void CToolArgs::ExpectOperands(std::size_t nMin, std::size_t nMax, const char* pszWhat) const
 {
     if (m_operands.size() < nMin)

@@ -29,6 +29,8 @@ public:
     bool Has(const std::string& strOption) const;
     // The option's value, or strDefault when it was not given.
     std::string Value(const std::string& strOption, const std::string& strDefault) const;
+    // Every value of a repeatable option, in the order given.
+    std::vector<std::string> Values(const std::string& strOption) const;
     const std::vector<std::string>& Operands() const { return m_operands; }
 
     // Usage errors when the operand count is outside nMin..nMax.

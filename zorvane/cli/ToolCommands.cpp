@@ -105,6 +105,33 @@ const std::vector<ToolCommand>& ToolCommands()
          "beyond TEXT keep what the block held, so give all 8.\n",
          {},
          RunSerial},
+        {"serve",
+         "share a board with the dialog over TCP",
+         "TARGET [--listen ADDR:PORT] [--allow ADDR[/PREFIX]]...",
+         "Puts the board on TCP for the dialog's network link (address and Connect in Kelvard\n"
+         "IO): each frame received goes to the board as the USB request it carries, and each\n"
+         "reply goes back as a frame. Serves read-ports, write-ports, read-configuration and\n"
+         "write-configuration; frames with other codes are ignored and logged. One client at a\n"
+         "time: a new connection takes over and the old one is closed. While the board is\n"
+         "unplugged frames get no reply; when it comes back (same path or serial number) it is\n"
+         "opened again by itself. Prints the address it listens on; logs clients and the\n"
+         "board's comings and goings on stderr. Ctrl-C or SIGTERM closes everything and exits 0.\n"
+         "\n"
+         "The link has no authentication: anyone who can reach the port can drive the board.\n"
+         "So it listens on loopback unless told otherwise. To use the board from another\n"
+         "machine, tunnel to it with SSH from there, and the bridge stays on loopback:\n"
+         "  ssh -N -L 9764:127.0.0.1:9764 HOST    then Connect to 127.0.0.1 in the dialog\n"
+         "or open the port to the machines that may use it, and to no others:\n"
+         "  zorvane serve 7 --listen 0.0.0.0:9764 --allow 192.168.1.0/24\n"
+         "\n"
+         "TARGET is a device ID (7), serial=TEXT or path=LOCATION as 'list --long' prints it.\n"
+         "\n"
+         "  --listen ADDR:PORT      IPv4 address and port to listen on (default\n"
+         "                          127.0.0.1:9764; port 0 picks a free one)\n"
+         "  --allow ADDR[/PREFIX]   only peers in this range may connect (repeatable); any\n"
+         "                          other is closed at once and logged\n",
+         {{"listen", true}, {"allow", true}},
+         RunServe},
     };
     return commands;
 }

@@ -1,6 +1,6 @@
 #include "net/Frames.h"
 
-#include "CommandSet.h"
+#include <algorithm>
 
 namespace
 {
@@ -43,6 +43,34 @@ NetFrame BuildWriteDirectionsFrame(const PortBytes& byDirections)
 NetFrame BuildWriteInversionsFrame(const PortBytes& byInversions)
 {
     return BuildPairsFrame(CMD_WRITE_CONFIGURATION, byInversions, INVERSION_AT);
+}
+
+bool IsLinkCommand(std::uint8_t byCode)
+{
+    return byCode == CMD_READ_PORTS || byCode == CMD_WRITE_PORTS ||
+           byCode == CMD_READ_CONFIGURATION || byCode == CMD_WRITE_CONFIGURATION;
+}
+
+std::size_t FrameRequest(const std::uint8_t* pFrame, std::size_t nLength, Packet& packet)
+{
+    packet.fill(0);
+    const CommandInfo* pInfo = pFrame && nLength > 0 ? FindCommand(pFrame[0]) : nullptr;
+    if (!pInfo)
+        return 0;
+    packet[0] = pFrame[0];
+    const std::size_t nRequest = pInfo->byRequestLength;
+    for (std::size_t i = 1; i < nRequest && i + 1 < nLength; ++i)
+        packet[i] = pFrame[i + 1];
+    return nRequest;
+}
+
+NetFrame ReplyFrame(std::uint8_t byCode, const Packet& reply, std::size_t nReplyLength)
+{
+    NetFrame frame = BuildFrame(byCode);
+    const std::size_t nCarried = std::min<std::size_t>(nReplyLength, NET_FRAME_SIZE - 1);
+    for (std::size_t i = 1; i < nCarried; ++i)
+        frame[i + 1] = reply[i];
+    return frame;
 }
 
 bool DecodeGridFrame(const std::uint8_t* pFrame, std::size_t nLength, PortBytes& byPorts)
