@@ -9,9 +9,9 @@
 //   BM_Backup      backup of one board in its application: over_bound_pct, target at most 2
 //
 // One iteration each: they take seconds. Run on an otherwise idle machine.
-#include "SimBus.h"
-#include "ToolMain.h"
-#include "backends/SimBackend.h"
+#include "sim/SimBus.h"
+#include "zorvane/cli/ToolMain.h"
+#include "protocol/backends/SimBackend.h"
 #include "firmware/HexWriter.h"
 
 #include <benchmark/benchmark.h>
@@ -39,7 +39,8 @@ struct CBench
             byProgram[i] = static_cast<std::uint8_t>(i * 31 + 7);
         CHexWriter writer;
         writer.Data(0x800, byProgram.data(), byProgram.size());
-        std::ofstream(Image()) << writer.Finish();
+        writer.End();
+        std::ofstream(Image()) << writer.Text();
 
         m_pBus->SetReattachDelay(REATTACH);
         for (int i = 0; i < nBoards; ++i)

@@ -2,7 +2,8 @@
 //
 // The file is a 4 MB synthetic image: 16-byte program records across upper address words 0x0000
 // upwards (all folding into one 64 KB program image), with random contents, CR LF line ends.
-#include "firmware/BootLoader.h"
+#include "firmware/HexImage.h"
+#include "firmware/HexWriter.h"
 #include "firmware/BootStatus.h"
 
 #include <benchmark/benchmark.h>
@@ -28,31 +29,6 @@ namespace
 {
 constexpr std::size_t TARGET_SIZE = 4 * 1024 * 1024;
 
-void AppendRecord(std::string& strText, int nType, int nAddress, const std::uint8_t* pData,
-                  int nCount)
-{
-    static const char HEX[] = "0123456789ABCDEF";
-    unsigned nSum = static_cast<unsigned>(nCount) + (static_cast<unsigned>(nAddress) >> 8) +
-                    (static_cast<unsigned>(nAddress) & 0xFF) + static_cast<unsigned>(nType);
-    auto put = [&](unsigned nByte)
-    {
-        strText += HEX[(nByte >> 4) & 0x0F];
-        strText += HEX[nByte & 0x0F];
-    };
-    strText += ':';
-    put(static_cast<unsigned>(nCount));
-    put(static_cast<unsigned>(nAddress) >> 8);
-    put(static_cast<unsigned>(nAddress) & 0xFF);
-    put(static_cast<unsigned>(nType));
-    for (int i = 0; i < nCount; ++i)
-    {
-        put(pData[i]);
-        nSum += pData[i];
-    }
-    put((0x100 - (nSum & 0xFF)) & 0xFF);
-    strText += "\r\n";
-}
-
 // The benchmark file, written once per run and removed at exit.
 class CBenchImage
 {
@@ -68,25 +44,19 @@ public:
         m_strPath = (m_dir / "KelvardUSB.hex").string();
 
         std::mt19937 rng(2024);
-        std::string strText;
-        strText.reserve(TARGET_SIZE + 4096);
+        CHexWriter writer("\r\n");
         std::uint8_t byData[16];
-        for (int nAddress = 0; strText.size() < TARGET_SIZE; nAddress = (nAddress + 16) & 0xFFFF)
+        for (std::uint32_t nAddress = 0; writer.Text().size() < TARGET_SIZE; nAddress += 16)
         {
-            if (nAddress == 0)
-            {
-                const std::uint8_t byUpper[2] = {0, static_cast<std::uint8_t>(m_nUpperWords++)};
-                AppendRecord(strText, 0x04, 0, byUpper, 2);
-            }
             for (std::uint8_t& by : byData)
             {
                 by = static_cast<std::uint8_t>(rng());
             }
-            AppendRecord(strText, 0x00, nAddress, byData, 16);
+            writer.Data(nAddress, byData, sizeof byData);
         }
-        strText += ":00000001FF\r\n";
-        std::ofstream(m_strPath, std::ios::binary) << strText;
-        m_strText = std::move(strText);
+        writer.End();
+        m_strText = writer.Text();
+        std::ofstream(m_strPath, std::ios::binary) << m_strText;
     }
     ~CBenchImage() { fs::remove_all(m_dir); }
 
@@ -97,7 +67,6 @@ private:
     fs::path m_dir;
     std::string m_strPath;
     std::string m_strText;
-    int m_nUpperWords = 0;
 };
 
 const CBenchImage& Image()
@@ -120,10 +89,10 @@ void SetThroughput(benchmark::State& state)
 // Both passes with their file reads, as an update runs them.
 void BM_LoadHexFile(benchmark::State& state)
 {
-    CBootLoader loader(nullptr, Image().Path());
+    CHexImage loader;
     for (auto _ : state)
     {
-        if (loader.LoadHexFile() != BL_OK)
+        if (loader.LoadFile(Image().Path()) != BL_OK)
         {
             state.SkipWithError("LoadHexFile failed");
             return;
@@ -137,10 +106,10 @@ BENCHMARK(BM_LoadHexFile)->Unit(benchmark::kMillisecond)->UseRealTime();
 // The same passes over text already in memory: the parsing alone.
 void BM_LoadHexText(benchmark::State& state)
 {
-    CBootLoader loader(nullptr, "");
+    CHexImage loader;
     for (auto _ : state)
     {
-        if (loader.LoadHexText(Image().Text()) != BL_OK)
+        if (loader.LoadText(Image().Text()) != BL_OK)
         {
             state.SkipWithError("LoadHexText failed");
             return;

@@ -1,12 +1,12 @@
 // One read-ports frame round trip over loopback TCP through the bridge of 'zorvane serve', against
 // the bare USB exchange it carries, both on the simulated bus with zero latency: the difference is
 // what the bridge adds (two loopback hops, the wake-up of its loop, the frame code).
-#include "LoopbackClient.h"
-#include "NetBridge.h"
-#include "SimFixture.h"
+#include "tests/support/LoopbackClient.h"
+#include "zorvane/cli/NetBridge.h"
+#include "tests/support/SimFixture.h"
 
-#include "DeviceLink.h"
-#include "net/Frames.h"
+#include "protocol/DeviceLink.h"
+#include "protocol/net/Frames.h"
 
 #include <benchmark/benchmark.h>
 

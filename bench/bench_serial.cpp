@@ -3,8 +3,8 @@
 // cost at most 5 ms beyond the board's own reply time (the quiet time is about 3.1 ms), never
 // the 500 ms bound. Per case: the wall time of one read and, as "beyond_reply_ms", what it
 // took beyond the board's delay.
-#include "SimSerialBoard.h"
-#include "TempDir.h"
+#include "sim/SimSerialBoard.h"
+#include "tests/support/TempDir.h"
 #include "zorvane.h"
 
 #include <benchmark/benchmark.h>

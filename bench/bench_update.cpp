@@ -9,11 +9,12 @@
 // simulated latency ends on time (the bus sleeps, then yields until it is due), so the excess is
 // the client's and the bus's own work plus whatever else the machine runs meanwhile: run it on
 // an otherwise idle machine.
-#include "SimBus.h"
-#include "UsbBackend.h"
-#include "backends/SimBackend.h"
+#include "sim/SimBus.h"
+#include "protocol/UsbBackend.h"
+#include "protocol/backends/SimBackend.h"
 #include "firmware/BootLoader.h"
 #include "firmware/BootStatus.h"
+#include "firmware/HexWriter.h"
 #include "firmware/UsbDev.h"
 
 #include <benchmark/benchmark.h>
@@ -31,25 +32,13 @@ constexpr auto LATENCY = std::chrono::milliseconds(1);
 
 std::string HexImage()
 {
-    static const char HEX[] = "0123456789ABCDEF";
-    std::string strText = ":020000040000FA\n";
-    for (unsigned nAddress = 0x800; nAddress < 0x8000; nAddress += 16)
-    {
-        unsigned char byRecord[4 + 16] = {16, static_cast<unsigned char>(nAddress >> 8),
-                                          static_cast<unsigned char>(nAddress), 0};
-        for (unsigned i = 0; i < 16; ++i)
-            byRecord[4 + i] = static_cast<unsigned char>((nAddress + i) * 31 + 7);
-        unsigned nSum = 0;
-        strText += ':';
-        for (unsigned char by : byRecord)
-        {
-            nSum += by;
-            strText += {HEX[by >> 4], HEX[by & 0x0F]};
-        }
-        const unsigned char byCheck = static_cast<unsigned char>(0x100 - (nSum & 0xFF));
-        strText += {HEX[byCheck >> 4], HEX[byCheck & 0x0F], '\n'};
-    }
-    return strText + ":00000001FF\n";
+    std::vector<std::uint8_t> byProgram(0x8000 - 0x800);
+    for (std::size_t i = 0; i < byProgram.size(); ++i)
+        byProgram[i] = static_cast<std::uint8_t>((0x800 + i) * 31 + 7);
+    CHexWriter writer;
+    writer.Data(0x800, byProgram.data(), byProgram.size());
+    writer.End();
+    return writer.Text();
 }
 
 void BM_FullUpdate(benchmark::State& state)

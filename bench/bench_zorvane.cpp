@@ -2,9 +2,9 @@
 // exports of libzorvane.so (lock, name lookup, cache, one command) beside the bare write-ports
 // and read-ports exchanges of the driver layer, each on a simulated bus with zero latency.
 // After the run the ratios library / bare exchange are printed; the target is below 1.3.
-#include "DeviceLink.h"
-#include "SimBus.h"
-#include "backends/SimBackend.h"
+#include "protocol/DeviceLink.h"
+#include "sim/SimBus.h"
+#include "protocol/backends/SimBackend.h"
 #include "zorvane.h"
 
 #include <benchmark/benchmark.h>

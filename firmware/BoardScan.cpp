@@ -1,6 +1,6 @@
 #include "firmware/BoardScan.h"
 
-#include "DeviceLink.h"
+#include "protocol/DeviceLink.h"
 #include "firmware/BootLoader.h"
 
 #include <algorithm>

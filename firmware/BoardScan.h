@@ -2,7 +2,7 @@
 // Finding boards in either mode, for programs that work on a board from outside the dialog: what
 // is attached, with the identity each board reports, and waiting for a board that re-attaches
 // (after entering its bootloader, or after a restart) to come back. Through the driver layer only.
-#include "UsbOpenError.h"
+#include "protocol/UsbOpenError.h"
 #include "firmware/UsbDev.h"
 
 #include <atomic>

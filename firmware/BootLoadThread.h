@@ -43,7 +43,7 @@
 #include <thread>
 #include <vector>
 
-#include "Mpusb.h"
+#include "protocol/Mpusb.h"
 #include "firmware/BootProgress.h"
 
 #include <string>

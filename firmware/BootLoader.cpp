@@ -5,10 +5,10 @@
 #include <cstring>
 #include <vector>
 
-#include "BootloaderCommands.h"
-#include "CommandSet.h"
-#include "DebugOutput.h"
-#include "Mpusb.h"
+#include "protocol/BootloaderCommands.h"
+#include "protocol/CommandSet.h"
+#include "protocol/DebugOutput.h"
+#include "protocol/Mpusb.h"
 #include "firmware/BootStatus.h"
 #include "firmware/UsbDev.h"
 
@@ -69,12 +69,10 @@ void PutHeader(Packet& buffer, std::uint8_t byCommand, int nCount, int nAddress)
 CBootLoader::CBootLoader(CUsbDev* pDev, const std::string& strHexPath)
     : m_pDev(pDev), m_strHexPath(strHexPath)
 {
-    m_idImage.fill(0xFF);
 }
 
 CBootLoader::~CBootLoader()
 {
-    FreeImages();
     m_pDev.reset();
 }
 

@@ -3,6 +3,7 @@
 // that waits in its bootloader; also reads a board's memory back and rewrites its serial number.
 // One object lives for one job; it owns the board's link.
 #include "firmware/BootProgress.h"
+#include "firmware/HexImage.h"
 
 #include <array>
 #include <atomic>
@@ -30,32 +31,25 @@ class CBootLoader
 public:
     // Takes over the board link (may be null when only the image is wanted) and copies the path.
     CBootLoader(CUsbDev* pDev, const std::string& strHexPath);
-    // Frees the images, then deletes the link, which closes both pipes.
+    // Deletes the link, which closes both pipes, and frees the images.
     virtual ~CBootLoader();
 
     CBootLoader(const CBootLoader&) = delete;
     CBootLoader& operator=(const CBootLoader&) = delete;
 
-    // --- Intel HEX image (BootLoaderHex.cpp) ---------------------------------------------
+    // --- Intel HEX image (kept in m_hexImage) ----------------------------------------------
 
-    // Both passes over m_strHexPath: sizes, then images. BL_OK leaves the program image
-    // (m_nProgramExtent bytes), the EEPROM image (m_nEepromExtent bytes, none when 0) and
-    // m_idImage ready; any failure is negative and leaves no program or EEPROM image. Besides
-    // the statuses of the passes, a file without program data fails with BL_ERR_EOF and an
-    // ID-area record of more than 16 bytes with BL_ERR_CHECKSUM.
-    int LoadHexFile();
-    // The first pass: sets the three extents (program from INT32_MIN, the others from 0).
-    // BL_OK, BL_ERR_OPEN, BL_ERR_EOF or BL_ERR_CHECKSUM.
-    int ScanHexFile();
+    // Both passes over the file at m_strHexPath: CHexImage::LoadFile.
+    int LoadHexFile() { return m_hexImage.LoadFile(m_strHexPath); }
+    // The first pass alone: CHexImage::ScanFile.
+    int ScanHexFile() { return m_hexImage.ScanFile(m_strHexPath); }
     // The same load over HEX text already in memory, for callers without a file.
-    int LoadHexText(std::string_view strText);
-
-    // Reads the next record: skips to ':', then count, address, type, nCount data bytes into
-    // pData (room for 256) and checksum. BL_OK for a good record, BL_ERR_EOF when the text ends
-    // before the record does, BL_ERR_CHECKSUM when the checksum does not match or a field holds
-    // a character that is not a hexadecimal digit.
+    int LoadHexText(std::string_view strText) { return m_hexImage.LoadText(strText); }
     static int ReadHexRecord(CHexFile& file, int& nCount, int& nAddress, int& nType,
-                             std::uint8_t* pData, int& nChecksum);
+                             std::uint8_t* pData, int& nChecksum)
+    {
+        return CHexImage::ReadHexRecord(file, nCount, nAddress, nType, pData, nChecksum);
+    }
 
     // --- Bootloader protocol (BootLoader.cpp) --------------------------------------------
     //
@@ -146,15 +140,14 @@ public:
 
     std::string m_strHexPath;
 
-    // Program memory from address 0, m_nProgramExtent bytes, 0xFF where the file gives nothing.
-    std::unique_ptr<std::uint8_t[]> m_pProgramImage;
-    std::int32_t m_nProgramExtent = 0;
-    // Data EEPROM from address 0, m_nEepromExtent bytes; none while the extent is 0.
-    std::unique_ptr<std::uint8_t[]> m_pEepromImage;
-    std::int32_t m_nEepromExtent = 0;
-    // The ID locations; 0xFF where the file gives nothing.
-    std::array<std::uint8_t, 16> m_idImage;
-    std::int32_t m_nIdExtent = 0;
+    // The image the update writes, and its parts under their own names (see CHexImage).
+    CHexImage m_hexImage;
+    std::unique_ptr<std::uint8_t[]>& m_pProgramImage = m_hexImage.m_pProgramImage;
+    std::int32_t& m_nProgramExtent = m_hexImage.m_nProgramExtent;
+    std::unique_ptr<std::uint8_t[]>& m_pEepromImage = m_hexImage.m_pEepromImage;
+    std::int32_t& m_nEepromExtent = m_hexImage.m_nEepromExtent;
+    std::array<std::uint8_t, 16>& m_idImage = m_hexImage.m_idImage;
+    std::int32_t& m_nIdExtent = m_hexImage.m_nIdExtent;
 
 private:
     // ReadDeviceId, SetDeviceType and the "Device type is ..." line; BL_OK or BL_ERR_USB.
@@ -168,12 +161,6 @@ private:
     // Sets m_nFailedAddress and returns nStatus.
     int Failed(int nStatus, std::int64_t nAddress);
 
-    // The passes read the file at m_strHexPath, or pText when it is set.
-    bool OpenPass(CHexFile& file, const std::string_view* pText) const;
-    int ScanHex(const std::string_view* pText);
-    int LoadHex(const std::string_view* pText);
-    int LoadPass(CHexFile& file);
-    void FreeImages();
 
     std::atomic<bool> m_bStop{false};
     SBootProgress m_progress;

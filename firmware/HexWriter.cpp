@@ -68,7 +68,7 @@ void CHexWriter::Data(std::uint32_t nAddress, const std::uint8_t* pData, std::si
     }
 }
 
-std::string CHexWriter::Finish() const
+void CHexWriter::End()
 {
-    return m_strText + HexRecord(HEX_END_OF_FILE, 0, nullptr, 0) + m_strLineEnd;
+    Record(HEX_END_OF_FILE, 0, nullptr, 0);
 }

@@ -17,8 +17,10 @@ public:
 
     // nCount bytes from the linear address nAddress.
     void Data(std::uint32_t nAddress, const std::uint8_t* pData, std::size_t nCount);
-    // The text so far with the end-of-file record after it.
-    std::string Finish() const;
+    // The end-of-file record.
+    void End();
+    // The records written so far.
+    const std::string& Text() const { return m_strText; }
 
 private:
     void Record(int nType, std::uint16_t wAddress, const std::uint8_t* pData, std::size_t nCount);

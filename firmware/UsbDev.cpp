@@ -1,6 +1,6 @@
 #include "firmware/UsbDev.h"
 
-#include <cstdio>
+#include "protocol/PortTypes.h"
 
 namespace
 {
@@ -30,7 +30,5 @@ CUsbDev::~CUsbDev()
 
 std::string CUsbDev::GetVersionText() const
 {
-    char szText[16];
-    std::snprintf(szText, sizeof szText, "%d.%02d", m_wVersion >> 8, m_wVersion & 0xFF);
-    return szText;
+    return FormatVersion(m_wVersion);
 }

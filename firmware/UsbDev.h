@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <string>
 
-#include "Mpusb.h"
+#include "protocol/Mpusb.h"
 
 class CUsbDev
 {

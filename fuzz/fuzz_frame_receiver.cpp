@@ -3,8 +3,8 @@
 // and exactly as long as its length byte says, no more than one frame of at most 255 bytes is
 // ever held, every byte given is taken, and how the stream is cut changes nothing: the same
 // bytes in one piece give the same frames.
-#include "net/FrameReceiver.h"
-#include "net/Frames.h"
+#include "protocol/net/FrameReceiver.h"
+#include "protocol/net/Frames.h"
 
 #include <fuzzer/FuzzedDataProvider.h>
 

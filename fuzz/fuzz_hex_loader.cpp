@@ -1,7 +1,7 @@
 // libFuzzer target: arbitrary bytes as the firmware image's HEX text, through the same passes
-// that LoadHexFile runs over the file. The loader must answer with one of its statuses and, when
+// that an update's load runs over the file. The loader must answer with one of its statuses and, when
 // it succeeds, leave images that agree with their extents; loading again gives the same images.
-#include "firmware/BootLoader.h"
+#include "firmware/HexImage.h"
 #include "firmware/BootStatus.h"
 
 #include <cstdint>
@@ -46,8 +46,8 @@ unsigned Touch(const std::uint8_t* pImage, std::int32_t nLength)
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* pData, std::size_t nSize)
 {
     const std::string_view strText(reinterpret_cast<const char*>(pData), nSize);
-    CBootLoader loader(nullptr, "");
-    const int nStatus = loader.LoadHexText(strText);
+    CHexImage loader;
+    const int nStatus = loader.LoadText(strText);
     Require(nStatus == BL_OK || nStatus == BL_ERR_OPEN || nStatus == BL_ERR_EOF ||
                 nStatus == BL_ERR_CHECKSUM,
             "status outside the loader's set");
@@ -72,7 +72,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* pData, std::size_t nSi
     const auto byProgram = Copy(loader.m_pProgramImage.get(), loader.m_nProgramExtent);
     const auto byEeprom = Copy(loader.m_pEepromImage.get(), loader.m_nEepromExtent);
     const auto idImage = loader.m_idImage;
-    Require(loader.LoadHexText(strText) == BL_OK, "second load of the same text failed");
+    Require(loader.LoadText(strText) == BL_OK, "second load of the same text failed");
     Require(byProgram == Copy(loader.m_pProgramImage.get(), loader.m_nProgramExtent) &&
                 byEeprom == Copy(loader.m_pEepromImage.get(), loader.m_nEepromExtent) &&
                 idImage == loader.m_idImage,

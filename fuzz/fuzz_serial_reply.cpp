@@ -1,9 +1,9 @@
 // The COM-port board's reply, as arbitrary bytes in arbitrary pieces: the reply parser against
 // an independent reading of the protocol, line splitting, and the input exchange, whose result
 // must not depend on how the bytes were cut into pieces.
-#include "devices/BitIO.h"
-#include "serial/Serial.h"
-#include "serial/SerialText.h"
+#include "zorvane/devices/BitIO.h"
+#include "zorvane/serial/Serial.h"
+#include "zorvane/serial/SerialText.h"
 
 #include <fuzzer/FuzzedDataProvider.h>
 

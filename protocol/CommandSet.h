@@ -1,7 +1,7 @@
 #pragma once
 // The application firmware's command set: pure request builders and reply parsers. Nothing here
 // touches a device; DeviceLink.h moves the packets.
-#include "PortTypes.h"
+#include "protocol/PortTypes.h"
 
 #include <array>
 #include <cstddef>

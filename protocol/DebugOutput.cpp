@@ -1,4 +1,4 @@
-#include "DebugOutput.h"
+#include "protocol/DebugOutput.h"
 
 #include <cstdarg>
 #include <cstdio>

@@ -1,4 +1,4 @@
-#include "DeviceLink.h"
+#include "protocol/DeviceLink.h"
 
 ExchangeResult ExchangeCommand(MPUSB_HANDLE hRead, MPUSB_HANDLE hWrite, Packet& packet)
 {

@@ -2,8 +2,8 @@
 // One command over a device link (a read pipe and a write pipe of one board): zero-filled
 // 64-byte packet, the request length written with a 500 ms time-out, and, for commands with a
 // reply, the reply length read into the same packet. No read follows a failed write.
-#include "CommandSet.h"
-#include "Mpusb.h"
+#include "protocol/CommandSet.h"
+#include "protocol/Mpusb.h"
 
 struct ExchangeResult
 {

@@ -1,4 +1,6 @@
-#include "DeviceWatch.h"
+#include "protocol/DeviceWatch.h"
+
+#include "protocol/DriverInternal.h"
 
 #include <condition_variable>
 #include <deque>
@@ -7,8 +9,6 @@
 #include <mutex>
 #include <thread>
 
-void MpusbConnectWatch(); // Mpusb.cpp
-void DeviceWatchStartup(); // called by Mpusb.cpp
 
 namespace
 {

@@ -2,9 +2,17 @@
 // The device-change watch: consumers register a callback that runs once per change of the
 // attached set, always on the watch's own dispatch thread, one change at a time, in order.
 // Each consumer marshals it to the thread that owns its tables.
-#include "UsbBackend.h"
+#include "protocol/UsbBackend.h"
 
 #include <functional>
+
+// Device-change events as the platform numbers them: a change of the attached set reaches the
+// library and the dialog as "device nodes changed", with arrival or removal where known.
+inline constexpr unsigned DBT_DEVNODES_CHANGED = 0x0007;
+inline constexpr unsigned DBT_DEVICEARRIVAL = 0x8000;
+inline constexpr unsigned DBT_DEVICEQUERYREMOVE = 0x8001;
+inline constexpr unsigned DBT_DEVICEREMOVECOMPLETE = 0x8004;
+inline constexpr unsigned DBT_USERDEFINED = 0xFFFF;
 
 using DeviceChangeCallback = std::function<void(EDeviceChange)>;
 

@@ -1,4 +1,4 @@
-#include "Enumeration.h"
+#include "protocol/Enumeration.h"
 
 void WalkDeviceLinks(std::int32_t nCount, const DeviceLinkVisitor& visit)
 {

@@ -1,6 +1,6 @@
 #pragma once
 // The enumeration walk both deliverables make over the driver's instances.
-#include "Mpusb.h"
+#include "protocol/Mpusb.h"
 
 #include <cstdint>
 #include <functional>

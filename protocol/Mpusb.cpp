@@ -1,9 +1,10 @@
-#include "Mpusb.h"
+#include "protocol/Mpusb.h"
 
-#include "DeviceWatch.h"
-#include "UsbBackend.h"
-#include "backends/LibusbBackend.h"
-#include "backends/SimBackend.h"
+#include "protocol/DeviceWatch.h"
+#include "protocol/DriverInternal.h"
+#include "protocol/UsbBackend.h"
+#include "protocol/backends/LibusbBackend.h"
+#include "protocol/backends/SimBackend.h"
 
 #include <cctype>
 #include <cstdlib>
@@ -12,8 +13,6 @@
 #include <mutex>
 #include <unordered_map>
 #include <utility>
-
-void DeviceWatchStartup(); // DeviceWatch.cpp
 
 namespace
 {
@@ -147,7 +146,6 @@ void MpusbInstallBackend(std::shared_ptr<CUsbBackend> pBackend)
     // pOld goes here, outside the lock: its destructor may join threads of its own.
 }
 
-// The device-change watch asks for backend reports once it has a consumer.
 void MpusbConnectWatch()
 {
     DriverState& state = State();

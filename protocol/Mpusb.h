@@ -1,7 +1,8 @@
 #pragma once
 // The five operations of the board maker's general-purpose USB driver, with the arguments and
 // results both deliverables rely on. They dispatch to one process-wide backend (UsbBackend.h).
-#include "UsbOpenError.h"
+#include "protocol/UsbBackend.h"
+#include "protocol/UsbOpenError.h"
 
 #include <cstdint>
 #include <string>
@@ -17,8 +18,6 @@ inline constexpr std::uint32_t MPUSB_SUCCESS = 1;
 inline constexpr std::uint32_t MPUSB_FAIL = 0;
 
 inline constexpr char MPUSB_VID_PID[] = "vid_04d8&pid_fffe";
-inline constexpr std::uint16_t MPUSB_VENDOR = 0x04D8; // the identity above, parsed
-inline constexpr std::uint16_t MPUSB_PRODUCT = 0xFFFE;
 inline constexpr char MPUSB_ENDPOINT[] = "\\MCHP_EP1";
 inline constexpr std::uint32_t MPUSB_TIMEOUT_MS = 500;
 inline constexpr std::uint32_t MPUSB_MAX_INSTANCES = 127; // instance numbers 0 to 126

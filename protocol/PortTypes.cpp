@@ -1,4 +1,4 @@
-#include "PortTypes.h"
+#include "protocol/PortTypes.h"
 
 #include <cstdio>
 

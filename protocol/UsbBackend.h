@@ -2,13 +2,18 @@
 // The one interface between the driver operations and whatever reaches the boards: libusb for
 // real boards, the simulated bus for tests and demos. Nothing above the driver layer knows which
 // backend runs. Every method may be called from any thread at any time.
-#include "UsbOpenError.h"
+#include "protocol/UsbOpenError.h"
 
 #include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <memory>
 #include <string>
+
+// The boards' identity "vid_04d8&pid_fffe" (MPUSB_VID_PID), parsed: what WatchChanges watches
+// and the simulated bus answers to.
+inline constexpr std::uint16_t MPUSB_VENDOR = 0x04D8;
+inline constexpr std::uint16_t MPUSB_PRODUCT = 0xFFFE;
 
 // A backend's own pipe number; 0 means "no pipe".
 using UsbPipeId = std::uint64_t;

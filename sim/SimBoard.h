@@ -2,9 +2,9 @@
 // One simulated board: its memories, pin model, mode, and the faults and latency a test asks
 // for. The bus moves transfers to it; tests reach its state through the same object. Every
 // method is thread-safe.
-#include "SimBootloader.h"
-#include "SimFirmware.h"
-#include "SimMemory.h"
+#include "sim/SimBootloader.h"
+#include "sim/SimFirmware.h"
+#include "sim/SimMemory.h"
 
 #include <chrono>
 #include <cstdint>

@@ -1,4 +1,4 @@
-#include "SimBoardConfig.h"
+#include "sim/SimBoardConfig.h"
 
 #include <cerrno>
 #include <cstdlib>

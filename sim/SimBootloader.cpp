@@ -1,4 +1,4 @@
-#include "SimBootloader.h"
+#include "sim/SimBootloader.h"
 
 #include <algorithm>
 

@@ -1,8 +1,8 @@
 #pragma once
 // The bootloader: query-mode, memory reads and writes, erase, EEPROM and restart.
-#include "SimFirmware.h"
+#include "sim/SimFirmware.h"
 
-#include "BootloaderCommands.h"
+#include "protocol/BootloaderCommands.h"
 
 class CSimBootloader
 {

@@ -1,4 +1,6 @@
-#include "SimBus.h"
+#include "sim/SimBus.h"
+
+#include "protocol/HexText.h"
 
 #include <algorithm>
 #include <cstdlib>
@@ -404,16 +406,8 @@ void CSimBus::Trace(std::uint32_t nInstance, bool bIn, bool bOk, const std::uint
     strLine += bIn ? " <" : " >";
     if (!bOk)
         strLine += '!';
-    if (!(bIn && !bOk))
-    {
-        static const char kHex[] = "0123456789abcdef";
-        for (std::size_t i = 0; i < nLength; ++i)
-        {
-            strLine += ' ';
-            strLine += kHex[pData[i] >> 4];
-            strLine += kHex[pData[i] & 0x0F];
-        }
-    }
+    if (!(bIn && !bOk) && nLength != 0)
+        strLine += ' ' + HexText(pData, nLength);
     if (m_pTraceFile)
     {
         std::fputs(strLine.c_str(), m_pTraceFile);

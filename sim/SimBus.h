@@ -6,7 +6,7 @@
 // Trace lines (file and capture alike): instance, '>' host-to-board or '<' board-to-host, then
 // the bytes moved as two-digit lower-case hex, e.g. "0 > 37 00 00 0f 00 00". A failed transfer
 // shows ">!" or "<!"; a failed read lists no bytes.
-#include "SimBoard.h"
+#include "sim/SimBoard.h"
 
 #include <chrono>
 #include <condition_variable>

@@ -1,4 +1,4 @@
-#include "SimFirmware.h"
+#include "sim/SimFirmware.h"
 
 #include <algorithm>
 

@@ -1,9 +1,9 @@
 #pragma once
 // The application firmware: answers the ten commands of the command set from the pin model.
-#include "SimMemory.h"
+#include "sim/SimMemory.h"
 
-#include "CommandSet.h"
-#include "PortTypes.h"
+#include "protocol/CommandSet.h"
+#include "protocol/PortTypes.h"
 
 #include <optional>
 #include <vector>

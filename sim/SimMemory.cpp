@@ -1,4 +1,4 @@
-#include "SimMemory.h"
+#include "sim/SimMemory.h"
 
 #include <algorithm>
 

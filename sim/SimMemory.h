@@ -10,7 +10,7 @@
 //   0x200000-0x20000F  ID locations
 //   0x300000-0x30000D  configuration bytes (read only here)
 //   0x3FFFFE-0x3FFFFF  chip ID: low byte = code bits 0-2 << 5 | revision, high byte = code >> 3
-#include "SimBoardConfig.h"
+#include "sim/SimBoardConfig.h"
 
 #include <array>
 #include <cstdint>

@@ -1,6 +1,6 @@
-#include "SimNetBoard.h"
+#include "sim/SimNetBoard.h"
 
-#include "net/Frames.h"
+#include "protocol/net/Frames.h"
 
 #include <algorithm>
 #include <arpa/inet.h>

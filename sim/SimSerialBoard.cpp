@@ -1,4 +1,4 @@
-#include "SimSerialBoard.h"
+#include "sim/SimSerialBoard.h"
 
 #include <algorithm>
 #include <cerrno>

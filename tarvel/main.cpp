@@ -1,5 +1,5 @@
 // Tarvel, the Kelvard IO configuration and test tool.
-#include "dialog/TarvelApp.h"
+#include "tarvel/dialog/TarvelApp.h"
 
 int main(int argc, char** argv)
 {

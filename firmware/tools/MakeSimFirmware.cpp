@@ -8,6 +8,8 @@
 // and EEPROM bytes and the configuration words come with it, so every area of an update runs.
 //
 //     kelvard-mkhex OUTPUT.hex
+#include "firmware/HexWriter.h"
+
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
@@ -92,49 +94,13 @@ std::vector<SBlock> Image()
     };
 }
 
-void PutRecord(std::string& strText, int nType, std::uint16_t wAddress, const std::uint8_t* pData,
-               std::size_t nCount)
+std::string ImageText(const std::vector<SBlock>& blocks)
 {
-    static const char HEX[] = "0123456789ABCDEF";
-    Bytes byRecord = {static_cast<std::uint8_t>(nCount), static_cast<std::uint8_t>(wAddress >> 8),
-                      static_cast<std::uint8_t>(wAddress), static_cast<std::uint8_t>(nType)};
-    byRecord.insert(byRecord.end(), pData, pData + nCount);
-    unsigned nSum = 0;
-    for (std::uint8_t by : byRecord)
-        nSum += by;
-    byRecord.push_back(static_cast<std::uint8_t>(0x100 - (nSum & 0xFF)));
-    strText += ':';
-    for (std::uint8_t by : byRecord)
-        strText += {HEX[by >> 4], HEX[by & 0x0F]};
-    strText += "\r\n";
-}
-
-std::string HexText(const std::vector<SBlock>& blocks)
-{
-    std::string strText;
-    long nUpper = -1;
+    CHexWriter writer("\r\n");
     for (const SBlock& block : blocks)
-    {
-        for (std::size_t nAt = 0; nAt < block.byData.size();)
-        {
-            const std::uint32_t nAddress = block.nAddress + static_cast<std::uint32_t>(nAt);
-            if (static_cast<long>(nAddress >> 16) != nUpper)
-            {
-                nUpper = static_cast<long>(nAddress >> 16);
-                const std::uint8_t byUpper[2] = {static_cast<std::uint8_t>(nUpper >> 8),
-                                                 static_cast<std::uint8_t>(nUpper)};
-                PutRecord(strText, 0x04, 0, byUpper, 2);
-            }
-            // A record never crosses a 16-byte line, as the chip's tools write them.
-            const std::size_t nCount =
-                std::min<std::size_t>(block.byData.size() - nAt, 16 - (nAddress & 0x0F));
-            PutRecord(strText, 0x00, static_cast<std::uint16_t>(nAddress), &block.byData[nAt],
-                      nCount);
-            nAt += nCount;
-        }
-    }
-    PutRecord(strText, 0x01, 0, nullptr, 0);
-    return strText;
+        writer.Data(block.nAddress, block.byData.data(), block.byData.size());
+    writer.End();
+    return writer.Text();
 }
 } // namespace
 
@@ -145,7 +111,7 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "usage: kelvard-mkhex OUTPUT.hex\n");
         return 2;
     }
-    const std::string strText = HexText(Image());
+    const std::string strText = ImageText(Image());
     std::FILE* pFile = std::fopen(argv[1], "wb");
     bool bWritten =
         pFile != nullptr && std::fwrite(strText.data(), 1, strText.size(), pFile) == strText.size();

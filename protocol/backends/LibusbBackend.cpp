@@ -1,6 +1,5 @@
-#include "LibusbBackend.h"
+#include "protocol/backends/LibusbBackend.h"
 
-#include "Mpusb.h"
 
 #include <libusb.h>
 

@@ -1,7 +1,7 @@
 #pragma once
 // The backend for real boards: bulk transfers on interface 0 through libusb-1.0.
 // libusb.h stays out of this header so users of the backend need no libusb include path.
-#include "UsbBackend.h"
+#include "protocol/UsbBackend.h"
 
 #include <atomic>
 #include <condition_variable>

@@ -1,6 +1,5 @@
-#include "SimBackend.h"
+#include "protocol/backends/SimBackend.h"
 
-#include "Mpusb.h"
 
 namespace
 {

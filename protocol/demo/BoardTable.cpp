@@ -1,7 +1,7 @@
 // kelvard-boards: lists the attached boards with their identity and port values, through the
 // driver operations and the command set alone. "--simulate" uses the simulated bus.
-#include "DeviceLink.h"
-#include "Enumeration.h"
+#include "protocol/DeviceLink.h"
+#include "protocol/Enumeration.h"
 
 #include <cstdio>
 #include <cstdlib>

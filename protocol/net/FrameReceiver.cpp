@@ -1,6 +1,6 @@
-#include "net/FrameReceiver.h"
+#include "protocol/net/FrameReceiver.h"
 
-#include "net/Frames.h"
+#include "protocol/net/Frames.h"
 
 #include <algorithm>
 #include <cstring>

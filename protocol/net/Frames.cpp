@@ -1,4 +1,4 @@
-#include "net/Frames.h"
+#include "protocol/net/Frames.h"
 
 #include <algorithm>
 

@@ -6,8 +6,8 @@
 //
 //     NetFrame frame = BuildWritePortsFrame({0x01, 0x02, 0x03, 0x04, 0x05});
 //     // 37 0c 01 02 03 04 05 00 00 00 00 00
-#include "CommandSet.h"
-#include "PortTypes.h"
+#include "protocol/CommandSet.h"
+#include "protocol/PortTypes.h"
 
 #include <array>
 #include <cstddef>

@@ -3,10 +3,11 @@
 //   kelvard-sim serial [--link PATH] [--line-end lf|crlf|none] [--reply-delay MS] [--verbose]
 //                                                      a COM-port board on a pseudo-terminal
 // Both run until interrupted (Ctrl-C or SIGTERM).
-#include "SimNetBoard.h"
-#include "SimSerialBoard.h"
+#include "sim/SimNetBoard.h"
+#include "sim/SimSerialBoard.h"
 
-#include "net/Frames.h"
+#include "protocol/HexText.h"
+#include "protocol/net/Frames.h"
 
 #include <csignal>
 #include <cstdio>
@@ -47,14 +48,7 @@ void WaitForStop(const sigset_t& set)
 
 std::string Hex(const std::vector<std::uint8_t>& bytes)
 {
-    std::string strText;
-    char szByte[4];
-    for (std::size_t i = 0; i < bytes.size(); ++i)
-    {
-        std::snprintf(szByte, sizeof szByte, i ? " %02x" : "%02x", bytes[i]);
-        strText += szByte;
-    }
-    return strText;
+    return HexText(bytes.data(), bytes.size());
 }
 
 int RunNet(int argc, char** argv)

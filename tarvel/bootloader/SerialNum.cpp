@@ -1,6 +1,6 @@
-#include "bootloader/SerialNum.h"
+#include "tarvel/bootloader/SerialNum.h"
 
-#include "res/ControlIds.h"
+#include "tarvel/res/ControlIds.h"
 
 SerialNum::SerialNum(QWidget* pParent) : CTemplateDialog(IDD_SERIALNUM, pParent) {}
 

@@ -2,7 +2,7 @@
 // The serial-number prompt (template 129), asked for by discovery when a board waits in its
 // bootloader without a valid serial number in its boot block. The entered text is handed to
 // CBootLoader::WriteSerNo as it stands: the prompt checks neither length nor characters.
-#include "dialog/TemplateDialog.h"
+#include "tarvel/dialog/TemplateDialog.h"
 
 #include <QString>
 

@@ -1,5 +1,5 @@
-#include "dialog/AboutDlg.h"
+#include "tarvel/dialog/AboutDlg.h"
 
-#include "res/ControlIds.h"
+#include "tarvel/res/ControlIds.h"
 
 CAboutDlg::CAboutDlg(QWidget* pParent) : CTemplateDialog(IDD_ABOUTBOX, pParent) {}

@@ -1,6 +1,6 @@
 #pragma once
 // The about box (template 100): the icon, "Tarvel Version 1.0", a second line and OK.
-#include "dialog/TemplateDialog.h"
+#include "tarvel/dialog/TemplateDialog.h"
 
 class CAboutDlg : public CTemplateDialog
 {

@@ -1,4 +1,4 @@
-#include "dialog/ButtonCtrl.h"
+#include "tarvel/dialog/ButtonCtrl.h"
 
 CCheckBoxCtrl::CCheckBoxCtrl(const QString& strText, QWidget* pParent) : QCheckBox(strText, pParent)
 {

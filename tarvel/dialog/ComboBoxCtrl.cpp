@@ -1,4 +1,4 @@
-#include "dialog/ComboBoxCtrl.h"
+#include "tarvel/dialog/ComboBoxCtrl.h"
 
 CComboBoxCtrl::CComboBoxCtrl(bool bSorted, QWidget* pParent)
     : QComboBox(pParent), m_bSorted(bSorted)

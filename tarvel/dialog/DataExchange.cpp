@@ -1,6 +1,4 @@
-#include "dialog/DataExchange.h"
-
-#include "dialog/TemplateDialog.h"
+#include "tarvel/dialog/DataExchange.h"
 
 #include <QLabel>
 #include <QLineEdit>
@@ -17,7 +15,7 @@ namespace
 {
 // The radio buttons of the group whose first button is nIDC, in template order: that button
 // and the radio buttons after it up to the next control that starts a group.
-std::vector<QRadioButton*> RadioGroup(const CTemplateDialog& dlg, int nIDC)
+std::vector<QRadioButton*> RadioGroup(const CDialogControls& dlg, int nIDC)
 {
     std::vector<QRadioButton*> group;
     const DialogTemplate* pTemplate = dlg.GetTemplate();

@@ -1,21 +1,34 @@
 #pragma once
 // Data exchange between a dialog's controls and its members, in the order the dialog's
 // DoDataExchange lists them: binding control members once, and moving values either way.
+#include "tarvel/res/DialogTemplate.h"
+
 #include <QString>
 
-class CTemplateDialog;
 class QWidget;
+
+// What data exchange needs of a dialog (CTemplateDialog gives it): its template, for the order
+// and styles of the controls, and each control by ID.
+class CDialogControls
+{
+public:
+    virtual const DialogTemplate* GetTemplate() const = 0;
+    virtual QWidget* GetDlgItem(int nID) const = 0;
+
+protected:
+    ~CDialogControls() = default;
+};
 
 class CDataExchange
 {
 public:
-    CDataExchange(CTemplateDialog* pDlgWnd, bool bSaveAndValidate)
+    CDataExchange(const CDialogControls* pDlgWnd, bool bSaveAndValidate)
         : m_bSaveAndValidate(bSaveAndValidate), m_pDlgWnd(pDlgWnd)
     {
     }
 
     bool m_bSaveAndValidate; // true: controls to members; false: members to controls
-    CTemplateDialog* m_pDlgWnd;
+    const CDialogControls* m_pDlgWnd;
 
     QWidget* Control(int nIDC) const;
 };

@@ -1,10 +1,10 @@
-#include "dialog/DialogBuilder.h"
+#include "tarvel/dialog/DialogBuilder.h"
 
-#include "dialog/ButtonCtrl.h"
-#include "dialog/ComboBoxCtrl.h"
-#include "dialog/IpAddressCtrl.h"
-#include "res/AppIcon.h"
-#include "res/ControlIds.h"
+#include "tarvel/dialog/ButtonCtrl.h"
+#include "tarvel/dialog/ComboBoxCtrl.h"
+#include "tarvel/dialog/IpAddressCtrl.h"
+#include "tarvel/res/AppIcon.h"
+#include "tarvel/res/ControlIds.h"
 
 #include <QAbstractItemView>
 #include <QDialog>

@@ -2,7 +2,7 @@
 // Turns a dialog template into widgets: the dialog's caption, frame, font and size, and one
 // widget per control at its rectangle, converted from dialog units with the font's metrics,
 // with the tab order of the template.
-#include "res/DialogTemplate.h"
+#include "tarvel/res/DialogTemplate.h"
 
 #include <QFont>
 #include <QRect>

@@ -1,4 +1,4 @@
-#include "dialog/IpAddressCtrl.h"
+#include "tarvel/dialog/IpAddressCtrl.h"
 
 #include <QHBoxLayout>
 #include <QKeyEvent>

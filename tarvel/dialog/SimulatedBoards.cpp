@@ -1,9 +1,9 @@
-#include "dialog/SimulatedBoards.h"
+#include "tarvel/dialog/SimulatedBoards.h"
 
-#include "DeviceLink.h"
-#include "Enumeration.h"
-#include "SimBus.h"
-#include "backends/SimBackend.h"
+#include "protocol/DeviceLink.h"
+#include "protocol/Enumeration.h"
+#include "sim/SimBus.h"
+#include "protocol/backends/SimBackend.h"
 
 #include <cmath>
 #include <numbers>

@@ -1,9 +1,9 @@
-#include "dialog/TarvelApp.h"
+#include "tarvel/dialog/TarvelApp.h"
 
-#include "dialog/SimulatedBoards.h"
-#include "dialog/TarvelDlg.h"
+#include "tarvel/dialog/SimulatedBoards.h"
+#include "tarvel/dialog/TarvelDlg.h"
 
-#include "DebugOutput.h"
+#include "protocol/DebugOutput.h"
 
 #include <QCommandLineParser>
 #include <QDir>

@@ -1,18 +1,18 @@
 // CTarvelDlg: construction, data exchange, message routing, start-up and closing.
-#include "dialog/TarvelDlg.h"
+#include "tarvel/dialog/TarvelDlg.h"
 
-#include "dialog/AboutDlg.h"
-#include "dialog/ButtonCtrl.h"
-#include "dialog/ComboBoxCtrl.h"
-#include "dialog/IpAddressCtrl.h"
-#include "dialog/TarvelSettings.h"
+#include "tarvel/dialog/AboutDlg.h"
+#include "tarvel/dialog/ButtonCtrl.h"
+#include "tarvel/dialog/ComboBoxCtrl.h"
+#include "tarvel/dialog/IpAddressCtrl.h"
+#include "tarvel/dialog/TarvelSettings.h"
 #include "firmware/UsbDev.h"
-#include "res/AppIcon.h"
-#include "res/ControlIds.h"
-#include "res/StringTable.h"
+#include "tarvel/res/AppIcon.h"
+#include "tarvel/res/ControlIds.h"
+#include "tarvel/res/StringTable.h"
 
-#include "DebugOutput.h"
-#include "DeviceWatch.h"
+#include "protocol/DebugOutput.h"
+#include "protocol/DeviceWatch.h"
 
 #include <QCoreApplication>
 #include <QLabel>

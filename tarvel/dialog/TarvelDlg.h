@@ -6,14 +6,17 @@
 // The class is split by concern: TarvelDlg.cpp (start-up, routing, closing),
 // TarvelDlgDiscovery.cpp (finding and selecting boards), TarvelDlgGrid.cpp (grid, views,
 // polling), TarvelDlgExchanges.cpp (the port and configuration exchanges),
-// TarvelDlgUpdate.cpp (the Update button and the hand-over of boards to the firmware update)
-// and TarvelDlgNetwork.cpp (the network link's buttons and frames).
-#include "dialog/TemplateDialog.h"
+// TarvelDlgNetwork.cpp (the network link's buttons and frames), and, with the tool's other
+// update parts in tarvel/bootloader, TarvelDlgUpdate.cpp (the Update button, the hand-over of
+// boards to the firmware update and its progress).
+#include "tarvel/dialog/TemplateDialog.h"
+#include "tarvel/net/LinkOwner.h"
 
 #include "firmware/BootLoadThread.h"
-#include "net/Frames.h"
+#include "protocol/net/Frames.h"
 
-#include "PortTypes.h"
+#include "protocol/DeviceWatch.h"
+#include "protocol/PortTypes.h"
 
 #include <QIcon>
 #include <QString>
@@ -21,6 +24,7 @@
 
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -39,12 +43,6 @@ class QPushButton;
 inline constexpr int TIMER_POLL = 100;
 inline constexpr int POLL_PERIOD_MS = 100;
 
-// Device-change events as the platform numbers them.
-inline constexpr unsigned DBT_DEVNODES_CHANGED = 0x0007;
-inline constexpr unsigned DBT_DEVICEARRIVAL = 0x8000;
-inline constexpr unsigned DBT_DEVICEQUERYREMOVE = 0x8001;
-inline constexpr unsigned DBT_DEVICEREMOVECOMPLETE = 0x8004;
-inline constexpr unsigned DBT_USERDEFINED = 0xFFFF;
 
 // The firmware image that Update writes, beside the program.
 inline constexpr char HEX_FILE_NAME[] = "KelvardUSB.hex";
@@ -52,7 +50,7 @@ inline constexpr char HEX_FILE_NAME[] = "KelvardUSB.hex";
 // Number of bit boxes: eight for each of the ports A to E.
 inline constexpr int BIT_BOXES = 40;
 
-class CTarvelDlg : public CTemplateDialog
+class CTarvelDlg : public CTemplateDialog, public CLinkOwner
 {
     Q_OBJECT
 public:
@@ -98,7 +96,7 @@ public:
     std::string ReadSerialText();
     std::uint16_t ReadVersion();
     int ReadDeviceId(CUsbDev* pDevice);
-    void DropConnection();
+    void DropConnection() override;
 
     // --- Firmware update (TarvelDlgUpdate.cpp) -------------------------------------------
 
@@ -163,10 +161,10 @@ public:
     // Ends the link; without one it does nothing.
     void OnCloseButton();
     // Sends read-configuration once the link's connection is made (error code 0).
-    void RequestConfiguration(int nErrorCode);
+    void RequestConfiguration(int nErrorCode) override;
     // A complete frame from the link: read-ports and read-configuration replies draw the
     // grid; anything else, or a reply too short for its positions, changes nothing.
-    virtual void OnSocketFrame(const std::uint8_t* pFrame, int nLength, CClientSocket* pLink);
+    void OnSocketFrame(const std::uint8_t* pFrame, int nLength, CClientSocket* pLink) override;
 
 signals:
     // A device-change notice, queued from the driver's watch thread to the dialog's.
@@ -188,6 +186,10 @@ private:
     PortBytes GridToBytes() const;
     // Gives E(nFirst) to E3 back their plain captions.
     void ResetAnalogCaptions(int nFirst);
+    // Reads the current board's configuration block, lets fnChange change its fields and
+    // writes it back; false when either exchange failed (nothing is written after a failed
+    // read).
+    bool ChangeConfiguration(const std::function<void(ConfigBlock&)>& fnChange);
     // The network form of an exchange: the frame goes over the link, if there is one.
     void SendLinkFrame(NetFrame frame);
 

@@ -1,14 +1,14 @@
 // CTarvelDlg: finding the attached boards, listing them and showing the selected one.
-#include "dialog/TarvelDlg.h"
+#include "tarvel/dialog/TarvelDlg.h"
 
-#include "dialog/ButtonCtrl.h"
-#include "dialog/ComboBoxCtrl.h"
+#include "tarvel/dialog/ButtonCtrl.h"
+#include "tarvel/dialog/ComboBoxCtrl.h"
 #include "firmware/UsbDev.h"
-#include "net/ClientSocket.h"
+#include "tarvel/net/ClientSocket.h"
 
-#include "DebugOutput.h"
-#include "DeviceLink.h"
-#include "Enumeration.h"
+#include "protocol/DebugOutput.h"
+#include "protocol/DeviceLink.h"
+#include "protocol/Enumeration.h"
 
 #include <QLabel>
 #include <QLineEdit>

@@ -2,12 +2,12 @@
 // m_pDevice over USB. Without a board, the exchanges that have a network form send their frame
 // over the network link, if there is one, and return false at once: nothing was read or written
 // yet, and the reply, if the board sends one, draws the grid when it arrives (OnSocketFrame).
-#include "dialog/TarvelDlg.h"
+#include "tarvel/dialog/TarvelDlg.h"
 
 #include "firmware/UsbDev.h"
 
-#include "CommandSet.h"
-#include "DeviceLink.h"
+#include "protocol/CommandSet.h"
+#include "protocol/DeviceLink.h"
 
 bool CTarvelDlg::ReadPorts(PortBytes& byPorts, bool bRefresh)
 {
@@ -73,18 +73,27 @@ bool CTarvelDlg::ReadInversions(PortBytes& byPorts, bool bRefresh)
 }
 
 // The configuration writes change only their own fields of the block the board reports.
+bool CTarvelDlg::ChangeConfiguration(const std::function<void(ConfigBlock&)>& fnChange)
+{
+    ConfigBlock config;
+    if (!UsbReadConfiguration(m_pDevice->m_hRead, m_pDevice->m_hWrite, config))
+        return false;
+    fnChange(config);
+    return UsbWriteConfiguration(m_pDevice->m_hWrite, config);
+}
 
 bool CTarvelDlg::WriteDirections(const PortBytes& byPorts)
 {
     if (m_pDevice)
     {
-        ConfigBlock config;
-        if (!UsbReadConfiguration(m_pDevice->m_hRead, m_pDevice->m_hWrite, config))
-            return false;
-        config.byDir = byPorts;
-        // Decided on the masks being written, before they are: all outputs stop the polling.
-        ApplyPollingRule(byPorts);
-        return UsbWriteConfiguration(m_pDevice->m_hWrite, config);
+        return ChangeConfiguration(
+            [&](ConfigBlock& config)
+            {
+                config.byDir = byPorts;
+                // Decided on the masks being written, before they are: all outputs stop the
+                // polling.
+                ApplyPollingRule(byPorts);
+            });
     }
     // Over the network nothing is read first: the frame holds the directions and zeros.
     SendLinkFrame(BuildWriteDirectionsFrame(byPorts));
@@ -95,14 +104,14 @@ bool CTarvelDlg::WriteInversions(const PortBytes& byPorts)
 {
     if (m_pDevice)
     {
-        ConfigBlock config;
-        if (!UsbReadConfiguration(m_pDevice->m_hRead, m_pDevice->m_hWrite, config))
-            return false;
         // Ports A to D only: byte E of the grid is row E, which this view keeps clear, while
         // configuration byte 10 is the analog input count, which a polarity change must keep.
-        for (int nPort = PORT_A; nPort <= PORT_D; ++nPort)
-            config.byInv[nPort] = byPorts[nPort];
-        return UsbWriteConfiguration(m_pDevice->m_hWrite, config);
+        return ChangeConfiguration(
+            [&](ConfigBlock& config)
+            {
+                for (int nPort = PORT_A; nPort <= PORT_D; ++nPort)
+                    config.byInv[nPort] = byPorts[nPort];
+            });
     }
     // Over the network nothing is read first: the frame holds the inversions and zeros, so
     // byte 11 (the analog input count's place) carries row E as the grid has it.
@@ -114,12 +123,12 @@ bool CTarvelDlg::WriteAnalogCount(int nCount)
 {
     if (m_pDevice)
     {
-        ConfigBlock config;
-        if (!UsbReadConfiguration(m_pDevice->m_hRead, m_pDevice->m_hWrite, config))
-            return false;
-        config.byAnalogCount = static_cast<std::uint8_t>(nCount);
-        config.byDir[PORT_E] = 0;
-        return UsbWriteConfiguration(m_pDevice->m_hWrite, config);
+        return ChangeConfiguration(
+            [&](ConfigBlock& config)
+            {
+                config.byAnalogCount = static_cast<std::uint8_t>(nCount);
+                config.byDir[PORT_E] = 0;
+            });
     }
     return false; // no network form
 }

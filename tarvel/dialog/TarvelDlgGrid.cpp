@@ -1,9 +1,9 @@
 // CTarvelDlg: the grid of 40 bit boxes, its four views, the Set and Clear buttons and polling.
-#include "dialog/TarvelDlg.h"
+#include "tarvel/dialog/TarvelDlg.h"
 
-#include "dialog/ButtonCtrl.h"
-#include "res/ControlIds.h"
-#include "res/DialogTemplate.h"
+#include "tarvel/dialog/ButtonCtrl.h"
+#include "tarvel/res/ControlIds.h"
+#include "tarvel/res/DialogTemplate.h"
 
 #include <algorithm>
 #include <cstdio>

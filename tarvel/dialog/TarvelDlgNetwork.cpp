@@ -1,13 +1,13 @@
 // CTarvelDlg: the network link to a board over TCP: Connect and Close, the read-configuration
 // request once connected, and the frames that come back.
-#include "dialog/TarvelDlg.h"
+#include "tarvel/dialog/TarvelDlg.h"
 
-#include "dialog/IpAddressCtrl.h"
-#include "dialog/TarvelSettings.h"
-#include "net/ClientSocket.h"
+#include "tarvel/dialog/IpAddressCtrl.h"
+#include "tarvel/dialog/TarvelSettings.h"
+#include "tarvel/net/ClientSocket.h"
 
-#include "CommandSet.h"
-#include "DebugOutput.h"
+#include "protocol/CommandSet.h"
+#include "protocol/DebugOutput.h"
 
 #include <exception>
 #include <utility>
@@ -17,7 +17,7 @@ void CTarvelDlg::OnConnectButton()
     try
     {
         DropConnection();
-        m_pLink = new CClientSocket(this);
+        m_pLink = new CClientSocket(this, this);
         m_pLink->Connect(m_ipAddress->GetWindowText(), LinkPort());
         // Kept whether or not anything answers there, so the next start offers it again.
         std::uint32_t dwAddress = 0;

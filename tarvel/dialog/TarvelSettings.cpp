@@ -1,4 +1,4 @@
-#include "dialog/TarvelSettings.h"
+#include "tarvel/dialog/TarvelSettings.h"
 
 #include <QSettings>
 #include <QStandardPaths>

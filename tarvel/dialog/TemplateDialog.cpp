@@ -1,7 +1,7 @@
-#include "dialog/TemplateDialog.h"
+#include "tarvel/dialog/TemplateDialog.h"
 
-#include "dialog/DialogBuilder.h"
-#include "res/ControlIds.h"
+#include "tarvel/dialog/DialogBuilder.h"
+#include "tarvel/res/ControlIds.h"
 
 #include <QAbstractButton>
 #include <QContextMenuEvent>

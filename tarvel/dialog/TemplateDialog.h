@@ -3,8 +3,8 @@
 // runs the first data exchange; OK, Cancel, Escape and the close box end it through OnOK and
 // OnCancel; the context menu stands in for the window's system menu, whose commands arrive as
 // SysCommand.
-#include "dialog/DataExchange.h"
-#include "res/DialogTemplate.h"
+#include "tarvel/dialog/DataExchange.h"
+#include "tarvel/res/DialogTemplate.h"
 
 #include <QDialog>
 
@@ -13,7 +13,7 @@
 
 class QMenu;
 
-class CTemplateDialog : public QDialog
+class CTemplateDialog : public QDialog, public CDialogControls
 {
     Q_OBJECT
 public:
@@ -26,9 +26,9 @@ public:
     // template does not exist. Later calls do nothing and return true.
     bool Create();
 
-    const DialogTemplate* GetTemplate() const { return m_pTemplate; }
+    const DialogTemplate* GetTemplate() const override { return m_pTemplate; }
     // The control with this ID, null when there is none (or for IDC_STATIC).
-    QWidget* GetDlgItem(int nID) const;
+    QWidget* GetDlgItem(int nID) const override;
     // Every control in template order.
     const std::vector<QWidget*>& GetControls() const { return m_controls; }
     // The system menu, null for a template without one or before the controls exist.

@@ -1,9 +1,9 @@
-#include "net/ClientSocket.h"
+#include "tarvel/net/ClientSocket.h"
 
-#include "dialog/TarvelDlg.h"
-#include "net/Frames.h"
+#include "tarvel/net/LinkOwner.h"
+#include "protocol/net/Frames.h"
 
-#include "DebugOutput.h"
+#include "protocol/DebugOutput.h"
 
 #include <QMetaObject>
 
@@ -81,7 +81,8 @@ private:
     CClientSocket& m_link;
 };
 
-CClientSocket::CClientSocket(CTarvelDlg* pOwner) : QObject(pOwner), m_pOwner(pOwner)
+CClientSocket::CClientSocket(CLinkOwner* pOwner, QObject* pParent)
+    : QObject(pParent), m_pOwner(pOwner)
 {
     m_socket.setReadBufferSize(LINK_READ_BUFFER);
 

@@ -13,8 +13,8 @@
 // Receiving: the socket's read buffer is bounded, and each notification reads what is there in
 // fixed-size chunks, so whatever a peer sends, the tool holds at most that buffer, one chunk and
 // one frame of at most 255 bytes.
-#include "net/FrameReceiver.h"
-#include "net/Frames.h"
+#include "protocol/net/FrameReceiver.h"
+#include "protocol/net/Frames.h"
 
 #include <QObject>
 #include <QString>
@@ -24,7 +24,7 @@
 #include <deque>
 #include <vector>
 
-class CTarvelDlg;
+class CLinkOwner;
 
 // The board's TCP port, NET_PORT; KELVARD_NET_PORT (1 to 65535) overrides it, for tests and for
 // boards simulated beside others.
@@ -50,9 +50,10 @@ class CClientSocket : public QObject
 {
     Q_OBJECT
 public:
-    // No frame, counts 0, empty queue. The owner also becomes the Qt parent, so a link whose
-    // deletion had to wait (see Delete) never outlives the dialog.
-    explicit CClientSocket(CTarvelDlg* pOwner);
+    // No frame, counts 0, empty queue. pOwner hears of frames, the connection and the peer's
+    // close; pParent (the dialog) is the Qt parent, so a link whose deletion had to wait (see
+    // Delete) never outlives it.
+    CClientSocket(CLinkOwner* pOwner, QObject* pParent);
     // Frees the frame being received and every queued frame, then closes the socket.
     ~CClientSocket() override;
     CClientSocket(const CClientSocket&) = delete;
@@ -99,7 +100,7 @@ private:
 
     CFrameReceiver m_receiver; // m_pFrame, m_nReceived, m_nWanted: the frame being received
     std::deque<std::vector<std::uint8_t>> m_sendQueue; // refused frames, oldest first
-    CTarvelDlg* m_pOwner;                              // not owned; none once detached
+    CLinkOwner* m_pOwner;                              // not owned; none once detached
     QTcpSocket m_socket;
     qint64 m_nSendLimit = LINK_SEND_LIMIT;
     qint64 m_nLargestBacklog = 0;

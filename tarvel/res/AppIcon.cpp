@@ -1,4 +1,4 @@
-#include "res/AppIcon.h"
+#include "tarvel/res/AppIcon.h"
 
 #include <QPixmap>
 

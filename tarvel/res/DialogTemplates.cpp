@@ -1,8 +1,8 @@
 // The dialog templates of the tool: the main dialog (102), the about box (100) and the
 // serial-number prompt (129). Control order is template order and tab order.
-#include "res/DialogTemplate.h"
+#include "tarvel/res/DialogTemplate.h"
 
-#include "res/ControlIds.h"
+#include "tarvel/res/ControlIds.h"
 
 #include <array>
 

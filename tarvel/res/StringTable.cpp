@@ -1,6 +1,6 @@
-#include "res/StringTable.h"
+#include "tarvel/res/StringTable.h"
 
-#include "res/ControlIds.h"
+#include "tarvel/res/ControlIds.h"
 
 namespace
 {

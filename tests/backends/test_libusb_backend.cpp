@@ -1,8 +1,8 @@
 // The libusb backend against boards on a bus emulated by umockdev: real libusb, real usbfs
 // ioctls, answered by CEmulatedBoard. Runs under umockdev-wrapper; skipped (77) without it.
-#include "EmulatedBoard.h"
-#include "Mpusb.h"
-#include "backends/LibusbBackend.h"
+#include "tests/backends/EmulatedBoard.h"
+#include "protocol/Mpusb.h"
+#include "protocol/backends/LibusbBackend.h"
 
 #include <gtest/gtest.h>
 #include <umockdev.h>

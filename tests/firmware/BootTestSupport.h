@@ -1,10 +1,12 @@
 #pragma once
-// Helpers for the bootloader tests: HEX text, a private directory, the diagnostic lines, loaders
-// on fresh links, and an update's requests and replies in trace form, built from the request
+// Helpers for the bootloader tests: HEX text, loaders on fresh links, and an update's requests and replies in trace form, built from the request
 // layout alone.
-#include "HexText.h"
-#include "SimFixture.h"
+#include "tests/support/DebugCapture.h"
+#include "tests/support/HexText.h"
+#include "tests/support/SimFixture.h"
+#include "tests/support/TempDir.h"
 #include "firmware/BootLoader.h"
+#include "firmware/HexWriter.h"
 #include "firmware/UsbDev.h"
 
 #include <gtest/gtest.h>
@@ -18,16 +20,18 @@ using Bytes = std::vector<std::uint8_t>;
 
 // --- HEX text ------------------------------------------------------------------------------
 
-// One record as a HEX writer produces it, without its line end.
+// Lower-case digits, which the reader takes like upper-case ones.
+inline std::string Lower(std::string str)
+{
+    for (char& c : str)
+        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return str;
+}
+
+// One record, without its line end, in lower case.
 inline std::string HexRecord(int nType, int nAddress, const Bytes& byData)
 {
-    Bytes by{std::uint8_t(byData.size()), std::uint8_t(nAddress >> 8), std::uint8_t(nAddress),
-             std::uint8_t(nType)};
-    by.insert(by.end(), byData.begin(), byData.end());
-    by.push_back(std::uint8_t(-std::accumulate(by.begin(), by.end(), 0)));
-    std::string str = ":" + HexText(by.data(), by.size()); // in lower case
-    std::erase(str, ' ');
-    return str;
+    return Lower(HexRecord(nType, std::uint16_t(nAddress), byData.data(), byData.size()));
 }
 
 inline const std::string kHexEnd = ":00000001FF";
@@ -35,12 +39,9 @@ inline const std::string kHexEnd = ":00000001FF";
 // The upper-word record, then data records of at most 16 bytes from a linear address, a line each.
 inline std::string HexData(std::uint32_t nAddress, const Bytes& byData)
 {
-    std::string str = HexRecord(4, 0, {std::uint8_t(nAddress >> 24), std::uint8_t(nAddress >> 16)});
-    for (std::size_t n = 0; n < byData.size(); n += 16)
-        str += "\n" + HexRecord(0, int((nAddress + n) & 0xFFFF),
-                                Bytes(byData.begin() + long(n),
-                                      byData.begin() + long(std::min(n + 16, byData.size()))));
-    return str + "\n";
+    CHexWriter writer;
+    writer.Data(nAddress, byData.data(), byData.size());
+    return Lower(writer.Text());
 }
 
 // nLength bytes of 0xFF but for the parts given at their offsets.
@@ -60,49 +61,6 @@ inline Bytes Counting(std::size_t n, std::uint8_t byFirst, std::uint8_t byStep =
         by[i] = static_cast<std::uint8_t>(byFirst + i * byStep);
     return by;
 }
-
-// --- Files and diagnostics -------------------------------------------------------------------
-
-// A private directory, removed with its files at the end of the scope.
-struct CTestDir
-{
-    std::filesystem::path m_path = []
-    {
-        std::string str = std::filesystem::temp_directory_path() / "bootXXXXXX";
-        return std::filesystem::path(mkdtemp(str.data()) ? str : "");
-    }();
-    ~CTestDir()
-    {
-        std::error_code error;
-        std::filesystem::remove_all(m_path, error);
-    }
-    std::string File(const std::string& strName) const { return (m_path / strName).string(); }
-    std::string Write(const std::string& strText,
-                      const std::string& strName = "KelvardUSB.hex") const
-    {
-        std::ofstream(File(strName), std::ios::binary) << strText;
-        return File(strName);
-    }
-};
-
-// Sends the diagnostic lines to a file for the length of the scope (set it before any thread
-// that writes them starts); Take gives those written since the last call.
-struct CDebugCapture
-{
-    CTestDir m_dir;
-    std::string m_strPath = m_dir.File("debug.txt");
-    CDebugCapture() { setenv("KELVARD_DEBUG", m_strPath.c_str(), 1); }
-    ~CDebugCapture() { unsetenv("KELVARD_DEBUG"); }
-    Lines Take()
-    {
-        Lines lines;
-        std::ifstream in(m_strPath);
-        for (std::string str; std::getline(in, str);)
-            lines.push_back(str + "\n");
-        std::filesystem::remove(m_strPath);
-        return lines;
-    }
-};
 
 // A loader on freshly opened pipes of an instance, as discovery makes one.
 inline std::unique_ptr<CBootLoader> NewLoader(const std::string& strHexPath = "",

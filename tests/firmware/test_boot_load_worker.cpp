@@ -1,6 +1,6 @@
 // The update workers: a worker owns its loader and the board's pipes, reports a failure once
 // through its hook and ends with the status; no board is ever updated by two workers at once.
-#include "BootTestSupport.h"
+#include "tests/firmware/BootTestSupport.h"
 #include "firmware/BootLoadThread.h"
 #include "firmware/BootStatus.h"
 
@@ -24,7 +24,7 @@ class BootLoadWorkerTest : public ::testing::Test
 {
 protected:
     CSimFixture m_sim;
-    CTestDir m_dir;
+    CTempDir m_dir;
     std::string m_strPath = m_dir.Write(HexData(0x800, Counting(0x40, 0x10)) + kHexEnd);
     CBootLoadWorkers m_workers; // last: its end waits for the workers
 };

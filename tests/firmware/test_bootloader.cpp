@@ -1,8 +1,8 @@
 // The bootloader client: identification, the requests of an update on the wire, every fault an
 // update can meet, and the firmware image generated for the simulated boards.
-#include "BootTestSupport.h"
-#include "DeviceLink.h"
-#include "UsbBackend.h"
+#include "tests/firmware/BootTestSupport.h"
+#include "protocol/DeviceLink.h"
+#include "protocol/UsbBackend.h"
 #include "firmware/BootLoadThread.h"
 #include "firmware/BootStatus.h"
 
@@ -73,7 +73,7 @@ class UpdateTest : public ::testing::Test
 {
 protected:
     CSimFixture m_sim;
-    CTestDir m_dir;
+    CTempDir m_dir;
 };
 
 TEST_F(UpdateTest, Pic18F4550UpdateOnTheWire)
@@ -219,7 +219,7 @@ protected:
         EXPECT_EQ(m_pBoard->ReadMemory(0, 0x908), byExpected);
     }
 
-    CTestDir m_dir;
+    CTempDir m_dir;
     std::string m_strPath = m_dir.Write(kSmallImage);
     Lines m_clean = ExpectedUpdate(kSmallPlan); // every transfer of the update, in order
     std::unique_ptr<CSimFixture> m_pSim;

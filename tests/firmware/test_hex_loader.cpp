@@ -1,6 +1,7 @@
-// The Intel HEX reader of CBootLoader: records, both passes, memory areas and images.
-#include "BootTestSupport.h"
+// The Intel HEX reader: records, both passes, memory areas and images.
+#include "tests/firmware/BootTestSupport.h"
 #include "firmware/BootStatus.h"
+#include "firmware/HexImage.h"
 
 #include <array>
 #include <climits>
@@ -41,8 +42,8 @@ protected:
     // Loads text through a file, the way an update does.
     int Load(const std::string& strText)
     {
-        m_loader.m_strHexPath = m_dir.Write(strText);
-        return m_loader.LoadHexFile();
+        m_strPath = m_dir.Write(strText);
+        return m_loader.LoadFile(m_strPath);
     }
     Bytes Program() const { return Image(m_loader.m_pProgramImage, m_loader.m_nProgramExtent); }
     Bytes Eeprom() const { return Image(m_loader.m_pEepromImage, m_loader.m_nEepromExtent); }
@@ -53,8 +54,9 @@ protected:
         EXPECT_EQ(m_loader.m_pEepromImage, nullptr);
     }
 
-    CTestDir m_dir;
-    CBootLoader m_loader{nullptr, ""};
+    CTempDir m_dir;
+    CHexImage m_loader;
+    std::string m_strPath; // the file of the last Load
 };
 } // namespace
 
@@ -135,9 +137,10 @@ TEST_F(HexFileTest, AreasAndExtents)
     EXPECT_EQ(m_loader.m_nIdExtent, 16);
 
     // The first pass alone sets the extents (the program's from INT_MIN) and makes no image.
-    CBootLoader scan(nullptr, m_dir.Write(Join({Upper(0x00F0), Data(0x20, {1, 2}), Upper(0x0020),
-                                                Data(0x4, {3}), kHexEnd})));
-    EXPECT_EQ(scan.ScanHexFile(), BL_OK);
+    CHexImage scan;
+    EXPECT_EQ(scan.ScanFile(m_dir.Write(
+                  Join({Upper(0x00F0), Data(0x20, {1, 2}), Upper(0x0020), Data(0x4, {3}), kHexEnd}))),
+              BL_OK);
     EXPECT_EQ((std::vector<int>{scan.m_nProgramExtent, scan.m_nEepromExtent, scan.m_nIdExtent}),
               (std::vector<int>{INT_MIN, 0x22, 5}));
     EXPECT_EQ(scan.m_pEepromImage, nullptr);
@@ -145,10 +148,9 @@ TEST_F(HexFileTest, AreasAndExtents)
 
 TEST_F(HexFileTest, FilesThatCannotMakeAnImageAreRejected)
 {
-    m_loader.m_strHexPath = m_dir.File("missing.hex");
-    EXPECT_EQ(m_loader.LoadHexFile(), BL_ERR_OPEN);
-    m_loader.m_strHexPath = m_dir.File(""); // a directory opens but cannot be read
-    EXPECT_EQ(m_loader.LoadHexFile(), BL_ERR_OPEN);
+    EXPECT_EQ(m_loader.LoadFile(m_dir.File("missing.hex")), BL_ERR_OPEN);
+    // A directory opens but cannot be read.
+    EXPECT_EQ(m_loader.LoadFile(m_dir.File("")), BL_ERR_OPEN);
     const std::pair<std::string, int> cases[] = {
         // No program byte: nothing to size the image with, nothing to write.
         {kHexEnd, BL_ERR_EOF},
@@ -205,8 +207,7 @@ TEST_F(HexFileTest, FileChangedBetweenPassesFailsSafely)
           Join({Data(0, {1}), Upper(0x0020), Data(0, Bytes(17, 0)), kHexEnd})})
     {
         std::thread writer(FeedPasses, strFifo, fdWatch, std::vector{strFirst, strGrown});
-        m_loader.m_strHexPath = strFifo;
-        EXPECT_EQ(m_loader.LoadHexFile(), BL_ERR_CHECKSUM);
+        EXPECT_EQ(m_loader.LoadFile(strFifo), BL_ERR_CHECKSUM);
         writer.join();
         ExpectNoImages();
     }
@@ -265,7 +266,7 @@ TEST_F(HexFileTest, ImagesMatchSrecCat)
         EXPECT_EQ((std::vector<int>{m_loader.m_nProgramExtent, m_loader.m_nEepromExtent,
                                     m_loader.m_nIdExtent}),
                   (std::vector<int>{nProgramExtent, nEepromExtent, nIdExtent}));
-        const std::string strHex = "'" + m_loader.m_strHexPath + "' -intel";
+        const std::string strHex = "'" + m_strPath + "' -intel";
         EXPECT_EQ(Program(),
                   converted("'(' " + strHex + " -crop 0x10000 0x20000 -offset -0x10000 " + strHex +
                                 " -crop 0 0x10000 ')'",

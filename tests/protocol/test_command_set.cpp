@@ -1,6 +1,6 @@
 // Request bytes and reply parsing of the command set, against literal packets.
-#include "CommandSet.h"
-#include "HexText.h"
+#include "protocol/CommandSet.h"
+#include "tests/support/HexText.h"
 
 #include <gtest/gtest.h>
 

@@ -1,8 +1,8 @@
 // One command over a device link: the bytes on the wire, which reads are checked, and what a
 // failed write or read leaves behind.
-#include "DeviceLink.h"
-#include "HexText.h"
-#include "SimFixture.h"
+#include "protocol/DeviceLink.h"
+#include "tests/support/HexText.h"
+#include "tests/support/SimFixture.h"
 
 #include <gtest/gtest.h>
 

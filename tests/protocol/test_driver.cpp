@@ -1,9 +1,9 @@
 // The driver operations: identity and endpoint names, handles, the enumeration walk, the
 // backend chosen from the environment and the device-change watch.
-#include "DeviceLink.h"
-#include "DeviceWatch.h"
-#include "Enumeration.h"
-#include "SimFixture.h"
+#include "protocol/DeviceLink.h"
+#include "protocol/DeviceWatch.h"
+#include "protocol/Enumeration.h"
+#include "tests/support/SimFixture.h"
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,6 @@
 // The simulated boards: pin model, bootloader memories and their flash rules, mode changes.
-#include "HexText.h"
-#include "SimBus.h"
+#include "tests/support/HexText.h"
+#include "sim/SimBus.h"
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,6 @@
 // The simulated bus: instances and slots, the trace, faults, latency, re-attach timing and the
 // board list of the environment.
-#include "SimBus.h"
+#include "sim/SimBus.h"
 
 #include <gtest/gtest.h>
 

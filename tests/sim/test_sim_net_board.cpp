@@ -1,7 +1,7 @@
 // The network board: frames in any fragments, replies of the request's layout, a frame it
 // cannot read on drops the client, the next client is served.
-#include "HexText.h"
-#include "SimNetBoard.h"
+#include "tests/support/HexText.h"
+#include "sim/SimNetBoard.h"
 
 #include <gtest/gtest.h>
 

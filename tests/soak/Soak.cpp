@@ -10,17 +10,17 @@
 // one last written. Prints a summary; exit status 0 when all held.
 //
 //     kelvard_soak [--seconds N]        (default: SOAK_SECONDS, else 600)
-#include "SimFixture.h"
-#include "SimSerialBoard.h"
-#include "TempDir.h"
+#include "tests/support/SimFixture.h"
+#include "sim/SimSerialBoard.h"
+#include "tests/support/TempDir.h"
 #define ZORVANE_TOOL KELVARD_SIM_PROGRAM
-#include "ToolProcess.h"
+#include "tests/zorvane/ToolProcess.h"
 
-#include "exports/TheApp.h"
-#include "exports/ZorvaneApp.h"
+#include "zorvane/exports/TheApp.h"
+#include "zorvane/exports/ZorvaneApp.h"
 #include "zorvane.h"
 
-#include "DeviceWatch.h"
+#include "protocol/DeviceWatch.h"
 
 #include <algorithm>
 #include <array>

@@ -7,11 +7,11 @@
 //
 //     kelvard_soak_link PORT SECONDS
 
-#include "dialog/TarvelDlg.h"
-#include "net/ClientSocket.h"
-#include "net/Frames.h"
+#include "tarvel/dialog/TarvelDlg.h"
+#include "tarvel/net/ClientSocket.h"
+#include "protocol/net/Frames.h"
 
-#include "CommandSet.h"
+#include "protocol/CommandSet.h"
 
 #include <QApplication>
 #include <QTimer>
@@ -110,7 +110,7 @@ private:
         m_eState = Connecting;
         m_since = Clock::now();
         ++m_nConnections;
-        m_pLink = new CClientSocket(this);
+        m_pLink = new CClientSocket(this, this);
         m_pLink->Connect(QStringLiteral("127.0.0.1"), m_nPort);
     }
 

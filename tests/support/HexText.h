@@ -1,24 +1,8 @@
 #pragma once
-// Bytes as the trace writes them: two-digit lower-case hex separated by single spaces.
-#include <cstddef>
-#include <cstdint>
-#include <string>
+// The trace's hex text (protocol/HexText.h), and the long runs of zeros of 64-byte packets.
+#include "protocol/HexText.h"
 
-inline std::string HexText(const std::uint8_t* pBytes, std::size_t nLength)
-{
-    static const char kHex[] = "0123456789abcdef";
-    std::string strText;
-    for (std::size_t i = 0; i < nLength; ++i)
-    {
-        if (i)
-            strText += ' ';
-        strText += kHex[pBytes[i] >> 4];
-        strText += kHex[pBytes[i] & 0x0F];
-    }
-    return strText;
-}
-
-// n zero bytes in trace form, for the long tails of 64-byte packets.
+// n zero bytes in trace form.
 inline std::string Zeros(std::size_t nCount)
 {
     std::string strText;

@@ -1,7 +1,7 @@
 #pragma once
 // A plain TCP client on loopback for tests and benchmarks of the network link: each call's bytes
 // go as one segment; bytes are hex text as the bus trace writes them.
-#include "HexText.h"
+#include "tests/support/HexText.h"
 
 #include <arpa/inet.h>
 #include <netinet/tcp.h>

@@ -6,10 +6,10 @@
 //     auto pBoard = sim.Plug(SimBoardConfig().Id(7).Serial("AB12CD34"));
 //     ... drive the board ...
 //     EXPECT_EQ(sim.Trace(), (Lines{"0 > 37 00 00 0f 00 00"}));
-#include "Mpusb.h"
-#include "SimBus.h"
-#include "UsbBackend.h"
-#include "backends/SimBackend.h"
+#include "protocol/Mpusb.h"
+#include "sim/SimBus.h"
+#include "protocol/UsbBackend.h"
+#include "protocol/backends/SimBackend.h"
 
 #include <chrono>
 #include <memory>

@@ -2,17 +2,18 @@
 // Driving the real "Kelvard IO" dialog against the simulated bus (a CSimFixture declared before
 // the dialog, so it outlives it): trace lines, the grid as port bytes, clicks on controls by ID,
 // device-change delivery and the debug log.
-#include "HexText.h"
-#include "SimFixture.h"
+#include "tests/support/DebugCapture.h"
+#include "tests/support/HexText.h"
+#include "tests/support/SimFixture.h"
 
-#include "dialog/ButtonCtrl.h"
-#include "dialog/ComboBoxCtrl.h"
-#include "dialog/TarvelApp.h"
-#include "dialog/TarvelDlg.h"
-#include "res/ControlIds.h"
+#include "tarvel/dialog/ButtonCtrl.h"
+#include "tarvel/dialog/ComboBoxCtrl.h"
+#include "tarvel/dialog/TarvelApp.h"
+#include "tarvel/dialog/TarvelDlg.h"
+#include "tarvel/res/ControlIds.h"
 
-#include "DeviceLink.h"
-#include "DeviceWatch.h"
+#include "protocol/DeviceLink.h"
+#include "protocol/DeviceWatch.h"
 
 #include <QApplication>
 #include <QFile>
@@ -105,22 +106,6 @@ inline void ConfigureBoard(std::uint32_t nInstance, const ConfigBlock& config)
     QVERIFY(link.IsOpen());
     QVERIFY(UsbWriteConfiguration(link.Write(), config));
 }
-
-// Collects the debug lines (KELVARD_DEBUG) written while it lives.
-class CDebugLog
-{
-public:
-    CDebugLog() { qputenv("KELVARD_DEBUG", m_dir.filePath(QStringLiteral("debug")).toLocal8Bit()); }
-    ~CDebugLog() { qputenv("KELVARD_DEBUG", ""); }
-    QString Text() const
-    {
-        QFile file(m_dir.filePath(QStringLiteral("debug")));
-        return file.open(QIODevice::ReadOnly) ? QString::fromLatin1(file.readAll()) : QString();
-    }
-
-private:
-    QTemporaryDir m_dir;
-};
 
 inline const QString kReadConfigRequest = QStringLiteral("0 > 38 00 00 00 00 00 00 00 00 00 00");
 inline const QString kReadPortsRequest = QStringLiteral("0 > 36 00 00 00 00 00");

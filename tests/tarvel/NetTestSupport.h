@@ -2,11 +2,11 @@
 // Driving the dialog's network link against a board played by the test: a QTcpServer on the
 // loopback address that records what each connection receives, a dialog that records the
 // frames its link hands over, and Connect.
-#include "DialogTestSupport.h"
+#include "tests/tarvel/DialogTestSupport.h"
 
-#include "dialog/IpAddressCtrl.h"
-#include "net/ClientSocket.h"
-#include "net/Frames.h"
+#include "tarvel/dialog/IpAddressCtrl.h"
+#include "tarvel/net/ClientSocket.h"
+#include "protocol/net/Frames.h"
 
 #include <QHostAddress>
 #include <QTcpServer>

@@ -2,7 +2,7 @@
 // anywhere or several per delivery, malformed and short frames, a flood; the send order when
 // the socket refuses frames, frames given while connecting, a peer that goes away, and the link
 // dropped from inside a frame's delivery.
-#include "NetTestSupport.h"
+#include "tests/tarvel/NetTestSupport.h"
 
 #include <QPointer>
 
@@ -155,7 +155,7 @@ private slots:
     void framesGivenBeforeTheConnectionIsMadeAreDropped()
     {
         CSimFixture sim;
-        CDebugLog log;
+        CDebugCapture log;
         CTestPeer peer;
         CRecordingDlg dlg;
         OpenDialog(dlg);
@@ -171,13 +171,13 @@ private slots:
         ClickBit(dlg, PORT_B, 1);
         QTRY_COMPARE_WITH_TIMEOUT(peer.Frames().size(), 2, kWaitMs);
         QCOMPARE(peer.Frames(), (QStringList{FrameText(0x38), FrameText(0x37, {0x01, 0x02})}));
-        QCOMPARE(log.Text(), QStringLiteral("Socket not connected\n").repeated(2));
+        QCOMPARE(QString::fromStdString(log.Text()), QStringLiteral("Socket not connected\n").repeated(2));
     }
 
     void refusedFramesWaitAndLeaveInTheOrderGiven()
     {
         CSimFixture sim;
-        CDebugLog log;
+        CDebugCapture log;
         CTestPeer peer;
         CRecordingDlg dlg;
         OpenDialog(dlg);
@@ -205,7 +205,7 @@ private slots:
         for (std::size_t n = 0; n < 1 + LINK_QUEUE_MAX + 3; ++n)
             Send(n);
         QCOMPARE(pLink->QueuedFrames(), LINK_QUEUE_MAX);
-        QCOMPARE(log.Text(), QStringLiteral("Send queue full\n").repeated(3));
+        QCOMPARE(QString::fromStdString(log.Text()), QStringLiteral("Send queue full\n").repeated(3));
         QTRY_COMPARE_WITH_TIMEOUT(peer.Frames().size(), 5 + 1 + int(LINK_QUEUE_MAX), kWaitMs);
         QCOMPARE(peer.Frames().last(),
                  FrameText(0x37, {LINK_QUEUE_MAX & 0xFF, LINK_QUEUE_MAX >> 8}));

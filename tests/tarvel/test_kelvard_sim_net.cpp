@@ -1,6 +1,6 @@
 // End to end: the stand-alone network board `kelvard-sim net` in its own process, driven by the
 // dialog's link with no USB board attached. Its --verbose lines show each frame it receives.
-#include "NetTestSupport.h"
+#include "tests/tarvel/NetTestSupport.h"
 
 #include <QProcess>
 #include <QRegularExpression>

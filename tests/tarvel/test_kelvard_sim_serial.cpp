@@ -1,10 +1,10 @@
 // End to end: the stand-alone COM-port board `kelvard-sim serial` in its own process, linked
 // where KELVARD_COM_PATTERN makes COM1, driven by libzorvane.so loaded as an application loads
 // it. Its --verbose lines show each line it receives.
-#include "LoadedZorvane.h"
+#include "tests/zorvane/LoadedZorvane.h"
 
 #define ZORVANE_TOOL KELVARD_SIM_PROGRAM // the program CToolProcess runs
-#include "ToolProcess.h"
+#include "tests/zorvane/ToolProcess.h"
 
 #include <gtest/gtest.h>
 

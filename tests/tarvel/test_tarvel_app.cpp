@@ -1,9 +1,9 @@
 // The tool as a whole: the address setting, the IP address control, closing the dialog in its
 // three ways, and the tarvel program itself on the simulated bus.
-#include "DialogTestSupport.h"
+#include "tests/tarvel/DialogTestSupport.h"
 
-#include "dialog/IpAddressCtrl.h"
-#include "dialog/TarvelApp.h"
+#include "tarvel/dialog/IpAddressCtrl.h"
+#include "tarvel/dialog/TarvelApp.h"
 #include "firmware/UsbDev.h"
 
 #include <QDir>

@@ -1,7 +1,7 @@
 // Finding, listing and selecting boards: entry order and selection, the identity shown, the
 // serial edit and Update rules, failed identity reads, boards in their bootloader, plug and
 // unplug, and the device-change notices with their debug lines.
-#include "DialogTestSupport.h"
+#include "tests/tarvel/DialogTestSupport.h"
 
 #include "firmware/UsbDev.h"
 
@@ -128,7 +128,7 @@ private slots:
 
     void startWithNoBoardLeavesTheDialogAsInitialised()
     {
-        CDebugLog log;
+        CDebugCapture log;
         CSimFixture sim;
         CTarvelDlg dlg;
         OpenDialog(dlg);
@@ -146,13 +146,13 @@ private slots:
 
         for (unsigned nEvent : {0x8000u, 0x8001u, 0x8004u, 0xFFFFu, 0x0018u, 0x0007u})
             QCOMPARE(dlg.OnDeviceChange(nEvent, 0), false);
-        QCOMPARE(log.Text(), QStringLiteral("Device Arrival\nDevice query remove\nDevice remove "
+        QCOMPARE(QString::fromStdString(log.Text()), QStringLiteral("Device Arrival\nDevice query remove\nDevice remove "
                                             "complete\nUser defined\nDevice Node changed\n"));
     }
 
     void unplugAndPlugFollowTheWatch()
     {
-        CDebugLog log;
+        CDebugCapture log;
         CSimFixture sim;
         auto pBoard = sim.Plug(SimBoardConfig().Id(9).Serial("SN000009"));
         ConfigureBoard(0, ConfigBlock{{0xFF, 0, 0, 0, 0}, {}, 4});
@@ -183,7 +183,7 @@ private slots:
         QCOMPARE(Entries(dlg), (QStringList{"Device 0"}));
         QCOMPARE(dlg.m_stFirmware->text(), QStringLiteral("FirmVer. 1.03  Dev ID - 9"));
         QCOMPARE(dlg.m_nAnalogMask, std::uint8_t(0x0F));
-        QCOMPARE(log.Text(), QStringLiteral("Device remove complete\nDevice Node changed\n"
+        QCOMPARE(QString::fromStdString(log.Text()), QStringLiteral("Device remove complete\nDevice Node changed\n"
                                             "Device Arrival\nDevice Node changed\n"));
     }
 };

@@ -1,7 +1,7 @@
 // The dialog's side of the network link: Connect stores the address whatever happens next,
 // Connect twice, Close, the link dropped by USB device-list rebuilds and by closing the dialog,
 // and the exact frames each view sends while no USB board is current.
-#include "NetTestSupport.h"
+#include "tests/tarvel/NetTestSupport.h"
 
 #include <QPointer>
 #include <QSettings>

@@ -1,8 +1,8 @@
 // The serial-number prompt SerialNum: made from template 129, focus on OK, the edit's text taken
 // as typed on OK or Enter (no length or character check), nothing taken on Cancel or Escape.
-#include "bootloader/SerialNum.h"
-#include "dialog/TarvelApp.h"
-#include "res/ControlIds.h"
+#include "tarvel/bootloader/SerialNum.h"
+#include "tarvel/dialog/TarvelApp.h"
+#include "tarvel/res/ControlIds.h"
 
 #include <QLineEdit>
 #include <QTest>

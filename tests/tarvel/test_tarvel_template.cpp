@@ -1,12 +1,12 @@
 // The main dialog as its template describes it: 64 controls in template (tab) order with their
 // IDs, kinds and captions, placed in dialog units of the resolved font, none overlapping; the
 // icon, the about box from the context menu, and the string table.
-#include "DialogTestSupport.h"
+#include "tests/tarvel/DialogTestSupport.h"
 
-#include "dialog/AboutDlg.h"
-#include "dialog/DialogBuilder.h"
-#include "res/DialogTemplate.h"
-#include "res/StringTable.h"
+#include "tarvel/dialog/AboutDlg.h"
+#include "tarvel/dialog/DialogBuilder.h"
+#include "tarvel/res/DialogTemplate.h"
+#include "tarvel/res/StringTable.h"
 
 #include <QFontInfo>
 #include <QGroupBox>

@@ -6,10 +6,10 @@
 //
 // Re-attaches are held (a long delay) and done by the test with Replug, so every leave and
 // return of a board is a device change that discovery sees on its own.
-#include "DialogTestSupport.h"
+#include "tests/tarvel/DialogTestSupport.h"
 
-#include "bootloader/SerialNum.h"
-#include "firmware/BootLoader.h"
+#include "tarvel/bootloader/SerialNum.h"
+#include "firmware/HexImage.h"
 #include "firmware/UsbDev.h"
 
 #include <QLabel>
@@ -102,10 +102,10 @@ private:
 // tool), from address 0, as the tool's loader reads it.
 Bytes LoadImage()
 {
-    CBootLoader loader(nullptr, QFile::encodeName(QCoreApplication::applicationDirPath() +
-                                                  QStringLiteral("/KelvardUSB.hex"))
-                                    .toStdString());
-    if (loader.LoadHexFile() != 0)
+    CHexImage loader;
+    if (loader.LoadFile(QFile::encodeName(QCoreApplication::applicationDirPath() +
+                                          QStringLiteral("/KelvardUSB.hex"))
+                            .toStdString()) != 0)
         return {};
     return Bytes(loader.m_pProgramImage.get(),
                  loader.m_pProgramImage.get() + loader.m_nProgramExtent);
@@ -360,7 +360,7 @@ private slots:
     // is asked nothing more, and no second worker starts on it.
     void deviceChangesAroundAnUpdate()
     {
-        CDebugLog log;
+        CDebugCapture log;
         CSimFixture sim;
         auto pA = sim.Plug(SimBoardConfig().Id(1).Boot()); // no serial number: the prompt
         pA->SetLatency(1ms);
@@ -378,7 +378,7 @@ private slots:
             DeliverDeviceChanges(); // as the prompt's own message loop delivers them
             traceDuring = TraceOf(sim);
             entriesDuring = Entries(dlg);
-            strLogDuring = log.Text();
+            strLogDuring = QString::fromStdString(log.Text());
         };
         OpenDialog(dlg); // the first discovery finds the board and asks for its serial number
 

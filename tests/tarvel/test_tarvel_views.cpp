@@ -1,7 +1,7 @@
 // The grid in its four views: marks and enabled boxes with and without a board, what clicks
 // and the Set and Clear buttons send (exact bytes), the analog run of marks and captions, and
 // the polling rules.
-#include "DialogTestSupport.h"
+#include "tests/tarvel/DialogTestSupport.h"
 
 #include <QLabel>
 

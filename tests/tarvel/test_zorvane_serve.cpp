@@ -1,7 +1,7 @@
 // End to end: the dialog's network link against 'zorvane serve' in its own process, before a USB
 // board on that process's simulated bus, whose trace shows the USB request every frame became.
-#include "LoopbackClient.h"
-#include "NetTestSupport.h"
+#include "tests/support/LoopbackClient.h"
+#include "tests/tarvel/NetTestSupport.h"
 
 #include <QProcess>
 

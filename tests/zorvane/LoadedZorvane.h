@@ -3,7 +3,7 @@
 // it reads from the environment at first use: KELVARD_USB=sim, the boards given, a fresh trace
 // file, COM ports in a private directory. The destructor checks the library really went away,
 // so every instance starts with its own bus and an empty device table.
-#include "TempDir.h"
+#include "tests/support/TempDir.h"
 
 #include "zorvane.h"
 

@@ -1,10 +1,10 @@
 // The bridge of 'zorvane serve' in this process, before a board on a simulated bus the test holds,
 // with a real loopback client; the bus trace shows the USB request every frame became.
-#include "LoopbackClient.h"
-#include "NetBridge.h"
-#include "SimFixture.h"
+#include "tests/support/LoopbackClient.h"
+#include "zorvane/cli/NetBridge.h"
+#include "tests/support/SimFixture.h"
 
-#include "net/Frames.h"
+#include "protocol/net/Frames.h"
 
 #include <gtest/gtest.h>
 

@@ -1,13 +1,13 @@
 // The COM-port side below the exports: parsing the input reply, COM port names and device
 // paths, and the transmit-room rule, also on the wrapper over a pseudo-terminal. (Exact lines,
 // line settings, results and timing: test_zorvane_com_exports.)
-#include "TempDir.h"
+#include "tests/support/TempDir.h"
 
-#include "serial/ComPortName.h"
-#include "serial/Serial.h"
-#include "serial/SerialText.h"
+#include "zorvane/serial/ComPortName.h"
+#include "zorvane/serial/Serial.h"
+#include "zorvane/serial/SerialText.h"
 
-#include "SimSerialBoard.h"
+#include "sim/SimSerialBoard.h"
 
 #include <gtest/gtest.h>
 

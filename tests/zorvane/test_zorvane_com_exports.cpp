@@ -1,9 +1,9 @@
 // COM-port boards through the exports of the loaded library: a board on a pseudo-terminal
 // behind the COM port name, the exact lines it receives, the results the application gets,
 // the cached values, and boards that answer late, in pieces, never, or whose port cannot open.
-#include "LoadedZorvane.h"
+#include "tests/zorvane/LoadedZorvane.h"
 
-#include "SimSerialBoard.h"
+#include "sim/SimSerialBoard.h"
 
 #include <ctime>
 #include <thread>

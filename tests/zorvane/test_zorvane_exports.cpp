@@ -1,8 +1,8 @@
 // The library as an application sees it: libzorvane.so loaded with dlopen, boards on the
 // simulated bus given by the environment, every byte on the wire read back from the bus trace.
-#include "LoadedZorvane.h"
+#include "tests/zorvane/LoadedZorvane.h"
 
-#include "HexText.h"
+#include "tests/support/HexText.h"
 
 namespace
 {

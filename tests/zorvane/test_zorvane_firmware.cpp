@@ -2,10 +2,10 @@
 // every way to name a board, --all with one board failing, bad files, a failure in each phase
 // and the run that resumes it, Ctrl-C, the backup round trip, serial numbers, list --long and
 // the plain lines written when the output is no terminal.
-#include "SimFixture.h"
-#include "TempDir.h"
-#include "ToolMain.h"
-#include "ToolProcess.h"
+#include "tests/support/SimFixture.h"
+#include "tests/support/TempDir.h"
+#include "zorvane/cli/ToolMain.h"
+#include "tests/zorvane/ToolProcess.h"
 
 #include <gtest/gtest.h>
 

@@ -1,15 +1,15 @@
 // The library following plug and unplug by itself: the device-change watch that Initialize
 // connects, its one thread, its end at ExitInstance, and exports called from several threads
 // while boards come and go thousands of times (also run under ThreadSanitizer).
-#include "ThreadCount.h"
+#include "tests/zorvane/ThreadCount.h"
 
-#include "devices/HiddenWnd.h"
-#include "exports/TheApp.h"
-#include "exports/ZorvaneApp.h"
+#include "zorvane/devices/HiddenWnd.h"
+#include "zorvane/exports/TheApp.h"
+#include "zorvane/exports/ZorvaneApp.h"
 #include "zorvane.h"
 
-#include "DeviceWatch.h"
-#include "SimFixture.h"
+#include "protocol/DeviceWatch.h"
+#include "tests/support/SimFixture.h"
 
 #include <gtest/gtest.h>
 
@@ -64,7 +64,7 @@ TEST_F(ZorvaneHotplugTest, OnlyEventSevenIsFollowedAndOnlyOnceArmed)
     EXPECT_EQ(ReadBytePortA("5", &byValue), 0); // calls other than Initialize arm nothing
     auto pFive = m_sim.Plug(SimBoardConfig().Id(5));
     CHiddenWnd* pWnd = TheZorvaneApp().GetHiddenWnd();
-    EXPECT_EQ(pWnd->OnDeviceChange(CHiddenWnd::DBT_DEVNODES_CHANGED, 0), 0);
+    EXPECT_EQ(pWnd->OnDeviceChange(DBT_DEVNODES_CHANGED, 0), 0);
     EXPECT_TRUE(ListedOnceSettled().empty());
     EXPECT_TRUE(m_sim.Trace().empty()) << "nobody asked the board anything";
 

@@ -1,12 +1,12 @@
 // The exports linked into the test, on a simulated bus the test controls: failures only a test
 // can cause (a board that stops answering, failed transfers), and several threads calling
 // exports while another re-enumerates.
-#include "devices/HiddenWnd.h"
-#include "exports/TheApp.h"
-#include "exports/ZorvaneApp.h"
+#include "zorvane/devices/HiddenWnd.h"
+#include "zorvane/exports/TheApp.h"
+#include "zorvane/exports/ZorvaneApp.h"
 #include "zorvane.h"
 
-#include "SimFixture.h"
+#include "tests/support/SimFixture.h"
 
 #include <gtest/gtest.h>
 

@@ -1,10 +1,10 @@
 // The zorvane command-line tool as a script runs it: a child process on the simulated bus
 // (boards from the environment, every byte read back from the bus trace) or on a COM-port
 // board on a pseudo-terminal, checked by its output, its messages and its exit status.
-#include "TempDir.h"
-#include "ToolProcess.h"
+#include "tests/support/TempDir.h"
+#include "tests/zorvane/ToolProcess.h"
 
-#include "SimSerialBoard.h"
+#include "sim/SimSerialBoard.h"
 
 #include <gtest/gtest.h>
 

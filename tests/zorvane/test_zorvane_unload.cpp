@@ -1,8 +1,8 @@
 // The library's one watcher thread as an application sees it through dlopen: none before the
 // first Initialize, exactly one after any number of them, and none once dlclose has unmapped
 // the library, so that no thread is left running code that is gone.
-#include "LoadedZorvane.h"
-#include "ThreadCount.h"
+#include "tests/zorvane/LoadedZorvane.h"
+#include "tests/zorvane/ThreadCount.h"
 
 TEST(ZorvaneUnload, TheWatcherThreadStartsWithTheFirstInitializeAndEndsWithTheLibrary)
 {

@@ -1,9 +1,9 @@
 // zorvane backup TARGET FILE: the board's application area, data EEPROM and ID locations, read
 // through its bootloader, as an Intel HEX file that zorvane update writes back.
-#include "BoardTarget.h"
-#include "Commands.h"
-#include "FirmwareJob.h"
-#include "JobRunner.h"
+#include "zorvane/cli/BoardTarget.h"
+#include "zorvane/cli/Commands.h"
+#include "zorvane/cli/FirmwareJob.h"
+#include "zorvane/cli/JobRunner.h"
 
 #include "firmware/HexWriter.h"
 
@@ -56,7 +56,8 @@ std::string HexText(const SFirmwareMemory& memory)
                 memory.vecProgram.size());
     writer.Data(HEX_ID_ADDRESS, memory.arrId.data(), memory.arrId.size());
     writer.Data(HEX_EEPROM_ADDRESS, memory.vecEeprom.data(), memory.vecEeprom.size());
-    return writer.Finish();
+    writer.End();
+    return writer.Text();
 }
 } // namespace
 

@@ -1,6 +1,6 @@
-#include "Board.h"
+#include "zorvane/cli/Board.h"
 
-#include "serial/ComPortName.h"
+#include "zorvane/serial/ComPortName.h"
 #include "zorvane.h"
 
 #include <algorithm>

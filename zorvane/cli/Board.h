@@ -2,7 +2,7 @@
 // The board a command names, reached through the library's exports only. Call Initialize
 // before asking IsUsb: a name is a USB board only while it is in the library's USB table;
 // any other name is a COM-port board (ports A to C).
-#include "PortText.h"
+#include "zorvane/cli/PortText.h"
 
 #include <array>
 #include <cstdint>

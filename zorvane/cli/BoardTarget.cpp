@@ -1,7 +1,9 @@
-#include "BoardTarget.h"
+#include "zorvane/cli/BoardTarget.h"
 
-#include "PortText.h"
-#include "ToolArgs.h"
+#include "zorvane/cli/PortText.h"
+#include "zorvane/cli/ToolArgs.h"
+
+#include "protocol/PortTypes.h"
 
 #include <cstdio>
 #include <stdexcept>
@@ -14,13 +16,6 @@ constexpr char kPathPrefix[] = "path=";
 bool StartsWith(const std::string& strText, const char* pszPrefix)
 {
     return strText.rfind(pszPrefix, 0) == 0;
-}
-
-std::string VersionText(std::uint16_t wVersion)
-{
-    char szText[16];
-    std::snprintf(szText, sizeof szText, "%d.%02d", wVersion >> 8, wVersion & 0xFF);
-    return szText;
 }
 
 std::string Candidates(const std::vector<SBoardInfo>& vecBoards)
@@ -129,7 +124,7 @@ std::string BoardLine(const SBoardInfo& board)
         return strInstance + " ? ? ? ? " + board.strLocation + " " + OpenFailureText(board);
     const std::string strId = board.nDeviceId >= 0 ? std::to_string(board.nDeviceId) : "-";
     const std::string strSerial = board.strSerial.empty() ? "-" : board.strSerial;
-    const std::string strVersion = board.bBoot ? "-" : VersionText(board.wVersion);
+    const std::string strVersion = board.bBoot ? "-" : FormatVersion(board.wVersion);
     return strInstance + " " + strId + " " + strSerial + " " + strVersion + " " +
            (board.bBoot ? "boot" : "app") + " " + board.strLocation;
 }

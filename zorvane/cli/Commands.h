@@ -10,7 +10,7 @@
 // the plain list) go through the library's exports; the firmware commands (list --long, update,
 // backup, serial) and serve through the driver layer, calling no export. Only counting boards and probing
 // whether their device nodes open, which claim nothing, may use the other.
-#include "ToolArgs.h"
+#include "zorvane/cli/ToolArgs.h"
 
 #include <vector>
 

@@ -1,7 +1,7 @@
 // zorvane config NAME DIRA DIRB DIRC DIRD DIRE: pin directions, bit set = input.
-#include "Board.h"
-#include "Commands.h"
-#include "PortText.h"
+#include "zorvane/cli/Board.h"
+#include "zorvane/cli/Commands.h"
+#include "zorvane/cli/PortText.h"
 
 #include "zorvane.h"
 

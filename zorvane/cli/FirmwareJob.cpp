@@ -1,6 +1,6 @@
-#include "FirmwareJob.h"
+#include "zorvane/cli/FirmwareJob.h"
 
-#include "DeviceLink.h"
+#include "protocol/DeviceLink.h"
 #include "firmware/BootStatus.h"
 
 #include <cstdio>

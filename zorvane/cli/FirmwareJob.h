@@ -5,7 +5,7 @@
 // (update, backup, serial number); last the board is restarted where the work leaves that to
 // the job, and followed back into its application. Another thread can look at the job's status
 // at any time and ask it to stop.
-#include "BoardTarget.h"
+#include "zorvane/cli/BoardTarget.h"
 #include "firmware/BootLoader.h"
 
 #include <atomic>

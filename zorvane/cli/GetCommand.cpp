@@ -1,6 +1,6 @@
 // zorvane get NAME PORT...: one line of port values.
-#include "Board.h"
-#include "Commands.h"
+#include "zorvane/cli/Board.h"
+#include "zorvane/cli/Commands.h"
 
 #include "zorvane.h"
 

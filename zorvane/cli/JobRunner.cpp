@@ -1,6 +1,6 @@
-#include "JobRunner.h"
+#include "zorvane/cli/JobRunner.h"
 
-#include "StopSignal.h"
+#include "zorvane/cli/StopSignal.h"
 
 #include <algorithm>
 #include <cstdio>

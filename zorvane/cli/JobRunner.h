@@ -4,7 +4,7 @@
 // times a second; otherwise each job prints one plain line per stage it enters; quiet shows
 // nothing. Ctrl-C or SIGTERM stops every job: the request in flight completes and nothing more
 // is sent.
-#include "FirmwareJob.h"
+#include "zorvane/cli/FirmwareJob.h"
 
 #include <memory>
 #include <vector>

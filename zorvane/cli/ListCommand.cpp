@@ -1,7 +1,7 @@
 // zorvane list: the USB board names, one per line. --long: every attached board, in either mode,
 // with its identity and location, through the driver layer instead of the library.
-#include "BoardTarget.h"
-#include "Commands.h"
+#include "zorvane/cli/BoardTarget.h"
+#include "zorvane/cli/Commands.h"
 
 #include "zorvane.h"
 

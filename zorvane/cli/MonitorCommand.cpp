@@ -1,7 +1,7 @@
 // zorvane monitor NAME [--interval MS] [--count N]: a line at the start and at every change.
-#include "Board.h"
-#include "Commands.h"
-#include "StopSignal.h"
+#include "zorvane/cli/Board.h"
+#include "zorvane/cli/Commands.h"
+#include "zorvane/cli/StopSignal.h"
 
 #include "zorvane.h"
 

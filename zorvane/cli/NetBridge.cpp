@@ -1,10 +1,10 @@
-#include "NetBridge.h"
+#include "zorvane/cli/NetBridge.h"
 
-#include "BoardTarget.h"
-#include "ToolArgs.h"
+#include "zorvane/cli/BoardTarget.h"
+#include "zorvane/cli/ToolArgs.h"
 
-#include "DeviceLink.h"
-#include "net/Frames.h"
+#include "protocol/DeviceLink.h"
+#include "protocol/net/Frames.h"
 
 #include <algorithm>
 #include <arpa/inet.h>

@@ -19,7 +19,7 @@
 //
 // Through the driver layer only: no export of the library is called.
 #include "firmware/BoardScan.h"
-#include "net/FrameReceiver.h"
+#include "protocol/net/FrameReceiver.h"
 
 #include <array>
 #include <bitset>

@@ -1,6 +1,6 @@
-#include "PortText.h"
+#include "zorvane/cli/PortText.h"
 
-#include "ToolArgs.h"
+#include "zorvane/cli/ToolArgs.h"
 
 #include <cctype>
 #include <cstdio>

@@ -1,10 +1,10 @@
 #pragma once
 // The tool's words for ports and values: port letters A to E, numbers in decimal or "0x" hex,
 // and the scriptable "A=0x5a" form. Pure text; a bad word is a CUsageError.
+#include "protocol/PortTypes.h"
+
 #include <cstdint>
 #include <string>
-
-inline constexpr int PORT_COUNT = 5; // A to E
 
 // "A" to "E" in either case: 0 to 4.
 int ParsePortLetter(const std::string& strText);

@@ -1,9 +1,9 @@
 // zorvane serial TARGET [TEXT]: prints a board's serial number; with TEXT writes it into the
 // boot block through the bootloader, as the dialog's serial-number prompt does, and reads it back.
-#include "BoardTarget.h"
-#include "Commands.h"
-#include "FirmwareJob.h"
-#include "JobRunner.h"
+#include "zorvane/cli/BoardTarget.h"
+#include "zorvane/cli/Commands.h"
+#include "zorvane/cli/FirmwareJob.h"
+#include "zorvane/cli/JobRunner.h"
 
 #include "firmware/BootStatus.h"
 

@@ -1,9 +1,9 @@
 // zorvane serve TARGET [--listen ADDR:PORT] [--allow ADDR[/PREFIX]]...: the board on TCP for the
 // dialog's network link, until Ctrl-C or SIGTERM.
-#include "BoardTarget.h"
-#include "Commands.h"
-#include "NetBridge.h"
-#include "StopSignal.h"
+#include "zorvane/cli/BoardTarget.h"
+#include "zorvane/cli/Commands.h"
+#include "zorvane/cli/NetBridge.h"
+#include "zorvane/cli/StopSignal.h"
 
 #include <cstdio>
 

@@ -1,6 +1,6 @@
 // zorvane set NAME PORT=VALUE...: writes ports in the order given.
-#include "Board.h"
-#include "Commands.h"
+#include "zorvane/cli/Board.h"
+#include "zorvane/cli/Commands.h"
 
 #include "zorvane.h"
 

@@ -1,4 +1,4 @@
-#include "StopSignal.h"
+#include "zorvane/cli/StopSignal.h"
 
 #include <algorithm>
 #include <atomic>

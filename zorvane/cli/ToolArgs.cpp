@@ -1,4 +1,4 @@
-#include "ToolArgs.h"
+#include "zorvane/cli/ToolArgs.h"
 
 #include <algorithm>
 

@@ -1,5 +1,5 @@
 // The table of sub-commands: names, usage and help texts.
-#include "Commands.h"
+#include "zorvane/cli/Commands.h"
 
 #include <cstdarg>
 #include <cstdio>

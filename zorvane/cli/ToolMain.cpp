@@ -1,7 +1,7 @@
 // zorvane: the command line over the library's exports and the firmware engine, one task per
 // sub-command, output for scripts. Exit status 0 done, 1 failed, 2 usage error.
-#include "ToolMain.h"
-#include "Commands.h"
+#include "zorvane/cli/ToolMain.h"
+#include "zorvane/cli/Commands.h"
 
 #include <cstdio>
 #include <cstdlib>

@@ -1,11 +1,13 @@
 // zorvane update TARGET FILE, zorvane update --all FILE: the dialog's firmware update, byte for
 // byte, from a terminal, with the board brought into its bootloader and back.
-#include "BoardTarget.h"
-#include "Commands.h"
-#include "FirmwareJob.h"
-#include "JobRunner.h"
+#include "zorvane/cli/BoardTarget.h"
+#include "zorvane/cli/Commands.h"
+#include "zorvane/cli/FirmwareJob.h"
+#include "zorvane/cli/JobRunner.h"
 
 #include "firmware/BootStatus.h"
+#include "firmware/HexImage.h"
+#include "protocol/PortTypes.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -32,9 +34,7 @@ protected:
     bool RestartAfterFailure() const override { return false; }
     std::string DoneText(std::uint16_t wVersion) const override
     {
-        char szText[32];
-        std::snprintf(szText, sizeof szText, "firmware %d.%02d", wVersion >> 8, wVersion & 0xFF);
-        return szText;
+        return "firmware " + FormatVersion(wVersion);
     }
     std::string ResumeCommand() const override
     {
@@ -58,7 +58,7 @@ std::string ReadImage(const std::string& strFile)
     if (file.bad())
         throw std::runtime_error("cannot read " + strFile);
     const std::string strImage = text.str();
-    switch (CBootLoader(nullptr, "").LoadHexText(strImage))
+    switch (CHexImage().LoadText(strImage))
     {
     case BL_OK:
         return strImage;

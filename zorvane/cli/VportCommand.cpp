@@ -1,6 +1,6 @@
 // zorvane vport DEVICE START:WIDTH=VALUE...: output fields across port boundaries.
-#include "Board.h"
-#include "Commands.h"
+#include "zorvane/cli/Board.h"
+#include "zorvane/cli/Commands.h"
 
 #include "zorvane.h"
 

@@ -1,5 +1,5 @@
 // zorvane: see ToolMain.cpp.
-#include "ToolMain.h"
+#include "zorvane/cli/ToolMain.h"
 
 int main(int argc, char** argv)
 {

@@ -1,7 +1,7 @@
-#include "BitIO.h"
+#include "zorvane/devices/BitIO.h"
 
-#include "serial/Serial.h"
-#include "serial/SerialText.h"
+#include "zorvane/serial/Serial.h"
+#include "zorvane/serial/SerialText.h"
 
 #include <algorithm>
 #include <chrono>

@@ -1,12 +1,14 @@
-#include "HiddenWnd.h"
+#include "zorvane/devices/HiddenWnd.h"
 
-#include "exports/ZorvaneApp.h"
 
-#include "DeviceWatch.h"
+#include "protocol/DeviceWatch.h"
 
 #include <mutex>
 
-CHiddenWnd::CHiddenWnd(CZorvaneApp& app) : m_bArmed(0), m_app(app), m_nWatch(0) {}
+CHiddenWnd::CHiddenWnd(std::mutex& mutex, std::function<void()> fnEnumerate)
+    : m_bArmed(0), m_mutex(mutex), m_fnEnumerate(std::move(fnEnumerate)), m_nWatch(0)
+{
+}
 
 CHiddenWnd::~CHiddenWnd()
 {
@@ -45,9 +47,9 @@ std::int32_t CHiddenWnd::OnDeviceChange(std::uint32_t nEventType, std::uintptr_t
 {
     try
     {
-        std::lock_guard lock(m_app.Mutex());
+        std::lock_guard lock(m_mutex);
         if (m_bArmed && nEventType == DBT_DEVNODES_CHANGED)
-            m_app.EnumerateDevices();
+            m_fnEnumerate();
     }
     catch (...)
     {

@@ -4,18 +4,19 @@
 // is no window to show; the object is the notice's receiver, and the driver layer's
 // device-change watch (libusb hot-plug for real boards, the simulated bus's own events) takes
 // the place of the window messages: every change of the attached set arrives as
-// OnDeviceChange(7, 0) on the watch's one thread.
+// OnDeviceChange(7, 0) on the watch's one thread. What a rescan is, and the lock it needs,
+// come from the application object that owns the window.
 #include <atomic>
 #include <cstdint>
-
-class CZorvaneApp;
+#include <functional>
+#include <mutex>
 
 class CHiddenWnd
 {
 public:
-    static constexpr std::uint32_t DBT_DEVNODES_CHANGED = 0x0007;
-
-    explicit CHiddenWnd(CZorvaneApp& app);
+    // mutex: the library lock, held around every rescan. fnEnumerate: the rescan (the
+    // application object's USB enumeration).
+    CHiddenWnd(std::mutex& mutex, std::function<void()> fnEnumerate);
     ~CHiddenWnd();
     CHiddenWnd(const CHiddenWnd&) = delete;
     CHiddenWnd& operator=(const CHiddenWnd&) = delete;
@@ -31,13 +32,14 @@ public:
     // the device-change watch, which starts the watch's one thread.
     void Arm();
 
-    // Takes the library lock; enumerates when armed and nEventType is 7. nData is never looked
+    // Takes the library lock; rescans when armed and nEventType is 7. nData is never looked
     // at. Always 0. Must not be called with the library lock held.
     std::int32_t OnDeviceChange(std::uint32_t nEventType, std::uintptr_t nData);
 
     std::int32_t m_bArmed; // set by Initialize, under the library lock; never cleared
 
 private:
-    CZorvaneApp& m_app;
+    std::mutex& m_mutex;
+    std::function<void()> m_fnEnumerate;
     std::atomic<int> m_nWatch; // the watch registration; 0 while not connected
 };

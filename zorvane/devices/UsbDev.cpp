@@ -1,6 +1,6 @@
-#include "UsbDev.h"
+#include "zorvane/devices/UsbDev.h"
 
-#include "DeviceLink.h"
+#include "protocol/DeviceLink.h"
 
 CUsbDev::CUsbDev(MPUSB_HANDLE hRead, MPUSB_HANDLE hWrite)
     : m_nDeviceId(0), m_bIdentified(false), m_hRead(hRead), m_hWrite(hWrite), m_wVersion(0),

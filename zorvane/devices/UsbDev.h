@@ -3,10 +3,10 @@
 // set. It owns both pipes of its link, caches all five ports (a write-ports packet always
 // carries all five) and keeps the board's virtual ports. Not the tool's device record of the
 // same name.
-#include "BitIO.h"
-#include "VirtualPort.h"
+#include "zorvane/devices/BitIO.h"
+#include "zorvane/devices/VirtualPort.h"
 
-#include "Mpusb.h"
+#include "protocol/Mpusb.h"
 
 #include <cstdint>
 #include <string>

@@ -1,6 +1,6 @@
 // CUsbDev's virtual ports: named fields over the cached port bytes A to D, sent with the
 // device's own byte writes and configuration.
-#include "UsbDev.h"
+#include "zorvane/devices/UsbDev.h"
 
 #include <string>
 

@@ -1,11 +1,11 @@
 #pragma once
 // What every export does around its work: take the library lock, keep every exception inside
 // the library, and name a board.
-#include "TheApp.h"
-#include "ZorvaneApp.h"
+#include "zorvane/exports/TheApp.h"
+#include "zorvane/exports/ZorvaneApp.h"
 
-#include "devices/BitIO.h"
-#include "devices/UsbDev.h"
+#include "zorvane/devices/BitIO.h"
+#include "zorvane/devices/UsbDev.h"
 
 #include <cstdint>
 #include <mutex>

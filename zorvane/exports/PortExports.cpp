@@ -1,7 +1,7 @@
 // The port exports: name to board, then one operation of the port-device interface.
 #include "zorvane.h"
 
-#include "ExportCall.h"
+#include "zorvane/exports/ExportCall.h"
 
 namespace
 {

@@ -1,7 +1,7 @@
 // The exports that work on the device table itself and on the error text.
 #include "zorvane.h"
 
-#include "ExportCall.h"
+#include "zorvane/exports/ExportCall.h"
 
 extern "C" {
 

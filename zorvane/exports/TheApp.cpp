@@ -1,8 +1,8 @@
-#include "TheApp.h"
+#include "zorvane/exports/TheApp.h"
 
-#include "ZorvaneApp.h"
+#include "zorvane/exports/ZorvaneApp.h"
 
-#include "UsbBackend.h"
+#include "protocol/UsbBackend.h"
 
 namespace
 {

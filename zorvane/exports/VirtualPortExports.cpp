@@ -1,7 +1,7 @@
 // The virtual-port exports: a USB board by device number, then its field operation.
 #include "zorvane.h"
 
-#include "ExportCall.h"
+#include "zorvane/exports/ExportCall.h"
 
 extern "C" {
 

@@ -1,11 +1,11 @@
-#include "ZorvaneApp.h"
+#include "zorvane/exports/ZorvaneApp.h"
 
-#include "devices/BitIO.h"
-#include "devices/HiddenWnd.h"
-#include "devices/UsbDev.h"
+#include "zorvane/devices/BitIO.h"
+#include "zorvane/devices/HiddenWnd.h"
+#include "zorvane/devices/UsbDev.h"
 
-#include "Enumeration.h"
-#include "Mpusb.h"
+#include "protocol/Enumeration.h"
+#include "protocol/Mpusb.h"
 
 #include <algorithm>
 #include <charconv>
@@ -55,7 +55,7 @@ bool CZorvaneApp::InitInstance()
 {
     std::lock_guard lock(m_mutex);
     m_nDeviceCount = 0;
-    m_pHiddenWnd.reset(new (std::nothrow) CHiddenWnd(*this));
+    m_pHiddenWnd.reset(new (std::nothrow) CHiddenWnd(m_mutex, [this] { EnumerateDevices(); }));
     if (m_pHiddenWnd)
         m_pHiddenWnd->Create(); // a window that does not appear only means no change notices
     return true;

@@ -5,7 +5,7 @@
 //
 // Locking: every export and the device-change enumeration hold Mutex() for their whole call.
 // Methods marked "locked" expect the caller to hold it; they never take it themselves.
-#include "Mpusb.h"
+#include "protocol/Mpusb.h"
 
 #include <cstdint>
 #include <map>

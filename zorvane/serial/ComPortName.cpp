@@ -1,4 +1,4 @@
-#include "ComPortName.h"
+#include "zorvane/serial/ComPortName.h"
 
 #include <cctype>
 #include <climits>

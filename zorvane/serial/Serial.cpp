@@ -1,6 +1,6 @@
-#include "Serial.h"
+#include "zorvane/serial/Serial.h"
 
-#include "ComPortName.h"
+#include "zorvane/serial/ComPortName.h"
 
 #include <algorithm>
 #include <cerrno>

@@ -1,4 +1,4 @@
-#include "SerialText.h"
+#include "zorvane/serial/SerialText.h"
 
 #include <cctype>
 #include <cstdio>

@@ -1,8 +1,9 @@
 #pragma once
-// A private directory for one test, removed with everything in it at the end of the scope,
-// and the symlinks in it that make pseudo-terminals answer as COM ports.
+// A private directory for one test, removed with everything in it at the end of the scope: its
+// files, and the symlinks in it that make pseudo-terminals answer as COM ports.
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <string>
 #include <unistd.h>
 
@@ -27,6 +28,13 @@ public:
     CTempDir& operator=(const CTempDir&) = delete;
 
     std::string File(const std::string& strName) const { return (m_path / strName).string(); }
+    // Writes the text into a file of the directory; its path.
+    std::string Write(const std::string& strText,
+                      const std::string& strName = "KelvardUSB.hex") const
+    {
+        std::ofstream(File(strName), std::ios::binary) << strText;
+        return File(strName);
+    }
     // The KELVARD_COM_PATTERN under which ComLink(n, ...) makes COM port n.
     std::string ComPattern() const { return File("ttyKV%d"); }
     bool ComLink(int nPort, const std::string& strTarget) const

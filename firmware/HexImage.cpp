@@ -1,12 +1,12 @@
 // Reading the firmware image from its Intel HEX file into the program, EEPROM and ID images.
-#include <algorithm>
-#include <array>
-#include <cstring>
-#include <limits>
+#include "firmware/HexImage.h"
 
-#include "firmware/BootLoader.h"
 #include "firmware/BootStatus.h"
 #include "firmware/HexFile.h"
+
+#include <algorithm>
+#include <cstring>
+#include <limits>
 
 namespace
 {
@@ -104,7 +104,7 @@ template <class FData> int ForEachDataRecord(CHexFile& file, FData fnData)
         int nAddress = 0;
         int nType = 0;
         int nChecksum = 0;
-        int nStatus = CBootLoader::ReadHexRecord(file, nCount, nAddress, nType, byData, nChecksum);
+        int nStatus = CHexImage::ReadHexRecord(file, nCount, nAddress, nType, byData, nChecksum);
         if (nStatus != BL_OK)
         {
             return nStatus;
@@ -130,7 +130,7 @@ template <class FData> int ForEachDataRecord(CHexFile& file, FData fnData)
 }
 } // namespace
 
-int CBootLoader::ReadHexRecord(CHexFile& file, int& nCount, int& nAddress, int& nType,
+int CHexImage::ReadHexRecord(CHexFile& file, int& nCount, int& nAddress, int& nType,
                                std::uint8_t* pData, int& nChecksum)
 {
     if (!file.SkipToMark())
@@ -172,39 +172,39 @@ int CBootLoader::ReadHexRecord(CHexFile& file, int& nCount, int& nAddress, int& 
     return BL_OK;
 }
 
-int CBootLoader::LoadHexFile()
+int CHexImage::LoadFile(const std::string& strPath)
 {
-    return LoadHex(nullptr);
+    return Load(&strPath, nullptr);
 }
 
-int CBootLoader::ScanHexFile()
+int CHexImage::LoadText(std::string_view strText)
 {
-    return ScanHex(nullptr);
+    return Load(nullptr, &strText);
 }
 
-int CBootLoader::LoadHexText(std::string_view strText)
+int CHexImage::ScanFile(const std::string& strPath)
 {
-    return LoadHex(&strText);
+    return Scan(&strPath, nullptr);
 }
 
-bool CBootLoader::OpenPass(CHexFile& file, const std::string_view* pText) const
+bool CHexImage::OpenPass(CHexFile& file, const std::string* pPath, const std::string_view* pText)
 {
     if (pText != nullptr)
     {
         file.OpenText(*pText);
         return true;
     }
-    return file.Open(m_strHexPath);
+    return file.Open(*pPath);
 }
 
-int CBootLoader::ScanHex(const std::string_view* pText)
+int CHexImage::Scan(const std::string* pPath, const std::string_view* pText)
 {
     m_nProgramExtent = PROGRAM_EXTENT_NONE;
     m_nEepromExtent = 0;
     m_nIdExtent = 0;
 
     CHexFile file;
-    if (!OpenPass(file, pText))
+    if (!OpenPass(file, pPath, pText))
     {
         return BL_ERR_OPEN;
     }
@@ -237,9 +237,9 @@ int CBootLoader::ScanHex(const std::string_view* pText)
                              });
 }
 
-int CBootLoader::LoadHex(const std::string_view* pText)
+int CHexImage::Load(const std::string* pPath, const std::string_view* pText)
 {
-    int nStatus = ScanHex(pText);
+    int nStatus = Scan(pPath, pText);
     // Without a program-area byte there is no image to size, and erasing the application to
     // write nothing would leave the board without firmware.
     if (nStatus == BL_OK && m_nProgramExtent <= 0)
@@ -248,7 +248,7 @@ int CBootLoader::LoadHex(const std::string_view* pText)
     }
     if (nStatus == BL_OK)
     {
-        FreeImages();
+        Free();
         m_pProgramImage = std::make_unique_for_overwrite<std::uint8_t[]>(
             static_cast<std::size_t>(m_nProgramExtent));
         std::memset(m_pProgramImage.get(), 0xFF, static_cast<std::size_t>(m_nProgramExtent));
@@ -261,16 +261,16 @@ int CBootLoader::LoadHex(const std::string_view* pText)
         m_idImage.fill(0xFF);
 
         CHexFile file;
-        nStatus = OpenPass(file, pText) ? LoadPass(file) : BL_ERR_OPEN;
+        nStatus = OpenPass(file, pPath, pText) ? LoadPass(file) : BL_ERR_OPEN;
     }
     if (nStatus != BL_OK)
     {
-        FreeImages();
+        Free();
     }
     return nStatus;
 }
 
-int CBootLoader::LoadPass(CHexFile& file)
+int CHexImage::LoadPass(CHexFile& file)
 {
     // The file is read anew for this pass; should it have changed since the first, a record may
     // no longer fit the sizes computed then, and it fails like a bad record.
@@ -323,7 +323,7 @@ int CBootLoader::LoadPass(CHexFile& file)
     return nStatus;
 }
 
-void CBootLoader::FreeImages()
+void CHexImage::Free()
 {
     m_pProgramImage.reset();
     m_pEepromImage.reset();

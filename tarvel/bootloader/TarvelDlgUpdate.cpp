@@ -1,15 +1,15 @@
 // CTarvelDlg: the Update button, and boards found in their bootloader handed to the firmware
 // update (serial-number prompt, then a worker thread).
-#include "dialog/TarvelDlg.h"
+#include "tarvel/dialog/TarvelDlg.h"
 
-#include "bootloader/SerialNum.h"
-#include "dialog/ComboBoxCtrl.h"
-#include "dialog/DialogBuilder.h"
+#include "tarvel/bootloader/SerialNum.h"
+#include "tarvel/dialog/ComboBoxCtrl.h"
+#include "tarvel/dialog/DialogBuilder.h"
 #include "firmware/BootLoader.h"
 #include "firmware/UsbDev.h"
-#include "res/ControlIds.h"
+#include "tarvel/res/ControlIds.h"
 
-#include "DeviceLink.h"
+#include "protocol/DeviceLink.h"
 
 #include <QFile>
 #include <QLabel>

@@ -1,0 +1,56 @@
+#pragma once
+// The firmware image of one Intel HEX file: program memory, data EEPROM and ID locations, each
+// from address 0, read in two passes (sizes, then bytes) as the update needs them. Reads text
+// only; talks to no board.
+#include <array>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+
+class CHexFile;
+
+class CHexImage
+{
+public:
+    CHexImage() { m_idImage.fill(0xFF); }
+    CHexImage(const CHexImage&) = delete;
+    CHexImage& operator=(const CHexImage&) = delete;
+
+    // Both passes over the file: sizes, then images. BL_OK leaves the program image
+    // (m_nProgramExtent bytes), the EEPROM image (m_nEepromExtent bytes, none when 0) and
+    // m_idImage ready; any failure is negative and leaves no program or EEPROM image. Besides
+    // the statuses of the passes, a file without program data fails with BL_ERR_EOF and an
+    // ID-area record of more than 16 bytes with BL_ERR_CHECKSUM.
+    int LoadFile(const std::string& strPath);
+    // The same load over HEX text already in memory.
+    int LoadText(std::string_view strText);
+    // The first pass alone: sets the three extents (program from INT32_MIN, the others from 0).
+    // BL_OK, BL_ERR_OPEN, BL_ERR_EOF or BL_ERR_CHECKSUM.
+    int ScanFile(const std::string& strPath);
+
+    // Reads the next record: skips to ':', then count, address, type, nCount data bytes into
+    // pData (room for 256) and checksum. BL_OK for a good record, BL_ERR_EOF when the text ends
+    // before the record does, BL_ERR_CHECKSUM when the checksum does not match or a field holds
+    // a character that is not a hexadecimal digit.
+    static int ReadHexRecord(CHexFile& file, int& nCount, int& nAddress, int& nType,
+                             std::uint8_t* pData, int& nChecksum);
+
+    // Program memory from address 0, m_nProgramExtent bytes, 0xFF where the file gives nothing.
+    std::unique_ptr<std::uint8_t[]> m_pProgramImage;
+    std::int32_t m_nProgramExtent = 0;
+    // Data EEPROM from address 0, m_nEepromExtent bytes; none while the extent is 0.
+    std::unique_ptr<std::uint8_t[]> m_pEepromImage;
+    std::int32_t m_nEepromExtent = 0;
+    // The ID locations; 0xFF where the file gives nothing.
+    std::array<std::uint8_t, 16> m_idImage;
+    std::int32_t m_nIdExtent = 0;
+
+private:
+    // A pass reads the file at pPath, or pText when it is set.
+    static bool OpenPass(CHexFile& file, const std::string* pPath, const std::string_view* pText);
+    int Scan(const std::string* pPath, const std::string_view* pText);
+    int Load(const std::string* pPath, const std::string_view* pText);
+    int LoadPass(CHexFile& file);
+    void Free();
+};
