@@ -17,7 +17,7 @@ import sys
 # Lowest first: (name, files, layers it may include).
 LAYERS = [
     ("commands", ["protocol/PortTypes.*", "protocol/CommandSet.*", "protocol/BootloaderCommands.h",
-                  "protocol/DebugOutput.*", "protocol/HexText.*", "protocol/UsbOpenError.h",
+                  "protocol/DebugOutput.*", "protocol/HexText.*", "protocol/UsbOpenError.*",
                   "protocol/net/*"], []),
     ("sim", ["sim/*.h", "sim/*.cpp"], ["commands"]),
     ("backend interface", ["protocol/UsbBackend.h"], ["commands"]),

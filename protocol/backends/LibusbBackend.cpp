@@ -1,5 +1,7 @@
 #include "protocol/backends/LibusbBackend.h"
 
+#include "protocol/DebugOutput.h"
+
 
 #include <libusb.h>
 
@@ -21,11 +23,35 @@ constexpr std::size_t kStackReadBuffer = 512;
 // How long the event thread sleeps in libusb at most before it looks at its stop flag again.
 constexpr long kEventSliceUs = 200 * 1000;
 
-// The single place where libusb results become the backend's true/false. Time-out, stall,
-// overflow, a vanished device and every other error are all plain failure to the caller.
-bool Succeeded(int nResult)
+// "BUS-PORT.PORT...": bus 1, port 3 of the hub on port 2 is "1-2.3"; a device the platform
+// gives no port path for is named by its address instead ("1-@5").
+std::string LocationOf(libusb_device* pDevice)
 {
-    return nResult == LIBUSB_SUCCESS;
+    std::array<std::uint8_t, kMaxPortDepth> arrPorts{};
+    const int nDepth =
+        libusb_get_port_numbers(pDevice, arrPorts.data(), static_cast<int>(arrPorts.size()));
+    std::string strLocation = std::to_string(libusb_get_bus_number(pDevice));
+    if (nDepth <= 0)
+        return strLocation + "-@" + std::to_string(libusb_get_device_address(pDevice));
+    for (int i = 0; i < nDepth; ++i)
+        strLocation += (i == 0 ? "-" : ".") + std::to_string(arrPorts[static_cast<std::size_t>(i)]);
+    return strLocation;
+}
+
+// The single place where libusb results become the backend's true/false. Time-out, stall,
+// overflow, a vanished device and every other error are all plain failure to the caller; all
+// but the expected ones (a time-out, a board that left the bus) leave a debug line that names
+// the error, so that KELVARD_DEBUG tells why a board is missing.
+bool Succeeded(int nResult, const char* pszWhat, libusb_device* pDevice = nullptr)
+{
+    if (nResult == LIBUSB_SUCCESS)
+        return true;
+    if (nResult != LIBUSB_ERROR_TIMEOUT && nResult != LIBUSB_ERROR_NO_DEVICE)
+        DebugOutputFormat("libusb: cannot %s%s%s: %s (%s)\n", pszWhat,
+                          pDevice ? " the board at " : "",
+                          pDevice ? LocationOf(pDevice).c_str() : "", libusb_error_name(nResult),
+                          libusb_strerror(nResult));
+    return false;
 }
 
 // libusb reads 0 as "wait forever"; a caller asking for 0 ms wants the shortest wait instead.
@@ -109,21 +135,6 @@ private:
     std::size_t m_nCount = 0;
 };
 
-// "BUS-PORT.PORT...": bus 1, port 3 of the hub on port 2 is "1-2.3"; a device the platform
-// gives no port path for is named by its address instead ("1-@5").
-std::string LocationOf(libusb_device* pDevice)
-{
-    std::array<std::uint8_t, kMaxPortDepth> arrPorts{};
-    const int nDepth =
-        libusb_get_port_numbers(pDevice, arrPorts.data(), static_cast<int>(arrPorts.size()));
-    std::string strLocation = std::to_string(libusb_get_bus_number(pDevice));
-    if (nDepth <= 0)
-        return strLocation + "-@" + std::to_string(libusb_get_device_address(pDevice));
-    for (int i = 0; i < nDepth; ++i)
-        strLocation += (i == 0 ? "-" : ".") + std::to_string(arrPorts[static_cast<std::size_t>(i)]);
-    return strLocation;
-}
-
 EUsbOpenError OpenErrorOf(int nResult)
 {
     switch (nResult)
@@ -174,7 +185,7 @@ bool HasBulkEndpoint(libusb_device* pDevice, std::uint8_t byEndpoint)
 CLibusbBackend::CLibusbBackend()
 {
     libusb_context* pContext = nullptr;
-    if (Succeeded(libusb_init(&pContext)))
+    if (Succeeded(libusb_init(&pContext), "start"))
         m_pContext = pContext;
 }
 
@@ -277,12 +288,13 @@ UsbPipeId CLibusbBackend::OpenPipe(std::uint32_t nInstance, std::uint16_t wVendo
 bool CLibusbBackend::OpenHandle(CDevice& device)
 {
     libusb_device_handle* hDevice = nullptr;
-    if (!Succeeded(libusb_open(device.m_pUsbDevice, &hDevice)))
+    if (!Succeeded(libusb_open(device.m_pUsbDevice, &hDevice), "open", device.m_pUsbDevice))
         return false;
     // Detaches a kernel driver bound to interface 0 on claim and gives it back on release;
     // platforms without detach support just refuse, which is harmless.
     libusb_set_auto_detach_kernel_driver(hDevice, 1);
-    if (!Succeeded(libusb_claim_interface(hDevice, kInterface)))
+    if (!Succeeded(libusb_claim_interface(hDevice, kInterface), "claim interface 0 of",
+                   device.m_pUsbDevice))
     {
         libusb_close(hDevice);
         return false;
@@ -342,7 +354,7 @@ bool CLibusbBackend::WritePipe(UsbPipeId pipe, const std::uint8_t* pData, std::s
             pDevice->m_hDevice, byEndpoint, const_cast<std::uint8_t*>(pData),
             static_cast<int>(nLength), &nTransferred, LibusbTimeout(nTimeoutMs));
         nMoved = static_cast<std::size_t>(std::max(nTransferred, 0));
-        return Succeeded(nResult) && nMoved == nLength;
+        return Succeeded(nResult, "write to", pDevice->m_pUsbDevice) && nMoved == nLength;
     }
     catch (...)
     {
@@ -380,7 +392,7 @@ bool CLibusbBackend::ReadPipe(UsbPipeId pipe, std::uint8_t* pData, std::size_t n
         const int nResult =
             libusb_bulk_transfer(pDevice->m_hDevice, byEndpoint, pBuffer, static_cast<int>(nLength),
                                  &nTransferred, LibusbTimeout(nTimeoutMs));
-        if (!Succeeded(nResult) || nTransferred < 0 ||
+        if (!Succeeded(nResult, "read from", pDevice->m_pUsbDevice) || nTransferred < 0 ||
             static_cast<std::size_t>(nTransferred) > nLength)
             return false;
         if (nTransferred > 0)
@@ -506,7 +518,8 @@ void CLibusbBackend::WatchChanges(ChangeSink sink)
                 static_cast<libusb_hotplug_event>(LIBUSB_HOTPLUG_EVENT_DEVICE_ARRIVED |
                                                   LIBUSB_HOTPLUG_EVENT_DEVICE_LEFT),
                 static_cast<libusb_hotplug_flag>(0), MPUSB_VENDOR, MPUSB_PRODUCT,
-                LIBUSB_HOTPLUG_MATCH_ANY, fnCallback, this, &hHotplug)))
+                LIBUSB_HOTPLUG_MATCH_ANY, fnCallback, this, &hHotplug),
+                "follow plugging and unplugging"))
             return;
         m_hHotplug = hHotplug;
         m_bHotplugRegistered = true;

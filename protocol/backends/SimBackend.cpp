@@ -1,5 +1,7 @@
 #include "protocol/backends/SimBackend.h"
 
+#include "protocol/DebugOutput.h"
+
 
 namespace
 {
@@ -25,7 +27,15 @@ std::uint32_t CSimBackend::CountDevices(std::uint16_t wVendor, std::uint16_t wPr
 UsbPipeId CSimBackend::OpenPipe(std::uint32_t nInstance, std::uint16_t wVendor,
                                 std::uint16_t wProduct, std::uint8_t byEndpoint)
 {
-    return IsBoardIdentity(wVendor, wProduct) ? m_pBus->Open(nInstance, byEndpoint) : 0;
+    if (!IsBoardIdentity(wVendor, wProduct))
+        return 0;
+    const UsbPipeId pipe = m_pBus->Open(nInstance, byEndpoint);
+    // A board that is there but refuses, as a real one without the udev rule would: say why.
+    if (const EUsbOpenError eError = ProbeOpen(nInstance, wVendor, wProduct);
+        pipe == 0 && eError != EUsbOpenError::Gone)
+        DebugOutputFormat("sim: cannot open the board at %s: %s\n",
+                          Location(nInstance, wVendor, wProduct).c_str(), UsbOpenErrorText(eError));
+    return pipe;
 }
 
 bool CSimBackend::WritePipe(UsbPipeId pipe, const std::uint8_t* pData, std::size_t nLength,

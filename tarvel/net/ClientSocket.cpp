@@ -16,7 +16,7 @@ namespace
 constexpr char kNotConnected[] = "Socket not connected\n";
 
 // QTcpSocket's errors in the platform's socket numbering, translated here and nowhere else.
-int LinkErrorCode(QAbstractSocket::SocketError error)
+int ErrorCodeOf(QAbstractSocket::SocketError error)
 {
     switch (error)
     {
@@ -37,6 +37,14 @@ int LinkErrorCode(QAbstractSocket::SocketError error)
     default:
         return 10053; // the connection went away for a reason the socket does not name
     }
+}
+
+// The socket's error as the link reports it, with a debug line that names it.
+int LinkErrorCode(const QTcpSocket& socket)
+{
+    const int nCode = ErrorCodeOf(socket.error());
+    DebugOutputFormat("Socket error %d: %s\n", nCode, qPrintable(socket.errorString()));
+    return nCode;
 }
 
 // A notification must not let an exception reach the event loop: it is reported and dropped.
@@ -91,12 +99,12 @@ CClientSocket::CClientSocket(CLinkOwner* pOwner, QObject* pParent)
     connect(&m_socket, &QAbstractSocket::connected, this,
             [this] { Guarded("OnConnect", [this] { OnConnect(SOCKET_NO_ERROR); }); });
     connect(&m_socket, &QAbstractSocket::errorOccurred, this,
-            [this](QAbstractSocket::SocketError error)
+            [this](QAbstractSocket::SocketError)
             {
                 // Errors of an open connection end in disconnected; only a connection that
                 // could not be made is reported here.
                 if (m_bConnecting)
-                    Guarded("OnConnect", [this, error] { OnConnect(LinkErrorCode(error)); });
+                    Guarded("OnConnect", [this] { OnConnect(LinkErrorCode(m_socket)); });
             });
     connect(&m_socket, &QIODevice::readyRead, this,
             [this] { Guarded("OnReceive", [this] { OnReceive(SOCKET_NO_ERROR); }); });
@@ -109,7 +117,7 @@ CClientSocket::CClientSocket(CLinkOwner* pOwner, QObject* pParent)
                 const int nErrorCode = error == QAbstractSocket::RemoteHostClosedError ||
                                                error == QAbstractSocket::UnknownSocketError
                                            ? SOCKET_NO_ERROR
-                                           : LinkErrorCode(error);
+                                           : LinkErrorCode(m_socket);
                 Guarded("OnClose", [this, nErrorCode] { OnClose(nErrorCode); });
             });
 }

@@ -134,6 +134,14 @@ TEST_F(ZorvaneToolTest, ListUsesTheLibraryAndListLongTheDriverLayerAlone)
     EXPECT_EQ(full.strOut.substr(0, full.strOut.find('\n')), "0 7 AB12CD34 1.03 app sim:0");
     EXPECT_EQ(full.strErr, "");
     EXPECT_EQ(RequestCodes(), (Lines{"08", "31", "00", "3c"}));
+
+    // The refused open itself is a debug line, which KELVARD_DEBUG=1 puts on stderr.
+    setenv("KELVARD_DEBUG", "1", 1);
+    const ToolResult debug = Zorvane({"list"});
+    unsetenv("KELVARD_DEBUG");
+    EXPECT_NE(debug.strErr.find("sim: cannot open the board at sim:1: permission denied\n"),
+              std::string::npos)
+        << debug;
 }
 
 TEST_F(ZorvaneToolTest, GetReadsPortsAsHexOrDecimal)

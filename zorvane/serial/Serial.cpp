@@ -2,6 +2,8 @@
 
 #include "zorvane/serial/ComPortName.h"
 
+#include "protocol/DebugOutput.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
@@ -60,6 +62,7 @@ CSerial::~CSerial()
     m_bStop = true;
     if (IsOpen())
     {
+        SendUnsent(std::chrono::steady_clock::now() + WRITE_WAIT);
         // Exclusive use ends with us, even while the other end keeps the line open.
         ioctl(m_hComm, TIOCNXCL);
         close(m_hComm);
@@ -78,6 +81,13 @@ std::uint32_t CSerial::GetTickStamp(const char* /*pszUnused*/)
     return static_cast<std::uint32_t>(now.tv_sec * 1000 + now.tv_nsec / 1000000);
 }
 
+// Where an errno becomes a plain failure: the one debug line that says why.
+std::int32_t CSerial::Failed(const char* pszWhat, int nError) const
+{
+    DebugOutputFormat("COM%d: cannot %s: %s\n", m_nPort, pszWhat, std::strerror(nError));
+    return nError;
+}
+
 std::int32_t CSerial::WriteString(const char* pszText)
 {
     if (!pszText)
@@ -91,10 +101,35 @@ std::int32_t CSerial::Write(const std::uint8_t* pData, std::int32_t nLength)
     if (!IsOpen() || !pData || nLength <= 0 || !FitsTransmitQueue(nLength, 0))
         return 0;
     const auto deadline = std::chrono::steady_clock::now() + WRITE_WAIT;
+    if (!SendUnsent(deadline))
+        return 0; // nothing of this line went out
     while (!CanWrite(nLength))
         if (!WaitForRoom(deadline))
             return 0; // nothing of the line went out
     std::int32_t nDone = 0;
+    if (SendAll(pData, nLength, deadline, nDone))
+        return nLength;
+    // Cut short: the line counts as not written, and its end goes before any later line. A
+    // flush of the queue instead would cut the tail off a line the board is already reading.
+    m_vecUnsent.assign(pData + nDone, pData + nLength);
+    if (nDone == 0)
+        m_vecUnsent.clear();
+    return 0;
+}
+
+bool CSerial::SendUnsent(std::chrono::steady_clock::time_point deadline)
+{
+    std::int32_t nDone = 0;
+    const bool bAll = SendAll(m_vecUnsent.data(), static_cast<std::int32_t>(m_vecUnsent.size()),
+                              deadline, nDone);
+    m_vecUnsent.erase(m_vecUnsent.begin(), m_vecUnsent.begin() + nDone);
+    return bAll;
+}
+
+bool CSerial::SendAll(const std::uint8_t* pData, std::int32_t nLength,
+                      std::chrono::steady_clock::time_point deadline, std::int32_t& nDone)
+{
+    nDone = 0;
     while (nDone < nLength)
     {
         const ssize_t nWritten =
@@ -106,15 +141,13 @@ std::int32_t CSerial::Write(const std::uint8_t* pData, std::int32_t nLength)
         else if ((nWritten == 0 || errno == EAGAIN) && WaitForRoom(deadline))
             continue;
         else
-            break;
+        {
+            if (nWritten < 0 && errno != EAGAIN)
+                Failed("write", errno); // not for a board that stopped reading: that times out
+            return false;
+        }
     }
-    if (nDone == nLength)
-        return nLength;
-    // The board must never see the start of a line without its end: what is still queued
-    // goes, and the line counts as not written.
-    if (nDone > 0)
-        tcflush(m_hComm, TCOFLUSH);
-    return 0;
+    return true;
 }
 
 std::int32_t CSerial::Read(std::uint8_t* pBuffer, std::int32_t nLength)
@@ -126,6 +159,8 @@ std::int32_t CSerial::Read(std::uint8_t* pBuffer, std::int32_t nLength)
     do
         nRead = read(m_hComm, pBuffer, static_cast<std::size_t>(std::min(nWaiting, nLength)));
     while (nRead < 0 && errno == EINTR);
+    if (nRead < 0 && errno != EAGAIN)
+        Failed("read", errno);
     return nRead > 0 ? static_cast<std::int32_t>(nRead) : 0;
 }
 
@@ -140,17 +175,17 @@ std::int32_t CSerial::Open()
         return 0;
     std::string strPath;
     if (!FormatComPath(ComPattern(), m_nPort, strPath))
-        return ENOENT; // port 0 (a name without a number) never opens
+        return Failed("open: no device node for that number", ENOENT); // never opens
     const int hComm = open(strPath.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (hComm < 0)
-        return errno;
+        return Failed(("open " + strPath).c_str(), errno);
     // Not shared: a second opener fails. TIOCEXCL stops other openers except privileged ones;
     // the lock stops every other wrapper, whoever runs it.
     if (flock(hComm, LOCK_EX | LOCK_NB) != 0 || ioctl(hComm, TIOCEXCL) != 0)
     {
         const int nError = errno == EWOULDBLOCK ? EBUSY : errno;
         close(hComm);
-        return nError;
+        return Failed(("open " + strPath + " for itself alone").c_str(), nError);
     }
     m_hComm = hComm;
     // From here on the port stays open whatever fails, and is used with the settings it has.
@@ -161,7 +196,7 @@ std::int32_t CSerial::SetUpLine()
 {
     termios tio{};
     if (tcgetattr(m_hComm, &tio) != 0)
-        return errno;
+        return Failed("read the line settings", errno);
     const speed_t speed = BaudCode(m_nBaudRate);
     if (speed == B0)
         return EINVAL;
@@ -180,7 +215,7 @@ std::int32_t CSerial::SetUpLine()
     tio.c_cc[VMIN] = 0;
     tio.c_cc[VTIME] = static_cast<cc_t>(m_nTimeout / 100);
     if (tcsetattr(m_hComm, TCSANOW, &tio) != 0)
-        return errno;
+        return Failed("set the line to its baud rate and 8N1", errno);
     // DTR and RTS held on. A line without modem signals (a pseudo-terminal) refuses; the
     // board then simply does not see them.
     int nLines = TIOCM_DTR | TIOCM_RTS;

@@ -1,11 +1,14 @@
 #pragma once
 // One COM port of the host on POSIX termios: raw 9600 8N1 (or as constructed), DTR and RTS on,
 // no flow control, opened exclusively and without becoming the controlling terminal. Reads
-// take only what has already arrived. A write goes out whole or not at all: it waits, at most
-// WRITE_WAIT, for room in a 256-byte transmit queue and then until every byte is queued. One
+// take only what has already arrived. The board only ever sees whole lines: a write waits, at
+// most WRITE_WAIT, for room in a 256-byte transmit queue and then until every byte is queued;
+// one that runs out of time reports 0, and should part of its line have been queued by then,
+// the rest goes out first thing at the next write (or at closing), before any other line. One
 // thread at a time: the owner serialises every call.
 #include <chrono>
 #include <cstdint>
+#include <vector>
 
 class CSerial
 {
@@ -58,6 +61,14 @@ private:
     std::int32_t SetUpLine();
     // Lets the transmit queue drain a little; false once the deadline has passed.
     static bool WaitForRoom(std::chrono::steady_clock::time_point deadline);
+    // Writes "COMn: cannot <what>: <errno text>" to the debug output; returns nError.
+    std::int32_t Failed(const char* pszWhat, int nError) const;
+    // Queues the bytes, waiting for room until the deadline; true when all went, nDone the
+    // count that did.
+    bool SendAll(const std::uint8_t* pData, std::int32_t nLength,
+                 std::chrono::steady_clock::time_point deadline, std::int32_t& nDone);
+    // Sends what is left of a line cut short; true when nothing is left.
+    bool SendUnsent(std::chrono::steady_clock::time_point deadline);
 
     std::int32_t m_nPort;
     std::int32_t m_nBaudRate;
@@ -68,4 +79,5 @@ private:
     int m_hComm;
     std::uint8_t m_rxBuffer[QUEUE_SIZE];
     bool m_bStop;
+    std::vector<std::uint8_t> m_vecUnsent; // the end of a line that went out only in part
 };
