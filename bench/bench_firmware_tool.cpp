@@ -9,10 +9,10 @@
 //   BM_Backup      backup of one board in its application: over_bound_pct, target at most 2
 //
 // One iteration each: they take seconds. Run on an otherwise idle machine.
+#include "firmware/HexWriter.h"
+#include "protocol/backends/SimBackend.h"
 #include "sim/SimBus.h"
 #include "zorvane/cli/ToolMain.h"
-#include "protocol/backends/SimBackend.h"
-#include "firmware/HexWriter.h"
 
 #include <benchmark/benchmark.h>
 

@@ -2,9 +2,9 @@
 //
 // The file is a 4 MB synthetic image: 16-byte program records across upper address words 0x0000
 // upwards (all folding into one 64 KB program image), with random contents, CR LF line ends.
+#include "firmware/BootStatus.h"
 #include "firmware/HexImage.h"
 #include "firmware/HexWriter.h"
-#include "firmware/BootStatus.h"
 
 #include <benchmark/benchmark.h>
 

@@ -2,8 +2,8 @@
 // the bare USB exchange it carries, both on the simulated bus with zero latency: the difference is
 // what the bridge adds (two loopback hops, the wake-up of its loop, the frame code).
 #include "tests/support/LoopbackClient.h"
-#include "zorvane/cli/NetBridge.h"
 #include "tests/support/SimFixture.h"
+#include "zorvane/cli/NetBridge.h"
 
 #include "protocol/DeviceLink.h"
 #include "protocol/net/Frames.h"

@@ -1,8 +1,8 @@
 // The cost of the command set alone and of one read-ports exchange through the driver layer on
 // the simulated bus with zero latency: the baseline the library's overhead is measured against.
 #include "protocol/DeviceLink.h"
-#include "sim/SimBus.h"
 #include "protocol/backends/SimBackend.h"
+#include "sim/SimBus.h"
 
 #include <benchmark/benchmark.h>
 

@@ -9,13 +9,13 @@
 // simulated latency ends on time (the bus sleeps, then yields until it is due), so the excess is
 // the client's and the bus's own work plus whatever else the machine runs meanwhile: run it on
 // an otherwise idle machine.
-#include "sim/SimBus.h"
-#include "protocol/UsbBackend.h"
-#include "protocol/backends/SimBackend.h"
 #include "firmware/BootLoader.h"
 #include "firmware/BootStatus.h"
 #include "firmware/HexWriter.h"
 #include "firmware/UsbDev.h"
+#include "protocol/UsbBackend.h"
+#include "protocol/backends/SimBackend.h"
+#include "sim/SimBus.h"
 
 #include <benchmark/benchmark.h>
 

@@ -3,8 +3,8 @@
 // and read-ports exchanges of the driver layer, each on a simulated bus with zero latency.
 // After the run the ratios library / bare exchange are printed; the target is below 1.3.
 #include "protocol/DeviceLink.h"
-#include "sim/SimBus.h"
 #include "protocol/backends/SimBackend.h"
+#include "sim/SimBus.h"
 #include "zorvane.h"
 
 #include <benchmark/benchmark.h>
@@ -99,7 +99,8 @@ public:
         ConsoleReporter::ReportRuns(runs);
         for (const Run& run : runs)
         {
-            const bool bMedian = run.run_type == Run::RT_Aggregate && run.aggregate_name == "median";
+            const bool bMedian =
+                run.run_type == Run::RT_Aggregate && run.aggregate_name == "median";
             if (run.run_type == Run::RT_Iteration || bMedian)
                 m_times[run.run_name.function_name] = run.GetAdjustedRealTime();
         }

@@ -1,7 +1,7 @@
 #include "firmware/BoardScan.h"
 
-#include "protocol/DeviceLink.h"
 #include "firmware/BootLoader.h"
+#include "protocol/DeviceLink.h"
 
 #include <algorithm>
 #include <mutex>
@@ -16,10 +16,10 @@ constexpr auto SERIAL_SEARCH_AFTER = std::chrono::seconds(1);
 
 struct SClaims
 {
-    std::mutex mutex;
+    std::mutex mtxLock;
     std::multiset<std::string> setLocations;
     // One search by serial number at a time: it talks to boards nobody follows.
-    std::mutex mutexSearch;
+    std::mutex mtxSearch;
 };
 
 SClaims& Claims()
@@ -81,12 +81,12 @@ bool LocationPresent(const std::string& strLocation)
 std::unique_ptr<CUsbDev> OpenBySerial(const std::string& strSerial, bool bBoot)
 {
     SClaims& claims = Claims();
-    const std::lock_guard search(claims.mutexSearch);
+    const std::lock_guard search(claims.mtxSearch);
     const std::uint32_t nCount = MPUSBGetDeviceCount(MPUSB_VID_PID);
     for (std::uint32_t i = 0; i < nCount && i < MPUSB_MAX_INSTANCES; ++i)
     {
         {
-            const std::lock_guard lock(claims.mutex);
+            const std::lock_guard lock(claims.mtxLock);
             if (claims.setLocations.count(MpusbLocation(i)) != 0)
                 continue;
         }
@@ -139,13 +139,13 @@ std::vector<SBoardInfo> ScanBoards()
 
 CLocationClaim::CLocationClaim(std::string strLocation) : m_strLocation(std::move(strLocation))
 {
-    const std::lock_guard lock(Claims().mutex);
+    const std::lock_guard lock(Claims().mtxLock);
     Claims().setLocations.insert(m_strLocation);
 }
 
 CLocationClaim::~CLocationClaim()
 {
-    const std::lock_guard lock(Claims().mutex);
+    const std::lock_guard lock(Claims().mtxLock);
     const auto it = Claims().setLocations.find(m_strLocation);
     if (it != Claims().setLocations.end())
         Claims().setLocations.erase(it);
@@ -153,7 +153,7 @@ CLocationClaim::~CLocationClaim()
 
 void CLocationClaim::Move(const std::string& strLocation)
 {
-    const std::lock_guard lock(Claims().mutex);
+    const std::lock_guard lock(Claims().mtxLock);
     const auto it = Claims().setLocations.find(m_strLocation);
     if (it != Claims().setLocations.end())
         Claims().setLocations.erase(it);
@@ -162,19 +162,19 @@ void CLocationClaim::Move(const std::string& strLocation)
 }
 
 CBoardFinder::CBoardFinder(SBoardKey key, bool bBoot)
-    : m_key(std::move(key)), m_bBoot(bBoot), m_tLastSeen(std::chrono::steady_clock::now())
+    : m_keyBoard(std::move(key)), m_bBoot(bBoot), m_tLastSeen(std::chrono::steady_clock::now())
 {
 }
 
 std::unique_ptr<CUsbDev> CBoardFinder::TryOpen()
 {
-    if (auto pDev = OpenAt(m_key.strLocation, m_bBoot))
+    if (auto pDev = OpenAt(m_keyBoard.strLocation, m_bBoot))
         return pDev;
     const auto tNow = std::chrono::steady_clock::now();
-    if (LocationPresent(m_key.strLocation))
+    if (LocationPresent(m_keyBoard.strLocation))
         m_tLastSeen = tNow;
-    else if (!m_key.strSerial.empty() && tNow - m_tLastSeen >= SERIAL_SEARCH_AFTER)
-        return OpenBySerial(m_key.strSerial, m_bBoot);
+    else if (!m_keyBoard.strSerial.empty() && tNow - m_tLastSeen >= SERIAL_SEARCH_AFTER)
+        return OpenBySerial(m_keyBoard.strSerial, m_bBoot);
     return nullptr;
 }
 

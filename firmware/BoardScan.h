@@ -2,8 +2,8 @@
 // Finding boards in either mode, for programs that work on a board from outside the dialog: what
 // is attached, with the identity each board reports, and waiting for a board that re-attaches
 // (after entering its bootloader, or after a restart) to come back. Through the driver layer only.
-#include "protocol/UsbOpenError.h"
 #include "firmware/UsbDev.h"
+#include "protocol/UsbOpenError.h"
 
 #include <atomic>
 #include <chrono>
@@ -71,7 +71,7 @@ public:
     std::unique_ptr<CUsbDev> TryOpen();
 
 private:
-    SBoardKey m_key;
+    SBoardKey m_keyBoard;
     bool m_bBoot;
     std::chrono::steady_clock::time_point m_tLastSeen; // something sat at the location
 };

@@ -43,7 +43,7 @@ CBootLoadWorkers::~CBootLoadWorkers()
 
 bool CBootLoadWorkers::IsUpdating(MPUSB_HANDLE hPipe) const
 {
-    std::lock_guard lock(m_mutex);
+    std::lock_guard lock(m_mtxLock);
     return IsUpdatingLocked(hPipe);
 }
 
@@ -69,7 +69,7 @@ bool CBootLoadWorkers::Start(std::unique_ptr<CBootLoader> pLoader, BootLoadFailu
         std::make_shared<std::pair<std::unique_ptr<CBootLoader>, BootLoadFailureHook>>(
             std::move(pLoader), std::move(fnOnFailure));
 
-    std::unique_lock lock(m_mutex);
+    std::unique_lock lock(m_mtxLock);
     if (IsUpdatingLocked(hPipe))
     {
         lock.unlock();
@@ -81,7 +81,7 @@ bool CBootLoadWorkers::Start(std::unique_ptr<CBootLoader> pLoader, BootLoadFailu
     try
     {
         // The worker cannot record its end before this assignment: Ended needs the lock.
-        itWorker->thread =
+        itWorker->thrWorker =
             std::thread([this, itWorker, pJob]() noexcept
                         { Ended(itWorker, BootLoadThread(std::move(pJob->first), pJob->second)); });
         return true;
@@ -110,7 +110,7 @@ bool CBootLoadWorkers::Start(std::unique_ptr<CBootLoader> pLoader, BootLoadFailu
 void CBootLoadWorkers::Ended(std::list<SWorker>::iterator itWorker, int nStatus) noexcept
 {
     {
-        std::lock_guard lock(m_mutex);
+        std::lock_guard lock(m_mtxLock);
         itWorker->bRunning = false;
         m_vecResults.push_back(nStatus);
     }
@@ -119,14 +119,14 @@ void CBootLoadWorkers::Ended(std::list<SWorker>::iterator itWorker, int nStatus)
 
 std::size_t CBootLoadWorkers::Running() const
 {
-    std::lock_guard lock(m_mutex);
+    std::lock_guard lock(m_mtxLock);
     return static_cast<std::size_t>(std::count_if(m_lstWorkers.begin(), m_lstWorkers.end(),
                                                   [](const SWorker& w) { return w.bRunning; }));
 }
 
 std::vector<CBootLoadWorkers::SRunning> CBootLoadWorkers::Progress() const
 {
-    std::lock_guard lock(m_mutex);
+    std::lock_guard lock(m_mtxLock);
     std::vector<SRunning> vecRunning;
     for (const SWorker& worker : m_lstWorkers)
         if (worker.bRunning)
@@ -137,7 +137,7 @@ std::vector<CBootLoadWorkers::SRunning> CBootLoadWorkers::Progress() const
 void CBootLoadWorkers::WaitAll()
 {
     {
-        std::unique_lock lock(m_mutex);
+        std::unique_lock lock(m_mtxLock);
         m_cvEnded.wait(lock,
                        [&]
                        {
@@ -150,7 +150,7 @@ void CBootLoadWorkers::WaitAll()
 
 std::vector<int> CBootLoadWorkers::TakeResults()
 {
-    std::lock_guard lock(m_mutex);
+    std::lock_guard lock(m_mtxLock);
     return std::exchange(m_vecResults, {});
 }
 
@@ -158,7 +158,7 @@ void CBootLoadWorkers::Reap()
 {
     std::vector<std::thread> ended;
     {
-        std::lock_guard lock(m_mutex);
+        std::lock_guard lock(m_mtxLock);
         for (auto it = m_lstWorkers.begin(); it != m_lstWorkers.end();)
         {
             if (it->bRunning)
@@ -166,7 +166,7 @@ void CBootLoadWorkers::Reap()
                 ++it;
                 continue;
             }
-            ended.push_back(std::move(it->thread));
+            ended.push_back(std::move(it->thrWorker));
             it = m_lstWorkers.erase(it);
         }
     }

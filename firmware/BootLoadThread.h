@@ -43,8 +43,8 @@
 #include <thread>
 #include <vector>
 
-#include "protocol/Mpusb.h"
 #include "firmware/BootProgress.h"
+#include "protocol/Mpusb.h"
 
 #include <string>
 
@@ -92,7 +92,7 @@ public:
     struct SRunning
     {
         std::string strName;
-        SBootProgress progress;
+        SBootProgress prgLast;
     };
     std::vector<SRunning> Progress() const;
     // Blocks until every worker started so far has ended.
@@ -105,7 +105,7 @@ private:
     {
         MPUSB_HANDLE hPipe; // the board's read pipe, as the worker's loader holds it
         bool bRunning = true;
-        std::thread thread;
+        std::thread thrWorker;
         std::string strName;
         std::shared_ptr<CBootProgressBox> pProgress;
     };
@@ -115,7 +115,7 @@ private:
     // Joins the threads of ended workers.
     void Reap();
 
-    mutable std::mutex m_mutex;
+    mutable std::mutex m_mtxLock;
     std::condition_variable m_cvEnded;
     std::list<SWorker> m_lstWorkers;
     std::vector<int> m_vecResults;

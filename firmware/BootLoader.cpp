@@ -5,12 +5,12 @@
 #include <cstring>
 #include <vector>
 
+#include "firmware/BootStatus.h"
+#include "firmware/UsbDev.h"
 #include "protocol/BootloaderCommands.h"
 #include "protocol/CommandSet.h"
 #include "protocol/DebugOutput.h"
 #include "protocol/Mpusb.h"
-#include "firmware/BootStatus.h"
-#include "firmware/UsbDev.h"
 
 namespace
 {
@@ -262,7 +262,7 @@ int CBootLoader::ReadRangeMem(int nCommand, int nFirst, int nEnd, std::uint8_t* 
 
 int CBootLoader::ReadFirmware(SFirmwareMemory& memory)
 {
-    m_progress = {};
+    m_prgCurrent = {};
     BeginPhase(EBootPhase::Identify, 0);
     int nStatus = IdentifyChip();
     if (nStatus != BL_OK)
@@ -277,8 +277,8 @@ int CBootLoader::ReadFirmware(SFirmwareMemory& memory)
     const int nIdSize = static_cast<int>(memory.arrId.size());
     const std::int64_t nBytes =
         static_cast<std::int64_t>(memory.vecProgram.size() + memory.vecEeprom.size()) + nIdSize;
-    m_progress.nStepsDone = 1;
-    m_progress.nStepsTotal =
+    m_prgCurrent.nStepsDone = 1;
+    m_prgCurrent.nStepsTotal =
         1 + Blocks(0, static_cast<std::int64_t>(memory.vecProgram.size()), m_nWriteBlock) +
         Blocks(0, m_nEepromSize, m_nWriteBlock) + Blocks(0, nIdSize, m_nWriteBlock);
     BeginPhase(EBootPhase::Read, nBytes);
@@ -319,22 +319,22 @@ std::int64_t CBootLoader::PlannedSteps() const
 
 void CBootLoader::BeginPhase(EBootPhase ePhase, std::int64_t nTotal)
 {
-    m_progress.ePhase = ePhase;
-    m_progress.nDone = 0;
-    m_progress.nTotal = nTotal;
+    m_prgCurrent.ePhase = ePhase;
+    m_prgCurrent.nDone = 0;
+    m_prgCurrent.nTotal = nTotal;
     if (m_fnProgress)
     {
-        m_fnProgress(m_progress);
+        m_fnProgress(m_prgCurrent);
     }
 }
 
 void CBootLoader::Advance(std::int64_t nBytes, std::int64_t nSteps)
 {
-    m_progress.nDone += nBytes;
-    m_progress.nStepsDone += nSteps;
+    m_prgCurrent.nDone += nBytes;
+    m_prgCurrent.nStepsDone += nSteps;
     if (m_fnProgress)
     {
-        m_fnProgress(m_progress);
+        m_fnProgress(m_prgCurrent);
     }
 }
 
@@ -346,7 +346,7 @@ int CBootLoader::Failed(int nStatus, std::int64_t nAddress)
 
 int CBootLoader::Update(const std::string_view* pText)
 {
-    m_progress = {};
+    m_prgCurrent = {};
     BeginPhase(EBootPhase::Identify, 0);
     int nStatus = IdentifyChip();
     if (nStatus != BL_OK)
@@ -358,8 +358,8 @@ int CBootLoader::Update(const std::string_view* pText)
     {
         return nStatus;
     }
-    m_progress.nStepsDone = 1;
-    m_progress.nStepsTotal = PlannedSteps();
+    m_prgCurrent.nStepsDone = 1;
+    m_prgCurrent.nStepsTotal = PlannedSteps();
 
     BeginPhase(EBootPhase::Erase,
                std::int64_t(m_nProgramEnd) + 1 - m_nAppStart +

@@ -161,7 +161,6 @@ private:
     // Sets m_nFailedAddress and returns nStatus.
     int Failed(int nStatus, std::int64_t nAddress);
 
-
     std::atomic<bool> m_bStop{false};
-    SBootProgress m_progress;
+    SBootProgress m_prgCurrent;
 };

@@ -35,12 +35,12 @@ int SBootProgress::Percent() const
 
 void CBootProgressBox::Set(const SBootProgress& progress)
 {
-    std::lock_guard lock(m_mutex);
-    m_progress = progress;
+    std::lock_guard lock(m_mtxLock);
+    m_prgCurrent = progress;
 }
 
 SBootProgress CBootProgressBox::Get() const
 {
-    std::lock_guard lock(m_mutex);
-    return m_progress;
+    std::lock_guard lock(m_mtxLock);
+    return m_prgCurrent;
 }

@@ -44,6 +44,6 @@ public:
     SBootProgress Get() const;
 
 private:
-    mutable std::mutex m_mutex;
-    SBootProgress m_progress;
+    mutable std::mutex m_mtxLock;
+    SBootProgress m_prgCurrent;
 };

@@ -131,7 +131,7 @@ template <class FData> int ForEachDataRecord(CHexFile& file, FData fnData)
 } // namespace
 
 int CHexImage::ReadHexRecord(CHexFile& file, int& nCount, int& nAddress, int& nType,
-                               std::uint8_t* pData, int& nChecksum)
+                             std::uint8_t* pData, int& nChecksum)
 {
     if (!file.SkipToMark())
     {

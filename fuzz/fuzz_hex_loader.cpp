@@ -1,8 +1,9 @@
 // libFuzzer target: arbitrary bytes as the firmware image's HEX text, through the same passes
-// that an update's load runs over the file. The loader must answer with one of its statuses and, when
-// it succeeds, leave images that agree with their extents; loading again gives the same images.
-#include "firmware/HexImage.h"
+// that an update's load runs over the file. The loader must answer with one of its statuses and,
+// when it succeeds, leave images that agree with their extents; loading again gives the same
+// images.
 #include "firmware/BootStatus.h"
+#include "firmware/HexImage.h"
 
 #include <cstdint>
 #include <cstdio>

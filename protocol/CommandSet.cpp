@@ -4,7 +4,7 @@
 
 namespace
 {
-constexpr CommandInfo kCommands[] = {
+constexpr CommandInfo COMMANDS[] = {
     {CMD_READ_VERSION, 64, 64, "read-version"},
     {CMD_QUERY_MODE, 64, 64, "query-mode"},
     {CMD_READ_SERIAL_NUMBER, 64, 64, "read-serial-number"},
@@ -20,7 +20,7 @@ constexpr CommandInfo kCommands[] = {
 
 const CommandInfo* FindCommand(std::uint8_t byCode)
 {
-    for (const CommandInfo& info : kCommands)
+    for (const CommandInfo& info : COMMANDS)
         if (info.byCode == byCode)
             return &info;
     return nullptr;

@@ -9,20 +9,19 @@
 #include <mutex>
 #include <thread>
 
-
 namespace
 {
 struct WatchState
 {
-    std::mutex mutex;
-    std::condition_variable cv;
-    std::map<int, std::shared_ptr<DeviceChangeCallback>> callbacks;
+    std::mutex mtxLock;
+    std::condition_variable cvWake;
+    std::map<int, std::shared_ptr<DeviceChangeCallback>> mapCallbacks;
     int nNextId = 1;
     int nRunningId = 0; // the callback being called, 0 for none
-    std::deque<EDeviceChange> queue;
+    std::deque<EDeviceChange> dqChanges;
     std::uint64_t nQueued = 0;
     std::uint64_t nDispatched = 0;
-    std::thread thread;
+    std::thread thrDispatch;
     std::thread::id dispatchId;
     bool bStop = false;
 
@@ -32,10 +31,10 @@ struct WatchState
     {
         std::thread last;
         {
-            std::lock_guard lock(mutex);
+            std::lock_guard lock(mtxLock);
             bStop = true;
-            cv.notify_all();
-            last = std::move(thread);
+            cvWake.notify_all();
+            last = std::move(thrDispatch);
         }
         if (last.joinable() && last.get_id() == std::this_thread::get_id())
             last.detach(); // the program ends from inside a callback
@@ -55,21 +54,21 @@ WatchState& State()
 void DispatchLoop()
 {
     WatchState& state = State();
-    std::unique_lock lock(state.mutex);
+    std::unique_lock lock(state.mtxLock);
     while (true)
     {
-        state.cv.wait(lock, [&] { return state.bStop || !state.queue.empty(); });
+        state.cvWake.wait(lock, [&] { return state.bStop || !state.dqChanges.empty(); });
         if (state.bStop)
             return;
-        const EDeviceChange change = state.queue.front();
-        state.queue.pop_front();
+        const EDeviceChange change = state.dqChanges.front();
+        state.dqChanges.pop_front();
         std::vector<int> ids;
-        for (const auto& entry : state.callbacks)
+        for (const auto& entry : state.mapCallbacks)
             ids.push_back(entry.first);
         for (int nId : ids)
         {
-            auto it = state.callbacks.find(nId);
-            if (it == state.callbacks.end())
+            auto it = state.mapCallbacks.find(nId);
+            if (it == state.mapCallbacks.end())
                 continue; // removed by an earlier callback of this round
             const std::shared_ptr<DeviceChangeCallback> pCallback = it->second;
             state.nRunningId = nId;
@@ -79,7 +78,7 @@ void DispatchLoop()
             state.nRunningId = 0;
         }
         ++state.nDispatched;
-        state.cv.notify_all();
+        state.cvWake.notify_all();
     }
 }
 } // namespace
@@ -94,14 +93,15 @@ int CDeviceWatch::Add(DeviceChangeCallback callback)
     WatchState& state = State();
     int nId;
     {
-        std::lock_guard lock(state.mutex);
+        std::lock_guard lock(state.mtxLock);
         nId = state.nNextId++;
-        state.callbacks.emplace(nId, std::make_shared<DeviceChangeCallback>(std::move(callback)));
-        if (!state.thread.joinable())
+        state.mapCallbacks.emplace(nId,
+                                   std::make_shared<DeviceChangeCallback>(std::move(callback)));
+        if (!state.thrDispatch.joinable())
         {
             state.bStop = false;
-            state.thread = std::thread(DispatchLoop);
-            state.dispatchId = state.thread.get_id();
+            state.thrDispatch = std::thread(DispatchLoop);
+            state.dispatchId = state.thrDispatch.get_id();
         }
     }
     MpusbConnectWatch();
@@ -113,19 +113,19 @@ void CDeviceWatch::Remove(int nId)
     WatchState& state = State();
     std::thread stopped;
     {
-        std::unique_lock lock(state.mutex);
-        state.callbacks.erase(nId);
+        std::unique_lock lock(state.mtxLock);
+        state.mapCallbacks.erase(nId);
         if (std::this_thread::get_id() == state.dispatchId)
             return; // inside a callback: it finishes by itself
-        state.cv.wait(lock, [&] { return state.nRunningId != nId; });
-        if (state.callbacks.empty() && state.thread.joinable())
+        state.cvWake.wait(lock, [&] { return state.nRunningId != nId; });
+        if (state.mapCallbacks.empty() && state.thrDispatch.joinable())
         {
             state.bStop = true;
             // Dropped unseen: they count as dispatched, or a later Flush would wait for them.
-            state.nDispatched += state.queue.size();
-            state.queue.clear();
-            state.cv.notify_all();
-            stopped = std::move(state.thread);
+            state.nDispatched += state.dqChanges.size();
+            state.dqChanges.clear();
+            state.cvWake.notify_all();
+            stopped = std::move(state.thrDispatch);
             state.dispatchId = {};
         }
     }
@@ -136,18 +136,19 @@ void CDeviceWatch::Remove(int nId)
 void CDeviceWatch::Notify(EDeviceChange change)
 {
     WatchState& state = State();
-    std::lock_guard lock(state.mutex);
-    if (!state.thread.joinable())
+    std::lock_guard lock(state.mtxLock);
+    if (!state.thrDispatch.joinable())
         return; // nobody is watching
-    state.queue.push_back(change);
+    state.dqChanges.push_back(change);
     ++state.nQueued;
-    state.cv.notify_all();
+    state.cvWake.notify_all();
 }
 
 void CDeviceWatch::Flush()
 {
     WatchState& state = State();
-    std::unique_lock lock(state.mutex);
+    std::unique_lock lock(state.mtxLock);
     const std::uint64_t nTarget = state.nQueued;
-    state.cv.wait(lock, [&] { return state.nDispatched >= nTarget || !state.thread.joinable(); });
+    state.cvWake.wait(lock, [&]
+                      { return state.nDispatched >= nTarget || !state.thrDispatch.joinable(); });
 }

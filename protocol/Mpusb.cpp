@@ -9,8 +9,8 @@
 #include <cctype>
 #include <cstdlib>
 #include <cstring>
-#include <strings.h>
 #include <mutex>
+#include <strings.h>
 #include <unordered_map>
 #include <utility>
 
@@ -19,16 +19,16 @@ namespace
 struct OpenPipe
 {
     std::shared_ptr<CUsbBackend> pBackend;
-    UsbPipeId pipe;
+    UsbPipeId idPipe;
 };
 
 struct DriverState
 {
-    std::mutex mutex;
+    std::mutex mtxLock;
     std::shared_ptr<CUsbBackend> pBackend;
     bool bWatchConnected = false; // the current backend reports to the device-change watch
     bool bWatchWanted = false;
-    std::unordered_map<MPUSB_HANDLE, OpenPipe> pipes;
+    std::unordered_map<MPUSB_HANDLE, OpenPipe> mapPipes;
     MPUSB_HANDLE nNextHandle = 1;
 };
 
@@ -111,9 +111,9 @@ bool ParseEndpoint(const char* pszEndpoint, std::uint32_t dwDir, std::uint8_t& b
 bool LookUp(MPUSB_HANDLE hPipe, OpenPipe& pipe)
 {
     DriverState& state = State();
-    std::lock_guard lock(state.mutex);
-    auto it = state.pipes.find(hPipe);
-    if (it == state.pipes.end())
+    std::lock_guard lock(state.mtxLock);
+    auto it = state.mapPipes.find(hPipe);
+    if (it == state.mapPipes.end())
         return false;
     pipe = it->second;
     return true;
@@ -123,7 +123,7 @@ bool LookUp(MPUSB_HANDLE hPipe, OpenPipe& pipe)
 std::shared_ptr<CUsbBackend> MpusbBackend()
 {
     DriverState& state = State();
-    std::lock_guard lock(state.mutex);
+    std::lock_guard lock(state.mtxLock);
     return CurrentLocked(state);
 }
 
@@ -137,7 +137,7 @@ void MpusbInstallBackend(std::shared_ptr<CUsbBackend> pBackend)
     std::shared_ptr<CUsbBackend> pOld;
     {
         DriverState& state = State();
-        std::lock_guard lock(state.mutex);
+        std::lock_guard lock(state.mtxLock);
         pOld = std::exchange(state.pBackend, std::move(pBackend));
         state.bWatchConnected = false;
         if (state.pBackend)
@@ -149,7 +149,7 @@ void MpusbInstallBackend(std::shared_ptr<CUsbBackend> pBackend)
 void MpusbConnectWatch()
 {
     DriverState& state = State();
-    std::lock_guard lock(state.mutex);
+    std::lock_guard lock(state.mtxLock);
     state.bWatchWanted = true;
     CurrentLocked(state);
 }
@@ -178,9 +178,9 @@ MPUSB_HANDLE MPUSBOpen(std::uint32_t dwInstance, const char* pVidPid, const char
     if (pipe == 0)
         return MPUSB_INVALID_HANDLE;
     DriverState& state = State();
-    std::lock_guard lock(state.mutex);
+    std::lock_guard lock(state.mtxLock);
     const MPUSB_HANDLE hPipe = state.nNextHandle++;
-    state.pipes.emplace(hPipe, OpenPipe{pBackend, pipe});
+    state.mapPipes.emplace(hPipe, OpenPipe{pBackend, pipe});
     return hPipe;
 }
 
@@ -193,7 +193,7 @@ std::uint32_t MPUSBWrite(MPUSB_HANDLE hPipe, const void* pData, std::uint32_t dw
     if (!pData || !LookUp(hPipe, pipe))
         return MPUSB_FAIL;
     std::size_t nMoved = 0;
-    const bool bOk = pipe.pBackend->WritePipe(pipe.pipe, static_cast<const std::uint8_t*>(pData),
+    const bool bOk = pipe.pBackend->WritePipe(pipe.idPipe, static_cast<const std::uint8_t*>(pData),
                                               dwLen, nMoved, dwMilliseconds);
     if (pLength)
         *pLength = static_cast<std::uint32_t>(nMoved);
@@ -209,7 +209,7 @@ std::uint32_t MPUSBRead(MPUSB_HANDLE hPipe, void* pData, std::uint32_t dwLen,
     if (!pData || !LookUp(hPipe, pipe))
         return MPUSB_FAIL;
     std::size_t nMoved = 0;
-    const bool bOk = pipe.pBackend->ReadPipe(pipe.pipe, static_cast<std::uint8_t*>(pData), dwLen,
+    const bool bOk = pipe.pBackend->ReadPipe(pipe.idPipe, static_cast<std::uint8_t*>(pData), dwLen,
                                              nMoved, dwMilliseconds);
     if (pLength)
         *pLength = static_cast<std::uint32_t>(nMoved);
@@ -222,7 +222,7 @@ bool MpusbSameDevice(MPUSB_HANDLE hPipeA, MPUSB_HANDLE hPipeB)
     OpenPipe pipeB;
     if (!LookUp(hPipeA, pipeA) || !LookUp(hPipeB, pipeB) || pipeA.pBackend != pipeB.pBackend)
         return false;
-    return pipeA.pBackend->SameDevice(pipeA.pipe, pipeB.pipe);
+    return pipeA.pBackend->SameDevice(pipeA.idPipe, pipeB.idPipe);
 }
 
 std::string MpusbLocation(std::uint32_t nInstance)
@@ -233,7 +233,7 @@ std::string MpusbLocation(std::uint32_t nInstance)
 std::string MpusbPipeLocation(MPUSB_HANDLE hPipe)
 {
     OpenPipe pipe;
-    return LookUp(hPipe, pipe) ? pipe.pBackend->PipeLocation(pipe.pipe) : std::string();
+    return LookUp(hPipe, pipe) ? pipe.pBackend->PipeLocation(pipe.idPipe) : std::string();
 }
 
 EUsbOpenError MpusbProbeOpen(std::uint32_t nInstance)
@@ -246,13 +246,13 @@ bool MPUSBClose(MPUSB_HANDLE hPipe)
     OpenPipe pipe;
     {
         DriverState& state = State();
-        std::lock_guard lock(state.mutex);
-        auto it = state.pipes.find(hPipe);
-        if (it == state.pipes.end())
+        std::lock_guard lock(state.mtxLock);
+        auto it = state.mapPipes.find(hPipe);
+        if (it == state.mapPipes.end())
             return false;
         pipe = std::move(it->second);
-        state.pipes.erase(it);
+        state.mapPipes.erase(it);
     }
-    pipe.pBackend->ClosePipe(pipe.pipe);
+    pipe.pBackend->ClosePipe(pipe.idPipe);
     return true;
 }

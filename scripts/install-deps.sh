@@ -6,7 +6,7 @@ packages=(
     cmake ninja-build g++ make pkg-config
     libgtest-dev libgmock-dev libbenchmark-dev
     libusb-1.0-0-dev umockdev libumockdev-dev
-    srecord gcovr
+    srecord gcovr clang-tidy git
     qt6-base-dev qt6-base-dev-tools libgl-dev fonts-dejavu-core xvfb xauth imagemagick
     dpkg-dev fakeroot file lintian scdoc man-db groff-base desktop-file-utils appstream
     python3 python3-pytest python3-mypy python3-setuptools python3-wheel python3-venv python3-pip

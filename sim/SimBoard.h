@@ -25,8 +25,8 @@ class CSimBoard
 public:
     explicit CSimBoard(const SimBoardConfig& config);
 
-    std::uint8_t DeviceId() const { return m_config.byId; }
-    const SimBoardConfig& Config() const { return m_config; }
+    std::uint8_t DeviceId() const { return m_cfgBoard.byId; }
+    const SimBoardConfig& Config() const { return m_cfgBoard; }
     bool IsBootMode() const;
 
     // Pin model.
@@ -54,7 +54,7 @@ public:
         bool bOk = false;
         bool bTimedOut = false; // the bus lets the transfer's time-out pass before failing it
         bool bUnplug = false;   // unplug the board once the transfer is over
-        ESimAction action = ESimAction::None;
+        ESimAction eAction = ESimAction::None;
         std::size_t nMoved = 0;
     };
     Outcome Write(const std::uint8_t* pData, std::size_t nLength);
@@ -64,20 +64,20 @@ public:
 private:
     struct PendingFault
     {
-        ESimFault fault;
+        ESimFault eFault;
         std::uint64_t nAt;
         std::size_t nPosition;
     };
     // Counts the transfer and takes the fault due for it, if any.
     std::optional<PendingFault> NextTransfer();
 
-    const SimBoardConfig m_config;
-    mutable std::mutex m_mutex;
-    CSimMemory m_memory;
-    SimPins m_pins;
+    const SimBoardConfig m_cfgBoard;
+    mutable std::mutex m_mtxLock;
+    CSimMemory m_memBoard;
+    SimPins m_pinsBoard;
     bool m_bBootMode;
-    std::optional<std::vector<std::uint8_t>> m_reply; // the reply waiting on the read pipe
-    std::vector<PendingFault> m_faults;
+    std::optional<std::vector<std::uint8_t>> m_optReply; // the reply waiting on the read pipe
+    std::vector<PendingFault> m_vecFaults;
     std::uint64_t m_nTransfers = 0;
-    std::chrono::microseconds m_latency{0};
+    std::chrono::microseconds m_usLatency{0};
 };

@@ -6,7 +6,7 @@
 
 namespace
 {
-constexpr char kDefaultBoards[] = "id=1,serial=SIM00001,version=0x0103;id=2,version=0x0102";
+constexpr char DEFAULT_BOARDS[] = "id=1,serial=SIM00001,version=0x0103;id=2,version=0x0102";
 
 std::vector<std::string_view> Split(std::string_view text, char cSeparator)
 {
@@ -37,7 +37,8 @@ bool ParseNumber(std::string_view text, unsigned long nMax, unsigned long& nValu
     const std::string strText(text);
     if (strText.empty() || strText[0] == '-' || strText[0] == '+')
         return false;
-    const bool bHex = strText.size() > 2 && strText[0] == '0' && (strText[1] == 'x' || strText[1] == 'X');
+    const bool bHex =
+        strText.size() > 2 && strText[0] == '0' && (strText[1] == 'x' || strText[1] == 'X');
     char* pEnd = nullptr;
     errno = 0;
     nValue = std::strtoul(strText.c_str(), &pEnd, bHex ? 16 : 10);
@@ -57,7 +58,7 @@ bool ApplyKey(SimBoardConfig& config, std::string_view key, std::string_view val
     else if (key == "chip" && ParseNumber(value, 0x7FF, nValue))
         config.wChip = static_cast<std::uint16_t>(nValue);
     else if (key == "latency" && ParseNumber(value, 10'000'000, nValue))
-        config.latency = std::chrono::microseconds(nValue);
+        config.usLatency = std::chrono::microseconds(nValue);
     else if (key == "open" && (value == "denied" || value == "busy"))
         config.eAccess = value == "denied" ? ESimAccess::Denied : ESimAccess::Busy;
     else
@@ -69,7 +70,7 @@ bool ApplyKey(SimBoardConfig& config, std::string_view key, std::string_view val
 std::vector<SimBoardConfig> ParseSimBoards(const char* pszText, std::vector<std::string>& warnings)
 {
     std::vector<SimBoardConfig> boards;
-    const std::string_view text = pszText ? pszText : kDefaultBoards;
+    const std::string_view text = pszText ? pszText : DEFAULT_BOARDS;
     if (Trim(text).empty())
         return boards;
     for (std::string_view board : Split(text, ';'))
@@ -85,8 +86,9 @@ std::vector<SimBoardConfig> ParseSimBoards(const char* pszText, std::vector<std:
                 continue;
             const std::size_t nEquals = pair.find('=');
             const std::string_view key = Trim(pair.substr(0, nEquals));
-            const std::string_view value =
-                nEquals == std::string_view::npos ? std::string_view() : Trim(pair.substr(nEquals + 1));
+            const std::string_view value = nEquals == std::string_view::npos
+                                               ? std::string_view()
+                                               : Trim(pair.substr(nEquals + 1));
             const bool bGood = nEquals != std::string_view::npos && ApplyKey(config, key, value);
             if (!bGood)
                 warnings.push_back("ignoring '" + std::string(pair) + "'");

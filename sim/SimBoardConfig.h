@@ -18,22 +18,54 @@ enum class ESimAccess
 struct SimBoardConfig
 {
     std::uint8_t byId = 1;
-    std::string strSerial;         // empty: no valid serial number stored
+    std::string strSerial; // empty: no valid serial number stored
     std::uint16_t wVersion = 0x0103;
-    bool bBootMode = false;        // starts in its bootloader
-    std::uint16_t wChip = 0x90;    // 11-bit device code
-    std::uint8_t byRevision = 0;   // 5-bit silicon revision
-    std::chrono::microseconds latency{0}; // added to every transfer
+    bool bBootMode = false;                 // starts in its bootloader
+    std::uint16_t wChip = 0x90;             // 11-bit device code
+    std::uint8_t byRevision = 0;            // 5-bit silicon revision
+    std::chrono::microseconds usLatency{0}; // added to every transfer
     ESimAccess eAccess = ESimAccess::Open;
 
-    SimBoardConfig& Id(std::uint8_t v) { byId = v; return *this; }
-    SimBoardConfig& Serial(std::string v) { strSerial = std::move(v); return *this; }
-    SimBoardConfig& Version(std::uint16_t v) { wVersion = v; return *this; }
-    SimBoardConfig& Boot(bool v = true) { bBootMode = v; return *this; }
-    SimBoardConfig& Chip(std::uint16_t v) { wChip = v; return *this; }
-    SimBoardConfig& Revision(std::uint8_t v) { byRevision = v; return *this; }
-    SimBoardConfig& Latency(std::chrono::microseconds v) { latency = v; return *this; }
-    SimBoardConfig& Access(ESimAccess v) { eAccess = v; return *this; }
+    SimBoardConfig& Id(std::uint8_t v)
+    {
+        byId = v;
+        return *this;
+    }
+    SimBoardConfig& Serial(std::string v)
+    {
+        strSerial = std::move(v);
+        return *this;
+    }
+    SimBoardConfig& Version(std::uint16_t v)
+    {
+        wVersion = v;
+        return *this;
+    }
+    SimBoardConfig& Boot(bool v = true)
+    {
+        bBootMode = v;
+        return *this;
+    }
+    SimBoardConfig& Chip(std::uint16_t v)
+    {
+        wChip = v;
+        return *this;
+    }
+    SimBoardConfig& Revision(std::uint8_t v)
+    {
+        byRevision = v;
+        return *this;
+    }
+    SimBoardConfig& Latency(std::chrono::microseconds v)
+    {
+        usLatency = v;
+        return *this;
+    }
+    SimBoardConfig& Access(ESimAccess v)
+    {
+        eAccess = v;
+        return *this;
+    }
 };
 
 // Parses the board list of KELVARD_SIM_BOARDS: boards separated by ';', each a list of

@@ -28,7 +28,8 @@ std::optional<std::vector<std::uint8_t>> CSimBootloader::Handle(CSimMemory& memo
     case BL_WRITE_MEMORY:
         // The count byte holds the block size; the data that came is what gets written.
         for (std::size_t i = 0; i < nData; ++i)
-            memory.Program(nAddress + static_cast<std::uint32_t>(i), request[BL_REQUEST_HEADER + i]);
+            memory.Program(nAddress + static_cast<std::uint32_t>(i),
+                           request[BL_REQUEST_HEADER + i]);
         return reply;
     case BL_ERASE_MEMORY:
         memory.Erase(nAddress);
@@ -39,7 +40,8 @@ std::optional<std::vector<std::uint8_t>> CSimBootloader::Handle(CSimMemory& memo
         return reply;
     case BL_WRITE_EEPROM:
         for (std::size_t i = 0; i < nData; ++i)
-            memory.WriteEeprom(nAddress + static_cast<std::uint32_t>(i), request[BL_REQUEST_HEADER + i]);
+            memory.WriteEeprom(nAddress + static_cast<std::uint32_t>(i),
+                               request[BL_REQUEST_HEADER + i]);
         return reply;
     case BL_RESTART:
         action = ESimAction::Restart;

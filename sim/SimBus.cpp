@@ -19,12 +19,12 @@ void SleepFor(std::chrono::microseconds duration)
 // until it is due.
 void WaitLatency(std::chrono::microseconds latency)
 {
-    constexpr auto kYieldSpan = std::chrono::microseconds(200);
+    constexpr auto YIELD_SPAN = std::chrono::microseconds(200);
     if (latency.count() <= 0)
         return;
     const auto tDue = std::chrono::steady_clock::now() + latency;
-    if (latency > kYieldSpan)
-        std::this_thread::sleep_until(tDue - kYieldSpan);
+    if (latency > YIELD_SPAN)
+        std::this_thread::sleep_until(tDue - YIELD_SPAN);
     while (std::chrono::steady_clock::now() < tDue)
         std::this_thread::yield();
 }
@@ -35,7 +35,7 @@ CSimBus::CSimBus() = default;
 CSimBus::~CSimBus()
 {
     {
-        std::lock_guard lock(m_mutex);
+        std::lock_guard lock(m_mtxLock);
         m_bStop = true;
     }
     m_cvReattach.notify_all();
@@ -69,17 +69,17 @@ void CSimBus::Replug(const std::shared_ptr<CSimBoard>& pBoard)
 {
     bool bChanged;
     {
-        std::lock_guard lock(m_mutex);
+        std::lock_guard lock(m_mtxLock);
         std::size_t nSlot = SlotOfLocked(pBoard);
-        if (nSlot == m_slots.size())
-            m_slots.push_back({pBoard, false, 0});
+        if (nSlot == m_vecSlots.size())
+            m_vecSlots.push_back({pBoard, false, 0});
         // Plugging by hand overtakes a scheduled re-attach, in the mode it was going to have.
-        auto it = std::find_if(m_reattach.begin(), m_reattach.end(),
+        auto it = std::find_if(m_vecReattach.begin(), m_vecReattach.end(),
                                [&](const Reattach& r) { return r.nSlot == nSlot; });
-        if (it != m_reattach.end())
+        if (it != m_vecReattach.end())
         {
             pBoard->SetBootMode(it->bBoot);
-            m_reattach.erase(it);
+            m_vecReattach.erase(it);
         }
         bChanged = AttachLocked(nSlot);
     }
@@ -92,11 +92,11 @@ void CSimBus::Unplug(const std::shared_ptr<CSimBoard>& pBoard)
 {
     bool bChanged = false;
     {
-        std::lock_guard lock(m_mutex);
+        std::lock_guard lock(m_mtxLock);
         const std::size_t nSlot = SlotOfLocked(pBoard);
-        if (nSlot < m_slots.size())
+        if (nSlot < m_vecSlots.size())
         {
-            std::erase_if(m_reattach, [&](const Reattach& r) { return r.nSlot == nSlot; });
+            std::erase_if(m_vecReattach, [&](const Reattach& r) { return r.nSlot == nSlot; });
             bChanged = DetachLocked(nSlot);
         }
     }
@@ -107,9 +107,9 @@ void CSimBus::Unplug(const std::shared_ptr<CSimBoard>& pBoard)
 
 std::vector<std::shared_ptr<CSimBoard>> CSimBus::Boards() const
 {
-    std::lock_guard lock(m_mutex);
+    std::lock_guard lock(m_mtxLock);
     std::vector<std::shared_ptr<CSimBoard>> boards;
-    for (const Slot& slot : m_slots)
+    for (const Slot& slot : m_vecSlots)
         if (slot.bAttached)
             boards.push_back(slot.pBoard);
     return boards;
@@ -123,14 +123,14 @@ std::shared_ptr<CSimBoard> CSimBus::Board(std::uint32_t nInstance) const
 
 void CSimBus::SetReattachDelay(std::chrono::milliseconds delay)
 {
-    std::lock_guard lock(m_mutex);
+    std::lock_guard lock(m_mtxLock);
     m_reattachDelay = delay;
 }
 
 bool CSimBus::WaitSettled(std::chrono::milliseconds timeout)
 {
-    std::unique_lock lock(m_mutex);
-    return m_cvReattach.wait_for(lock, timeout, [&] { return m_reattach.empty(); });
+    std::unique_lock lock(m_mtxLock);
+    return m_cvReattach.wait_for(lock, timeout, [&] { return m_vecReattach.empty(); });
 }
 
 void CSimBus::SetTraceFile(const std::string& strPath)
@@ -152,39 +152,39 @@ void CSimBus::CaptureTrace(bool bCapture)
 std::vector<std::string> CSimBus::TakeTrace()
 {
     std::lock_guard lock(m_traceMutex);
-    return std::exchange(m_trace, {});
+    return std::exchange(m_vecTrace, {});
 }
 
 void CSimBus::SetChangeListener(ChangeListener listener)
 {
-    std::lock_guard lock(m_mutex);
-    m_listener = std::move(listener);
+    std::lock_guard lock(m_mtxLock);
+    m_fnListener = std::move(listener);
 }
 
 std::uint32_t CSimBus::Count() const
 {
-    std::lock_guard lock(m_mutex);
-    return static_cast<std::uint32_t>(
-        std::count_if(m_slots.begin(), m_slots.end(), [](const Slot& s) { return s.bAttached; }));
+    std::lock_guard lock(m_mtxLock);
+    return static_cast<std::uint32_t>(std::count_if(m_vecSlots.begin(), m_vecSlots.end(),
+                                                    [](const Slot& s) { return s.bAttached; }));
 }
 
 std::uint64_t CSimBus::Open(std::uint32_t nInstance, std::uint8_t byEndpoint)
 {
     if (byEndpoint != 0x01 && byEndpoint != 0x81)
         return 0;
-    std::lock_guard lock(m_mutex);
+    std::lock_guard lock(m_mtxLock);
     std::uint32_t nSeen = 0;
-    for (std::size_t nSlot = 0; nSlot < m_slots.size(); ++nSlot)
+    for (std::size_t nSlot = 0; nSlot < m_vecSlots.size(); ++nSlot)
     {
-        if (!m_slots[nSlot].bAttached)
+        if (!m_vecSlots[nSlot].bAttached)
             continue;
         if (nSeen++ != nInstance)
             continue;
-        if (m_slots[nSlot].pBoard->Config().eAccess != ESimAccess::Open)
+        if (m_vecSlots[nSlot].pBoard->Config().eAccess != ESimAccess::Open)
             return 0;
         const std::uint64_t nPipe = m_nNextPipe++;
-        m_pipes.push_back(
-            {nPipe, {nSlot, m_slots[nSlot].nGeneration, nInstance, byEndpoint == 0x81}});
+        m_vecPipes.push_back(
+            {nPipe, {nSlot, m_vecSlots[nSlot].nGeneration, nInstance, byEndpoint == 0x81}});
         return nPipe;
     }
     return 0;
@@ -192,52 +192,52 @@ std::uint64_t CSimBus::Open(std::uint32_t nInstance, std::uint8_t byEndpoint)
 
 std::size_t CSimBus::SlotOf(std::uint32_t nInstance) const
 {
-    std::lock_guard lock(m_mutex);
+    std::lock_guard lock(m_mtxLock);
     std::uint32_t nSeen = 0;
-    for (std::size_t nSlot = 0; nSlot < m_slots.size(); ++nSlot)
-        if (m_slots[nSlot].bAttached && nSeen++ == nInstance)
+    for (std::size_t nSlot = 0; nSlot < m_vecSlots.size(); ++nSlot)
+        if (m_vecSlots[nSlot].bAttached && nSeen++ == nInstance)
             return nSlot;
     return NO_SLOT;
 }
 
 std::size_t CSimBus::SlotOfPipe(std::uint64_t nPipe) const
 {
-    std::lock_guard lock(m_mutex);
-    const auto it = std::find_if(m_pipes.begin(), m_pipes.end(),
+    std::lock_guard lock(m_mtxLock);
+    const auto it = std::find_if(m_vecPipes.begin(), m_vecPipes.end(),
                                  [&](const auto& entry) { return entry.first == nPipe; });
-    return it == m_pipes.end() ? NO_SLOT : it->second.nSlot;
+    return it == m_vecPipes.end() ? NO_SLOT : it->second.nSlot;
 }
 
 void CSimBus::Close(std::uint64_t nPipe)
 {
-    std::lock_guard lock(m_mutex);
-    std::erase_if(m_pipes, [&](const auto& entry) { return entry.first == nPipe; });
+    std::lock_guard lock(m_mtxLock);
+    std::erase_if(m_vecPipes, [&](const auto& entry) { return entry.first == nPipe; });
 }
 
 bool CSimBus::SameAttachment(std::uint64_t nPipeA, std::uint64_t nPipeB) const
 {
-    std::lock_guard lock(m_mutex);
+    std::lock_guard lock(m_mtxLock);
     auto pipeOf = [&](std::uint64_t nPipe)
     {
-        return std::find_if(m_pipes.begin(), m_pipes.end(),
+        return std::find_if(m_vecPipes.begin(), m_vecPipes.end(),
                             [&](const auto& entry) { return entry.first == nPipe; });
     };
     const auto itA = pipeOf(nPipeA);
     const auto itB = pipeOf(nPipeB);
-    return itA != m_pipes.end() && itB != m_pipes.end() &&
+    return itA != m_vecPipes.end() && itB != m_vecPipes.end() &&
            itA->second.nSlot == itB->second.nSlot &&
            itA->second.nGeneration == itB->second.nGeneration;
 }
 
 std::shared_ptr<CSimBoard> CSimBus::Resolve(std::uint64_t nPipe, bool bIn, std::uint32_t& nInstance)
 {
-    std::lock_guard lock(m_mutex);
-    auto it = std::find_if(m_pipes.begin(), m_pipes.end(),
+    std::lock_guard lock(m_mtxLock);
+    auto it = std::find_if(m_vecPipes.begin(), m_vecPipes.end(),
                            [&](const auto& entry) { return entry.first == nPipe; });
-    if (it == m_pipes.end() || it->second.bIn != bIn)
+    if (it == m_vecPipes.end() || it->second.bIn != bIn)
         return nullptr;
     nInstance = it->second.nInstance;
-    const Slot& slot = m_slots[it->second.nSlot];
+    const Slot& slot = m_vecSlots[it->second.nSlot];
     if (!slot.bAttached || slot.nGeneration != it->second.nGeneration)
         return nullptr;
     return slot.pBoard;
@@ -290,20 +290,20 @@ bool CSimBus::Read(std::uint64_t nPipe, std::uint8_t* pData, std::size_t nLength
 void CSimBus::AfterTransfer(const std::shared_ptr<CSimBoard>& pBoard,
                             const CSimBoard::Outcome& outcome)
 {
-    if (outcome.action == ESimAction::None)
+    if (outcome.eAction == ESimAction::None)
     {
         if (outcome.bUnplug)
             Unplug(pBoard);
         return;
     }
     // The microcontroller resets: it leaves the bus now and comes back in its new mode.
-    const bool bBoot = outcome.action == ESimAction::EnterBootloader;
+    const bool bBoot = outcome.eAction == ESimAction::EnterBootloader;
     bool bDetached = false;
     bool bAttached = false;
     {
-        std::lock_guard lock(m_mutex);
+        std::lock_guard lock(m_mtxLock);
         const std::size_t nSlot = SlotOfLocked(pBoard);
-        if (nSlot == m_slots.size())
+        if (nSlot == m_vecSlots.size())
             return;
         bDetached = DetachLocked(nSlot);
         if (outcome.bUnplug)
@@ -317,7 +317,8 @@ void CSimBus::AfterTransfer(const std::shared_ptr<CSimBoard>& pBoard,
         }
         else
         {
-            m_reattach.push_back({nSlot, bBoot, std::chrono::steady_clock::now() + m_reattachDelay});
+            m_vecReattach.push_back(
+                {nSlot, bBoot, std::chrono::steady_clock::now() + m_reattachDelay});
             if (!m_reattachThread.joinable())
                 m_reattachThread = std::thread([this] { ReattachLoop(); });
         }
@@ -331,24 +332,25 @@ void CSimBus::AfterTransfer(const std::shared_ptr<CSimBoard>& pBoard,
 
 void CSimBus::ReattachLoop()
 {
-    std::unique_lock lock(m_mutex);
+    std::unique_lock lock(m_mtxLock);
     while (!m_bStop)
     {
-        if (m_reattach.empty())
+        if (m_vecReattach.empty())
         {
             m_cvReattach.wait(lock);
             continue;
         }
-        auto due = std::min_element(m_reattach.begin(), m_reattach.end(),
-                                    [](const Reattach& a, const Reattach& b) { return a.due < b.due; });
-        if (std::chrono::steady_clock::now() < due->due)
+        auto due =
+            std::min_element(m_vecReattach.begin(), m_vecReattach.end(),
+                             [](const Reattach& a, const Reattach& b) { return a.tDue < b.tDue; });
+        if (std::chrono::steady_clock::now() < due->tDue)
         {
-            m_cvReattach.wait_until(lock, due->due);
+            m_cvReattach.wait_until(lock, due->tDue);
             continue;
         }
         const Reattach entry = *due;
-        m_reattach.erase(due);
-        m_slots[entry.nSlot].pBoard->SetBootMode(entry.bBoot);
+        m_vecReattach.erase(due);
+        m_vecSlots[entry.nSlot].pBoard->SetBootMode(entry.bBoot);
         const bool bAttached = AttachLocked(entry.nSlot);
         lock.unlock();
         if (bAttached)
@@ -360,7 +362,7 @@ void CSimBus::ReattachLoop()
 
 bool CSimBus::AttachLocked(std::size_t nSlot)
 {
-    Slot& slot = m_slots[nSlot];
+    Slot& slot = m_vecSlots[nSlot];
     if (slot.bAttached)
         return false;
     slot.bAttached = true;
@@ -370,7 +372,7 @@ bool CSimBus::AttachLocked(std::size_t nSlot)
 
 bool CSimBus::DetachLocked(std::size_t nSlot)
 {
-    Slot& slot = m_slots[nSlot];
+    Slot& slot = m_vecSlots[nSlot];
     if (!slot.bAttached)
         return false;
     slot.bAttached = false;
@@ -380,17 +382,17 @@ bool CSimBus::DetachLocked(std::size_t nSlot)
 
 std::size_t CSimBus::SlotOfLocked(const std::shared_ptr<CSimBoard>& pBoard) const
 {
-    auto it = std::find_if(m_slots.begin(), m_slots.end(),
+    auto it = std::find_if(m_vecSlots.begin(), m_vecSlots.end(),
                            [&](const Slot& s) { return s.pBoard == pBoard; });
-    return static_cast<std::size_t>(it - m_slots.begin());
+    return static_cast<std::size_t>(it - m_vecSlots.begin());
 }
 
 void CSimBus::Notify(bool bArrival)
 {
     ChangeListener listener;
     {
-        std::lock_guard lock(m_mutex);
-        listener = m_listener;
+        std::lock_guard lock(m_mtxLock);
+        listener = m_fnListener;
     }
     if (listener)
         listener(bArrival);
@@ -415,5 +417,5 @@ void CSimBus::Trace(std::uint32_t nInstance, bool bIn, bool bOk, const std::uint
         std::fflush(m_pTraceFile);
     }
     if (m_bCapture)
-        m_trace.push_back(std::move(strLine));
+        m_vecTrace.push_back(std::move(strLine));
 }

@@ -90,13 +90,13 @@ private:
     {
         std::size_t nSlot;
         bool bBoot;
-        std::chrono::steady_clock::time_point due;
+        std::chrono::steady_clock::time_point tDue;
     };
 
     // Looks a pipe up; the board only while its attachment is the one the pipe was opened on.
     std::shared_ptr<CSimBoard> Resolve(std::uint64_t nPipe, bool bIn, std::uint32_t& nInstance);
     void AfterTransfer(const std::shared_ptr<CSimBoard>& pBoard, const CSimBoard::Outcome& outcome);
-    // The Locked helpers run under m_mutex and return how many notices to send afterwards.
+    // The Locked helpers run under m_mtxLock and return how many notices to send afterwards.
     bool AttachLocked(std::size_t nSlot);
     bool DetachLocked(std::size_t nSlot);
     std::size_t SlotOfLocked(const std::shared_ptr<CSimBoard>& pBoard) const;
@@ -105,19 +105,19 @@ private:
     void Trace(std::uint32_t nInstance, bool bIn, bool bOk, const std::uint8_t* pData,
                std::size_t nLength);
 
-    mutable std::mutex m_mutex;
+    mutable std::mutex m_mtxLock;
     std::condition_variable m_cvReattach;
-    std::vector<Slot> m_slots;
-    std::vector<std::pair<std::uint64_t, Pipe>> m_pipes;
+    std::vector<Slot> m_vecSlots;
+    std::vector<std::pair<std::uint64_t, Pipe>> m_vecPipes;
     std::uint64_t m_nNextPipe = 1;
-    std::vector<Reattach> m_reattach;
+    std::vector<Reattach> m_vecReattach;
     std::chrono::milliseconds m_reattachDelay{200};
     std::thread m_reattachThread;
     bool m_bStop = false;
-    ChangeListener m_listener;
+    ChangeListener m_fnListener;
 
     std::mutex m_traceMutex;
     std::FILE* m_pTraceFile = nullptr;
     bool m_bCapture = false;
-    std::vector<std::string> m_trace;
+    std::vector<std::string> m_vecTrace;
 };

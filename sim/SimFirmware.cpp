@@ -15,11 +15,9 @@ PortBytes SimPins::Levels() const
     return levels;
 }
 
-std::optional<std::vector<std::uint8_t>> CSimFirmware::Handle(SimPins& pins,
-                                                              const CSimMemory& memory,
-                                                              std::uint8_t byId,
-                                                              const Packet& request,
-                                                              ESimAction& action)
+std::optional<std::vector<std::uint8_t>>
+CSimFirmware::Handle(SimPins& pins, const CSimMemory& memory, std::uint8_t byId,
+                     const Packet& request, ESimAction& action)
 {
     const std::uint8_t byCode = request[0];
     const CommandInfo* pInfo = FindCommand(byCode);

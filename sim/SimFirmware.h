@@ -19,10 +19,10 @@ enum class ESimAction
 // A microcontroller after reset: every pin an input, no inversion, no analog input.
 struct SimPins
 {
-    PortBytes byLatch{};                              // output latches
-    PortBytes byInput{};                              // external levels on the pins
-    PortBytes byDir{0xFF, 0xFF, 0xFF, 0xFF, 0xFF};    // bit set = input
-    std::array<std::uint8_t, 4> byInv{};              // ports A to D
+    PortBytes byLatch{};                           // output latches
+    PortBytes byInput{};                           // external levels on the pins
+    PortBytes byDir{0xFF, 0xFF, 0xFF, 0xFF, 0xFF}; // bit set = input
+    std::array<std::uint8_t, 4> byInv{};           // ports A to D
     std::uint8_t byAnalogCount = 0;
     std::array<std::uint16_t, ANALOG_CHANNELS> wAnalog{}; // 10-bit readings
 

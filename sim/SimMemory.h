@@ -47,10 +47,10 @@ public:
     void Store(std::uint32_t nAddress, const std::vector<std::uint8_t>& bytes);
 
 private:
-    std::vector<std::uint8_t> m_flash;
-    std::array<std::uint8_t, SIM_ID_SIZE> m_id{};
-    std::array<std::uint8_t, SIM_EEPROM_SIZE> m_eeprom{};
-    std::array<std::uint8_t, SIM_CONFIG_SIZE> m_config{};
+    std::vector<std::uint8_t> m_vecFlash;
+    std::array<std::uint8_t, SIM_ID_SIZE> m_arrId{};
+    std::array<std::uint8_t, SIM_EEPROM_SIZE> m_arrEeprom{};
+    std::array<std::uint8_t, SIM_CONFIG_SIZE> m_arrConfig{};
     std::uint8_t m_byChipLow = 0;
     std::uint8_t m_byChipHigh = 0;
 };

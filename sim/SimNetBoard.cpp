@@ -79,7 +79,7 @@ CSimNetBoard::CSimNetBoard(const std::string& strAddress, std::uint16_t nPort)
     socklen_t nSize = sizeof address;
     ::getsockname(m_hListen, reinterpret_cast<sockaddr*>(&address), &nSize);
     m_nPort = ntohs(address.sin_port);
-    m_thread = std::thread([this] { Serve(); });
+    m_thrBoard = std::thread([this] { Serve(); });
 }
 
 CSimNetBoard::~CSimNetBoard()
@@ -89,8 +89,8 @@ CSimNetBoard::~CSimNetBoard()
         const char cStop = 0;
         [[maybe_unused]] const ssize_t n = ::write(m_hWake[1], &cStop, 1);
     }
-    if (m_thread.joinable())
-        m_thread.join();
+    if (m_thrBoard.joinable())
+        m_thrBoard.join();
     if (m_hListen >= 0)
         ::close(m_hListen);
     for (int h : m_hWake)
@@ -100,32 +100,32 @@ CSimNetBoard::~CSimNetBoard()
 
 void CSimNetBoard::SetInputs(EPort port, std::uint8_t byLevels)
 {
-    std::lock_guard lock(m_mutex);
-    m_pins.byInput[port] = byLevels;
+    std::lock_guard lock(m_mtxLock);
+    m_pinsBoard.byInput[port] = byLevels;
 }
 
 SimPins CSimNetBoard::Pins() const
 {
-    std::lock_guard lock(m_mutex);
-    return m_pins;
+    std::lock_guard lock(m_mtxLock);
+    return m_pinsBoard;
 }
 
 std::vector<std::vector<std::uint8_t>> CSimNetBoard::Frames() const
 {
-    std::lock_guard lock(m_mutex);
-    return m_frames;
+    std::lock_guard lock(m_mtxLock);
+    return m_vecFrames;
 }
 
 void CSimNetBoard::SetRecording(bool bRecording)
 {
-    std::lock_guard lock(m_mutex);
+    std::lock_guard lock(m_mtxLock);
     m_bRecording = bRecording;
 }
 
 void CSimNetBoard::SetFrameListener(std::function<void(const std::vector<std::uint8_t>&)> listener)
 {
-    std::lock_guard lock(m_mutex);
-    m_listener = std::move(listener);
+    std::lock_guard lock(m_mtxLock);
+    m_fnListener = std::move(listener);
 }
 
 void CSimNetBoard::Serve()
@@ -161,17 +161,17 @@ std::vector<std::uint8_t> CSimNetBoard::Handle(const std::vector<std::uint8_t>& 
     std::function<void(const std::vector<std::uint8_t>&)> listener;
     std::vector<std::uint8_t> reply;
     {
-        std::lock_guard lock(m_mutex);
+        std::lock_guard lock(m_mtxLock);
         if (m_bRecording)
-            m_frames.push_back(frame);
-        listener = m_listener;
+            m_vecFrames.push_back(frame);
+        listener = m_fnListener;
         const std::uint8_t byCode = frame[0];
         if (IsLinkCommand(byCode))
         {
             Packet request;
             FrameRequest(frame.data(), frame.size(), request);
             ESimAction action = ESimAction::None;
-            const auto usbReply = CSimFirmware::Handle(m_pins, m_memory, 0, request, action);
+            const auto usbReply = CSimFirmware::Handle(m_pinsBoard, m_memBoard, 0, request, action);
             if (usbReply)
             {
                 Packet replyPacket{};

@@ -47,11 +47,11 @@ private:
     int m_hWake[2] = {-1, -1}; // a pipe that ends the worker's waits
     std::uint16_t m_nPort = 0;
     std::string m_strError;
-    mutable std::mutex m_mutex;
-    SimPins m_pins;
-    CSimMemory m_memory{SimBoardConfig()};
-    std::vector<std::vector<std::uint8_t>> m_frames;
+    mutable std::mutex m_mtxLock;
+    SimPins m_pinsBoard;
+    CSimMemory m_memBoard{SimBoardConfig()};
+    std::vector<std::vector<std::uint8_t>> m_vecFrames;
     bool m_bRecording = true;
-    std::function<void(const std::vector<std::uint8_t>&)> m_listener;
-    std::thread m_thread;
+    std::function<void(const std::vector<std::uint8_t>&)> m_fnListener;
+    std::thread m_thrBoard;
 };

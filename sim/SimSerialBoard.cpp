@@ -70,18 +70,18 @@ CSimSerialBoard::CSimSerialBoard(bool bCookedLine)
     }
     if (pipe2(m_hWake, O_CLOEXEC | O_NONBLOCK) != 0)
         m_hWake[0] = m_hWake[1] = -1;
-    m_thread = std::thread([this] { Serve(); });
+    m_thrBoard = std::thread([this] { Serve(); });
 }
 
 CSimSerialBoard::~CSimSerialBoard()
 {
     {
-        std::lock_guard lock(m_mutex);
+        std::lock_guard lock(m_mtxLock);
         m_bStop = true;
     }
     Wake();
-    if (m_thread.joinable())
-        m_thread.join();
+    if (m_thrBoard.joinable())
+        m_thrBoard.join();
     for (int hFile : {m_hMaster, m_hSlave, m_hWake[0], m_hWake[1]})
         if (hFile >= 0)
             close(hFile);
@@ -89,7 +89,7 @@ CSimSerialBoard::~CSimSerialBoard()
 
 CSimSerialBoard& CSimSerialBoard::SetInputs(char cPort, std::uint8_t byLevels)
 {
-    std::lock_guard lock(m_mutex);
+    std::lock_guard lock(m_mtxLock);
     if (const int nPort = PortIndex(cPort); nPort >= 0)
         m_byInput[static_cast<std::size_t>(nPort)] = byLevels;
     return *this;
@@ -97,32 +97,33 @@ CSimSerialBoard& CSimSerialBoard::SetInputs(char cPort, std::uint8_t byLevels)
 
 std::array<std::uint8_t, 3> CSimSerialBoard::Latches() const
 {
-    std::lock_guard lock(m_mutex);
+    std::lock_guard lock(m_mtxLock);
     return m_byLatch;
 }
 
 std::array<std::uint8_t, 3> CSimSerialBoard::Directions() const
 {
-    std::lock_guard lock(m_mutex);
+    std::lock_guard lock(m_mtxLock);
     return m_byDir;
 }
 
 std::array<std::uint8_t, 3> CSimSerialBoard::Levels() const
 {
-    std::lock_guard lock(m_mutex);
+    std::lock_guard lock(m_mtxLock);
     return {LevelLocked(0), LevelLocked(1), LevelLocked(2)};
 }
 
 CSimSerialBoard& CSimSerialBoard::SetReplyDelay(std::chrono::milliseconds delay)
 {
-    std::lock_guard lock(m_mutex);
+    std::lock_guard lock(m_mtxLock);
     m_replyDelay = delay;
     return *this;
 }
 
-CSimSerialBoard& CSimSerialBoard::SetReplyPieces(std::size_t nPieces, std::chrono::milliseconds pause)
+CSimSerialBoard& CSimSerialBoard::SetReplyPieces(std::size_t nPieces,
+                                                 std::chrono::milliseconds pause)
 {
-    std::lock_guard lock(m_mutex);
+    std::lock_guard lock(m_mtxLock);
     m_nReplyPieces = std::max<std::size_t>(nPieces, 1);
     m_piecePause = pause;
     return *this;
@@ -130,28 +131,28 @@ CSimSerialBoard& CSimSerialBoard::SetReplyPieces(std::size_t nPieces, std::chron
 
 CSimSerialBoard& CSimSerialBoard::SetSilent(bool bSilent)
 {
-    std::lock_guard lock(m_mutex);
+    std::lock_guard lock(m_mtxLock);
     m_bSilent = bSilent;
     return *this;
 }
 
 CSimSerialBoard& CSimSerialBoard::SetReplyText(std::optional<std::string> text)
 {
-    std::lock_guard lock(m_mutex);
+    std::lock_guard lock(m_mtxLock);
     m_replyText = std::move(text);
     return *this;
 }
 
 CSimSerialBoard& CSimSerialBoard::SetBitReplyText(std::optional<std::string> text)
 {
-    std::lock_guard lock(m_mutex);
+    std::lock_guard lock(m_mtxLock);
     m_bitReplyText = std::move(text);
     return *this;
 }
 
 CSimSerialBoard& CSimSerialBoard::SetReplyEnd(std::string strEnd)
 {
-    std::lock_guard lock(m_mutex);
+    std::lock_guard lock(m_mtxLock);
     m_strReplyEnd = std::move(strEnd);
     return *this;
 }
@@ -159,7 +160,7 @@ CSimSerialBoard& CSimSerialBoard::SetReplyEnd(std::string strEnd)
 CSimSerialBoard& CSimSerialBoard::SetReading(bool bReading)
 {
     {
-        std::lock_guard lock(m_mutex);
+        std::lock_guard lock(m_mtxLock);
         m_bReading = bReading;
     }
     Wake();
@@ -168,7 +169,7 @@ CSimSerialBoard& CSimSerialBoard::SetReading(bool bReading)
 
 void CSimSerialBoard::Send(const std::string& strText)
 {
-    std::lock_guard lock(m_mutex);
+    std::lock_guard lock(m_mtxLock);
     Schedule(strText, std::chrono::milliseconds(0), 1, std::chrono::milliseconds(0));
 }
 
@@ -195,32 +196,32 @@ bool CSimSerialBoard::WaitHostPending(int nBytes, std::chrono::milliseconds time
 
 std::vector<std::string> CSimSerialBoard::Lines() const
 {
-    std::lock_guard lock(m_mutex);
-    return m_lines;
+    std::lock_guard lock(m_mtxLock);
+    return m_vecLines;
 }
 
 CSimSerialBoard& CSimSerialBoard::SetRecording(bool bRecording)
 {
-    std::lock_guard lock(m_mutex);
+    std::lock_guard lock(m_mtxLock);
     m_bRecording = bRecording;
     return *this;
 }
 
 std::vector<std::string> CSimSerialBoard::TakeLines()
 {
-    std::lock_guard lock(m_mutex);
-    return std::exchange(m_lines, {});
+    std::lock_guard lock(m_mtxLock);
+    return std::exchange(m_vecLines, {});
 }
 
 bool CSimSerialBoard::WaitLines(std::size_t nCount, std::chrono::milliseconds timeout) const
 {
-    std::unique_lock lock(m_mutex);
-    return m_cv.wait_for(lock, timeout, [&] { return m_lines.size() >= nCount; });
+    std::unique_lock lock(m_mtxLock);
+    return m_cvWake.wait_for(lock, timeout, [&] { return m_vecLines.size() >= nCount; });
 }
 
 void CSimSerialBoard::SetLineListener(std::function<void(const std::string&)> listener)
 {
-    std::lock_guard lock(m_mutex);
+    std::lock_guard lock(m_mtxLock);
     m_lineListener = std::move(listener);
 }
 
@@ -231,34 +232,37 @@ bool CSimSerialBoard::LineSettings(termios& tio) const
 
 void CSimSerialBoard::Serve()
 {
-    std::unique_lock lock(m_mutex);
+    std::unique_lock lock(m_mtxLock);
     while (!m_bStop)
     {
         // Send what is due, then sleep until the next part is due or the host writes.
         const auto now = std::chrono::steady_clock::now();
         std::vector<std::string> due;
-        std::erase_if(m_outgoing, [&](Outgoing& out) {
-            if (out.due > now)
-                return false;
-            due.push_back(std::move(out.strText));
-            return true;
-        });
+        std::erase_if(m_vecOutgoing,
+                      [&](Outgoing& out)
+                      {
+                          if (out.tDue > now)
+                              return false;
+                          due.push_back(std::move(out.strText));
+                          return true;
+                      });
         if (!due.empty())
         {
             lock.unlock();
             for (const std::string& strText : due)
                 WriteAll(strText);
             lock.lock();
-            m_cv.notify_all();
+            m_cvWake.notify_all();
             continue;
         }
         int nTimeout = -1;
-        if (!m_outgoing.empty())
+        if (!m_vecOutgoing.empty())
         {
-            const auto next = std::min_element(m_outgoing.begin(), m_outgoing.end(),
-                                               [](const Outgoing& a, const Outgoing& b) { return a.due < b.due; });
+            const auto next = std::min_element(m_vecOutgoing.begin(), m_vecOutgoing.end(),
+                                               [](const Outgoing& a, const Outgoing& b)
+                                               { return a.tDue < b.tDue; });
             nTimeout = static_cast<int>(
-                std::chrono::ceil<std::chrono::milliseconds>(next->due - now).count());
+                std::chrono::ceil<std::chrono::milliseconds>(next->tDue - now).count());
         }
         const short nMasterEvents = m_bReading ? POLLIN : 0;
         lock.unlock();
@@ -269,7 +273,8 @@ void CSimSerialBoard::Serve()
         {
         }
         char szInput[256];
-        const ssize_t nRead = (pfds[0].revents & POLLIN) ? read(m_hMaster, szInput, sizeof szInput) : 0;
+        const ssize_t nRead =
+            (pfds[0].revents & POLLIN) ? read(m_hMaster, szInput, sizeof szInput) : 0;
         lock.lock();
         if (nRead <= 0)
             continue;
@@ -280,10 +285,10 @@ void CSimSerialBoard::Serve()
             received.push_back(m_strPartial.substr(0, nEnd + 1));
             m_strPartial.erase(0, nEnd + 1);
             if (m_bRecording)
-                m_lines.push_back(received.back());
+                m_vecLines.push_back(received.back());
             HandleLine(received.back());
         }
-        m_cv.notify_all();
+        m_cvWake.notify_all();
         if (m_lineListener && !received.empty())
         {
             const auto listener = m_lineListener;
@@ -300,7 +305,8 @@ void CSimSerialBoard::HandleLine(const std::string& strLine)
     std::string strBody = strLine.substr(0, strLine.find_first_of("\r\n"));
     const std::vector<std::string> fields = Fields(strBody);
     const std::string& strCommand = fields[0];
-    const auto Byte = [&](std::size_t nIndex) { return static_cast<std::uint8_t>(Number(fields, nIndex)); };
+    const auto Byte = [&](std::size_t nIndex)
+    { return static_cast<std::uint8_t>(Number(fields, nIndex)); };
     if (strCommand == "C" && fields.size() >= 4)
     {
         m_byDir = {Byte(1), Byte(2), Byte(3)};
@@ -309,7 +315,8 @@ void CSimSerialBoard::HandleLine(const std::string& strLine)
     {
         m_byLatch = {Byte(1), Byte(2), Byte(3)};
     }
-    else if (strCommand == "PO" && fields.size() >= 4 && fields[1].size() == 1 && PortIndex(fields[1][0]) >= 0)
+    else if (strCommand == "PO" && fields.size() >= 4 && fields[1].size() == 1 &&
+             PortIndex(fields[1][0]) >= 0)
     {
         const int nBit = Number(fields, 2);
         if (nBit >= 0 && nBit < 8)
@@ -322,8 +329,10 @@ void CSimSerialBoard::HandleLine(const std::string& strLine)
     if (m_bSilent)
         return;
     if (strCommand == "I")
-        Schedule(m_replyText ? *m_replyText : StateReply(), m_replyDelay, m_nReplyPieces, m_piecePause);
-    else if (strCommand == "PI" && fields.size() >= 3 && fields[1].size() == 1 && PortIndex(fields[1][0]) >= 0)
+        Schedule(m_replyText ? *m_replyText : StateReply(), m_replyDelay, m_nReplyPieces,
+                 m_piecePause);
+    else if (strCommand == "PI" && fields.size() >= 3 && fields[1].size() == 1 &&
+             PortIndex(fields[1][0]) >= 0)
     {
         const int nBit = Number(fields, 2);
         const std::uint8_t byLevel = LevelLocked(static_cast<std::size_t>(PortIndex(fields[1][0])));
@@ -334,22 +343,22 @@ void CSimSerialBoard::HandleLine(const std::string& strLine)
     }
 }
 
-void CSimSerialBoard::Schedule(std::string strText, std::chrono::milliseconds delay, std::size_t nPieces,
-                               std::chrono::milliseconds pause)
+void CSimSerialBoard::Schedule(std::string strText, std::chrono::milliseconds delay,
+                               std::size_t nPieces, std::chrono::milliseconds pause)
 {
     if (strText.empty())
         return;
     // Parts queued later never overtake earlier ones.
     auto due = std::chrono::steady_clock::now() + delay;
-    for (const Outgoing& out : m_outgoing)
-        due = std::max(due, out.due);
+    for (const Outgoing& out : m_vecOutgoing)
+        due = std::max(due, out.tDue);
     nPieces = std::min(nPieces, strText.size());
     const std::size_t nSize = strText.size() / nPieces;
     for (std::size_t i = 0; i < nPieces; ++i)
     {
         const std::size_t nStart = i * nSize;
         const std::size_t nLength = i + 1 == nPieces ? std::string::npos : nSize;
-        m_outgoing.push_back({due, strText.substr(nStart, nLength)});
+        m_vecOutgoing.push_back({due, strText.substr(nStart, nLength)});
         due += pause;
     }
     Wake();
@@ -365,7 +374,8 @@ std::string CSimSerialBoard::StateReply() const
 
 std::uint8_t CSimSerialBoard::LevelLocked(std::size_t nPort) const
 {
-    return static_cast<std::uint8_t>((m_byLatch[nPort] & ~m_byDir[nPort]) | (m_byInput[nPort] & m_byDir[nPort]));
+    return static_cast<std::uint8_t>((m_byLatch[nPort] & ~m_byDir[nPort]) |
+                                     (m_byInput[nPort] & m_byDir[nPort]));
 }
 
 void CSimSerialBoard::WriteAll(const std::string& strText)

@@ -49,7 +49,7 @@ public:
     CSimSerialBoard& SetReplyDelay(std::chrono::milliseconds delay);
     // The reply goes out in nPieces parts of about equal length, with a pause between them.
     CSimSerialBoard& SetReplyPieces(std::size_t nPieces, std::chrono::milliseconds pause);
-    CSimSerialBoard& SetSilent(bool bSilent);                     // answers nothing at all
+    CSimSerialBoard& SetSilent(bool bSilent);                       // answers nothing at all
     CSimSerialBoard& SetReplyText(std::optional<std::string> text); // sent instead of the state
     // Answer to "PI,<port>,<bit>": "PI,<port>,<bit>,<level>" and the line end unless set
     // otherwise.
@@ -83,16 +83,16 @@ public:
 private:
     struct Outgoing
     {
-        std::chrono::steady_clock::time_point due;
+        std::chrono::steady_clock::time_point tDue;
         std::string strText;
     };
 
     void Serve();
-    void HandleLine(const std::string& strLine); // called with m_mutex held
+    void HandleLine(const std::string& strLine); // called with m_mtxLock held
     void Schedule(std::string strText, std::chrono::milliseconds delay, std::size_t nPieces,
-                  std::chrono::milliseconds pause);       // with m_mutex held
-    std::string StateReply() const;                       // with m_mutex held
-    std::uint8_t LevelLocked(std::size_t nPort) const;    // with m_mutex held
+                  std::chrono::milliseconds pause);    // with m_mtxLock held
+    std::string StateReply() const;                    // with m_mtxLock held
+    std::uint8_t LevelLocked(std::size_t nPort) const; // with m_mtxLock held
     void WriteAll(const std::string& strText);
     void Wake();
 
@@ -101,8 +101,8 @@ private:
     int m_hWake[2] = {-1, -1};
     std::string m_strSlavePath;
 
-    mutable std::mutex m_mutex;
-    mutable std::condition_variable m_cv;
+    mutable std::mutex m_mtxLock;
+    mutable std::condition_variable m_cvWake;
     std::array<std::uint8_t, 3> m_byLatch{};
     std::array<std::uint8_t, 3> m_byInput{};
     std::array<std::uint8_t, 3> m_byDir{0xFF, 0xFF, 0xFF};
@@ -115,10 +115,10 @@ private:
     std::string m_strReplyEnd = "\n";
     bool m_bReading = true;
     bool m_bRecording = true;
-    std::vector<Outgoing> m_outgoing;
-    std::vector<std::string> m_lines;
+    std::vector<Outgoing> m_vecOutgoing;
+    std::vector<std::string> m_vecLines;
     std::string m_strPartial;
     std::function<void(const std::string&)> m_lineListener;
     std::atomic<bool> m_bStop{false};
-    std::thread m_thread;
+    std::thread m_thrBoard;
 };

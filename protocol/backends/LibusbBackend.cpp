@@ -2,7 +2,6 @@
 
 #include "protocol/DebugOutput.h"
 
-
 #include <libusb.h>
 
 #include <algorithm>
@@ -17,17 +16,17 @@
 
 namespace
 {
-constexpr int kInterface = 0;
-constexpr std::size_t kMaxPortDepth = 7; // USB 3 allows at most 7 tiers below the root
-constexpr std::size_t kStackReadBuffer = 512;
+constexpr int INTERFACE = 0;
+constexpr std::size_t MAX_PORT_DEPTH = 7; // USB 3 allows at most 7 tiers below the root
+constexpr std::size_t STACK_READ_BUFFER = 512;
 // How long the event thread sleeps in libusb at most before it looks at its stop flag again.
-constexpr long kEventSliceUs = 200 * 1000;
+constexpr long EVENT_SLICE_US = 200 * 1000;
 
 // "BUS-PORT.PORT...": bus 1, port 3 of the hub on port 2 is "1-2.3"; a device the platform
 // gives no port path for is named by its address instead ("1-@5").
 std::string LocationOf(libusb_device* pDevice)
 {
-    std::array<std::uint8_t, kMaxPortDepth> arrPorts{};
+    std::array<std::uint8_t, MAX_PORT_DEPTH> arrPorts{};
     const int nDepth =
         libusb_get_port_numbers(pDevice, arrPorts.data(), static_cast<int>(arrPorts.size()));
     std::string strLocation = std::to_string(libusb_get_bus_number(pDevice));
@@ -106,7 +105,7 @@ public:
                 continue;
             if (descriptor.idVendor != wVendor || descriptor.idProduct != wProduct)
                 continue;
-            std::array<std::uint8_t, kMaxPortDepth> arrPorts{};
+            std::array<std::uint8_t, MAX_PORT_DEPTH> arrPorts{};
             const int nDepth = libusb_get_port_numbers(m_ppList[i], arrPorts.data(),
                                                        static_cast<int>(arrPorts.size()));
             SEntry entry{m_ppList[i],
@@ -166,7 +165,7 @@ bool HasBulkEndpoint(libusb_device* pDevice, std::uint8_t byEndpoint)
     {
         const libusb_interface& usbInterface = pConfig->interface[i];
         if (usbInterface.num_altsetting < 1 ||
-            usbInterface.altsetting[0].bInterfaceNumber != kInterface)
+            usbInterface.altsetting[0].bInterfaceNumber != INTERFACE)
             continue;
         const libusb_interface_descriptor& setting = usbInterface.altsetting[0];
         for (int e = 0; e < setting.bNumEndpoints; ++e)
@@ -293,7 +292,7 @@ bool CLibusbBackend::OpenHandle(CDevice& device)
     // Detaches a kernel driver bound to interface 0 on claim and gives it back on release;
     // platforms without detach support just refuse, which is harmless.
     libusb_set_auto_detach_kernel_driver(hDevice, 1);
-    if (!Succeeded(libusb_claim_interface(hDevice, kInterface), "claim interface 0 of",
+    if (!Succeeded(libusb_claim_interface(hDevice, INTERFACE), "claim interface 0 of",
                    device.m_pUsbDevice))
     {
         libusb_close(hDevice);
@@ -309,7 +308,7 @@ void CLibusbBackend::ReleaseDevice(CDevice* pDevice) noexcept
     {
         {
             std::lock_guard<std::mutex> lock(m_mutexDevices);
-            libusb_release_interface(pDevice->m_hDevice, kInterface);
+            libusb_release_interface(pDevice->m_hDevice, INTERFACE);
             libusb_close(pDevice->m_hDevice);
             // Only an expired entry can name this device here: OpenPipe waits for it to go
             // before it opens the device again.
@@ -377,7 +376,7 @@ bool CLibusbBackend::ReadPipe(UsbPipeId pipe, std::uint8_t* pData, std::size_t n
 
         // The reply lands in a buffer of our own and reaches the caller only on success, so a
         // failed or partial read leaves the caller's buffer as it was.
-        std::array<std::uint8_t, kStackReadBuffer> arrBuffer;
+        std::array<std::uint8_t, STACK_READ_BUFFER> arrBuffer;
         std::vector<std::uint8_t> vecBuffer;
         std::uint8_t* pBuffer = arrBuffer.data();
         if (nLength > arrBuffer.size())
@@ -514,12 +513,12 @@ void CLibusbBackend::WatchChanges(ChangeSink sink)
         };
         int hHotplug = 0;
         if (!Succeeded(libusb_hotplug_register_callback(
-                m_pContext,
-                static_cast<libusb_hotplug_event>(LIBUSB_HOTPLUG_EVENT_DEVICE_ARRIVED |
-                                                  LIBUSB_HOTPLUG_EVENT_DEVICE_LEFT),
-                static_cast<libusb_hotplug_flag>(0), MPUSB_VENDOR, MPUSB_PRODUCT,
-                LIBUSB_HOTPLUG_MATCH_ANY, fnCallback, this, &hHotplug),
-                "follow plugging and unplugging"))
+                           m_pContext,
+                           static_cast<libusb_hotplug_event>(LIBUSB_HOTPLUG_EVENT_DEVICE_ARRIVED |
+                                                             LIBUSB_HOTPLUG_EVENT_DEVICE_LEFT),
+                           static_cast<libusb_hotplug_flag>(0), MPUSB_VENDOR, MPUSB_PRODUCT,
+                           LIBUSB_HOTPLUG_MATCH_ANY, fnCallback, this, &hHotplug),
+                       "follow plugging and unplugging"))
             return;
         m_hHotplug = hHotplug;
         m_bHotplugRegistered = true;
@@ -547,7 +546,7 @@ void CLibusbBackend::RunEvents()
 {
     while (!m_bStop)
     {
-        timeval tvSlice{0, kEventSliceUs};
+        timeval tvSlice{0, EVENT_SLICE_US};
         const int nResult = libusb_handle_events_timeout_completed(m_pContext, &tvSlice, nullptr);
         DeliverChanges();
         if (nResult != LIBUSB_SUCCESS && nResult != LIBUSB_ERROR_INTERRUPTED && !m_bStop)

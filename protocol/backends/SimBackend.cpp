@@ -2,7 +2,6 @@
 
 #include "protocol/DebugOutput.h"
 
-
 namespace
 {
 bool IsBoardIdentity(std::uint16_t wVendor, std::uint16_t wProduct)
@@ -63,8 +62,8 @@ bool CSimBackend::SameDevice(UsbPipeId pipeA, UsbPipeId pipeB)
 std::string CSimBackend::Location(std::uint32_t nInstance, std::uint16_t wVendor,
                                   std::uint16_t wProduct)
 {
-    const std::size_t nSlot = IsBoardIdentity(wVendor, wProduct) ? m_pBus->SlotOf(nInstance)
-                                                                 : CSimBus::NO_SLOT;
+    const std::size_t nSlot =
+        IsBoardIdentity(wVendor, wProduct) ? m_pBus->SlotOf(nInstance) : CSimBus::NO_SLOT;
     return nSlot == CSimBus::NO_SLOT ? std::string() : "sim:" + std::to_string(nSlot);
 }
 
@@ -82,15 +81,19 @@ EUsbOpenError CSimBackend::ProbeOpen(std::uint32_t nInstance, std::uint16_t wVen
         return EUsbOpenError::Gone;
     switch (pBoard->Config().eAccess)
     {
-    case ESimAccess::Open: return EUsbOpenError::None;
-    case ESimAccess::Denied: return EUsbOpenError::Access;
-    case ESimAccess::Busy: return EUsbOpenError::Busy;
+    case ESimAccess::Open:
+        return EUsbOpenError::None;
+    case ESimAccess::Denied:
+        return EUsbOpenError::Access;
+    case ESimAccess::Busy:
+        return EUsbOpenError::Busy;
     }
     return EUsbOpenError::Other;
 }
 
 void CSimBackend::WatchChanges(ChangeSink sink)
 {
-    m_pBus->SetChangeListener([sink = std::move(sink)](bool bArrival)
-                              { sink(bArrival ? EDeviceChange::Arrival : EDeviceChange::Removal); });
+    m_pBus->SetChangeListener(
+        [sink = std::move(sink)](bool bArrival)
+        { sink(bArrival ? EDeviceChange::Arrival : EDeviceChange::Removal); });
 }

@@ -1,8 +1,8 @@
 #pragma once
 // The simulated bus behind the driver operations: boards answer with the identity
 // vid_04d8&pid_fffe on endpoint 1.
-#include "sim/SimBus.h"
 #include "protocol/UsbBackend.h"
+#include "sim/SimBus.h"
 
 class CSimBackend : public CUsbBackend
 {

@@ -28,7 +28,8 @@ int main(int argc, char** argv)
         return 0;
     std::printf("%-9s %-4s %-9s %-9s %s\n", "Instance", "ID", "Serial", "Firmware", "Ports A-E");
     WalkDeviceLinks(static_cast<std::int32_t>(nCount),
-                    [](std::uint32_t nInstance, MPUSB_HANDLE hRead, MPUSB_HANDLE hWrite) {
+                    [](std::uint32_t nInstance, MPUSB_HANDLE hRead, MPUSB_HANDLE hWrite)
+                    {
                         if (UsbQueryBootloader(hRead, hWrite))
                         {
                             std::printf("%-9u (in its bootloader)\n", nInstance);

@@ -18,13 +18,13 @@
 
 namespace
 {
-constexpr char kUsage[] = "usage: kelvard-sim net [--listen ADDR:PORT] [--verbose]\n"
-                          "       kelvard-sim serial [--link PATH] [--line-end lf|crlf|none]\n"
-                          "                          [--reply-delay MS] [--verbose]\n";
+constexpr char USAGE[] = "usage: kelvard-sim net [--listen ADDR:PORT] [--verbose]\n"
+                         "       kelvard-sim serial [--link PATH] [--line-end lf|crlf|none]\n"
+                         "                          [--reply-delay MS] [--verbose]\n";
 
 int UsageError(const char* pszWhat)
 {
-    std::fprintf(stderr, "kelvard-sim: %s\n%s", pszWhat, kUsage);
+    std::fprintf(stderr, "kelvard-sim: %s\n%s", pszWhat, USAGE);
     return 2;
 }
 
@@ -83,17 +83,20 @@ int RunNet(int argc, char** argv)
     CSimNetBoard board(strAddress, static_cast<std::uint16_t>(nPort));
     if (!board.IsListening())
     {
-        std::fprintf(stderr, "kelvard-sim: cannot listen on %s:%lu: %s\n", strAddress.c_str(), nPort,
-                     board.Error().c_str());
+        std::fprintf(stderr, "kelvard-sim: cannot listen on %s:%lu: %s\n", strAddress.c_str(),
+                     nPort, board.Error().c_str());
         return 1;
     }
     board.SetRecording(false);
     if (bVerbose)
-        board.SetFrameListener([](const std::vector<std::uint8_t>& frame) {
-            std::printf("net < %s\n", Hex(frame).c_str());
-            std::fflush(stdout);
-        });
-    std::printf("kelvard-sim: network board listening on %s:%u\n", strAddress.c_str(), board.Port());
+        board.SetFrameListener(
+            [](const std::vector<std::uint8_t>& frame)
+            {
+                std::printf("net < %s\n", Hex(frame).c_str());
+                std::fflush(stdout);
+            });
+    std::printf("kelvard-sim: network board listening on %s:%u\n", strAddress.c_str(),
+                board.Port());
     std::fflush(stdout);
     WaitForStop(stop);
     return 0;
@@ -146,22 +149,26 @@ int RunSerial(int argc, char** argv)
         std::fprintf(stderr, "kelvard-sim: cannot make a pseudo-terminal\n");
         return 1;
     }
-    board.SetRecording(false).SetReplyEnd(strLineEnd).SetReplyDelay(
-        std::chrono::milliseconds(nDelayMs));
+    board.SetRecording(false)
+        .SetReplyEnd(strLineEnd)
+        .SetReplyDelay(std::chrono::milliseconds(nDelayMs));
     if (!strLink.empty())
     {
         ::unlink(strLink.c_str());
         if (::symlink(board.SlavePath().c_str(), strLink.c_str()) != 0)
         {
-            std::fprintf(stderr, "kelvard-sim: cannot link %s: %s\n", strLink.c_str(), std::strerror(errno));
+            std::fprintf(stderr, "kelvard-sim: cannot link %s: %s\n", strLink.c_str(),
+                         std::strerror(errno));
             return 1;
         }
     }
     if (bVerbose)
-        board.SetLineListener([](const std::string& strLine) {
-            std::printf("serial < %s", strLine.c_str());
-            std::fflush(stdout);
-        });
+        board.SetLineListener(
+            [](const std::string& strLine)
+            {
+                std::printf("serial < %s", strLine.c_str());
+                std::fflush(stdout);
+            });
     std::printf("kelvard-sim: COM-port board on %s%s%s\n", board.SlavePath().c_str(),
                 strLink.empty() ? "" : " linked as ", strLink.c_str());
     std::fflush(stdout);
@@ -185,7 +192,7 @@ int main(int argc, char** argv)
     }
     if (argc >= 2 && (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0))
     {
-        std::fputs(kUsage, stdout);
+        std::fputs(USAGE, stdout);
         return 0;
     }
     return UsageError("name a board: net or serial");

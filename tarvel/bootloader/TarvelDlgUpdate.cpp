@@ -2,11 +2,11 @@
 // update (serial-number prompt, then a worker thread).
 #include "tarvel/dialog/TarvelDlg.h"
 
+#include "firmware/BootLoader.h"
+#include "firmware/UsbDev.h"
 #include "tarvel/bootloader/SerialNum.h"
 #include "tarvel/dialog/ComboBoxCtrl.h"
 #include "tarvel/dialog/DialogBuilder.h"
-#include "firmware/BootLoader.h"
-#include "firmware/UsbDev.h"
 #include "tarvel/res/ControlIds.h"
 
 #include "protocol/DeviceLink.h"
@@ -23,18 +23,18 @@
 
 namespace
 {
-constexpr char kUpdateQuestion[] = "Do you want to update the firmware at this time?";
-constexpr char kUpdateTitle[] = "Device Firmware";
-constexpr char kFailedBootLoad[] = "Failed boot load";
-constexpr char kAppTitle[] = "Tarvel";
-constexpr char kDeviceName[] = "Device %u";
-constexpr char kUpdating[] = "Updating %1";
-constexpr char kFinishing[] = "Finishing the update of %1...";
+constexpr char UPDATE_QUESTION[] = "Do you want to update the firmware at this time?";
+constexpr char UPDATE_TITLE[] = "Device Firmware";
+constexpr char FAILED_BOOT_LOAD[] = "Failed boot load";
+constexpr char APP_TITLE[] = "Tarvel";
+constexpr char DEVICE_NAME[] = "Device %u";
+constexpr char UPDATING[] = "Updating %1";
+constexpr char FINISHING[] = "Finishing the update of %1...";
 constexpr int UPDATE_PROGRESS_MS = 100;
 // Where the update progress goes, in dialog units: below the view buttons, right of the Device
 // group, clear of every control.
-const QRect kUpdatingLabelRect(198, 68, 75, 8);
-const QRect kUpdatingBarRect(198, 78, 75, 9);
+const QRect UPDATING_LABEL_RECT(198, 68, 75, 8);
+const QRect UPDATING_BAR_RECT(198, 78, 75, 9);
 
 // "Device 1", "Device 1 and Device 3", "Device 1, Device 3 and Device 4"; with their percent
 // averaged in nPercent.
@@ -47,7 +47,7 @@ QString RunningNames(const std::vector<CBootLoadWorkers::SRunning>& vecRunning, 
         if (i > 0)
             strNames += i + 1 == vecRunning.size() ? QStringLiteral(" and ") : QStringLiteral(", ");
         strNames += QString::fromStdString(vecRunning[i].strName);
-        nSum += vecRunning[i].progress.Percent();
+        nSum += vecRunning[i].prgLast.Percent();
     }
     nPercent = vecRunning.empty() ? 0 : nSum / static_cast<int>(vecRunning.size());
     return strNames;
@@ -56,8 +56,8 @@ QString RunningNames(const std::vector<CBootLoadWorkers::SRunning>& vecRunning, 
 
 void CTarvelDlg::OnUpdateButton()
 {
-    QMessageBox box(QMessageBox::NoIcon, QString::fromUtf8(kUpdateTitle),
-                    QString::fromUtf8(kUpdateQuestion), QMessageBox::Yes | QMessageBox::No, this);
+    QMessageBox box(QMessageBox::NoIcon, QString::fromUtf8(UPDATE_TITLE),
+                    QString::fromUtf8(UPDATE_QUESTION), QMessageBox::Yes | QMessageBox::No, this);
     if (box.exec() != QMessageBox::Yes)
         return;
     // The box ran its own message loop: the list may have been rebuilt meanwhile, so the
@@ -92,7 +92,7 @@ void CTarvelDlg::StartBootloaderUpdate(std::unique_ptr<CUsbDev> pDevice, std::ui
                 QMetaObject::invokeMethod(pTarget, &CTarvelDlg::OnBootLoadFailed,
                                           Qt::QueuedConnection);
         },
-        QString::asprintf(kDeviceName, nInstance).toStdString());
+        QString::asprintf(DEVICE_NAME, nInstance).toStdString());
     if (bStarted)
     {
         ShowUpdateProgress();
@@ -104,9 +104,9 @@ void CTarvelDlg::CreateUpdateProgress()
 {
     const DialogBaseUnits units = CDialogBuilder::BaseUnits(font());
     m_stUpdating = new QLabel(this);
-    m_stUpdating->setGeometry(CDialogBuilder::MapDialogRect(kUpdatingLabelRect, units));
+    m_stUpdating->setGeometry(CDialogBuilder::MapDialogRect(UPDATING_LABEL_RECT, units));
     m_pbUpdating = new QProgressBar(this);
-    m_pbUpdating->setGeometry(CDialogBuilder::MapDialogRect(kUpdatingBarRect, units));
+    m_pbUpdating->setGeometry(CDialogBuilder::MapDialogRect(UPDATING_BAR_RECT, units));
     m_pbUpdating->setRange(0, 100);
     m_stUpdating->hide();
     m_pbUpdating->hide();
@@ -127,7 +127,7 @@ void CTarvelDlg::ShowUpdateProgress()
             EndDialog(m_nCloseResult);
             return;
         }
-        m_pFinishing->setLabelText(QString::fromUtf8(kFinishing).arg(strNames));
+        m_pFinishing->setLabelText(QString::fromUtf8(FINISHING).arg(strNames));
         m_pFinishing->setValue(nPercent);
     }
     if (m_stUpdating == nullptr)
@@ -140,7 +140,7 @@ void CTarvelDlg::ShowUpdateProgress()
         return;
     }
     m_stUpdating->setText(m_stUpdating->fontMetrics().elidedText(
-        QString::fromUtf8(kUpdating).arg(strNames), Qt::ElideRight, m_stUpdating->width()));
+        QString::fromUtf8(UPDATING).arg(strNames), Qt::ElideRight, m_stUpdating->width()));
     m_stUpdating->setToolTip(strNames);
     m_pbUpdating->setValue(nPercent);
     m_stUpdating->show();
@@ -157,7 +157,7 @@ bool CTarvelDlg::FinishUpdatesBeforeClosing(int nResult)
     // updates are done, and says so instead of vanishing while the process lives on.
     m_nCloseResult = nResult;
     m_pFinishing = new QProgressDialog(this);
-    m_pFinishing->setWindowTitle(QString::fromUtf8(kAppTitle));
+    m_pFinishing->setWindowTitle(QString::fromUtf8(APP_TITLE));
     m_pFinishing->setCancelButton(nullptr);
     m_pFinishing->setRange(0, 100);
     m_pFinishing->setMinimumDuration(0);
@@ -172,7 +172,7 @@ bool CTarvelDlg::FinishUpdatesBeforeClosing(int nResult)
 
 void CTarvelDlg::OnBootLoadFailed()
 {
-    QMessageBox box(QMessageBox::NoIcon, QString::fromUtf8(kAppTitle),
-                    QString::fromUtf8(kFailedBootLoad), QMessageBox::Ok, this);
+    QMessageBox box(QMessageBox::NoIcon, QString::fromUtf8(APP_TITLE),
+                    QString::fromUtf8(FAILED_BOOT_LOAD), QMessageBox::Ok, this);
     box.exec();
 }

@@ -22,13 +22,13 @@ std::vector<QRadioButton*> RadioGroup(const CDialogControls& dlg, int nIDC)
     if (!pTemplate)
         return group;
     bool bInGroup = false;
-    for (const DialogItem& item : pTemplate->items)
+    for (const DialogItem& item : pTemplate->arrItems)
     {
         if (!bInGroup)
         {
             bInGroup = item.nId == nIDC;
         }
-        else if (item.kind != EControlKind::AutoRadio || (item.dwStyle & CS_GROUP))
+        else if (item.eKind != EControlKind::AutoRadio || (item.dwStyle & CS_GROUP))
         {
             break;
         }

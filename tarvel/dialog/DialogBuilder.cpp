@@ -18,7 +18,7 @@
 
 namespace
 {
-constexpr char kCtrlIdProperty[] = "dlgCtrlID";
+constexpr char CTRL_ID_PROPERTY[] = "dlgCtrlID";
 
 // Faces the templates name that this platform does not have, and what stands in for them.
 struct FontFallback
@@ -26,7 +26,7 @@ struct FontFallback
     const char* pszFace;
     const char* pszFallback;
 };
-constexpr FontFallback kFontFallbacks[] = {
+constexpr FontFallback FONT_FALLBACKS[] = {
     {"MS Sans Serif", "DejaVu Sans"},
     {"MS Shell Dlg", "DejaVu Sans"},
 };
@@ -39,7 +39,7 @@ Qt::Alignment TextAlignment(std::uint32_t dwStyle)
 QWidget* MakeControl(const DialogItem& item, const QRect& rcPixels, QDialog* pDialog)
 {
     const QString strCaption = QString::fromUtf8(item.pszCaption);
-    switch (item.kind)
+    switch (item.eKind)
     {
     case EControlKind::GroupBox:
     {
@@ -69,14 +69,14 @@ QWidget* MakeControl(const DialogItem& item, const QRect& rcPixels, QDialog* pDi
     case EControlKind::DefPushButton:
     {
         auto* pButton = new QPushButton(strCaption, pDialog);
-        pButton->setDefault(item.kind == EControlKind::DefPushButton);
+        pButton->setDefault(item.eKind == EControlKind::DefPushButton);
         return pButton;
     }
     case EControlKind::AutoCheckBox:
     case EControlKind::Auto3State:
     {
         auto* pBox = new CCheckBoxCtrl(strCaption, pDialog);
-        pBox->setTristate(item.kind == EControlKind::Auto3State);
+        pBox->setTristate(item.eKind == EControlKind::Auto3State);
         return pBox;
     }
     case EControlKind::AutoRadio:
@@ -110,11 +110,11 @@ QWidget* MakeControl(const DialogItem& item, const QRect& rcPixels, QDialog* pDi
 // icon its image.
 QRect ControlGeometry(const DialogItem& item, const QRect& rcPixels, const QWidget* pWidget)
 {
-    if (item.kind == EControlKind::DropDownList)
+    if (item.eKind == EControlKind::DropDownList)
         return QRect(
             rcPixels.topLeft(),
             QSize(rcPixels.width(), std::min(rcPixels.height(), pWidget->sizeHint().height())));
-    if (item.kind == EControlKind::Icon)
+    if (item.eKind == EControlKind::Icon)
         return QRect(rcPixels.topLeft(), QSize(32, 32));
     return rcPixels;
 }
@@ -133,7 +133,7 @@ int MulDiv(int nNumber, int nNumerator, int nDenominator)
 
 QFont CDialogBuilder::TemplateFont(const DialogTemplate& dlgTemplate)
 {
-    for (const FontFallback& fallback : kFontFallbacks)
+    for (const FontFallback& fallback : FONT_FALLBACKS)
     {
         if (QFont::substitutes(QString::fromUtf8(fallback.pszFace)).isEmpty())
             QFont::insertSubstitution(QString::fromUtf8(fallback.pszFace),
@@ -154,8 +154,8 @@ DialogBaseUnits CDialogBuilder::BaseUnits(const QFont& font)
 
 QRect CDialogBuilder::MapDialogRect(const QRect& rcUnits, const DialogBaseUnits& units)
 {
-    return QRect(MulDiv(rcUnits.x(), units.cx, 4), MulDiv(rcUnits.y(), units.cy, 8),
-                 MulDiv(rcUnits.width(), units.cx, 4), MulDiv(rcUnits.height(), units.cy, 8));
+    return QRect(MulDiv(rcUnits.x(), units.nCx, 4), MulDiv(rcUnits.y(), units.nCy, 8),
+                 MulDiv(rcUnits.width(), units.nCx, 4), MulDiv(rcUnits.height(), units.nCy, 8));
 }
 
 std::vector<QWidget*> CDialogBuilder::Build(const DialogTemplate& dlgTemplate, QDialog* pDialog)
@@ -171,21 +171,22 @@ std::vector<QWidget*> CDialogBuilder::Build(const DialogTemplate& dlgTemplate, Q
     pDialog->setWindowFlags(flags);
     pDialog->setWindowTitle(QString::fromUtf8(dlgTemplate.pszCaption));
     pDialog->setFont(font);
-    pDialog->setFixedSize(MapDialogRect(QRect(0, 0, dlgTemplate.cx, dlgTemplate.cy), units).size());
+    pDialog->setFixedSize(
+        MapDialogRect(QRect(0, 0, dlgTemplate.nCx, dlgTemplate.nCy), units).size());
 
     std::vector<QWidget*> controls;
     QWidget* pPrevious = nullptr;
-    for (const DialogItem& item : dlgTemplate.items)
+    for (const DialogItem& item : dlgTemplate.arrItems)
     {
-        const QRect rcPixels = MapDialogRect(QRect(item.x, item.y, item.cx, item.cy), units);
+        const QRect rcPixels = MapDialogRect(QRect(item.nX, item.nY, item.nCx, item.nCy), units);
         QWidget* pWidget = MakeControl(item, rcPixels, pDialog);
-        pWidget->setProperty(kCtrlIdProperty, item.nId);
+        pWidget->setProperty(CTRL_ID_PROPERTY, item.nId);
         pWidget->setGeometry(ControlGeometry(item, rcPixels, pWidget));
-        if (item.kind == EControlKind::GroupBox)
+        if (item.eKind == EControlKind::GroupBox)
             pWidget->lower();
         if (pWidget->focusPolicy() & Qt::TabFocus)
         {
-            if (!(item.dwStyle & CS_TABSTOP) && item.kind != EControlKind::AutoRadio)
+            if (!(item.dwStyle & CS_TABSTOP) && item.eKind != EControlKind::AutoRadio)
                 pWidget->setFocusPolicy(Qt::ClickFocus);
             if (pPrevious)
                 QWidget::setTabOrder(pPrevious, pWidget);
@@ -198,6 +199,6 @@ std::vector<QWidget*> CDialogBuilder::Build(const DialogTemplate& dlgTemplate, Q
 
 int CDialogBuilder::GetDlgCtrlID(const QWidget* pWidget)
 {
-    const QVariant id = pWidget ? pWidget->property(kCtrlIdProperty) : QVariant();
+    const QVariant id = pWidget ? pWidget->property(CTRL_ID_PROPERTY) : QVariant();
     return id.isValid() ? id.toInt() : IDC_STATIC;
 }

@@ -16,8 +16,8 @@ class QWidget;
 // the original platform rounds it, and the character height (ascent + descent).
 struct DialogBaseUnits
 {
-    int cx;
-    int cy;
+    int nCx;
+    int nCy;
 };
 
 // nNumber * nNumerator / nDenominator in 64 bits, rounded half away from zero; -1 when the

@@ -9,7 +9,7 @@
 namespace
 {
 // 0 to 255 without leading zeros, or blank.
-const QRegularExpression kOctet(QStringLiteral("^(25[0-5]|2[0-4][0-9]|1[0-9][0-9]|[1-9]?[0-9])?$"));
+const QRegularExpression OCTET(QStringLiteral("^(25[0-5]|2[0-4][0-9]|1[0-9][0-9]|[1-9]?[0-9])?$"));
 } // namespace
 
 CIPAddressCtrl::CIPAddressCtrl(QWidget* pParent) : QFrame(pParent)
@@ -20,7 +20,7 @@ CIPAddressCtrl::CIPAddressCtrl(QWidget* pParent) : QFrame(pParent)
     auto* pLayout = new QHBoxLayout(this);
     pLayout->setContentsMargins(2, 1, 2, 1);
     pLayout->setSpacing(0);
-    auto* pValidator = new QRegularExpressionValidator(kOctet, this);
+    auto* pValidator = new QRegularExpressionValidator(OCTET, this);
     for (int i = 0; i < 4; ++i)
     {
         if (i > 0)
@@ -37,18 +37,18 @@ CIPAddressCtrl::CIPAddressCtrl(QWidget* pParent) : QFrame(pParent)
         pField->installEventFilter(this);
         connect(pField, &QLineEdit::textEdited, this, [this, i] { OnFieldEdited(i); });
         pLayout->addWidget(pField, 1);
-        m_fields[i] = pField;
+        m_edFields[i] = pField;
         if (i > 0)
-            setTabOrder(m_fields[i - 1], pField);
+            setTabOrder(m_edFields[i - 1], pField);
     }
-    setFocusProxy(m_fields[0]);
+    setFocusProxy(m_edFields[0]);
     setFocusPolicy(Qt::StrongFocus);
 }
 
 void CIPAddressCtrl::SetAddress(std::uint32_t dwAddress)
 {
     for (int i = 0; i < 4; ++i)
-        m_fields[i]->setText(QString::number((dwAddress >> (24 - 8 * i)) & 0xFF));
+        m_edFields[i]->setText(QString::number((dwAddress >> (24 - 8 * i)) & 0xFF));
 }
 
 int CIPAddressCtrl::GetAddress(std::uint32_t& dwAddress) const
@@ -57,7 +57,7 @@ int CIPAddressCtrl::GetAddress(std::uint32_t& dwAddress) const
     int nFilled = 0;
     for (int i = 0; i < 4; ++i)
     {
-        const QString strField = m_fields[i]->text();
+        const QString strField = m_edFields[i]->text();
         if (!strField.isEmpty())
             ++nFilled;
         dwAddress = (dwAddress << 8) | (strField.toUInt() & 0xFF);
@@ -67,7 +67,7 @@ int CIPAddressCtrl::GetAddress(std::uint32_t& dwAddress) const
 
 void CIPAddressCtrl::ClearAddress()
 {
-    for (QLineEdit* pField : m_fields)
+    for (QLineEdit* pField : m_edFields)
         pField->clear();
 }
 
@@ -91,10 +91,10 @@ QString CIPAddressCtrl::GetWindowText() const
 void CIPAddressCtrl::OnFieldEdited(int nField)
 {
     // A full field moves on to the next one, as typing an address expects.
-    if (m_fields[nField]->text().size() == 3 && nField < 3)
+    if (m_edFields[nField]->text().size() == 3 && nField < 3)
     {
-        m_fields[nField + 1]->setFocus();
-        m_fields[nField + 1]->selectAll();
+        m_edFields[nField + 1]->setFocus();
+        m_edFields[nField + 1]->selectAll();
     }
 }
 
@@ -105,23 +105,23 @@ bool CIPAddressCtrl::eventFilter(QObject* pWatched, QEvent* pEvent)
     const auto* pKey = static_cast<QKeyEvent*>(pEvent);
     for (int i = 0; i < 4; ++i)
     {
-        if (pWatched != m_fields[i])
+        if (pWatched != m_edFields[i])
             continue;
         // A dot ends the field; Backspace at the start of a field goes back to the previous.
         if (pKey->text() == QLatin1String(".") && i < 3)
         {
-            if (!m_fields[i]->text().isEmpty())
+            if (!m_edFields[i]->text().isEmpty())
             {
-                m_fields[i + 1]->setFocus();
-                m_fields[i + 1]->selectAll();
+                m_edFields[i + 1]->setFocus();
+                m_edFields[i + 1]->selectAll();
             }
             return true;
         }
-        if (pKey->key() == Qt::Key_Backspace && i > 0 && m_fields[i]->cursorPosition() == 0 &&
-            !m_fields[i]->hasSelectedText())
+        if (pKey->key() == Qt::Key_Backspace && i > 0 && m_edFields[i]->cursorPosition() == 0 &&
+            !m_edFields[i]->hasSelectedText())
         {
-            m_fields[i - 1]->setFocus();
-            m_fields[i - 1]->end(false);
+            m_edFields[i - 1]->setFocus();
+            m_edFields[i - 1]->end(false);
             return true;
         }
     }

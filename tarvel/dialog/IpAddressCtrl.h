@@ -22,7 +22,7 @@ public:
     bool IsBlank() const;
     // Dotted form, such as 192.168.1.10; blank fields show as 0.
     QString GetWindowText() const;
-    QLineEdit* Field(int nField) const { return m_fields[nField]; }
+    QLineEdit* Field(int nField) const { return m_edFields[nField]; }
 
 protected:
     bool eventFilter(QObject* pWatched, QEvent* pEvent) override;
@@ -30,5 +30,5 @@ protected:
 private:
     void OnFieldEdited(int nField);
 
-    std::array<QLineEdit*, 4> m_fields{};
+    std::array<QLineEdit*, 4> m_edFields{};
 };

@@ -2,8 +2,8 @@
 
 #include "protocol/DeviceLink.h"
 #include "protocol/Enumeration.h"
-#include "sim/SimBus.h"
 #include "protocol/backends/SimBackend.h"
+#include "sim/SimBus.h"
 
 #include <cmath>
 #include <numbers>
@@ -16,8 +16,8 @@ constexpr double ANALOG_PERIOD_STEPS = 40.0;
 constexpr std::uint16_t ANALOG_FULL_SCALE = 0x3FF;
 
 // Demonstration set-up: A and D inputs, B outputs, C half and half, E0 and E1 analog.
-const ConfigBlock kDemoConfig{{0xFF, 0x00, 0xF0, 0x1F, 0xFF}, {0x00, 0x00, 0x00, 0x00}, 2};
-const PortBytes kDemoLatches{0x00, 0x5A, 0x05, 0x00, 0x00};
+const ConfigBlock DEMO_CONFIG{{0xFF, 0x00, 0xF0, 0x1F, 0xFF}, {0x00, 0x00, 0x00, 0x00}, 2};
+const PortBytes DEMO_LATCHES{0x00, 0x5A, 0x05, 0x00, 0x00};
 } // namespace
 
 CSimulatedBoards::CSimulatedBoards(QObject* pParent)
@@ -26,8 +26,8 @@ CSimulatedBoards::CSimulatedBoards(QObject* pParent)
     MpusbInstallBackend(std::make_shared<CSimBackend>(m_pBus));
     ConfigureDemoBoard();
     Step();
-    connect(&m_timer, &QTimer::timeout, this, &CSimulatedBoards::Step);
-    m_timer.start(STEP_MS);
+    connect(&m_tmrDrift, &QTimer::timeout, this, &CSimulatedBoards::Step);
+    m_tmrDrift.start(STEP_MS);
 }
 
 CSimulatedBoards::~CSimulatedBoards()
@@ -44,8 +44,8 @@ void CSimulatedBoards::ConfigureDemoBoard()
                     {
                         if (!bDone && !UsbQueryBootloader(hRead, hWrite))
                         {
-                            UsbWriteConfiguration(hWrite, kDemoConfig);
-                            UsbWritePorts(hWrite, kDemoLatches);
+                            UsbWriteConfiguration(hWrite, DEMO_CONFIG);
+                            UsbWritePorts(hWrite, DEMO_LATCHES);
                             bDone = true;
                         }
                         MPUSBClose(hRead);

@@ -26,6 +26,6 @@ private:
     void ConfigureDemoBoard();
 
     std::shared_ptr<CSimBus> m_pBus;
-    QTimer m_timer;
+    QTimer m_tmrDrift;
     unsigned m_nStep = 0;
 };

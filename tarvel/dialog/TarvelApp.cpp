@@ -27,7 +27,7 @@ struct SQtOption
     const char* pszName;
     bool bValue;
 };
-constexpr SQtOption kQtOptions[] = {
+constexpr SQtOption QT_OPTIONS[] = {
     {"platform", true},        {"platformpluginpath", true},
     {"platformtheme", true},   {"plugin", true},
     {"display", true},         {"style", true},
@@ -70,7 +70,7 @@ bool CTarvelApp::ParseCommandLine(int argc, char** argv, STarvelOptions& options
     const QCommandLineOption version({QStringLiteral("v"), QStringLiteral("version")},
                                      QStringLiteral("Displays version information."));
     parser.addOptions({help, helpAll, version, simulate, screenshot, quitAfter});
-    for (const SQtOption& qtOption : kQtOptions)
+    for (const SQtOption& qtOption : QT_OPTIONS)
     {
         QCommandLineOption option(QString::fromLatin1(qtOption.pszName));
         if (qtOption.bValue)
@@ -120,7 +120,7 @@ bool CTarvelApp::ParseCommandLine(int argc, char** argv, STarvelOptions& options
 }
 
 CTarvelApp::CTarvelApp(int& argc, char** argv, STarvelOptions options)
-    : QApplication(argc, argv), m_options(std::move(options))
+    : QApplication(argc, argv), m_optsCommand(std::move(options))
 {
     setApplicationVersion(QStringLiteral(KELVARD_VERSION ".0"));
     SetDialogStyle();
@@ -145,7 +145,7 @@ QString CTarvelApp::SimulatedBoardsImage(const QString& strProgramDir)
 
 bool CTarvelApp::InitInstance()
 {
-    if (m_options.bSimulate)
+    if (m_optsCommand.bSimulate)
         m_pSimulation = std::make_unique<CSimulatedBoards>();
 
     {
@@ -153,12 +153,12 @@ bool CTarvelApp::InitInstance()
         // still use the bus.
         CTarvelDlg dlg;
         m_pMainWnd = &dlg;
-        if (m_options.bSimulate)
+        if (m_optsCommand.bSimulate)
             dlg.m_strHexPath = SimulatedBoardsImage(QCoreApplication::applicationDirPath());
-        if (!m_options.strScreenshot.isEmpty())
+        if (!m_optsCommand.strScreenshot.isEmpty())
         {
-            const QString strPath = m_options.strScreenshot;
-            const bool bCloseAfter = !m_options.bQuitAfter;
+            const QString strPath = m_optsCommand.strScreenshot;
+            const bool bCloseAfter = !m_optsCommand.bQuitAfter;
             QTimer::singleShot(SCREENSHOT_DELAY_MS, &dlg,
                                [this, &dlg, strPath, bCloseAfter]
                                {
@@ -177,8 +177,8 @@ bool CTarvelApp::InitInstance()
                                        dlg.close();
                                });
         }
-        if (m_options.bQuitAfter)
-            QTimer::singleShot(static_cast<int>(m_options.dQuitAfter * 1000), &dlg,
+        if (m_optsCommand.bQuitAfter)
+            QTimer::singleShot(static_cast<int>(m_optsCommand.dQuitAfter * 1000), &dlg,
                                [&dlg] { dlg.close(); });
 
         dlg.DoModal();

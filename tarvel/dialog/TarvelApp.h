@@ -53,7 +53,7 @@ public:
     CTarvelDlg* m_pMainWnd = nullptr;
 
 private:
-    STarvelOptions m_options;
+    STarvelOptions m_optsCommand;
     std::unique_ptr<CSimulatedBoards> m_pSimulation;
     int m_nExitStatus = 0;
 };

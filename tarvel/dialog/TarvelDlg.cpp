@@ -1,12 +1,12 @@
 // CTarvelDlg: construction, data exchange, message routing, start-up and closing.
 #include "tarvel/dialog/TarvelDlg.h"
 
+#include "firmware/UsbDev.h"
 #include "tarvel/dialog/AboutDlg.h"
 #include "tarvel/dialog/ButtonCtrl.h"
 #include "tarvel/dialog/ComboBoxCtrl.h"
 #include "tarvel/dialog/IpAddressCtrl.h"
 #include "tarvel/dialog/TarvelSettings.h"
-#include "firmware/UsbDev.h"
 #include "tarvel/res/AppIcon.h"
 #include "tarvel/res/ControlIds.h"
 #include "tarvel/res/StringTable.h"
@@ -62,7 +62,7 @@ void CTarvelDlg::ConnectMessageMap()
 
     connect(this, &CTemplateDialog::SysCommand, this, &CTarvelDlg::OnSysCommand);
     // WM_PAINT: paintEvent; WM_QUERYDRAGICON: OnQueryDragIcon.
-    connect(&m_timer, &QTimer::timeout, this, [this] { OnTimer(m_nTimer); });
+    connect(&m_tmrPoll, &QTimer::timeout, this, [this] { OnTimer(m_nTimer); });
     connect(
         this, &CTarvelDlg::DeviceChange, this,
         [this](unsigned nEventType, quintptr dwData)

@@ -43,7 +43,6 @@ class QPushButton;
 inline constexpr int TIMER_POLL = 100;
 inline constexpr int POLL_PERIOD_MS = 100;
 
-
 // The firmware image that Update writes, beside the program.
 inline constexpr char HEX_FILE_NAME[] = "KelvardUSB.hex";
 
@@ -198,7 +197,7 @@ private:
     // Makes the (hidden) update progress widgets.
     void CreateUpdateProgress();
 
-    QTimer m_timer;
+    QTimer m_tmrPoll;
     QTimer m_updateTimer;   // ShowUpdateProgress while updates run
     int m_nCloseResult = 0; // the result the dialog ends with once the updates are finished
     int m_nWatch = 0;       // registration with the driver's device-change watch

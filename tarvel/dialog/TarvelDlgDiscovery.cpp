@@ -1,9 +1,9 @@
 // CTarvelDlg: finding the attached boards, listing them and showing the selected one.
 #include "tarvel/dialog/TarvelDlg.h"
 
+#include "firmware/UsbDev.h"
 #include "tarvel/dialog/ButtonCtrl.h"
 #include "tarvel/dialog/ComboBoxCtrl.h"
-#include "firmware/UsbDev.h"
 #include "tarvel/net/ClientSocket.h"
 
 #include "protocol/DebugOutput.h"
@@ -19,8 +19,8 @@
 
 namespace
 {
-constexpr char kDeviceEntry[] = "Device %d";
-constexpr char kFirmwareLine[] = "FirmVer. %s  Dev ID - %d";
+constexpr char DEVICE_ENTRY[] = "Device %d";
+constexpr char FIRMWARE_LINE[] = "FirmVer. %s  Dev ID - %d";
 // The oldest firmware that can be updated from the tool.
 constexpr std::uint16_t UPDATABLE_VERSION = 0x0103;
 
@@ -29,7 +29,7 @@ struct DeviceChangeLine
     unsigned nEventType;
     const char* pszLine;
 };
-constexpr DeviceChangeLine kDeviceChangeLines[] = {
+constexpr DeviceChangeLine DEVICE_CHANGE_LINES[] = {
     {DBT_DEVNODES_CHANGED, "Device Node changed\n"},
     {DBT_DEVICEARRIVAL, "Device Arrival\n"},
     {DBT_DEVICEQUERYREMOVE, "Device query remove\n"},
@@ -86,7 +86,7 @@ void CTarvelDlg::RebuildDeviceList()
                         m_pDevice->m_wVersion = ReadVersion();
                         m_pDevice->m_nDeviceId = ReadDeviceId(m_pDevice);
                         const int nIndex = m_cbDevices->AddString(
-                            QString::asprintf(kDeviceEntry, static_cast<int>(nInstance)));
+                            QString::asprintf(DEVICE_ENTRY, static_cast<int>(nInstance)));
                         m_cbDevices->SetItemDataPtr(nIndex, pDevice.release());
                     });
 
@@ -149,7 +149,7 @@ void CTarvelDlg::ShowSelectedDevice()
 {
     const QString strSerial = QString::fromStdString(m_pDevice->GetSerial());
     m_edSerial->setText(strSerial);
-    m_stFirmware->setText(QString::asprintf(kFirmwareLine, m_pDevice->GetVersionText().c_str(),
+    m_stFirmware->setText(QString::asprintf(FIRMWARE_LINE, m_pDevice->GetVersionText().c_str(),
                                             m_pDevice->m_nDeviceId));
     // Only a board without a serial number can be given one (in its bootloader).
     m_edSerial->setEnabled(strSerial.isEmpty());
@@ -158,7 +158,7 @@ void CTarvelDlg::ShowSelectedDevice()
 
 bool CTarvelDlg::OnDeviceChange(unsigned nEventType, quintptr /*dwData*/)
 {
-    for (const DeviceChangeLine& line : kDeviceChangeLines)
+    for (const DeviceChangeLine& line : DEVICE_CHANGE_LINES)
     {
         if (line.nEventType == nEventType)
             DebugOutput(line.pszLine);

@@ -19,7 +19,7 @@ enum EView
 };
 
 // The message line of each view: what a check mark means there.
-constexpr const char* kViewMessages[] = {
+constexpr const char* VIEW_MESSAGES[] = {
     "When checked I/O pins are high - Inverted inputs are low",
     "When checked I/O pin is an input",
     "When checked input is inverted",
@@ -27,7 +27,7 @@ constexpr const char* kViewMessages[] = {
 };
 
 // Analog input count to the run of channels E0 up to E(count - 1).
-constexpr std::uint8_t kAnalogMasks[] = {0x00, 0x01, 0x03, 0x07, 0x0F};
+constexpr std::uint8_t ANALOG_MASKS[] = {0x00, 0x01, 0x03, 0x07, 0x0F};
 
 // The boxes that D5 to D7 would be: not pins of the boards.
 bool IsMissingPin(int nPort, int nBit)
@@ -129,7 +129,7 @@ void CTarvelDlg::OnAnalogInputs()
 void CTarvelDlg::SwitchView(int nView)
 {
     m_nView = nView;
-    m_strMessage = QString::fromUtf8(kViewMessages[nView]);
+    m_strMessage = QString::fromUtf8(VIEW_MESSAGES[nView]);
     UpdateData(false);
     RefreshView();
 }
@@ -164,8 +164,8 @@ void CTarvelDlg::RefreshView()
         if (!bDevice)
             break;
         byPorts[PORT_A] = byPorts[PORT_B] = byPorts[PORT_C] = byPorts[PORT_D] = 0;
-        if (byPorts[PORT_E] < std::size(kAnalogMasks))
-            byPorts[PORT_E] = kAnalogMasks[byPorts[PORT_E]];
+        if (byPorts[PORT_E] < std::size(ANALOG_MASKS))
+            byPorts[PORT_E] = ANALOG_MASKS[byPorts[PORT_E]];
         SetGrid(byPorts);
         EnableGrid({0xFF, 0xFF, 0xFF, 0xFF, 0xF0});
         break;
@@ -201,7 +201,7 @@ void CTarvelDlg::OnBitClicked()
                 break;
             }
         }
-        const std::uint8_t byMask = kAnalogMasks[nCount];
+        const std::uint8_t byMask = ANALOG_MASKS[nCount];
         ResetAnalogCaptions(nCount);
         m_nAnalogMask = byMask;
         if (byMask != 0 && m_nTimer == 0)
@@ -252,7 +252,7 @@ void CTarvelDlg::LoadAnalogMask()
     ReadInversions(byPorts, false);
     const std::uint8_t byCount = byPorts[PORT_E];
     if (byCount >= 1 && byCount <= ANALOG_CHANNELS)
-        m_nAnalogMask = kAnalogMasks[byCount];
+        m_nAnalogMask = ANALOG_MASKS[byCount];
 }
 
 void CTarvelDlg::ApplyPollingRule(const PortBytes& byDirections)
@@ -273,11 +273,11 @@ void CTarvelDlg::ApplyPollingRule(const PortBytes& byDirections)
 
 int CTarvelDlg::SetTimer(int nIDEvent, int nElapse)
 {
-    m_timer.start(nElapse);
+    m_tmrPoll.start(nElapse);
     return nIDEvent;
 }
 
 void CTarvelDlg::KillTimer(int /*nIDEvent*/)
 {
-    m_timer.stop();
+    m_tmrPoll.stop();
 }

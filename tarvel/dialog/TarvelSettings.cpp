@@ -5,20 +5,20 @@
 
 namespace
 {
-constexpr char kFileName[] = "Tarvel.ini";
-constexpr char kAddressKey[] = "Settings/IPAddress";
+constexpr char FILE_NAME[] = "Tarvel.ini";
+constexpr char ADDRESS_KEY[] = "Settings/IPAddress";
 } // namespace
 
 QString SettingsFilePath()
 {
     return QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation) +
-           QLatin1Char('/') + QLatin1String(kFileName);
+           QLatin1Char('/') + QLatin1String(FILE_NAME);
 }
 
 std::uint32_t ReadAddressSetting()
 {
     const QSettings settings(SettingsFilePath(), QSettings::IniFormat);
-    const QVariant value = settings.value(QLatin1String(kAddressKey));
+    const QVariant value = settings.value(QLatin1String(ADDRESS_KEY));
     if (!value.isValid())
         return 0;
     return static_cast<std::uint32_t>(ParseProfileInt(value.toString()));
@@ -27,7 +27,7 @@ std::uint32_t ReadAddressSetting()
 void WriteAddressSetting(std::uint32_t dwAddress)
 {
     QSettings settings(SettingsFilePath(), QSettings::IniFormat);
-    settings.setValue(QLatin1String(kAddressKey),
+    settings.setValue(QLatin1String(ADDRESS_KEY),
                       QString::number(static_cast<std::int32_t>(dwAddress)));
 }
 

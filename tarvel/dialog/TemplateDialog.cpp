@@ -63,8 +63,8 @@ void CTemplateDialog::reject()
 
 bool CTemplateDialog::OnInitDialog()
 {
-    m_controls = CDialogBuilder::Build(*m_pTemplate, this);
-    for (QWidget* pControl : m_controls)
+    m_vecControls = CDialogBuilder::Build(*m_pTemplate, this);
+    for (QWidget* pControl : m_vecControls)
     {
         const int nId = CDialogBuilder::GetDlgCtrlID(pControl);
         if (nId != IDC_STATIC)

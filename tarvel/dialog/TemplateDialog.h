@@ -30,7 +30,7 @@ public:
     // The control with this ID, null when there is none (or for IDC_STATIC).
     QWidget* GetDlgItem(int nID) const override;
     // Every control in template order.
-    const std::vector<QWidget*>& GetControls() const { return m_controls; }
+    const std::vector<QWidget*>& GetControls() const { return m_vecControls; }
     // The system menu, null for a template without one or before the controls exist.
     QMenu* GetSystemMenu() const { return m_pSysMenu; }
 
@@ -63,7 +63,7 @@ private:
     void OnSystemMenuTriggered(unsigned nID);
 
     const DialogTemplate* m_pTemplate;
-    std::vector<QWidget*> m_controls;
+    std::vector<QWidget*> m_vecControls;
     std::map<int, QWidget*> m_byId;
     QMenu* m_pSysMenu = nullptr;
     bool m_bCreated = false;

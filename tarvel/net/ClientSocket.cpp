@@ -1,7 +1,7 @@
 #include "tarvel/net/ClientSocket.h"
 
-#include "tarvel/net/LinkOwner.h"
 #include "protocol/net/Frames.h"
+#include "tarvel/net/LinkOwner.h"
 
 #include "protocol/DebugOutput.h"
 
@@ -13,7 +13,7 @@
 
 namespace
 {
-constexpr char kNotConnected[] = "Socket not connected\n";
+constexpr char NOT_CONNECTED[] = "Socket not connected\n";
 
 // QTcpSocket's errors in the platform's socket numbering, translated here and nowhere else.
 int ErrorCodeOf(QAbstractSocket::SocketError error)
@@ -80,69 +80,69 @@ std::uint16_t LinkPort()
 class CClientSocket::CNotification
 {
 public:
-    explicit CNotification(CClientSocket& link) : m_link(link) { ++m_link.m_nNotifying; }
-    ~CNotification() { --m_link.m_nNotifying; }
+    explicit CNotification(CClientSocket& link) : m_lnkOwner(link) { ++m_lnkOwner.m_nNotifying; }
+    ~CNotification() { --m_lnkOwner.m_nNotifying; }
     CNotification(const CNotification&) = delete;
     CNotification& operator=(const CNotification&) = delete;
 
 private:
-    CClientSocket& m_link;
+    CClientSocket& m_lnkOwner;
 };
 
 CClientSocket::CClientSocket(CLinkOwner* pOwner, QObject* pParent)
     : QObject(pParent), m_pOwner(pOwner)
 {
-    m_socket.setReadBufferSize(LINK_READ_BUFFER);
+    m_sockLink.setReadBufferSize(LINK_READ_BUFFER);
 
     // The socket's notifications. The link is their context, and its destructor cuts them
     // before the socket goes, so none reaches a link that is half destroyed.
-    connect(&m_socket, &QAbstractSocket::connected, this,
+    connect(&m_sockLink, &QAbstractSocket::connected, this,
             [this] { Guarded("OnConnect", [this] { OnConnect(SOCKET_NO_ERROR); }); });
-    connect(&m_socket, &QAbstractSocket::errorOccurred, this,
+    connect(&m_sockLink, &QAbstractSocket::errorOccurred, this,
             [this](QAbstractSocket::SocketError)
             {
                 // Errors of an open connection end in disconnected; only a connection that
                 // could not be made is reported here.
                 if (m_bConnecting)
-                    Guarded("OnConnect", [this] { OnConnect(LinkErrorCode(m_socket)); });
+                    Guarded("OnConnect", [this] { OnConnect(LinkErrorCode(m_sockLink)); });
             });
-    connect(&m_socket, &QIODevice::readyRead, this,
+    connect(&m_sockLink, &QIODevice::readyRead, this,
             [this] { Guarded("OnReceive", [this] { OnReceive(SOCKET_NO_ERROR); }); });
-    connect(&m_socket, &QIODevice::bytesWritten, this,
+    connect(&m_sockLink, &QIODevice::bytesWritten, this,
             [this] { Guarded("OnSend", [this] { OnSend(SOCKET_NO_ERROR); }); });
-    connect(&m_socket, &QAbstractSocket::disconnected, this,
+    connect(&m_sockLink, &QAbstractSocket::disconnected, this,
             [this]
             {
-                const QAbstractSocket::SocketError error = m_socket.error();
+                const QAbstractSocket::SocketError error = m_sockLink.error();
                 const int nErrorCode = error == QAbstractSocket::RemoteHostClosedError ||
                                                error == QAbstractSocket::UnknownSocketError
                                            ? SOCKET_NO_ERROR
-                                           : LinkErrorCode(m_socket);
+                                           : LinkErrorCode(m_sockLink);
                 Guarded("OnClose", [this, nErrorCode] { OnClose(nErrorCode); });
             });
 }
 
 CClientSocket::~CClientSocket()
 {
-    QObject::disconnect(&m_socket, nullptr, this, nullptr);
-    m_receiver.Reset();
+    QObject::disconnect(&m_sockLink, nullptr, this, nullptr);
+    m_rcvFrames.Reset();
     m_sendQueue.clear();
-    m_socket.abort();
+    m_sockLink.abort();
 }
 
 void CClientSocket::Connect(const QString& strHost, std::uint16_t nPort)
 {
     m_bConnecting = true;
-    m_socket.connectToHost(strHost, nPort);
+    m_sockLink.connectToHost(strHost, nPort);
 }
 
 void CClientSocket::Close()
 {
     m_bConnecting = false;
-    QObject::disconnect(&m_socket, nullptr, this, nullptr);
+    QObject::disconnect(&m_sockLink, nullptr, this, nullptr);
     // What the network takes at once still leaves; the peer then sees the connection end.
-    m_socket.flush();
-    m_socket.abort();
+    m_sockLink.flush();
+    m_sockLink.abort();
 }
 
 void CClientSocket::Delete()
@@ -161,9 +161,9 @@ void CClientSocket::Detach()
 {
     m_pOwner = nullptr;
     m_bConnecting = false;
-    QObject::disconnect(&m_socket, nullptr, this, nullptr);
+    QObject::disconnect(&m_sockLink, nullptr, this, nullptr);
     m_sendQueue.clear();
-    m_socket.abort();
+    m_sockLink.abort();
     // The frame under way may be in the owner's hands right now; it goes with the link.
 }
 
@@ -187,9 +187,9 @@ int CClientSocket::SendFrame(std::uint8_t* pFrame, int nLength)
     if (!m_sendQueue.empty())
         return Enqueue() ? SOCKET_NO_ERROR : SOCKET_WOULD_BLOCK;
 
-    if (m_socket.state() != QAbstractSocket::ConnectedState)
+    if (m_sockLink.state() != QAbstractSocket::ConnectedState)
     {
-        DebugOutput(kNotConnected);
+        DebugOutput(NOT_CONNECTED);
         return SOCKET_NOT_CONNECTED;
     }
     if (TrySend(pFrame, nLength))
@@ -201,9 +201,9 @@ int CClientSocket::SendFrame(std::uint8_t* pFrame, int nLength)
 bool CClientSocket::TrySend(const std::uint8_t* pFrame, int nLength)
 {
     // QTcpSocket would buffer without end; a backlog at the limit is what refusal means here.
-    if (m_socket.bytesToWrite() >= m_nSendLimit)
+    if (m_sockLink.bytesToWrite() >= m_nSendLimit)
         return false;
-    return m_socket.write(reinterpret_cast<const char*>(pFrame), nLength) == nLength;
+    return m_sockLink.write(reinterpret_cast<const char*>(pFrame), nLength) == nLength;
 }
 
 void CClientSocket::OnSend(int nErrorCode)
@@ -213,9 +213,9 @@ void CClientSocket::OnSend(int nErrorCode)
         return;
     while (!m_sendQueue.empty())
     {
-        if (m_socket.state() != QAbstractSocket::ConnectedState)
+        if (m_sockLink.state() != QAbstractSocket::ConnectedState)
         {
-            DebugOutput(kNotConnected);
+            DebugOutput(NOT_CONNECTED);
             break;
         }
         const std::vector<std::uint8_t>& frame = m_sendQueue.front();
@@ -240,7 +240,7 @@ void CClientSocket::OnReceive(int nErrorCode)
         return;
     // The socket's read buffer is bounded, so what waits here is too; it is read in chunks
     // rather than in one piece of whatever size the socket announces.
-    m_nLargestBacklog = std::max(m_nLargestBacklog, m_socket.bytesAvailable());
+    m_nLargestBacklog = std::max(m_nLargestBacklog, m_sockLink.bytesAvailable());
     std::uint8_t byChunk[LINK_READ_CHUNK];
     qint64 nTaken = 0;
     while (m_pOwner)
@@ -256,7 +256,7 @@ void CClientSocket::OnReceive(int nErrorCode)
         }
         // Reading on until the buffer is empty also lets the socket read from the network
         // again; a failed read ends the notification, nothing waits for announced bytes.
-        const qint64 nRead = m_socket.read(reinterpret_cast<char*>(byChunk), sizeof byChunk);
+        const qint64 nRead = m_sockLink.read(reinterpret_cast<char*>(byChunk), sizeof byChunk);
         if (nRead <= 0)
             break;
         nTaken += nRead;
@@ -267,12 +267,12 @@ void CClientSocket::OnReceive(int nErrorCode)
 
 bool CClientSocket::Deliver(const std::uint8_t* pData, std::size_t nLength)
 {
-    m_receiver.Feed(pData, nLength,
-                    [this](const std::uint8_t* pFrame, int nFrameLength)
-                    {
-                        m_pOwner->OnSocketFrame(pFrame, nFrameLength, this);
-                        return m_pOwner != nullptr; // the owner may have dropped the link
-                    });
+    m_rcvFrames.Feed(pData, nLength,
+                     [this](const std::uint8_t* pFrame, int nFrameLength)
+                     {
+                         m_pOwner->OnSocketFrame(pFrame, nFrameLength, this);
+                         return m_pOwner != nullptr; // the owner may have dropped the link
+                     });
     return m_pOwner != nullptr;
 }
 

@@ -76,9 +76,9 @@ public:
 
     // The outgoing backlog at which the socket refuses a frame (LINK_SEND_LIMIT by default).
     void SetSendLimit(qint64 nBytes) { m_nSendLimit = nBytes; }
-    QAbstractSocket::SocketState State() const { return m_socket.state(); }
+    QAbstractSocket::SocketState State() const { return m_sockLink.state(); }
     std::size_t QueuedFrames() const { return m_sendQueue.size(); }
-    const CFrameReceiver& Receiver() const { return m_receiver; }
+    const CFrameReceiver& Receiver() const { return m_rcvFrames; }
     // The most bytes found waiting in the socket at one read notification.
     qint64 LargestBacklog() const { return m_nLargestBacklog; }
 
@@ -98,10 +98,10 @@ private:
     // Counts the notifications under way, so that Delete knows when it must wait.
     class CNotification;
 
-    CFrameReceiver m_receiver; // m_pFrame, m_nReceived, m_nWanted: the frame being received
+    CFrameReceiver m_rcvFrames; // m_pFrame, m_nReceived, m_nWanted: the frame being received
     std::deque<std::vector<std::uint8_t>> m_sendQueue; // refused frames, oldest first
     CLinkOwner* m_pOwner;                              // not owned; none once detached
-    QTcpSocket m_socket;
+    QTcpSocket m_sockLink;
     qint64 m_nSendLimit = LINK_SEND_LIMIT;
     qint64 m_nLargestBacklog = 0;
     int m_nNotifying = 0;

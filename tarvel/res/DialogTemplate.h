@@ -48,9 +48,9 @@ enum EDialogStyle : std::uint32_t
 struct DialogItem
 {
     int nId;
-    EControlKind kind;
+    EControlKind eKind;
     const char* pszCaption; // "" when the control has none
-    int x, y, cx, cy;       // dialog units
+    int nX, nY, nCx, nCy;   // dialog units
     std::uint32_t dwStyle;
 };
 
@@ -58,11 +58,11 @@ struct DialogTemplate
 {
     int nId;
     const char* pszCaption;
-    int cx, cy; // dialog units
+    int nCx, nCy; // dialog units
     const char* pszFontFace;
     int nPointSize;
     std::uint32_t dwStyle;
-    std::span<const DialogItem> items;
+    std::span<const DialogItem> arrItems;
 };
 
 // The template with this resource ID; null when there is none.

@@ -10,7 +10,7 @@ namespace
 {
 // Main dialog "Kelvard IO". The bit boxes of port p and bit b sit at x 25 + 49p (port E: 221),
 // y 112 + 11b; their Set and Clear buttons above and below the column.
-constexpr DialogItem kTarvelItems[] = {
+constexpr DialogItem TARVEL_ITEMS[] = {
     {IDOK, EControlKind::DefPushButton, "Close", 114, 236, 50, 14, CS_TABSTOP},
     {IDC_DEVICES, EControlKind::DropDownList, "", 17, 37, 58, 70,
      CS_SORT | CS_VSCROLL | CS_TABSTOP},
@@ -80,7 +80,7 @@ constexpr DialogItem kTarvelItems[] = {
 };
 
 // About box.
-constexpr DialogItem kAboutItems[] = {
+constexpr DialogItem ABOUT_ITEMS[] = {
     {IDC_STATIC, EControlKind::Icon, "", 11, 17, 20, 20, CS_NONE},
     {IDC_STATIC, EControlKind::Static, "Tarvel Version 1.0", 40, 10, 119, 8, CS_NOPREFIX},
     {IDC_STATIC, EControlKind::Static, "Kelvard I/O test tool", 40, 25, 119, 8, CS_NONE},
@@ -88,7 +88,7 @@ constexpr DialogItem kAboutItems[] = {
 };
 
 // Serial-number prompt, asked for a board found in its bootloader without a serial number.
-constexpr DialogItem kSerialNumItems[] = {
+constexpr DialogItem SERIAL_NUM_ITEMS[] = {
     {IDOK, EControlKind::DefPushButton, "OK", 17, 48, 50, 14, CS_TABSTOP},
     {IDCANCEL, EControlKind::PushButton, "Cancel", 76, 48, 50, 14, CS_TABSTOP},
     {IDC_SERIALNUM_EDIT, EControlKind::Edit, "", 41, 28, 60, 12,
@@ -97,19 +97,19 @@ constexpr DialogItem kSerialNumItems[] = {
      CS_CENTER | CS_GROUP},
 };
 
-constexpr std::array kTemplates = {
+constexpr std::array TEMPLATES = {
     DialogTemplate{IDD_TARVEL_DIALOG, "Kelvard IO", 280, 258, "MS Sans Serif", 8,
-                   DLS_CAPTION | DLS_SYSMENU | DLS_MODALFRAME | DLS_APPWINDOW, kTarvelItems},
+                   DLS_CAPTION | DLS_SYSMENU | DLS_MODALFRAME | DLS_APPWINDOW, TARVEL_ITEMS},
     DialogTemplate{IDD_ABOUTBOX, "About Tarvel", 235, 55, "MS Sans Serif", 8,
-                   DLS_CAPTION | DLS_SYSMENU | DLS_MODALFRAME, kAboutItems},
+                   DLS_CAPTION | DLS_SYSMENU | DLS_MODALFRAME, ABOUT_ITEMS},
     DialogTemplate{IDD_SERIALNUM, "Serial Number", 144, 70, "MS Sans Serif", 8,
-                   DLS_CAPTION | DLS_MODALFRAME, kSerialNumItems},
+                   DLS_CAPTION | DLS_MODALFRAME, SERIAL_NUM_ITEMS},
 };
 } // namespace
 
 const DialogTemplate* FindDialogTemplate(int nId)
 {
-    for (const DialogTemplate& dlgTemplate : kTemplates)
+    for (const DialogTemplate& dlgTemplate : TEMPLATES)
     {
         if (dlgTemplate.nId == nId)
             return &dlgTemplate;
@@ -119,7 +119,7 @@ const DialogTemplate* FindDialogTemplate(int nId)
 
 const DialogItem* FindDialogItem(const DialogTemplate& dlgTemplate, int nId)
 {
-    for (const DialogItem& item : dlgTemplate.items)
+    for (const DialogItem& item : dlgTemplate.arrItems)
     {
         if (item.nId == nId)
             return &item;

@@ -10,7 +10,7 @@ struct StringEntry
     const char* pszText;
 };
 
-constexpr StringEntry kStrings[] = {
+constexpr StringEntry STRINGS[] = {
     {IDS_ABOUTBOX, "&About Tarvel..."},
     // Kept with its number: Qt's sockets need no start-up, so nothing shows it.
     {IDP_SOCKETS_INIT_FAILED, "Windows sockets initialization failed."},
@@ -19,7 +19,7 @@ constexpr StringEntry kStrings[] = {
 
 const char* LoadResString(int nId)
 {
-    for (const StringEntry& entry : kStrings)
+    for (const StringEntry& entry : STRINGS)
     {
         if (entry.nId == nId)
             return entry.pszText;

@@ -3,6 +3,8 @@
 // answers the usbfs ioctls libusb issues, and three commands of the board's command set the
 // way the firmware does. The ioctl handler runs on umockdev's own thread, so every piece of
 // state below sits under one mutex.
+#include "protocol/CommandSet.h"
+
 #include <umockdev.h>
 
 #include <linux/usbdevice_fs.h>
@@ -24,10 +26,6 @@
 class CEmulatedBoard
 {
 public:
-    static constexpr std::uint8_t kCmdReadPorts = 0x36;  // reply: command, 5 port values
-    static constexpr std::uint8_t kCmdWritePorts = 0x37; // request: command, 5 port values
-    static constexpr std::uint8_t kCmdReadDeviceId = 0x3C;
-
     struct SCounts
     {
         unsigned nOpens = 0;     // connections to the node (one per open device handle)
@@ -57,7 +55,7 @@ public:
         if (m_bAttached)
             umockdev_testbed_detach_ioctl(m_pTestbed, m_strNode.c_str(), nullptr);
         g_signal_handlers_disconnect_by_data(m_pHandler, this);
-        const std::lock_guard<std::mutex> lock(m_mutex);
+        const std::lock_guard<std::mutex> lock(m_mtxLock);
         for (const std::deque<SUrb>* pQueue : {&m_dqParked, &m_dqDone})
             std::for_each(pQueue->begin(), pQueue->end(), &CEmulatedBoard::Drop);
         g_object_unref(m_pHandler);
@@ -98,7 +96,7 @@ public:
     void Unplug()
     {
         {
-            std::lock_guard<std::mutex> lock(m_mutex);
+            std::lock_guard<std::mutex> lock(m_mtxLock);
             m_bUnplugged = true;
             for (const SUrb& urb : std::exchange(m_dqParked, {}))
                 Finish(urb, -ENODEV, 0);
@@ -112,15 +110,15 @@ public:
 
     SCounts Counts() const
     {
-        const std::lock_guard<std::mutex> lock(m_mutex);
+        const std::lock_guard<std::mutex> lock(m_mtxLock);
         SCounts counts = m_counts;
         counts.nParked = m_dqParked.size();
         return counts;
     }
 
 private:
-    static constexpr std::uint8_t kEndpointOut = 0x01;
-    static constexpr std::uint8_t kEndpointIn = 0x81;
+    static constexpr std::uint8_t ENDPOINT_OUT = 0x01;
+    static constexpr std::uint8_t ENDPOINT_IN = 0x81;
 
     // usbfs keeps URBs per open file: each is reaped only through the file it was submitted on.
     struct SUrb
@@ -159,7 +157,7 @@ private:
     static gboolean OnIoctl(UMockdevIoctlBase*, UMockdevIoctlClient* pClient, gpointer pSelf)
     {
         auto* pBoard = static_cast<CEmulatedBoard*>(pSelf);
-        const std::lock_guard<std::mutex> lock(pBoard->m_mutex);
+        const std::lock_guard<std::mutex> lock(pBoard->m_mtxLock);
         const int nErrno = pBoard->HandleIoctl(pClient, umockdev_ioctl_client_get_request(pClient),
                                                umockdev_ioctl_client_get_arg(pClient));
         if (nErrno >= 0)
@@ -170,7 +168,7 @@ private:
     static void OnConnected(UMockdevIoctlBase*, UMockdevIoctlClient*, gpointer pSelf)
     {
         auto* pBoard = static_cast<CEmulatedBoard*>(pSelf);
-        std::lock_guard<std::mutex> lock(pBoard->m_mutex);
+        std::lock_guard<std::mutex> lock(pBoard->m_mtxLock);
         ++pBoard->m_counts.nOpens;
     }
 
@@ -257,9 +255,9 @@ private:
         if (urb.pUrb == nullptr)
             return EFAULT;
         const auto* pUrb = reinterpret_cast<const usbdevfs_urb*>(urb.pUrb->data);
-        const bool bOut = pUrb->endpoint == kEndpointOut;
+        const bool bOut = pUrb->endpoint == ENDPOINT_OUT;
         const int nLength = pUrb->buffer_length;
-        if (pUrb->type != USBDEVFS_URB_TYPE_BULK || (!bOut && pUrb->endpoint != kEndpointIn) ||
+        if (pUrb->type != USBDEVFS_URB_TYPE_BULK || (!bOut && pUrb->endpoint != ENDPOINT_IN) ||
             nLength < 0)
         {
             Drop(urb);
@@ -290,12 +288,12 @@ private:
     // The firmware ignores what it does not know, and requests too short for their command.
     void RunCommand(const std::vector<std::uint8_t>& vecRequest)
     {
-        if (vecRequest.size() >= 2 && vecRequest[0] == kCmdReadDeviceId)
-            m_dqReplies.push_back({kCmdReadDeviceId, m_byDeviceId});
+        if (vecRequest.size() >= 2 && vecRequest[0] == CMD_READ_DEVICE_ID)
+            m_dqReplies.push_back({CMD_READ_DEVICE_ID, m_byDeviceId});
         const auto& p = m_arrPorts;
-        if (vecRequest.size() >= 6 && vecRequest[0] == kCmdReadPorts)
-            m_dqReplies.push_back({kCmdReadPorts, p[0], p[1], p[2], p[3], p[4]});
-        if (vecRequest.size() >= 6 && vecRequest[0] == kCmdWritePorts)
+        if (vecRequest.size() >= 6 && vecRequest[0] == CMD_READ_PORTS)
+            m_dqReplies.push_back({CMD_READ_PORTS, p[0], p[1], p[2], p[3], p[4]});
+        if (vecRequest.size() >= 6 && vecRequest[0] == CMD_WRITE_PORTS)
             std::copy(vecRequest.begin() + 1, vecRequest.begin() + 6, m_arrPorts.begin());
     }
 
@@ -337,7 +335,7 @@ private:
     bool m_bAttached = false;
     bool m_bPresent = false;
 
-    mutable std::mutex m_mutex;
+    mutable std::mutex m_mtxLock;
     bool m_bUnplugged = false;
     SCounts m_counts;
     std::array<std::uint8_t, 5> m_arrPorts{};

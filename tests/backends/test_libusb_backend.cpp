@@ -1,8 +1,8 @@
 // The libusb backend against boards on a bus emulated by umockdev: real libusb, real usbfs
 // ioctls, answered by CEmulatedBoard. Runs under umockdev-wrapper; skipped (77) without it.
-#include "tests/backends/EmulatedBoard.h"
 #include "protocol/Mpusb.h"
 #include "protocol/backends/LibusbBackend.h"
+#include "tests/backends/EmulatedBoard.h"
 
 #include <gtest/gtest.h>
 #include <umockdev.h>
@@ -24,8 +24,8 @@ using Bytes = std::vector<std::uint8_t>;
 
 namespace
 {
-constexpr std::uint8_t kOut = 0x01;
-constexpr std::uint8_t kIn = 0x81;
+constexpr std::uint8_t BULK_OUT = 0x01;
+constexpr std::uint8_t BULK_IN = 0x81;
 
 class CUmockdevEnvironment : public ::testing::Environment
 {
@@ -67,7 +67,7 @@ bool WaitUntil(const std::function<bool()>& fnDone, std::chrono::milliseconds ti
 // What the watch reported, and how often from within a caller's backend call.
 struct CChangeLog
 {
-    std::mutex m_mutex;
+    std::mutex m_mtxLock;
     std::vector<EDeviceChange> m_vecChanges;
     int m_nInsideCalls = 0;
 
@@ -75,14 +75,14 @@ struct CChangeLog
     {
         return [this](EDeviceChange change)
         {
-            const std::lock_guard<std::mutex> lock(m_mutex);
+            const std::lock_guard<std::mutex> lock(m_mtxLock);
             m_vecChanges.push_back(change);
             m_nInsideCalls += t_bInBackendCall ? 1 : 0;
         };
     }
     std::vector<EDeviceChange> Changes()
     {
-        const std::lock_guard<std::mutex> lock(m_mutex);
+        const std::lock_guard<std::mutex> lock(m_mtxLock);
         return m_vecChanges;
     }
     bool WaitFor(std::size_t nCount)
@@ -168,15 +168,14 @@ protected:
     // Asks the instance for its device ID through a fresh pair of pipes; -1 on any failure.
     int DeviceIdOf(std::uint32_t nInstance)
     {
-        const UsbPipeId pipeOut = Open(nInstance, kOut);
-        const UsbPipeId pipeIn = Open(nInstance, kIn);
+        const UsbPipeId pipeOut = Open(nInstance, BULK_OUT);
+        const UsbPipeId pipeIn = Open(nInstance, BULK_IN);
         Bytes vecReply;
-        if (pipeOut != 0 && pipeIn != 0 && Write(pipeOut, {CEmulatedBoard::kCmdReadDeviceId, 0}))
+        if (pipeOut != 0 && pipeIn != 0 && Write(pipeOut, {CMD_READ_DEVICE_ID, 0}))
             vecReply = Read(pipeIn);
         m_pBackend->ClosePipe(pipeOut);
         m_pBackend->ClosePipe(pipeIn);
-        return vecReply.size() == 2 && vecReply[0] == CEmulatedBoard::kCmdReadDeviceId ? vecReply[1]
-                                                                                       : -1;
+        return vecReply.size() == 2 && vecReply[0] == CMD_READ_DEVICE_ID ? vecReply[1] : -1;
     }
 
     UMockdevTestbed* m_pTestbed = nullptr;
@@ -196,8 +195,8 @@ TEST_F(LibusbBackendTest, InstancesFollowBusThenPortNotAttachOrder)
     EXPECT_EQ(m_pBackend->CountDevices(0x1234, MPUSB_PRODUCT), 0u);
     EXPECT_EQ(DeviceIdOf(0), 0x11);
     EXPECT_EQ(DeviceIdOf(1), 0x22);
-    EXPECT_EQ(Open(2, kOut), 0u);
-    EXPECT_EQ(m_pBackend->OpenPipe(0, MPUSB_VENDOR, 0x1234, kOut), 0u);
+    EXPECT_EQ(Open(2, BULK_OUT), 0u);
+    EXPECT_EQ(m_pBackend->OpenPipe(0, MPUSB_VENDOR, 0x1234, BULK_OUT), 0u);
 }
 
 TEST_F(LibusbBackendTest, WritePortsThenReadPortsMovesExactBytes)
@@ -205,16 +204,16 @@ TEST_F(LibusbBackendTest, WritePortsThenReadPortsMovesExactBytes)
     CEmulatedBoard* pBoard = AddBoard(1, "1", 2, 0x05);
     ASSERT_NE(pBoard, nullptr);
     StartBackend();
-    const UsbPipeId pipeOut = Open(0, kOut);
-    const UsbPipeId pipeIn = Open(0, kIn);
+    const UsbPipeId pipeOut = Open(0, BULK_OUT);
+    const UsbPipeId pipeIn = Open(0, BULK_IN);
     ASSERT_NE(pipeOut, 0u);
     ASSERT_NE(pipeIn, 0u);
     EXPECT_NE(pipeOut, pipeIn);
 
-    ASSERT_TRUE(Write(pipeOut, {CEmulatedBoard::kCmdWritePorts, 0x12, 0x34, 0x56, 0x78, 0x9A}));
-    ASSERT_TRUE(Write(pipeOut, {CEmulatedBoard::kCmdReadPorts, 0, 0, 0, 0, 0}));
+    ASSERT_TRUE(Write(pipeOut, {CMD_WRITE_PORTS, 0x12, 0x34, 0x56, 0x78, 0x9A}));
+    ASSERT_TRUE(Write(pipeOut, {CMD_READ_PORTS, 0, 0, 0, 0, 0}));
     // The 6-byte reply is shorter than the 64-byte buffer: a completed read all the same.
-    EXPECT_EQ(Read(pipeIn), (Bytes{CEmulatedBoard::kCmdReadPorts, 0x12, 0x34, 0x56, 0x78, 0x9A}));
+    EXPECT_EQ(Read(pipeIn), (Bytes{CMD_READ_PORTS, 0x12, 0x34, 0x56, 0x78, 0x9A}));
     EXPECT_EQ(pBoard->Counts().nUnknown, 0u);
 }
 
@@ -223,8 +222,8 @@ TEST_F(LibusbBackendTest, ReadWithoutReplyTimesOutAndLeavesBufferAlone)
     CEmulatedBoard* pBoard = AddBoard(1, "1", 2, 0x07);
     ASSERT_NE(pBoard, nullptr);
     StartBackend();
-    const UsbPipeId pipeOut = Open(0, kOut);
-    const UsbPipeId pipeIn = Open(0, kIn);
+    const UsbPipeId pipeOut = Open(0, BULK_OUT);
+    const UsbPipeId pipeIn = Open(0, BULK_IN);
     ASSERT_NE(pipeIn, 0u);
 
     const auto tStart = std::chrono::steady_clock::now();
@@ -235,8 +234,8 @@ TEST_F(LibusbBackendTest, ReadWithoutReplyTimesOutAndLeavesBufferAlone)
     EXPECT_EQ(pBoard->Counts().nDiscards, 1u); // the time-out cancelled the transfer on the bus
 
     // The cancelled transfer is gone for good: the next exchange gets its own reply.
-    ASSERT_TRUE(Write(pipeOut, {CEmulatedBoard::kCmdReadDeviceId, 0}));
-    EXPECT_EQ(Read(pipeIn), (Bytes{CEmulatedBoard::kCmdReadDeviceId, 0x07}));
+    ASSERT_TRUE(Write(pipeOut, {CMD_READ_DEVICE_ID, 0}));
+    EXPECT_EQ(Read(pipeIn), (Bytes{CMD_READ_DEVICE_ID, 0x07}));
 }
 
 TEST_F(LibusbBackendTest, PipesOfOneDeviceShareOneHandle)
@@ -244,23 +243,23 @@ TEST_F(LibusbBackendTest, PipesOfOneDeviceShareOneHandle)
     CEmulatedBoard* pBoard = AddBoard(1, "1", 2, 0x09);
     ASSERT_NE(pBoard, nullptr);
     StartBackend();
-    const UsbPipeId pipeOut = Open(0, kOut);
-    const UsbPipeId pipeIn = Open(0, kIn);
+    const UsbPipeId pipeOut = Open(0, BULK_OUT);
+    const UsbPipeId pipeIn = Open(0, BULK_IN);
     ASSERT_NE(pipeOut, 0u);
     ASSERT_NE(pipeIn, 0u);
     EXPECT_EQ(pBoard->Counts().nOpens, 1u);
     EXPECT_EQ(pBoard->Counts().nClaims, 1u);
 
     // Closing one pipe keeps the device open and claimed for the other.
-    ASSERT_TRUE(Write(pipeOut, {CEmulatedBoard::kCmdReadDeviceId, 0}));
+    ASSERT_TRUE(Write(pipeOut, {CMD_READ_DEVICE_ID, 0}));
     m_pBackend->ClosePipe(pipeOut);
     EXPECT_EQ(pBoard->Counts().nReleases, 0u);
-    EXPECT_EQ(Read(pipeIn), (Bytes{CEmulatedBoard::kCmdReadDeviceId, 0x09}));
+    EXPECT_EQ(Read(pipeIn), (Bytes{CMD_READ_DEVICE_ID, 0x09}));
 
     // The last pipe releases the interface; the next one opens and claims afresh.
     m_pBackend->ClosePipe(pipeIn);
     EXPECT_EQ(pBoard->Counts().nReleases, 1u);
-    const UsbPipeId pipeAgain = Open(0, kIn);
+    const UsbPipeId pipeAgain = Open(0, BULK_IN);
     ASSERT_NE(pipeAgain, 0u);
     EXPECT_TRUE(WaitUntil([&] { return pBoard->Counts().nOpens == 2u; }, 2s));
     EXPECT_EQ(pBoard->Counts().nClaims, 2u);
@@ -273,9 +272,9 @@ TEST_F(LibusbBackendTest, UnplugFailsTransfersAndReplugArrives)
     StartBackend();
     CChangeLog log;
     m_pBackend->WatchChanges(log.Sink());
-    const UsbPipeId pipeOut = Open(0, kOut);
-    const UsbPipeId pipeIn = Open(0, kIn);
-    ASSERT_TRUE(Write(pipeOut, {CEmulatedBoard::kCmdReadDeviceId, 0}));
+    const UsbPipeId pipeOut = Open(0, BULK_OUT);
+    const UsbPipeId pipeIn = Open(0, BULK_IN);
+    ASSERT_TRUE(Write(pipeOut, {CMD_READ_DEVICE_ID, 0}));
     ASSERT_EQ(Read(pipeIn).size(), 2u);
 
     // A board present at registration is no change.
@@ -301,16 +300,16 @@ TEST_F(LibusbBackendTest, UnplugFailsTransfersAndReplugArrives)
     ASSERT_TRUE(log.WaitFor(1));
     EXPECT_EQ(log.Changes().front(), EDeviceChange::Removal);
     EXPECT_TRUE(WaitUntil([&] { return Count() == 0u; }, 5s));
-    EXPECT_FALSE(Write(pipeOut, {CEmulatedBoard::kCmdReadDeviceId, 0}));
+    EXPECT_FALSE(Write(pipeOut, {CMD_READ_DEVICE_ID, 0}));
     EXPECT_TRUE(Read(pipeIn, 200).empty());
-    EXPECT_EQ(Open(0, kOut), 0u);
+    EXPECT_EQ(Open(0, BULK_OUT), 0u);
 
     // Plugged again (a new device number, as the kernel assigns): Arrival, and it opens.
     ASSERT_NE(AddBoard(1, "1", 3, 0x22), nullptr);
     ASSERT_TRUE(log.WaitFor(2));
     EXPECT_TRUE(WaitUntil([&] { return Count() == 1u; }, 5s));
     EXPECT_EQ(DeviceIdOf(0), 0x22);
-    const UsbPipeId pipeBack = Open(0, kIn);
+    const UsbPipeId pipeBack = Open(0, BULK_IN);
     ASSERT_NE(pipeBack, 0u);
     EXPECT_FALSE(m_pBackend->SameDevice(pipeIn, pipeBack)) << "a new attachment";
     std::this_thread::sleep_for(200ms);
@@ -330,7 +329,7 @@ TEST_F(LibusbBackendTest, ChangesNeverArriveInsideACallersCall)
 
     // A caller keeps libusb's event handling busy inside its own reads, so libusb runs the
     // hot-plug callback on that caller's thread more often than not.
-    const UsbPipeId pipeIn = Open(0, kIn);
+    const UsbPipeId pipeIn = Open(0, BULK_IN);
     ASSERT_NE(pipeIn, 0u);
     // (A jthread: an early return from a failed assertion stops and joins it.)
     std::jthread thrBusy(
@@ -352,7 +351,7 @@ TEST_F(LibusbBackendTest, ChangesNeverArriveInsideACallersCall)
 
     EXPECT_EQ(DeviceIdOf(1), 0x12);
     EXPECT_EQ(log.Changes().size(), 6u);
-    const std::lock_guard<std::mutex> lock(log.m_mutex);
+    const std::lock_guard<std::mutex> lock(log.m_mtxLock);
     EXPECT_EQ(log.m_nInsideCalls, 0);
 }
 
@@ -362,10 +361,10 @@ TEST_F(LibusbBackendTest, SameDeviceFollowsTheAttachmentNotTheInstance)
     ASSERT_NE(pFirst, nullptr);
     ASSERT_NE(AddBoard(1, "2", 3, 0x02), nullptr);
     StartBackend();
-    const UsbPipeId pipeIn = Open(1, kIn);
-    const UsbPipeId pipeOut = Open(1, kOut);
-    const UsbPipeId pipeAgain = Open(1, kIn);
-    const UsbPipeId pipeOther = Open(0, kIn);
+    const UsbPipeId pipeIn = Open(1, BULK_IN);
+    const UsbPipeId pipeOut = Open(1, BULK_OUT);
+    const UsbPipeId pipeAgain = Open(1, BULK_IN);
+    const UsbPipeId pipeOther = Open(0, BULK_IN);
     ASSERT_NE(pipeAgain, 0u);
     ASSERT_NE(pipeOther, 0u);
     EXPECT_TRUE(m_pBackend->SameDevice(pipeIn, pipeOut));
@@ -378,7 +377,7 @@ TEST_F(LibusbBackendTest, SameDeviceFollowsTheAttachmentNotTheInstance)
     m_pBackend->ClosePipe(pipeOther);
     pFirst->Unplug();
     ASSERT_TRUE(WaitUntil([&] { return Count() == 1u; }, 5s));
-    const UsbPipeId pipeShifted = Open(0, kIn);
+    const UsbPipeId pipeShifted = Open(0, BULK_IN);
     EXPECT_TRUE(m_pBackend->SameDevice(pipeIn, pipeShifted));
     EXPECT_TRUE(m_pBackend->SameDevice(pipeShifted, pipeIn));
     m_pBackend->ClosePipe(pipeShifted);

@@ -1,13 +1,13 @@
 #pragma once
-// Helpers for the bootloader tests: HEX text, loaders on fresh links, and an update's requests and replies in trace form, built from the request
-// layout alone.
+// Helpers for the bootloader tests: HEX text, loaders on fresh links, and an update's requests and
+// replies in trace form, built from the request layout alone.
+#include "firmware/BootLoader.h"
+#include "firmware/HexWriter.h"
+#include "firmware/UsbDev.h"
 #include "tests/support/DebugCapture.h"
 #include "tests/support/HexText.h"
 #include "tests/support/SimFixture.h"
 #include "tests/support/TempDir.h"
-#include "firmware/BootLoader.h"
-#include "firmware/HexWriter.h"
-#include "firmware/UsbDev.h"
 
 #include <gtest/gtest.h>
 
@@ -34,7 +34,7 @@ inline std::string HexRecord(int nType, int nAddress, const Bytes& byData)
     return Lower(HexRecord(nType, std::uint16_t(nAddress), byData.data(), byData.size()));
 }
 
-inline const std::string kHexEnd = ":00000001FF";
+inline const std::string HEX_END = ":00000001FF";
 
 // The upper-word record, then data records of at most 16 bytes from a linear address, a line each.
 inline std::string HexData(std::uint32_t nAddress, const Bytes& byData)

@@ -1,8 +1,8 @@
 // The update workers: a worker owns its loader and the board's pipes, reports a failure once
 // through its hook and ends with the status; no board is ever updated by two workers at once.
-#include "tests/firmware/BootTestSupport.h"
 #include "firmware/BootLoadThread.h"
 #include "firmware/BootStatus.h"
+#include "tests/firmware/BootTestSupport.h"
 
 #include <atomic>
 #include <future>
@@ -25,7 +25,7 @@ class BootLoadWorkerTest : public ::testing::Test
 protected:
     CSimFixture m_sim;
     CTempDir m_dir;
-    std::string m_strPath = m_dir.Write(HexData(0x800, Counting(0x40, 0x10)) + kHexEnd);
+    std::string m_strPath = m_dir.Write(HexData(0x800, Counting(0x40, 0x10)) + HEX_END);
     CBootLoadWorkers m_workers; // last: its end waits for the workers
 };
 } // namespace

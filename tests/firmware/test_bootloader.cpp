@@ -1,10 +1,10 @@
 // The bootloader client: identification, the requests of an update on the wire, every fault an
 // update can meet, and the firmware image generated for the simulated boards.
-#include "tests/firmware/BootTestSupport.h"
-#include "protocol/DeviceLink.h"
-#include "protocol/UsbBackend.h"
 #include "firmware/BootLoadThread.h"
 #include "firmware/BootStatus.h"
+#include "protocol/DeviceLink.h"
+#include "protocol/UsbBackend.h"
+#include "tests/firmware/BootTestSupport.h"
 
 #include <cstdio>
 
@@ -12,16 +12,17 @@ namespace
 {
 // A small image for the Pic18F4550: program data in the boot block (never to be written) and
 // from 0x800 to 0x908, so the last block carries 8 bytes; 4 EEPROM bytes at 0x10; 8 ID bytes.
-const Bytes kApp = Counting(0x108, 0x31, 7), kEeprom{0xE1, 0xE2, 0xE3, 0xE4},
-            kId{0x11, 0x22, 0x33, 0x44, 0x55, 0x66, 0x77, 0x88};
-const std::string kSmallImage = HexData(0, Bytes(0x40, 0)) + HexData(0x800, kApp) +
-                                HexData(0xF00010, kEeprom) + HexData(0x200000, kId) + kHexEnd;
-const SUpdatePlan kSmallPlan{{0x00, 0x12},
+const Bytes APP_DATA = Counting(0x108, 0x31, 7), EEPROM_DATA{0xE1, 0xE2, 0xE3, 0xE4},
+            ID_DATA{0x11, 0x22, 0x33, 0x44, 0x55, 0x66, 0x77, 0x88};
+const std::string SMALL_IMAGE = HexData(0, Bytes(0x40, 0)) + HexData(0x800, APP_DATA) +
+                                HexData(0xF00010, EEPROM_DATA) + HexData(0x200000, ID_DATA) +
+                                HEX_END;
+const SUpdatePlan SMALL_PLAN{{0x00, 0x12},
                              0x800,
                              0x7FFF,
-                             Filled(0x908, {{0, Bytes(0x40, 0)}, {0x800, kApp}}),
-                             Filled(0x14, {{0x10, kEeprom}}),
-                             Filled(16, {{0, kId}})};
+                             Filled(0x908, {{0, Bytes(0x40, 0)}, {0x800, APP_DATA}}),
+                             Filled(0x14, {{0x10, EEPROM_DATA}}),
+                             Filled(16, {{0, ID_DATA}})};
 
 // A backend without boards whose every reply is the request's 5-byte header alone: a completed
 // short read that carries none of the bytes asked for.
@@ -82,9 +83,9 @@ TEST_F(UpdateTest, Pic18F4550UpdateOnTheWire)
     const Bytes byBootBlock = pBoard->ReadMemory(0, 0x800);
     CDebugCapture debug;
 
-    EXPECT_EQ(NewLoader(m_dir.Write(kSmallImage))->UpdateFirmware(), BL_OK);
+    EXPECT_EQ(NewLoader(m_dir.Write(SMALL_IMAGE))->UpdateFirmware(), BL_OK);
 
-    SUpdatePlan plan = kSmallPlan;
+    SUpdatePlan plan = SMALL_PLAN;
     plan.byChipId[0] = 0x03;
     const Lines trace = m_sim.Trace();
     EXPECT_EQ(trace, ExpectedUpdate(plan));
@@ -131,7 +132,7 @@ TEST_F(UpdateTest, UnknownChipUsesTheLastRow)
     const Bytes byLow = pBoard->ReadMemory(0, 0x200);
     CDebugCapture debug;
 
-    EXPECT_EQ(NewLoader(m_dir.Write(HexData(0x100, byApp) + kHexEnd))->UpdateFirmware(), BL_OK);
+    EXPECT_EQ(NewLoader(m_dir.Write(HexData(0x100, byApp) + HEX_END))->UpdateFirmware(), BL_OK);
 
     SUpdatePlan plan{{0xA0, 0x0A}, 0x200, 0xFFF, Bytes(0x250, 0xFF), {}, {}}; // bits 0-2 << 5
     std::copy(byApp.begin(), byApp.end(), plan.byProgram.begin() + 0x100);
@@ -152,7 +153,7 @@ TEST_F(UpdateTest, ImageFileFaultsEndTheUpdateAfterIdentification)
     const Bytes byFlash = pBoard->ReadMemory(0, 0x8000);
     for (const auto& [strPath, nStatus] :
          {std::pair{m_dir.File("absent.hex"), BL_ERR_OPEN},
-          std::pair{m_dir.Write(HexData(0xF00000, {1}) + kHexEnd), BL_ERR_EOF}}) // no program
+          std::pair{m_dir.Write(HexData(0xF00000, {1}) + HEX_END), BL_ERR_EOF}}) // no program
     {
         EXPECT_EQ(NewLoader(strPath)->UpdateFirmware(), nStatus);
         EXPECT_EQ(m_sim.Trace(), (Lines{"0 > 01 02 fe ff 3f", "0 < 01 02 fe ff 3f 00 12"}));
@@ -196,7 +197,7 @@ protected:
         const int nStatus =
             BootLoadThread(NewLoader(m_strPath), [&](int n) { m_hooks.push_back(n); });
         m_pBoard->ClearFaults();
-        m_trace = m_pSim->Trace();
+        m_vecTrace = m_pSim->Trace();
         return nStatus;
     }
 
@@ -214,19 +215,19 @@ protected:
         ASSERT_TRUE(m_pBoard->IsBootMode());
         EXPECT_EQ(BootLoadThread(NewLoader(m_strPath), [](int) { ADD_FAILURE(); }), BL_OK);
         EXPECT_FALSE(m_pBoard->IsBootMode());
-        Bytes byExpected = kSmallPlan.byProgram; // the image from the application start
+        Bytes byExpected = SMALL_PLAN.byProgram; // the image from the application start
         std::copy(m_byBootBlock.begin(), m_byBootBlock.end(), byExpected.begin());
         EXPECT_EQ(m_pBoard->ReadMemory(0, 0x908), byExpected);
     }
 
     CTempDir m_dir;
-    std::string m_strPath = m_dir.Write(kSmallImage);
-    Lines m_clean = ExpectedUpdate(kSmallPlan); // every transfer of the update, in order
+    std::string m_strPath = m_dir.Write(SMALL_IMAGE);
+    Lines m_clean = ExpectedUpdate(SMALL_PLAN); // every transfer of the update, in order
     std::unique_ptr<CSimFixture> m_pSim;
     std::shared_ptr<CSimBoard> m_pBoard;
     Bytes m_byBootBlock;
     std::vector<int> m_hooks; // the failure hook's calls
-    Lines m_trace;
+    Lines m_vecTrace;
 };
 
 TEST_F(UpdateFaultTest, EveryFailedTransferStopsTheUpdateRecoverably)
@@ -239,7 +240,7 @@ TEST_F(UpdateFaultTest, EveryFailedTransferStopsTheUpdateRecoverably)
         const bool bRestart = nAt == m_clean.size();
         EXPECT_EQ(Run(ESimFault::Fail, nAt), bRestart ? BL_OK : BL_ERR_USB);
         EXPECT_EQ(m_hooks, bRestart ? std::vector<int>{} : std::vector<int>{BL_ERR_USB});
-        ASSERT_TRUE(m_trace == FailedAt(nAt));
+        ASSERT_TRUE(m_vecTrace == FailedAt(nAt));
         ExpectRecoverable();
     }
 }
@@ -260,8 +261,8 @@ TEST_F(UpdateFaultTest, EveryDifferingReadBackStopsTheUpdateRecoverably)
         CDebugCapture debug;
         EXPECT_EQ(Run(ESimFault::Corrupt, nAt, 5 + nData - 1), BL_ERR_VERIFY);
         EXPECT_EQ(m_hooks, std::vector<int>{BL_ERR_VERIFY});
-        ASSERT_EQ(m_trace.size(), nAt) << "nothing after the differing read-back";
-        EXPECT_NE(m_trace.back(), strLine);
+        ASSERT_EQ(m_vecTrace.size(), nAt) << "nothing after the differing read-back";
+        EXPECT_NE(m_vecTrace.back(), strLine);
         EXPECT_EQ(debug.Take().back(), "Verify failed\n");
         ExpectRecoverable();
     }

@@ -1,7 +1,7 @@
 // The Intel HEX reader: records, both passes, memory areas and images.
-#include "tests/firmware/BootTestSupport.h"
 #include "firmware/BootStatus.h"
 #include "firmware/HexImage.h"
+#include "tests/firmware/BootTestSupport.h"
 
 #include <array>
 #include <climits>
@@ -63,7 +63,7 @@ protected:
 TEST_F(HexFileTest, LineEndsJunkSpacesAndCaseLoadAlike)
 {
     const std::vector<std::string> records{Data(0x10, {0xAB, 0xCD, 0xEF}), Upper(0x00F0),
-                                           Data(0x2, {0x5A}), kHexEnd};
+                                           Data(0x2, {0x5A}), HEX_END};
     std::string strUpper = Join(records);
     std::transform(strUpper.begin(), strUpper.end(), strUpper.begin(), ::toupper);
     for (const std::string& strText :
@@ -78,7 +78,7 @@ TEST_F(HexFileTest, LineEndsJunkSpacesAndCaseLoadAlike)
 
 TEST_F(HexFileTest, EndRecordIsNeededAndNothingAfterItIsRead)
 {
-    const std::string strGood = Join({Data(0, {1, 2}), kHexEnd});
+    const std::string strGood = Join({Data(0, {1, 2}), HEX_END});
     for (std::size_t n = 0; n + 2 < strGood.size(); ++n) // cut inside a record or before the end
         EXPECT_EQ(Load(strGood.substr(0, n)), BL_ERR_EOF) << strGood.substr(0, n);
     ExpectNoImages();
@@ -100,11 +100,11 @@ TEST_F(HexFileTest, BadChecksumOnAnyRecordTypeOrANonDigitStopsTheLoad)
     };
     // 'G' and ' ' would count as 0 and the sum would match; they must fail all the same.
     for (const std::string& strBad :
-         {spoil(Data(0, {1})), spoil(kHexEnd), spoil(HexRecord(0x02, 0, {0x10, 0x00})),
+         {spoil(Data(0, {1})), spoil(HEX_END), spoil(HexRecord(0x02, 0, {0x10, 0x00})),
           spoil(Upper(0x0001)), spoil(HexRecord(0x03, 0, {0, 0, 0, 0})),
           std::string(":0300310002337A1E"), std::string(":0000000G00"), std::string(":00000 0000")})
     {
-        EXPECT_EQ(Load(Join({Data(0, {1, 2}), strBad, Data(4, {3}), kHexEnd})), BL_ERR_CHECKSUM)
+        EXPECT_EQ(Load(Join({Data(0, {1, 2}), strBad, Data(4, {3}), HEX_END})), BL_ERR_CHECKSUM)
             << strBad;
         ExpectNoImages();
     }
@@ -124,22 +124,22 @@ TEST_F(HexFileTest, AreasAndExtents)
                          Data(0x101, {9}), strSegment, Upper(0x001F), Data(0x200, {4}),
                          Upper(0x0000), Data(0x10, {5}), Upper(0x00F0), strSegment,
                          Data(0x10, {1, 2, 3, 4}), Upper(0x0020), Data(0, {1, 2, 3, 4, 5, 6, 7, 8}),
-                         Data(0x8, {0xA, 0xB, 0xC, 0xD}), kHexEnd})),
+                         Data(0x8, {0xA, 0xB, 0xC, 0xD}), HEX_END})),
               BL_OK);
     EXPECT_EQ(Program(), Filled(0x201, {{0x10, {5}}, {0x100, {1, 9, 3}}, {0x200, {4}}}));
     EXPECT_EQ(Eeprom(), Filled(20, {{16, {1, 2, 3, 4}}}));
     EXPECT_EQ(Id(), Filled(16, {{0, {0xA, 0xB, 0xC, 0xD, 5, 6, 7, 8}}}));
     EXPECT_EQ(m_loader.m_nIdExtent, 12);
 
-    ASSERT_EQ(Load(Join({Data(0, {0}), Upper(0x0020), Data(0, Counting(16, 0x30)), kHexEnd})),
+    ASSERT_EQ(Load(Join({Data(0, {0}), Upper(0x0020), Data(0, Counting(16, 0x30)), HEX_END})),
               BL_OK);
     EXPECT_EQ(Id(), Counting(16, 0x30));
     EXPECT_EQ(m_loader.m_nIdExtent, 16);
 
     // The first pass alone sets the extents (the program's from INT_MIN) and makes no image.
     CHexImage scan;
-    EXPECT_EQ(scan.ScanFile(m_dir.Write(
-                  Join({Upper(0x00F0), Data(0x20, {1, 2}), Upper(0x0020), Data(0x4, {3}), kHexEnd}))),
+    EXPECT_EQ(scan.ScanFile(m_dir.Write(Join(
+                  {Upper(0x00F0), Data(0x20, {1, 2}), Upper(0x0020), Data(0x4, {3}), HEX_END}))),
               BL_OK);
     EXPECT_EQ((std::vector<int>{scan.m_nProgramExtent, scan.m_nEepromExtent, scan.m_nIdExtent}),
               (std::vector<int>{INT_MIN, 0x22, 5}));
@@ -153,19 +153,19 @@ TEST_F(HexFileTest, FilesThatCannotMakeAnImageAreRejected)
     EXPECT_EQ(m_loader.LoadFile(m_dir.File("")), BL_ERR_OPEN);
     const std::pair<std::string, int> cases[] = {
         // No program byte: nothing to size the image with, nothing to write.
-        {kHexEnd, BL_ERR_EOF},
-        {Join({Upper(0x00F0), Data(0, {1}), Upper(0x0020), Data(0, {2}), kHexEnd}), BL_ERR_EOF},
-        {Join({Data(0x0800, {}), kHexEnd}), BL_ERR_EOF},
+        {HEX_END, BL_ERR_EOF},
+        {Join({Upper(0x00F0), Data(0, {1}), Upper(0x0020), Data(0, {2}), HEX_END}), BL_ERR_EOF},
+        {Join({Data(0x0800, {}), HEX_END}), BL_ERR_EOF},
         // More than the 16 ID locations.
-        {Join({Data(0, {1}), Upper(0x0020), Data(0, Bytes(17, 0x11)), kHexEnd}), BL_ERR_CHECKSUM}};
+        {Join({Data(0, {1}), Upper(0x0020), Data(0, Bytes(17, 0x11)), HEX_END}), BL_ERR_CHECKSUM}};
     for (const auto& [strText, nStatus] : cases)
     {
-        ASSERT_EQ(Load(Join({Data(0x40, {1}), Upper(0x00F0), Data(0, {3}), kHexEnd})), BL_OK);
+        ASSERT_EQ(Load(Join({Data(0x40, {1}), Upper(0x00F0), Data(0, {3}), HEX_END})), BL_OK);
         EXPECT_EQ(Load(strText), nStatus) << strText;
         ExpectNoImages(); // not even those of the last load
     }
     // A new load replaces every image of the last.
-    ASSERT_EQ(Load(Join({Data(0x2, {5}), kHexEnd})), BL_OK);
+    ASSERT_EQ(Load(Join({Data(0x2, {5}), HEX_END})), BL_OK);
     EXPECT_EQ(Program(), (Bytes{0xFF, 0xFF, 5}));
     EXPECT_EQ(m_loader.m_pEepromImage, nullptr);
     EXPECT_EQ(Id(), Bytes(16, 0xFF));
@@ -200,11 +200,11 @@ TEST_F(HexFileTest, FileChangedBetweenPassesFailsSafely)
     ASSERT_EQ(mkfifo(strFifo.c_str(), 0600), 0);
     const int fdWatch = inotify_init1(IN_CLOEXEC);
     ASSERT_GE(inotify_add_watch(fdWatch, strFifo.c_str(), IN_CLOSE_NOWRITE), 0);
-    const std::string strFirst = Join({Data(0, {1}), Upper(0x00F0), Data(0, {2}), kHexEnd});
+    const std::string strFirst = Join({Data(0, {1}), Upper(0x00F0), Data(0, {2}), HEX_END});
     for (const std::string& strGrown :
-         {Join({Data(0x100, {1}), kHexEnd}),
-          Join({Data(0, {1}), Upper(0x00F0), Data(0x100, {2}), kHexEnd}),
-          Join({Data(0, {1}), Upper(0x0020), Data(0, Bytes(17, 0)), kHexEnd})})
+         {Join({Data(0x100, {1}), HEX_END}),
+          Join({Data(0, {1}), Upper(0x00F0), Data(0x100, {2}), HEX_END}),
+          Join({Data(0, {1}), Upper(0x0020), Data(0, Bytes(17, 0)), HEX_END})})
     {
         std::thread writer(FeedPasses, strFifo, fdWatch, std::vector{strFirst, strGrown});
         EXPECT_EQ(m_loader.LoadFile(strFifo), BL_ERR_CHECKSUM);
@@ -262,7 +262,7 @@ TEST_F(HexFileTest, ImagesMatchSrecCat)
                            "\n";
             }
         }
-        ASSERT_EQ(Load(strText + kHexEnd), BL_OK);
+        ASSERT_EQ(Load(strText + HEX_END), BL_OK);
         EXPECT_EQ((std::vector<int>{m_loader.m_nProgramExtent, m_loader.m_nEepromExtent,
                                     m_loader.m_nIdExtent}),
                   (std::vector<int>{nProgramExtent, nEepromExtent, nIdExtent}));

@@ -1,7 +1,7 @@
 // The serial number in the boot block: reading it, and rewriting its erase block 0x7C0-0x7FF
 // through the bootloader with every byte but the characters kept.
-#include "tests/firmware/BootTestSupport.h"
 #include "firmware/BootStatus.h"
+#include "tests/firmware/BootTestSupport.h"
 
 namespace
 {

@@ -1,7 +1,7 @@
 // The tool's device record: its version text. (That it closes both pipes when it goes is
 // checked where a worker's loader lets go of a board, test_boot_load_worker.)
-#include "protocol/Mpusb.h"
 #include "firmware/UsbDev.h"
+#include "protocol/Mpusb.h"
 
 #include <gtest/gtest.h>
 

@@ -61,8 +61,8 @@ TEST(CommandSet, RequestsHaveTheirBytesAndLengths)
 TEST(CommandSet, ReplyLengthsFollowTheTable)
 {
     const std::pair<std::uint8_t, int> expected[] = {
-        {CMD_READ_VERSION, 64},   {CMD_QUERY_MODE, 64},          {CMD_READ_SERIAL_NUMBER, 64},
-        {CMD_ENTER_BOOTLOADER, 0}, {CMD_READ_PORTS, 6},          {CMD_WRITE_PORTS, 0},
+        {CMD_READ_VERSION, 64},       {CMD_QUERY_MODE, 64},         {CMD_READ_SERIAL_NUMBER, 64},
+        {CMD_ENTER_BOOTLOADER, 0},    {CMD_READ_PORTS, 6},          {CMD_WRITE_PORTS, 0},
         {CMD_READ_CONFIGURATION, 11}, {CMD_WRITE_CONFIGURATION, 0}, {CMD_READ_DEVICE_ID, 2},
         {CMD_READ_ANALOG, 10}};
     for (auto [byCode, nReply] : expected)
@@ -88,11 +88,12 @@ TEST(CommandSet, VersionAndMode)
 
 TEST(CommandSet, SerialNumberText)
 {
-    EXPECT_EQ(ParseSerialNumber(Reply({0x31, 16, 'A', 0, 'B', 0, '1', 0, '2', 0, 'C', 0, 'D', 0,
-                                       '3', 0, '4', 0})),
+    EXPECT_EQ(ParseSerialNumber(Reply(
+                  {0x31, 16, 'A', 0, 'B', 0, '1', 0, '2', 0, 'C', 0, 'D', 0, '3', 0, '4', 0})),
               "AB12CD34");
     EXPECT_EQ(ParseSerialNumber(Reply({0x31, 0, 'A', 0})), "");
-    EXPECT_EQ(ParseSerialNumber(Reply({0x31, 5, 'x', 0, 'y', 0, 'z', 0})), "xy") << "n / 2 rounds down";
+    EXPECT_EQ(ParseSerialNumber(Reply({0x31, 5, 'x', 0, 'y', 0, 'z', 0})), "xy")
+        << "n / 2 rounds down";
     // One bad character empties the whole text, not just its tail.
     EXPECT_EQ(ParseSerialNumber(Reply({0x31, 4, 'A', 0, 0x7B, 0})), "");
     EXPECT_EQ(ParseSerialNumber(Reply({0x31, 4, 0x1F, 0, 'A', 0})), "");
@@ -114,14 +115,16 @@ TEST(CommandSet, PortsConfigurationIdAndAnalog)
     EXPECT_EQ(ParsePorts(Reply({0xEE, 1, 2, 3, 4, 5, 6})), (PortBytes{1, 2, 3, 4, 5}));
     EXPECT_EQ(ParseDeviceId(Reply({0x3C, 0xC8})), 0xC8);
 
-    const ConfigBlock config =
-        ParseConfiguration(Reply({0xEE, 0x10, 0x11, 0x20, 0x21, 0x30, 0x31, 0x40, 0x41, 0x50, 0x02}));
+    const ConfigBlock config = ParseConfiguration(
+        Reply({0xEE, 0x10, 0x11, 0x20, 0x21, 0x30, 0x31, 0x40, 0x41, 0x50, 0x02}));
     EXPECT_EQ(config.byDir, (PortBytes{0x10, 0x20, 0x30, 0x40, 0x50}));
     EXPECT_EQ(config.byInv, (std::array<std::uint8_t, 4>{0x11, 0x21, 0x31, 0x41}));
     EXPECT_EQ(config.byAnalogCount, 2);
 
     std::array<std::uint16_t, ANALOG_CHANNELS> wReadings{0xAAAA, 0xBBBB, 0xCCCC, 0xDDDD};
-    EXPECT_EQ(ParseAnalog(Reply({0x3D, 2, 0xFF, 0x03, 0x34, 0x12, 0x99, 0x99, 0x88, 0x88}), wReadings), 2);
+    EXPECT_EQ(
+        ParseAnalog(Reply({0x3D, 2, 0xFF, 0x03, 0x34, 0x12, 0x99, 0x99, 0x88, 0x88}), wReadings),
+        2);
     EXPECT_EQ(wReadings, (std::array<std::uint16_t, 4>{0x03FF, 0x1234, 0xCCCC, 0xDDDD}))
         << "only the announced channels are taken";
     EXPECT_EQ(ParseAnalog(Reply({0x3D, 7, 1, 0, 2, 0, 3, 0, 4, 0, 5, 0}), wReadings), 7);

@@ -8,7 +8,8 @@
 
 namespace
 {
-std::string Line(const char* pszPrefix, std::initializer_list<std::uint8_t> bytes, std::size_t nLength)
+std::string Line(const char* pszPrefix, std::initializer_list<std::uint8_t> bytes,
+                 std::size_t nLength)
 {
     std::vector<std::uint8_t> all(bytes);
     all.resize(nLength, 0);
@@ -20,7 +21,8 @@ class DeviceLinkTest : public ::testing::Test
 {
 protected:
     CSimFixture m_sim;
-    std::shared_ptr<CSimBoard> m_pBoard = m_sim.Plug(SimBoardConfig().Id(7).Serial("AB12CD34").Version(0x0105));
+    std::shared_ptr<CSimBoard> m_pBoard =
+        m_sim.Plug(SimBoardConfig().Id(7).Serial("AB12CD34").Version(0x0105));
     CTestLink m_link;
 };
 
@@ -34,17 +36,20 @@ TEST_F(DeviceLinkTest, IdentityCommandsMoveFullPackets)
     EXPECT_TRUE(UsbReadDeviceId(m_link.Read(), m_link.Write(), byId));
     EXPECT_EQ(byId, 7);
 
-    EXPECT_EQ(m_sim.Trace(),
-              (Lines{Line("0 >", {0x00}, 64), Line("0 <", {0x00, 0x00, 0x05, 0x01}, 64),
-                     Line("0 >", {0x08}, 64), Line("0 <", {0x08, 0x00, 0x41}, 64),
-                     Line("0 >", {0x31}, 64),
-                     Line("0 <", {0x31, 16, 'A', 0, 'B', 0, '1', 0, '2', 0, 'C', 0, 'D', 0, '3', 0, '4', 0}, 64),
-                     "0 > 3c 00", "0 < 3c 07"}));
+    EXPECT_EQ(
+        m_sim.Trace(),
+        (Lines{Line("0 >", {0x00}, 64), Line("0 <", {0x00, 0x00, 0x05, 0x01}, 64),
+               Line("0 >", {0x08}, 64), Line("0 <", {0x08, 0x00, 0x41}, 64),
+               Line("0 >", {0x31}, 64),
+               Line("0 <",
+                    {0x31, 16, 'A', 0, 'B', 0, '1', 0, '2', 0, 'C', 0, 'D', 0, '3', 0, '4', 0}, 64),
+               "0 > 3c 00", "0 < 3c 07"}));
 }
 
 TEST_F(DeviceLinkTest, PortAndConfigurationCommands)
 {
-    EXPECT_TRUE(UsbWriteConfiguration(m_link.Write(), ConfigBlock{{0x0F, 0, 0, 0, 0xFF}, {0x01, 0, 0, 0}, 2}));
+    EXPECT_TRUE(UsbWriteConfiguration(m_link.Write(),
+                                      ConfigBlock{{0x0F, 0, 0, 0, 0xFF}, {0x01, 0, 0, 0}, 2}));
     m_pBoard->SetInputs(PORT_A, 0xA5);
     m_pBoard->SetAnalog(0, 0x3FF);
     m_pBoard->SetAnalog(1, 0x123);
@@ -62,12 +67,11 @@ TEST_F(DeviceLinkTest, PortAndConfigurationCommands)
     EXPECT_EQ(nChannels, 2);
     EXPECT_EQ(wReadings, (std::array<std::uint16_t, 4>{0x3FF, 0x123, 0, 0}));
 
-    EXPECT_EQ(m_sim.Trace(), (Lines{"0 > 39 0f 01 00 00 00 00 00 00 ff 02",
-                                    "0 > 37 50 02 03 04 05",
-                                    "0 > 36 00 00 00 00 00", "0 < 36 54 02 03 04 00",
-                                    "0 > 38 00 00 00 00 00 00 00 00 00 00",
-                                    "0 < 38 0f 01 00 00 00 00 00 00 ff 02",
-                                    "0 > 3d", "0 < 3d 02 ff 03 23 01 00 00 00 00"}));
+    EXPECT_EQ(m_sim.Trace(),
+              (Lines{"0 > 39 0f 01 00 00 00 00 00 00 ff 02", "0 > 37 50 02 03 04 05",
+                     "0 > 36 00 00 00 00 00", "0 < 36 54 02 03 04 00",
+                     "0 > 38 00 00 00 00 00 00 00 00 00 00", "0 < 38 0f 01 00 00 00 00 00 00 ff 02",
+                     "0 > 3d", "0 < 3d 02 ff 03 23 01 00 00 00 00"}));
 }
 
 TEST_F(DeviceLinkTest, FailedWriteMakesNoReadAndGivesNeutralValues)

@@ -96,7 +96,8 @@ protected:
     std::vector<std::uint32_t> Run(std::int32_t nCount)
     {
         Walk walk;
-        WalkDeviceLinks(nCount, [&](std::uint32_t n, MPUSB_HANDLE hR, MPUSB_HANDLE hW) { walk.Visit(n, hR, hW); });
+        WalkDeviceLinks(nCount, [&](std::uint32_t n, MPUSB_HANDLE hR, MPUSB_HANDLE hW)
+                        { walk.Visit(n, hR, hW); });
         return walk.instances;
     }
 
@@ -223,11 +224,13 @@ TEST(DeviceWatch, DeliversEachChangeOnItsOwnThreadUntilRemoved)
     std::mutex mutex;
     std::vector<EDeviceChange> changes;
     std::set<std::thread::id> threads;
-    const int nId = CDeviceWatch::Add([&](EDeviceChange change) {
-        std::lock_guard lock(mutex);
-        changes.push_back(change);
-        threads.insert(std::this_thread::get_id());
-    });
+    const int nId = CDeviceWatch::Add(
+        [&](EDeviceChange change)
+        {
+            std::lock_guard lock(mutex);
+            changes.push_back(change);
+            threads.insert(std::this_thread::get_id());
+        });
     auto pBoard = sim.Plug();
     sim.Bus().Unplug(pBoard);
     sim.Bus().Replug(pBoard);
@@ -239,9 +242,10 @@ TEST(DeviceWatch, DeliversEachChangeOnItsOwnThreadUntilRemoved)
     CDeviceWatch::Flush();
     {
         std::lock_guard lock(mutex);
-        EXPECT_EQ(changes, (std::vector<EDeviceChange>{EDeviceChange::Arrival, EDeviceChange::Removal,
-                                                       EDeviceChange::Arrival, EDeviceChange::Removal,
-                                                       EDeviceChange::Arrival}));
+        EXPECT_EQ(changes,
+                  (std::vector<EDeviceChange>{EDeviceChange::Arrival, EDeviceChange::Removal,
+                                              EDeviceChange::Arrival, EDeviceChange::Removal,
+                                              EDeviceChange::Arrival}));
         ASSERT_EQ(threads.size(), 1u);
         EXPECT_NE(*threads.begin(), std::this_thread::get_id());
     }
@@ -257,17 +261,21 @@ TEST(DeviceWatch, RemoveWaitsForARunningCallbackAndMayBeCalledFromInsideIt)
     CSimFixture sim;
     std::atomic<bool> bInside{false};
     std::atomic<bool> bDone{false};
-    const int nSlow = CDeviceWatch::Add([&](EDeviceChange) {
-        bInside = true;
-        std::this_thread::sleep_for(std::chrono::milliseconds(100));
-        bDone = true;
-    });
+    const int nSlow = CDeviceWatch::Add(
+        [&](EDeviceChange)
+        {
+            bInside = true;
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+            bDone = true;
+        });
     int nSelf = 0;
     std::atomic<int> nSelfCalls{0};
-    nSelf = CDeviceWatch::Add([&](EDeviceChange) {
-        ++nSelfCalls;
-        CDeviceWatch::Remove(nSelf);
-    });
+    nSelf = CDeviceWatch::Add(
+        [&](EDeviceChange)
+        {
+            ++nSelfCalls;
+            CDeviceWatch::Remove(nSelf);
+        });
     sim.Plug();
     while (!bInside)
         std::this_thread::yield();

@@ -1,6 +1,6 @@
 // The simulated boards: pin model, bootloader memories and their flash rules, mode changes.
-#include "tests/support/HexText.h"
 #include "sim/SimBus.h"
+#include "tests/support/HexText.h"
 
 #include <gtest/gtest.h>
 
@@ -157,7 +157,8 @@ TEST_F(SimBoardTest, FlashErasesWholeBlocksAndWritesOnlyClearBits)
     // Erasing any address clears its whole 64-byte block, and only that block.
     EXPECT_EQ(link.Exchange({0x03, 0x01, 0xF5, 0x07, 0x00}, 64), "03 01 f5 07 00");
     EXPECT_EQ(pBoard->ReadMemory(0x7C0, 64), std::vector<std::uint8_t>(64, 0xFF));
-    EXPECT_EQ(pBoard->ReadMemory(0x800, 64), std::vector<std::uint8_t>(before.begin() + 64, before.end()));
+    EXPECT_EQ(pBoard->ReadMemory(0x800, 64),
+              std::vector<std::uint8_t>(before.begin() + 64, before.end()));
 
     // 16-byte write into the erased block, then over it again: flash can only clear bits.
     std::vector<std::uint8_t> request = {0x02, 0x10, 0xC0, 0x07, 0x00};

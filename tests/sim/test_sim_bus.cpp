@@ -21,13 +21,15 @@ Pipes OpenBoth(CSimBus& bus, std::uint32_t nInstance)
     return {bus.Open(nInstance, 0x81), bus.Open(nInstance, 0x01)};
 }
 
-bool Send(CSimBus& bus, const Pipes& pipes, std::vector<std::uint8_t> bytes, std::uint32_t nTimeout = 20)
+bool Send(CSimBus& bus, const Pipes& pipes, std::vector<std::uint8_t> bytes,
+          std::uint32_t nTimeout = 20)
 {
     std::size_t nMoved = 0;
     return bus.Write(pipes.nOut, bytes.data(), bytes.size(), nMoved, nTimeout);
 }
 
-bool Receive(CSimBus& bus, const Pipes& pipes, std::vector<std::uint8_t>& reply, std::uint32_t nTimeout = 20)
+bool Receive(CSimBus& bus, const Pipes& pipes, std::vector<std::uint8_t>& reply,
+             std::uint32_t nTimeout = 20)
 {
     std::size_t nMoved = 0;
     const bool bOk = bus.Read(pipes.nIn, reply.data(), reply.size(), nMoved, nTimeout);
@@ -98,9 +100,9 @@ TEST(SimBus, TraceLinesAreExactAndFlushedAsTransfersComplete)
     bus.Unplug(pSecond);
     EXPECT_FALSE(Send(bus, pipes, {0x36}));
 
-    EXPECT_EQ(bus.TakeTrace(), (std::vector<std::string>{"0 > 3c 00", "0 < 3c 2a",
-                                                        "1 > 37 00 00 0f 00 00", "1 >! 37 ab",
-                                                        "1 <!", "1 >! 36"}));
+    EXPECT_EQ(bus.TakeTrace(),
+              (std::vector<std::string>{"0 > 3c 00", "0 < 3c 2a", "1 > 37 00 00 0f 00 00",
+                                        "1 >! 37 ab", "1 <!", "1 >! 36"}));
     EXPECT_TRUE(bus.TakeTrace().empty());
 }
 
@@ -160,10 +162,12 @@ TEST(SimBus, ABoardThatResetsStaysAwayForTheReattachDelay)
     bus.SetReattachDelay(50ms);
     std::mutex mutex;
     std::vector<bool> changes;
-    bus.SetChangeListener([&](bool bArrival) {
-        std::lock_guard lock(mutex);
-        changes.push_back(bArrival);
-    });
+    bus.SetChangeListener(
+        [&](bool bArrival)
+        {
+            std::lock_guard lock(mutex);
+            changes.push_back(bArrival);
+        });
     auto pBoard = bus.Plug(SimBoardConfig());
     const Pipes pipes = OpenBoth(bus, 0);
     EXPECT_TRUE(Send(bus, pipes, {0x32}));
@@ -204,7 +208,8 @@ TEST(SimBus, BoardListOfTheEnvironment)
     EXPECT_TRUE(ParseSimBoards(" ; ", warnings).empty());
     EXPECT_TRUE(warnings.empty());
 
-    boards = ParseSimBoards("id=7,serial=AB12CD34XY,version=259,mode=boot,chip=0x55;;version=0x0200", warnings);
+    boards = ParseSimBoards(
+        "id=7,serial=AB12CD34XY,version=259,mode=boot,chip=0x55;;version=0x0200", warnings);
     ASSERT_EQ(boards.size(), 2u);
     EXPECT_EQ(boards[0].byId, 7);
     EXPECT_EQ(boards[0].strSerial, "AB12CD34") << "the boot block holds eight characters";

@@ -1,7 +1,7 @@
 // The network board: frames in any fragments, replies of the request's layout, a frame it
 // cannot read on drops the client, the next client is served.
-#include "tests/support/HexText.h"
 #include "sim/SimNetBoard.h"
+#include "tests/support/HexText.h"
 
 #include <gtest/gtest.h>
 
@@ -22,11 +22,15 @@ public:
         address.sin_family = AF_INET;
         address.sin_port = htons(nPort);
         address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        m_bConnected = ::connect(m_hSocket, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+        m_bConnected =
+            ::connect(m_hSocket, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
     }
     ~CClient() { ::close(m_hSocket); }
     bool Connected() const { return m_bConnected; }
-    void Send(std::vector<std::uint8_t> bytes) { ASSERT_EQ(::send(m_hSocket, bytes.data(), bytes.size(), 0), ssize_t(bytes.size())); }
+    void Send(std::vector<std::uint8_t> bytes)
+    {
+        ASSERT_EQ(::send(m_hSocket, bytes.data(), bytes.size(), 0), ssize_t(bytes.size()));
+    }
     // Up to nLength bytes within a second, as trace text; "closed" when the board hung up.
     std::string Receive(std::size_t nLength)
     {
@@ -85,5 +89,6 @@ TEST(SimNetBoard, AFrameShorterThanItsHeaderDropsTheClientOnly)
     }
     CClient good(board.Port());
     good.Send({0x36, 0x02});
-    EXPECT_EQ(good.Receive(12), "36 0c 00 00 00 00 00 00 00 00 00 00") << "a 2-byte frame is a whole frame";
+    EXPECT_EQ(good.Receive(12), "36 0c 00 00 00 00 00 00 00 00 00 00")
+        << "a 2-byte frame is a whole frame";
 }

@@ -10,15 +10,15 @@
 // one last written. Prints a summary; exit status 0 when all held.
 //
 //     kelvard_soak [--seconds N]        (default: SOAK_SECONDS, else 600)
-#include "tests/support/SimFixture.h"
 #include "sim/SimSerialBoard.h"
+#include "tests/support/SimFixture.h"
 #include "tests/support/TempDir.h"
 #define ZORVANE_TOOL KELVARD_SIM_PROGRAM
 #include "tests/zorvane/ToolProcess.h"
 
+#include "zorvane.h"
 #include "zorvane/exports/TheApp.h"
 #include "zorvane/exports/ZorvaneApp.h"
-#include "zorvane.h"
 
 #include "protocol/DeviceWatch.h"
 

@@ -7,9 +7,9 @@
 //
 //     kelvard_soak_link PORT SECONDS
 
+#include "protocol/net/Frames.h"
 #include "tarvel/dialog/TarvelDlg.h"
 #include "tarvel/net/ClientSocket.h"
-#include "protocol/net/Frames.h"
 
 #include "protocol/CommandSet.h"
 

@@ -7,9 +7,9 @@
 //     ... drive the board ...
 //     EXPECT_EQ(sim.Trace(), (Lines{"0 > 37 00 00 0f 00 00"}));
 #include "protocol/Mpusb.h"
-#include "sim/SimBus.h"
 #include "protocol/UsbBackend.h"
 #include "protocol/backends/SimBackend.h"
+#include "sim/SimBus.h"
 
 #include <chrono>
 #include <memory>
@@ -32,7 +32,10 @@ public:
     CSimFixture& operator=(const CSimFixture&) = delete;
 
     CSimBus& Bus() { return *m_pBus; }
-    std::shared_ptr<CSimBoard> Plug(const SimBoardConfig& config = {}) { return m_pBus->Plug(config); }
+    std::shared_ptr<CSimBoard> Plug(const SimBoardConfig& config = {})
+    {
+        return m_pBus->Plug(config);
+    }
     // The trace lines since the last call.
     Lines Trace() { return m_pBus->TakeTrace(); }
 
@@ -57,7 +60,10 @@ public:
     CTestLink(const CTestLink&) = delete;
     CTestLink& operator=(const CTestLink&) = delete;
 
-    bool IsOpen() const { return m_hRead != MPUSB_INVALID_HANDLE && m_hWrite != MPUSB_INVALID_HANDLE; }
+    bool IsOpen() const
+    {
+        return m_hRead != MPUSB_INVALID_HANDLE && m_hWrite != MPUSB_INVALID_HANDLE;
+    }
     MPUSB_HANDLE Read() const { return m_hRead; }
     MPUSB_HANDLE Write() const { return m_hWrite; }
 

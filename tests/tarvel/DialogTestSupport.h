@@ -107,5 +107,5 @@ inline void ConfigureBoard(std::uint32_t nInstance, const ConfigBlock& config)
     QVERIFY(UsbWriteConfiguration(link.Write(), config));
 }
 
-inline const QString kReadConfigRequest = QStringLiteral("0 > 38 00 00 00 00 00 00 00 00 00 00");
-inline const QString kReadPortsRequest = QStringLiteral("0 > 36 00 00 00 00 00");
+inline const QString READ_CONFIG_REQUEST = QStringLiteral("0 > 38 00 00 00 00 00 00 00 00 00 00");
+inline const QString READ_PORTS_REQUEST = QStringLiteral("0 > 36 00 00 00 00 00");

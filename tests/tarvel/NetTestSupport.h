@@ -4,16 +4,16 @@
 // frames its link hands over, and Connect.
 #include "tests/tarvel/DialogTestSupport.h"
 
+#include "protocol/net/Frames.h"
 #include "tarvel/dialog/IpAddressCtrl.h"
 #include "tarvel/net/ClientSocket.h"
-#include "protocol/net/Frames.h"
 
 #include <QHostAddress>
 #include <QTcpServer>
 #include <QTcpSocket>
 
 // Only keeps a broken build from hanging; not what the tests check.
-inline constexpr int kWaitMs = 10000;
+inline constexpr int WAIT_MS = 10000;
 
 inline QByteArray Bytes(std::initializer_list<std::uint8_t> bytes)
 {
@@ -93,12 +93,12 @@ class CRecordingDlg : public CTarvelDlg
 public:
     void OnSocketFrame(const std::uint8_t* pFrame, int nLength, CClientSocket* pLink) override
     {
-        m_frames << QByteArray(reinterpret_cast<const char*>(pFrame), nLength);
+        m_vecFrames << QByteArray(reinterpret_cast<const char*>(pFrame), nLength);
         CTarvelDlg::OnSocketFrame(pFrame, nLength, pLink);
         if (m_bDropOnFrame)
             DropConnection();
     }
-    QList<QByteArray> m_frames;
+    QList<QByteArray> m_vecFrames;
     bool m_bDropOnFrame = false;
 };
 
@@ -116,7 +116,7 @@ inline void ConnectTo(CTarvelDlg& dlg, CTestPeer& peer, std::size_t n = 0)
     QVERIFY(peer.Port() != 0);
     PressConnect(dlg, peer.Port());
     QVERIFY(dlg.m_pLink);
-    QTRY_VERIFY_WITH_TIMEOUT(peer.Received(n).size() >= NET_FRAME_SIZE, kWaitMs);
+    QTRY_VERIFY_WITH_TIMEOUT(peer.Received(n).size() >= NET_FRAME_SIZE, WAIT_MS);
     QCOMPARE(peer.Frames(n).first(), FrameText(0x38));
     QCOMPARE(dlg.m_pLink->State(), QAbstractSocket::ConnectedState);
 }

@@ -65,13 +65,13 @@ private slots:
         const QByteArray reply = PortsReply(0x01, 0x02, 0x03, 0x04, 0x05);
         // Each piece is waited for, so that TCP cannot join them.
         peer.Send(reply.left(1));
-        QTRY_COMPARE_WITH_TIMEOUT(dlg.m_pLink->Receiver().Received(), 1, kWaitMs);
+        QTRY_COMPARE_WITH_TIMEOUT(dlg.m_pLink->Receiver().Received(), 1, WAIT_MS);
         peer.Send(reply.mid(1, 5));
-        QTRY_COMPARE_WITH_TIMEOUT(dlg.m_pLink->Receiver().Received(), 6, kWaitMs);
-        QVERIFY(dlg.m_frames.isEmpty());
+        QTRY_COMPARE_WITH_TIMEOUT(dlg.m_pLink->Receiver().Received(), 6, WAIT_MS);
+        QVERIFY(dlg.m_vecFrames.isEmpty());
         peer.Send(reply.mid(6));
-        QTRY_COMPARE_WITH_TIMEOUT(dlg.m_frames.size(), 1, kWaitMs);
-        QCOMPARE(dlg.m_frames[0], reply);
+        QTRY_COMPARE_WITH_TIMEOUT(dlg.m_vecFrames.size(), 1, WAIT_MS);
+        QCOMPARE(dlg.m_vecFrames[0], reply);
         QCOMPARE(Marks(dlg), QStringLiteral("01 02 03 04 05"));
         QVERIFY(dlg.m_pLink->Receiver().IsBetweenFrames());
 
@@ -80,14 +80,14 @@ private slots:
         const QByteArray config =
             Bytes({0x38, 0x0C, 0xA0, 0xEE, 0xB0, 0xEE, 0xC0, 0xEE, 0x1F, 0xEE, 0xE0, 0x03});
         peer.Send(ports + config + Bytes({0x3C, 0x02}));
-        QTRY_COMPARE_WITH_TIMEOUT(dlg.m_frames.size(), 4, kWaitMs);
-        QCOMPARE(dlg.m_frames.mid(1), (QList<QByteArray>{ports, config, Bytes({0x3C, 0x02})}));
+        QTRY_COMPARE_WITH_TIMEOUT(dlg.m_vecFrames.size(), 4, WAIT_MS);
+        QCOMPARE(dlg.m_vecFrames.mid(1), (QList<QByteArray>{ports, config, Bytes({0x3C, 0x02})}));
         // The later reply drew last: direction masks, inversion bytes ignored.
         QCOMPARE(Marks(dlg), QStringLiteral("a0 b0 c0 1f e0"));
         // A 2-byte frame alone is handed over without waiting for more.
         peer.Send(Bytes({0x40, 0x02}));
-        QTRY_COMPARE_WITH_TIMEOUT(dlg.m_frames.size(), 5, kWaitMs);
-        QCOMPARE(dlg.m_frames[4], Bytes({0x40, 0x02}));
+        QTRY_COMPARE_WITH_TIMEOUT(dlg.m_vecFrames.size(), 5, WAIT_MS);
+        QCOMPARE(dlg.m_vecFrames[4], Bytes({0x40, 0x02}));
     }
 
     void malformedShortAndUnknownFramesChangeNothingAndTheLinkGoesOn()
@@ -98,7 +98,7 @@ private slots:
         OpenDialog(dlg);
         CONNECT_TO(dlg, peer, 0);
         peer.Send(PortsReply(0x01, 0x02, 0x03, 0x04, 0x05));
-        QTRY_COMPARE_WITH_TIMEOUT(dlg.m_frames.size(), 1, kWaitMs);
+        QTRY_COMPARE_WITH_TIMEOUT(dlg.m_vecFrames.size(), 1, WAIT_MS);
 
         // Length bytes 0 and 1 (discarded), read-ports one byte short of port E,
         // read-configuration one byte short of E's direction, an unknown code.
@@ -108,20 +108,20 @@ private slots:
         const QByteArray unknown =
             Bytes({0x3C, 0x0C, 7, 0xEE, 0xEE, 0xEE, 0xEE, 0xEE, 0xEE, 0xEE, 0xEE, 0xEE});
         peer.Send(Bytes({0x36, 0x00, 0x38, 0x01}) + shortPorts + shortConfig + unknown);
-        QTRY_COMPARE_WITH_TIMEOUT(dlg.m_frames.size(), 4, kWaitMs);
-        QCOMPARE(dlg.m_frames.mid(1), (QList<QByteArray>{shortPorts, shortConfig, unknown}));
+        QTRY_COMPARE_WITH_TIMEOUT(dlg.m_vecFrames.size(), 4, WAIT_MS);
+        QCOMPARE(dlg.m_vecFrames.mid(1), (QList<QByteArray>{shortPorts, shortConfig, unknown}));
         QCOMPARE(dlg.m_pLink->Receiver().DiscardedHeaders(), 2u);
         QCOMPARE(Marks(dlg), QStringLiteral("01 02 03 04 05"));
 
         // The shortest complete replies are drawn.
         peer.Send(Bytes({0x36, 0x07, 0x10, 0x20, 0x30, 0x40, 0x50}));
-        QTRY_COMPARE_WITH_TIMEOUT(Marks(dlg), QStringLiteral("10 20 30 40 50"), kWaitMs);
+        QTRY_COMPARE_WITH_TIMEOUT(Marks(dlg), QStringLiteral("10 20 30 40 50"), WAIT_MS);
         peer.Send(Bytes({0x38, 0x0B, 0x0A, 0x00, 0x0B, 0x00, 0x0C, 0x00, 0x0D, 0x00, 0x0E}));
-        QTRY_COMPARE_WITH_TIMEOUT(Marks(dlg), QStringLiteral("0a 0b 0c 0d 0e"), kWaitMs);
+        QTRY_COMPARE_WITH_TIMEOUT(Marks(dlg), QStringLiteral("0a 0b 0c 0d 0e"), WAIT_MS);
 
         // And the tool still sends.
         ClickBit(dlg, PORT_B, 3);
-        QTRY_COMPARE_WITH_TIMEOUT(peer.Frames().size(), 2, kWaitMs);
+        QTRY_COMPARE_WITH_TIMEOUT(peer.Frames().size(), 2, WAIT_MS);
         QCOMPARE(peer.Frames()[1], FrameText(0x37, {0x0A, 0x03, 0x0C, 0x0D, 0x0E}));
     }
 
@@ -140,15 +140,15 @@ private slots:
             expected << AsBytes(frame);
         expected << PortsReply(0xC3, 0x3C, 0x99, 0x11, 0x7E);
         peer.Send(flood + expected.last());
-        QTRY_COMPARE_WITH_TIMEOUT(dlg.m_frames.size(), expected.size(), 120000);
-        QCOMPARE(dlg.m_frames, expected);
+        QTRY_COMPARE_WITH_TIMEOUT(dlg.m_vecFrames.size(), expected.size(), 120000);
+        QCOMPARE(dlg.m_vecFrames, expected);
         QCOMPARE(Marks(dlg), QStringLiteral("c3 3c 99 11 7e"));
         // Never more waiting in the socket than its bounded buffer.
         QVERIFY(dlg.m_pLink->LargestBacklog() > 0);
         QVERIFY(dlg.m_pLink->LargestBacklog() <= LINK_READ_BUFFER);
 
         ClickBit(dlg, PORT_A, 0);
-        QTRY_COMPARE_WITH_TIMEOUT(peer.Frames().size(), 2, kWaitMs);
+        QTRY_COMPARE_WITH_TIMEOUT(peer.Frames().size(), 2, WAIT_MS);
         QCOMPARE(peer.Frames()[1], FrameText(0x37, {0xC2, 0x3C, 0x99, 0x11, 0x7E}));
     }
 
@@ -167,11 +167,12 @@ private slots:
         QCOMPARE(dlg.m_pLink->QueuedFrames(), std::size_t(0));
 
         // Once connected: the read-configuration frame, then what is sent from then on.
-        QTRY_COMPARE_WITH_TIMEOUT(peer.Frames().size(), 1, kWaitMs);
+        QTRY_COMPARE_WITH_TIMEOUT(peer.Frames().size(), 1, WAIT_MS);
         ClickBit(dlg, PORT_B, 1);
-        QTRY_COMPARE_WITH_TIMEOUT(peer.Frames().size(), 2, kWaitMs);
+        QTRY_COMPARE_WITH_TIMEOUT(peer.Frames().size(), 2, WAIT_MS);
         QCOMPARE(peer.Frames(), (QStringList{FrameText(0x38), FrameText(0x37, {0x01, 0x02})}));
-        QCOMPARE(QString::fromStdString(log.Text()), QStringLiteral("Socket not connected\n").repeated(2));
+        QCOMPARE(QString::fromStdString(log.Text()),
+                 QStringLiteral("Socket not connected\n").repeated(2));
     }
 
     void refusedFramesWaitAndLeaveInTheOrderGiven()
@@ -196,7 +197,7 @@ private slots:
         QCOMPARE(Send(3), 0);     // behind the refused one
         ClickBit(dlg, PORT_E, 7); // the dialog's too
         QCOMPARE(pLink->QueuedFrames(), std::size_t(3));
-        QTRY_COMPARE_WITH_TIMEOUT(peer.Frames().size(), 5, kWaitMs);
+        QTRY_COMPARE_WITH_TIMEOUT(peer.Frames().size(), 5, WAIT_MS);
         QCOMPARE(peer.Frames(),
                  (QStringList{FrameText(0x38), FrameText(0x37, {0x01}), FrameText(0x37, {0x02}),
                               FrameText(0x37, {0x03}), FrameText(0x37, {0, 0, 0, 0, 0x80})}));
@@ -205,8 +206,9 @@ private slots:
         for (std::size_t n = 0; n < 1 + LINK_QUEUE_MAX + 3; ++n)
             Send(n);
         QCOMPARE(pLink->QueuedFrames(), LINK_QUEUE_MAX);
-        QCOMPARE(QString::fromStdString(log.Text()), QStringLiteral("Send queue full\n").repeated(3));
-        QTRY_COMPARE_WITH_TIMEOUT(peer.Frames().size(), 5 + 1 + int(LINK_QUEUE_MAX), kWaitMs);
+        QCOMPARE(QString::fromStdString(log.Text()),
+                 QStringLiteral("Send queue full\n").repeated(3));
+        QTRY_COMPARE_WITH_TIMEOUT(peer.Frames().size(), 5 + 1 + int(LINK_QUEUE_MAX), WAIT_MS);
         QCOMPARE(peer.Frames().last(),
                  FrameText(0x37, {LINK_QUEUE_MAX & 0xFF, LINK_QUEUE_MAX >> 8}));
     }
@@ -222,7 +224,7 @@ private slots:
             CONNECT_TO(dlg, peer, n);
             QPointer<CClientSocket> pLink = dlg.m_pLink;
             peer.Send(PortsReply(1, 2, 3, 4, 5).left(7), n); // half a frame, then the end
-            QTRY_COMPARE_WITH_TIMEOUT(pLink->Receiver().Received(), 7, kWaitMs);
+            QTRY_COMPARE_WITH_TIMEOUT(pLink->Receiver().Received(), 7, WAIT_MS);
             if (n == 0)
                 peer.Socket(n)->disconnectFromHost();
             else // a reset rather than an orderly close
@@ -232,11 +234,11 @@ private slots:
                              SO_LINGER, &noLinger, sizeof noLinger);
                 peer.Socket(n)->abort();
             }
-            QTRY_VERIFY_WITH_TIMEOUT(pLink.isNull(), kWaitMs);
+            QTRY_VERIFY_WITH_TIMEOUT(pLink.isNull(), WAIT_MS);
             QVERIFY(!dlg.m_pLink);
             QVERIFY(dlg.findChildren<CClientSocket*>().isEmpty());
         }
-        QVERIFY(dlg.m_frames.isEmpty()); // the half frame went with the link
+        QVERIFY(dlg.m_vecFrames.isEmpty()); // the half frame went with the link
     }
 
     void droppingTheLinkWhileAFrameIsHandledStopsTheDelivery()
@@ -249,9 +251,9 @@ private slots:
         QPointer<CClientSocket> pLink = dlg.m_pLink;
         dlg.m_bDropOnFrame = true;
         peer.Send(PortsReply(1, 2, 3, 4, 5) + PortsReply(6, 7, 8, 9, 10));
-        QTRY_VERIFY_WITH_TIMEOUT(pLink.isNull() && peer.IsClosed(), kWaitMs);
+        QTRY_VERIFY_WITH_TIMEOUT(pLink.isNull() && peer.IsClosed(), WAIT_MS);
         QVERIFY(!dlg.m_pLink);
-        QCOMPARE(dlg.m_frames.size(), 1);
+        QCOMPARE(dlg.m_vecFrames.size(), 1);
         QCOMPARE(Marks(dlg), QStringLiteral("01 02 03 04 05"));
     }
 };

@@ -31,7 +31,7 @@ private slots:
             "^kelvard-sim: network board listening on 127.0.0.1:\\d+$");
         quint16 nPort = 0;
         QTRY_VERIFY_WITH_TIMEOUT(
-            (nPort = Lines().filter(listening).value(0).section(':', -1).toUShort()) != 0, kWaitMs);
+            (nPort = Lines().filter(listening).value(0).section(':', -1).toUShort()) != 0, WAIT_MS);
 
         CTarvelDlg dlg;
         OpenDialog(dlg);
@@ -42,12 +42,12 @@ private slots:
             const auto Frames = [&] {
                 return Lines().filter(QRegularExpression("^net < ")).replaceInStrings("net < ", "");
             };
-            QTRY_COMPARE_WITH_TIMEOUT(Frames().size(), expected.size(), kWaitMs);
+            QTRY_COMPARE_WITH_TIMEOUT(Frames().size(), expected.size(), WAIT_MS);
             QCOMPARE(Frames(), expected);
         };
         // Its reply to the read-configuration request: a board after reset, all inputs.
         Received();
-        QTRY_COMPARE_WITH_TIMEOUT(Marks(dlg), QStringLiteral("ff ff ff ff ff"), kWaitMs);
+        QTRY_COMPARE_WITH_TIMEOUT(Marks(dlg), QStringLiteral("ff ff ff ff ff"), WAIT_MS);
 
         // Port B becomes all outputs; back in Port Bits, levels then directions are read.
         ClickControl(dlg, IDC_PORT_DIRECTION);
@@ -57,20 +57,20 @@ private slots:
                  << FrameText(0x39, {0xFF, 0, 0x00, 0, 0xFF, 0, 0xFF, 0, 0xFF, 0})
                  << FrameText(0x36) << FrameText(0x38);
         Received();
-        QTRY_COMPARE_WITH_TIMEOUT(Marks(dlg), QStringLiteral("ff 00 ff ff ff"), kWaitMs);
+        QTRY_COMPARE_WITH_TIMEOUT(Marks(dlg), QStringLiteral("ff 00 ff ff ff"), WAIT_MS);
 
         // B1 set; a poll reads the pins back: B drives its new latch, the inputs read low.
         ClickBit(dlg, PORT_B, 1);
         dlg.OnTimer(TIMER_POLL);
         expected << FrameText(0x37, {0xFF, 0x02, 0xFF, 0xFF, 0xFF}) << FrameText(0x36);
         Received();
-        QTRY_COMPARE_WITH_TIMEOUT(Marks(dlg), QStringLiteral("00 02 00 00 00"), kWaitMs);
+        QTRY_COMPARE_WITH_TIMEOUT(Marks(dlg), QStringLiteral("00 02 00 00 00"), WAIT_MS);
 
         // The board going away (as Ctrl-C ends it) closes the link.
         board.terminate();
-        QVERIFY(board.waitForFinished(kWaitMs));
+        QVERIFY(board.waitForFinished(WAIT_MS));
         QCOMPARE(board.exitCode(), 0);
-        QTRY_VERIFY_WITH_TIMEOUT(!dlg.m_pLink, kWaitMs);
+        QTRY_VERIFY_WITH_TIMEOUT(!dlg.m_pLink, WAIT_MS);
     }
 };
 

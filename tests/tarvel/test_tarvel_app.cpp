@@ -2,9 +2,9 @@
 // three ways, and the tarvel program itself on the simulated bus.
 #include "tests/tarvel/DialogTestSupport.h"
 
+#include "firmware/UsbDev.h"
 #include "tarvel/dialog/IpAddressCtrl.h"
 #include "tarvel/dialog/TarvelApp.h"
-#include "firmware/UsbDev.h"
 
 #include <QDir>
 #include <QImage>

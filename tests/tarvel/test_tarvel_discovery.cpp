@@ -146,8 +146,9 @@ private slots:
 
         for (unsigned nEvent : {0x8000u, 0x8001u, 0x8004u, 0xFFFFu, 0x0018u, 0x0007u})
             QCOMPARE(dlg.OnDeviceChange(nEvent, 0), false);
-        QCOMPARE(QString::fromStdString(log.Text()), QStringLiteral("Device Arrival\nDevice query remove\nDevice remove "
-                                            "complete\nUser defined\nDevice Node changed\n"));
+        QCOMPARE(QString::fromStdString(log.Text()),
+                 QStringLiteral("Device Arrival\nDevice query remove\nDevice remove "
+                                "complete\nUser defined\nDevice Node changed\n"));
     }
 
     void unplugAndPlugFollowTheWatch()
@@ -183,8 +184,9 @@ private slots:
         QCOMPARE(Entries(dlg), (QStringList{"Device 0"}));
         QCOMPARE(dlg.m_stFirmware->text(), QStringLiteral("FirmVer. 1.03  Dev ID - 9"));
         QCOMPARE(dlg.m_nAnalogMask, std::uint8_t(0x0F));
-        QCOMPARE(QString::fromStdString(log.Text()), QStringLiteral("Device remove complete\nDevice Node changed\n"
-                                            "Device Arrival\nDevice Node changed\n"));
+        QCOMPARE(QString::fromStdString(log.Text()),
+                 QStringLiteral("Device remove complete\nDevice Node changed\n"
+                                "Device Arrival\nDevice Node changed\n"));
     }
 };
 

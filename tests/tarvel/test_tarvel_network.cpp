@@ -50,7 +50,7 @@ private slots:
         // Refused: no message, and the link stays until Close, Connect or a rebuild.
         PressConnect(dlg, nClosed);
         QCOMPARE(StoredAddress(), QStringLiteral("2130706433"));
-        QTRY_COMPARE_WITH_TIMEOUT(dlg.m_pLink->State(), QAbstractSocket::UnconnectedState, kWaitMs);
+        QTRY_COMPARE_WITH_TIMEOUT(dlg.m_pLink->State(), QAbstractSocket::UnconnectedState, WAIT_MS);
         NetFrame frame = BuildFrame(0x36);
         QCOMPARE(dlg.m_pLink->SendFrame(frame.data(), NET_FRAME_SIZE), SOCKET_NOT_CONNECTED);
     }
@@ -68,16 +68,16 @@ private slots:
         CONNECT_TO(dlg, peer, 1);
         QVERIFY(pFirst.isNull());
         QCOMPARE(dlg.findChildren<CClientSocket*>(), (QList<CClientSocket*>{dlg.m_pLink}));
-        QTRY_VERIFY_WITH_TIMEOUT(peer.IsClosed(0), kWaitMs);
+        QTRY_VERIFY_WITH_TIMEOUT(peer.IsClosed(0), WAIT_MS);
         ClickBit(dlg, PORT_A, 7);
-        QTRY_COMPARE_WITH_TIMEOUT(peer.Frames(1).size(), 2, kWaitMs);
+        QTRY_COMPARE_WITH_TIMEOUT(peer.Frames(1).size(), 2, WAIT_MS);
         QCOMPARE(peer.Frames(1)[1], FrameText(0x37, {0x80}));
         QCOMPARE(peer.Frames(0), QStringList{FrameText(0x38)});
 
         ClickControl(dlg, IDC_CLOSE_LINK);
         QVERIFY(!dlg.m_pLink);
         QVERIFY(dlg.findChildren<CClientSocket*>().isEmpty());
-        QTRY_VERIFY_WITH_TIMEOUT(peer.IsClosed(1), kWaitMs);
+        QTRY_VERIFY_WITH_TIMEOUT(peer.IsClosed(1), WAIT_MS);
         ClickControl(dlg, IDC_CLOSE_LINK);
         ClickBit(dlg, PORT_A, 0); // changes only the marks now
         QCOMPARE(Marks(dlg), QStringLiteral("81 00 00 00 00"));
@@ -95,7 +95,7 @@ private slots:
         DeliverDeviceChanges();
         QVERIFY(dlg.m_pDevice);
         QVERIFY(!dlg.m_pLink);
-        QTRY_VERIFY_WITH_TIMEOUT(peer.IsClosed(0), kWaitMs);
+        QTRY_VERIFY_WITH_TIMEOUT(peer.IsClosed(0), WAIT_MS);
 
         // With a board current the exchanges go to it, even with a link again.
         CONNECT_TO(dlg, peer, 1);
@@ -109,7 +109,7 @@ private slots:
         DeliverDeviceChanges();
         QVERIFY(!dlg.m_pDevice);
         QVERIFY(!dlg.m_pLink);
-        QTRY_VERIFY_WITH_TIMEOUT(peer.IsClosed(1), kWaitMs);
+        QTRY_VERIFY_WITH_TIMEOUT(peer.IsClosed(1), WAIT_MS);
     }
 
     void closingTheDialogClosesTheLink()
@@ -122,10 +122,10 @@ private slots:
             CONNECT_TO(dlg, peer, 0);
             ClickControl(dlg, IDOK);
             QVERIFY(!dlg.m_pLink);
-            QTRY_VERIFY_WITH_TIMEOUT(peer.IsClosed(0), kWaitMs);
+            QTRY_VERIFY_WITH_TIMEOUT(peer.IsClosed(0), WAIT_MS);
             CONNECT_TO(dlg, peer, 1); // and a dialog destroyed without being closed
         }
-        QTRY_VERIFY_WITH_TIMEOUT(peer.IsClosed(1), kWaitMs);
+        QTRY_VERIFY_WITH_TIMEOUT(peer.IsClosed(1), WAIT_MS);
     }
 
     void eachViewSendsItsFramesWhileNoUsbBoardIsCurrent()
@@ -138,7 +138,7 @@ private slots:
         QStringList expected{FrameText(0x38)};
         const auto Sent = [&peer, &expected]
         {
-            QTRY_COMPARE_WITH_TIMEOUT(peer.Frames().size(), expected.size(), kWaitMs);
+            QTRY_COMPARE_WITH_TIMEOUT(peer.Frames().size(), expected.size(), WAIT_MS);
             QCOMPARE(peer.Frames(), expected);
         };
 
@@ -172,7 +172,7 @@ private slots:
         Sent();
         // The reply draws the directions; the polling rule is for USB boards only.
         peer.Send(Bytes({0x38, 0x0C, 0xF0, 0x01, 0x0F, 0x02, 0xAA, 0x03, 0x55, 0x04, 0x00, 0x02}));
-        QTRY_COMPARE_WITH_TIMEOUT(Marks(dlg), QStringLiteral("f0 0f aa 55 00"), kWaitMs);
+        QTRY_COMPARE_WITH_TIMEOUT(Marks(dlg), QStringLiteral("f0 0f aa 55 00"), WAIT_MS);
         QCOMPARE(dlg.m_nTimer, 0);
 
         // Analog Inputs (entered from Port Direction, where row E can be clicked): the view's

@@ -22,9 +22,9 @@ namespace
 std::vector<int> ExpectedOrder()
 {
     std::vector<int> ids{IDOK, IDC_DEVICES, IDC_SERIAL, IDC_FIRMWARE, IDC_STATIC};
-    const std::pair<int, int> kRuns[] = {{1003, 1034}, {1043, 1050}, {1035, 1035},
-                                         {1037, 1040}, {1042, 1042}, {1051, 1063}};
-    for (auto [nFirst, nLast] : kRuns)
+    const std::pair<int, int> RUNS[] = {{1003, 1034}, {1043, 1050}, {1035, 1035},
+                                        {1037, 1040}, {1042, 1042}, {1051, 1063}};
+    for (auto [nFirst, nLast] : RUNS)
         for (int nId = nFirst; nId <= nLast; ++nId)
             ids.push_back(nId);
     return ids;
@@ -35,7 +35,7 @@ QRect Pixels(const DialogItem& item)
 {
     auto h = [](int n) { return static_cast<int>(std::lround(n * 7 / 4.0)); };
     auto v = [](int n) { return static_cast<int>(std::lround(n * 13 / 8.0)); };
-    return QRect(h(item.x), v(item.y), h(item.cx), v(item.cy));
+    return QRect(h(item.nX), v(item.nY), h(item.nCx), v(item.nCy));
 }
 
 QString Caption(const CTarvelDlg& dlg, int nId)
@@ -59,35 +59,35 @@ private slots:
         QCOMPARE(QFontInfo(dlg.font()).family(), QStringLiteral("DejaVu Sans"));
         QCOMPARE(QFontInfo(dlg.font()).pointSize(), 8);
         const DialogBaseUnits units = CDialogBuilder::BaseUnits(dlg.font());
-        QCOMPARE(QSize(units.cx, units.cy), QSize(7, 13));
+        QCOMPARE(QSize(units.nCx, units.nCy), QSize(7, 13));
         QCOMPARE(dlg.size(), QSize(490, 419)); // 280 x 258 dialog units
 
         const DialogTemplate* pTemplate = FindDialogTemplate(IDD_TARVEL_DIALOG);
         QCOMPARE(dlg.GetControls().size(), std::size_t(64));
-        QCOMPARE(pTemplate->items.size(), std::size_t(64));
+        QCOMPARE(pTemplate->arrItems.size(), std::size_t(64));
         std::vector<int> ids;
         for (std::size_t i = 0; i < dlg.GetControls().size(); ++i)
         {
             QWidget* pControl = dlg.GetControls()[i];
-            const DialogItem& item = pTemplate->items[i];
+            const DialogItem& item = pTemplate->arrItems[i];
             ids.push_back(CDialogBuilder::GetDlgCtrlID(pControl));
             QCOMPARE(ids.back(), item.nId);
             const QRect rc = Pixels(item);
-            if (item.kind == EControlKind::DropDownList) // its height is the dropped-down one
+            if (item.eKind == EControlKind::DropDownList) // its height is the dropped-down one
                 QCOMPARE(pControl->geometry().topLeft(), rc.topLeft());
             else
                 QCOMPARE(pControl->geometry(), rc);
         }
         QCOMPARE(ids, ExpectedOrder());
 
-        const char* kPorts = "ABCDE";
+        const char* PORTS = "ABCDE";
         for (int p = PORT_A; p < PORT_COUNT; ++p)
         {
             for (int b = 0; b < 8; ++b)
             {
                 QCOMPARE(dlg.BitBox(p, b), dlg.GetDlgItem(BitBoxId(p, b)));
                 QCOMPARE(dlg.BitBox(p, b)->text(),
-                         QStringLiteral("%1%2").arg(QLatin1Char(kPorts[p])).arg(b));
+                         QStringLiteral("%1%2").arg(QLatin1Char(PORTS[p])).arg(b));
                 QCOMPARE(dlg.BitBox(p, b)->isTristate(), p == PORT_E && b < 4);
             }
             QCOMPARE(Caption(dlg, SetButtonId(p)), QStringLiteral("Set"));

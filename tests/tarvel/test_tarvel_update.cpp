@@ -8,9 +8,9 @@
 // return of a board is a device change that discovery sees on its own.
 #include "tests/tarvel/DialogTestSupport.h"
 
-#include "tarvel/bootloader/SerialNum.h"
 #include "firmware/HexImage.h"
 #include "firmware/UsbDev.h"
+#include "tarvel/bootloader/SerialNum.h"
 
 #include <QLabel>
 #include <QLineEdit>
@@ -27,15 +27,15 @@ namespace
 using Bytes = std::vector<std::uint8_t>;
 using namespace std::chrono_literals;
 
-const QString kQuestionBox =
+const QString QUESTION_BOX =
     QStringLiteral("box Device Firmware|Do you want to update the firmware at this time?|") +
     QString::number(QMessageBox::Yes | QMessageBox::No, 16);
-const QString kFailureBox =
+const QString FAILURE_BOX =
     QStringLiteral("box Tarvel|Failed boot load|") + QString::number(QMessageBox::Ok, 16);
-const QString kPrompt = QStringLiteral("prompt Serial Number");
-const QString kIdentify = QStringLiteral("0 > 01 02 fe ff 3f");
-const QString kRestart = QStringLiteral("0 > ff");
-const QString kReadSerNo = QStringLiteral("0 > 01 10 f0 07 00");
+const QString PROMPT = QStringLiteral("prompt Serial Number");
+const QString IDENTIFY = QStringLiteral("0 > 01 02 fe ff 3f");
+const QString RESTART = QStringLiteral("0 > ff");
+const QString READ_SER_NO = QStringLiteral("0 > 01 10 f0 07 00");
 
 // Answers the modal windows the dialog opens, as a person would, and notes each one:
 // "box <title>|<text>|<standard buttons in hex>" or "prompt <title>".
@@ -44,8 +44,8 @@ class CModalAnswers : public QObject
 public:
     CModalAnswers()
     {
-        connect(&m_timer, &QTimer::timeout, this, &CModalAnswers::Look);
-        m_timer.start(2);
+        connect(&m_tmrPoll, &QTimer::timeout, this, &CModalAnswers::Look);
+        m_tmrPoll.start(2);
     }
 
     QMessageBox::StandardButton m_answer = QMessageBox::Yes; // to the update question
@@ -94,7 +94,7 @@ private:
         QTest::mouseClick(prompt.GetDlgItem(m_bPromptOk ? IDOK : IDCANCEL), Qt::LeftButton);
     }
 
-    QTimer m_timer;
+    QTimer m_tmrPoll;
     QList<QWidget*> m_answering;
 };
 
@@ -214,7 +214,7 @@ private slots:
         CTarvelDlg dlg;
         OpenDialog(dlg);
         ClickControl(dlg, IDC_UPDATE);
-        QCOMPARE(answers.m_seen, (QStringList{kQuestionBox}));
+        QCOMPARE(answers.m_seen, (QStringList{QUESTION_BOX}));
         QVERIFY(TraceOf(sim).filter(QStringLiteral("> 32")).isEmpty());
 
         // Yes for the board picked: enter-bootloader, one byte and no reply read, to it alone.
@@ -233,7 +233,7 @@ private slots:
         QVERIFY(dlg.m_stUpdating->isHidden() && dlg.m_pbUpdating->isHidden());
         ComeBack(sim, pA);
         QVERIFY(pA->IsBootMode());
-        QCOMPARE(answers.m_seen, (QStringList{kQuestionBox, kQuestionBox, kPrompt}));
+        QCOMPARE(answers.m_seen, (QStringList{QUESTION_BOX, QUESTION_BOX, PROMPT}));
         QCOMPARE(Entries(dlg), (QStringList{"Device 0"}));
         QCOMPARE(dlg.m_bootLoads.Running(), std::size_t(1)); // discovery did not wait for it
         // Meanwhile the free corner says which board and how far; no control moves or hides,
@@ -257,19 +257,19 @@ private slots:
         const qsizetype nStart = trace.lastIndexOf(QStringLiteral("1 > 01 02 fe ff 3f"));
         const qsizetype nEnd = trace.indexOf(QStringLiteral("1 > ff"));
         QVERIFY(nStart >= 0 && nEnd > nStart);
-        QVERIFY(trace.mid(nStart, nEnd - nStart).count(kReadPortsRequest) >= 2);
+        QVERIFY(trace.mid(nStart, nEnd - nStart).count(READ_PORTS_REQUEST) >= 2);
         QStringList traceA = OfInstance(trace, 1);
         traceA.replaceInStrings(QRegularExpression(QStringLiteral("^1 ")), QStringLiteral("0 "));
         // Discovery: query-mode answered 'B', then the serial number read.
         QCOMPARE(traceA.mid(0, 3), (QStringList{Line("0 >", {0x08}, 64),
-                                                Line("0 <", {0x08, 0x00, 'B'}, 64), kReadSerNo}));
+                                                Line("0 <", {0x08, 0x00, 'B'}, 64), READ_SER_NO}));
         // WriteSerNo identifies the chip first; only eight characters or fewer reach the block.
         const bool bWritten = ok && typed.size() <= 8;
-        QCOMPARE(traceA.count(kIdentify), ok ? 2 : 1);
+        QCOMPARE(traceA.count(IDENTIFY), ok ? 2 : 1);
         QCOMPARE(traceA.count(QStringLiteral("0 > 03 01 f0 07 00")), bWritten ? 1 : 0);
         // The worker's update ends with the restart, sent once.
-        QCOMPARE(traceA.count(kRestart), 1);
-        QCOMPARE(traceA.last(), kRestart);
+        QCOMPARE(traceA.count(RESTART), 1);
+        QCOMPARE(traceA.last(), RESTART);
 
         // The image from the application start; the boot block as before but for the
         // characters written.
@@ -289,7 +289,7 @@ private slots:
         SelectSecond(dlg);
         QCOMPARE(dlg.m_stFirmware->text(), QStringLiteral("FirmVer. 1.04  Dev ID - 1"));
         QCOMPARE(dlg.m_edSerial->text(), serial);
-        QCOMPARE(answers.m_seen, (QStringList{kQuestionBox, kQuestionBox, kPrompt}));
+        QCOMPARE(answers.m_seen, (QStringList{QUESTION_BOX, QUESTION_BOX, PROMPT}));
     }
 
     // A failed update (an exchange fails while erasing): "Failed boot load" once, nothing more
@@ -311,7 +311,7 @@ private slots:
         ComeBack(sim, pA);
         QVERIFY(WaitForUpdates(dlg));
         QCOMPARE(dlg.m_bootLoads.TakeResults(), std::vector<int>{-1});
-        QVERIFY(QTest::qWaitFor([&] { return answers.m_seen.count(kFailureBox) == 1; }));
+        QVERIFY(QTest::qWaitFor([&] { return answers.m_seen.count(FAILURE_BOX) == 1; }));
         const QStringList traceA = OfInstance(TraceOf(sim), 0);
         QCOMPARE(traceA.size(), qsizetype(100));
         QCOMPARE(traceA.mid(98), (QStringList{"0 > 03 01 80 13 00", "0 <!"}));
@@ -324,13 +324,13 @@ private slots:
         DeliverDeviceChanges();
         QVERIFY(WaitForUpdates(dlg));
         QCOMPARE(dlg.m_bootLoads.TakeResults(), std::vector<int>{0});
-        QCOMPARE(TraceOf(sim).count(kRestart), 1);
+        QCOMPARE(TraceOf(sim).count(RESTART), 1);
         DeliverDeviceChanges();
         ComeBack(sim, pA);
         QCOMPARE(Entries(dlg), (QStringList{"Device 0", "Device 1"}));
         QCOMPARE(dlg.m_stFirmware->text(), QStringLiteral("FirmVer. 1.04  Dev ID - 1"));
         QCoreApplication::processEvents();
-        QCOMPARE(answers.m_seen, (QStringList{kQuestionBox, kFailureBox}));
+        QCOMPARE(answers.m_seen, (QStringList{QUESTION_BOX, FAILURE_BOX}));
     }
 
     // Closing while a board is updated: the dialog says which update it finishes, stays until it
@@ -382,7 +382,7 @@ private slots:
         };
         OpenDialog(dlg); // the first discovery finds the board and asks for its serial number
 
-        QCOMPARE(answers.m_seen, (QStringList{kPrompt}));
+        QCOMPARE(answers.m_seen, (QStringList{PROMPT}));
         QCOMPARE(strLogDuring, QStringLiteral("Device Arrival\nDevice Node changed\n"
                                               "Device Arrival\nDevice Node changed\n"));
         QCOMPARE(traceDuring, QStringList());
@@ -399,8 +399,8 @@ private slots:
         const QStringList traceA = OfInstance(TraceOf(sim), 0);
         // No discovery asked it anything after its first: no query-mode.
         QVERIFY(traceA.filter(QRegularExpression(QStringLiteral("^0 > 08"))).isEmpty());
-        QCOMPARE(traceA.count(kIdentify), 2); // WriteSerNo's and the update's
-        QCOMPARE(traceA.last(), kRestart);
+        QCOMPARE(traceA.count(IDENTIFY), 2); // WriteSerNo's and the update's
+        QCOMPARE(traceA.last(), RESTART);
         const Bytes byAfter = pA->ReadMemory(0x7F0, 16);
         QString strStored;
         for (std::size_t i = 0; i < 16; i += 2)

@@ -90,7 +90,7 @@ private slots:
         ClickControl(dlg, IDC_PORT_DIRECTION);
         QCOMPARE(MessageLine(dlg), QStringLiteral("When checked I/O pin is an input"));
         QCOMPARE(TraceOf(sim),
-                 (QStringList{kReadConfigRequest, "0 < 38 0f 01 00 02 00 00 00 08 00 02"}));
+                 (QStringList{READ_CONFIG_REQUEST, "0 < 38 0f 01 00 02 00 00 00 08 00 02"}));
         QCOMPARE(Marks(dlg), QStringLiteral("0f 00 00 00 00"));
         QCOMPARE(Enabled(dlg), QStringLiteral("ff ff ff 1f fc")); // E0, E1 are analog channels
         ClickBit(dlg, PORT_C, 2);
@@ -129,7 +129,7 @@ private slots:
         QCOMPARE(Marks(dlg), QStringLiteral("00 00 00 00 07"));
         QCOMPARE(dlg.m_nAnalogMask, std::uint8_t(0x07));
         QCOMPARE(TraceOf(sim),
-                 (QStringList{kReadConfigRequest, "0 < 38 ff 01 00 00 00 00 00 00 ff 00",
+                 (QStringList{READ_CONFIG_REQUEST, "0 < 38 ff 01 00 00 00 00 00 00 ff 00",
                               "0 > 39 ff 01 00 00 00 00 00 00 00 03"}));
         // Clearing E1 inside the run leaves the run as it was.
         ClickBit(dlg, PORT_E, 1);
@@ -202,7 +202,7 @@ private slots:
 
         pBoard->SetInputs(PORT_C, 0x81);
         dlg.OnTimer(TIMER_POLL);
-        QCOMPARE(TraceOf(sim), (QStringList{kReadPortsRequest, "0 < 36 00 00 81 00 00"}));
+        QCOMPARE(TraceOf(sim), (QStringList{READ_PORTS_REQUEST, "0 < 36 00 00 81 00 00"}));
         QCOMPARE(Marks(dlg), QStringLiteral("00 00 81 00 00"));
         pBoard->SetInputs(PORT_C, 0x00);
         pBoard->InjectFault(ESimFault::Fail, 2);
@@ -219,7 +219,7 @@ private slots:
         ClickControl(dlg, IDC_PORT_BITS);
         TraceOf(sim);
         QStringList seen;
-        QTRY_VERIFY_WITH_TIMEOUT((seen << TraceOf(sim)).contains(kReadPortsRequest), 2000);
+        QTRY_VERIFY_WITH_TIMEOUT((seen << TraceOf(sim)).contains(READ_PORTS_REQUEST), 2000);
     }
 
     void allOutputDirectionsStopThePollingWhenWrittenOrRead()
@@ -238,14 +238,14 @@ private slots:
         sim.Bus().Board(0)->InjectFault(ESimFault::Fail, 3);
         ClickBit(dlg, PORT_A, 0);
         QCOMPARE(TraceOf(sim),
-                 (QStringList{kReadConfigRequest, "0 < 38 01 00 00 00 00 00 00 00 00 02",
+                 (QStringList{READ_CONFIG_REQUEST, "0 < 38 01 00 00 00 00 00 00 00 00 02",
                               "0 >! 39 00 00 00 00 00 00 00 00 00 02"}));
         QCOMPARE(dlg.m_nTimer, 0);
 
         // A failed read-configuration writes nothing and applies no rule.
         sim.Bus().Board(0)->InjectFault(ESimFault::Fail, 2);
         ClickBit(dlg, PORT_A, 1);
-        QCOMPARE(TraceOf(sim), (QStringList{kReadConfigRequest, "0 <!"}));
+        QCOMPARE(TraceOf(sim), (QStringList{READ_CONFIG_REQUEST, "0 <!"}));
         QCOMPARE(dlg.m_nTimer, 0);
 
         // Any non-zero mask starts it again.
@@ -271,11 +271,11 @@ private slots:
         OpenDialog(dlg);
         ClickBit(dlg, PORT_A, 1);
         ClickBit(dlg, PORT_E, 0);
-        const std::pair<int, const char*> kViews[] = {{IDC_INPUT_POLARITY, "ff ff ff 1f 00"},
-                                                      {IDC_PORT_BITS, "ff ff ff 1f 00"},
-                                                      {IDC_PORT_DIRECTION, "ff ff ff 1f ff"},
-                                                      {IDC_ANALOG_INPUTS, "ff ff ff 1f ff"}};
-        for (auto [nView, pszEnabled] : kViews)
+        const std::pair<int, const char*> VIEWS[] = {{IDC_INPUT_POLARITY, "ff ff ff 1f 00"},
+                                                     {IDC_PORT_BITS, "ff ff ff 1f 00"},
+                                                     {IDC_PORT_DIRECTION, "ff ff ff 1f ff"},
+                                                     {IDC_ANALOG_INPUTS, "ff ff ff 1f ff"}};
+        for (auto [nView, pszEnabled] : VIEWS)
         {
             ClickControl(dlg, nView);
             QCOMPARE(Enabled(dlg), QString::fromLatin1(pszEnabled));

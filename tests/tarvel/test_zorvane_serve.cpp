@@ -20,7 +20,7 @@ private slots:
         QProcess bridge;
         bridge.start(ZORVANE_TOOL,
                      {"serve", "7", "--listen", "127.0.0.1:0", "--allow", "127.0.0.0/8"});
-        QVERIFY(bridge.waitForReadyRead(kWaitMs));
+        QVERIFY(bridge.waitForReadyRead(WAIT_MS));
         const QString strServing = QString::fromLatin1(bridge.readLine()).trimmed();
         QVERIFY2(strServing.startsWith("serving board 7 (sim:0) on 127.0.0.1:"),
                  qPrintable(strServing));
@@ -35,24 +35,24 @@ private slots:
         CLoopbackClient other(nPort);
         const NetFrame directions = BuildWriteDirectionsFrame({0xFF, 0x00, 0xFF, 0xFF, 0xFF});
         QVERIFY(other.Send(HexText(directions.data(), directions.size())));
-        QTRY_VERIFY_WITH_TIMEOUT(Traced("0 > 39 ff 00 00 00 ff 00 ff 00 ff 00"), kWaitMs);
+        QTRY_VERIFY_WITH_TIMEOUT(Traced("0 > 39 ff 00 00 00 ff 00 ff 00 ff 00"), WAIT_MS);
         CTarvelDlg dlg;
         OpenDialog(dlg);
         PressConnect(dlg, nPort);
         QCOMPARE(other.Receive(1), std::string("closed"));
-        QTRY_COMPARE_WITH_TIMEOUT(Marks(dlg), QStringLiteral("ff 00 ff ff ff"), kWaitMs);
+        QTRY_COMPARE_WITH_TIMEOUT(Marks(dlg), QStringLiteral("ff 00 ff ff ff"), WAIT_MS);
 
         // A click on B1 writes the board; a poll shows its pins: B drives the latch.
         ClickBit(dlg, PORT_B, 1);
-        QTRY_VERIFY_WITH_TIMEOUT(Traced("0 > 37 ff 02 ff ff ff"), kWaitMs);
+        QTRY_VERIFY_WITH_TIMEOUT(Traced("0 > 37 ff 02 ff ff ff"), WAIT_MS);
         dlg.OnTimer(TIMER_POLL);
-        QTRY_COMPARE_WITH_TIMEOUT(Marks(dlg), QStringLiteral("00 02 00 00 00"), kWaitMs);
+        QTRY_COMPARE_WITH_TIMEOUT(Marks(dlg), QStringLiteral("00 02 00 00 00"), WAIT_MS);
 
         // SIGTERM, as Ctrl-C: the link closes and the bridge ends well.
         bridge.terminate();
-        QVERIFY(bridge.waitForFinished(kWaitMs));
+        QVERIFY(bridge.waitForFinished(WAIT_MS));
         QCOMPARE(bridge.exitCode(), 0);
-        QTRY_VERIFY_WITH_TIMEOUT(!dlg.m_pLink, kWaitMs);
+        QTRY_VERIFY_WITH_TIMEOUT(!dlg.m_pLink, WAIT_MS);
     }
 };
 

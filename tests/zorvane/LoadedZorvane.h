@@ -19,9 +19,10 @@
     X(AddVirtualPort)                                                                              \
     X(ConfigurePorts)                                                                              \
     X(ConfigurePortsEx)                                                                            \
-    X(GetBitIOError) X(GetUsbDeviceID) X(Initialize) X(InitializeZorvane) X(ListUsbDevices)        \
-        X(ReadBitPortA) X(ReadBitPortB) X(ReadBitPortC) X(ReadBytePortA) X(ReadBytePortB)          \
-            X(ReadBytePortC) X(ReadBytePortD) X(ReadBytePortE) X(ReadBytePorts) X(ReadVirtualPort) \
+    X(GetBitIOError)                                                                               \
+    X(GetUsbDeviceID) X(Initialize) X(InitializeZorvane) X(ListUsbDevices) X(ReadBitPortA)         \
+        X(ReadBitPortB) X(ReadBitPortC) X(ReadBytePortA) X(ReadBytePortB) X(ReadBytePortC)         \
+            X(ReadBytePortD) X(ReadBytePortE) X(ReadBytePorts) X(ReadVirtualPort)                  \
                 X(RemoveAllVirtualPorts) X(RemoveVirtualPort) X(WriteBitPortA) X(WriteBitPortB)    \
                     X(WriteBitPortC) X(WriteBytePortA) X(WriteBytePortB) X(WriteBytePortC)         \
                         X(WriteBytePortD) X(WriteBytePortE) X(WriteVirtualPort)

@@ -1,8 +1,8 @@
 // The bridge of 'zorvane serve' in this process, before a board on a simulated bus the test holds,
 // with a real loopback client; the bus trace shows the USB request every frame became.
 #include "tests/support/LoopbackClient.h"
-#include "zorvane/cli/NetBridge.h"
 #include "tests/support/SimFixture.h"
+#include "zorvane/cli/NetBridge.h"
 
 #include "protocol/net/Frames.h"
 

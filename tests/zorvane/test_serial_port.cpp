@@ -37,9 +37,9 @@ TEST(SerialReply, FieldsAreTheNumberAtTheirStartAndMissingOnesRepeatTheOneBefore
         EXPECT_FALSE(ParseReply(pszText, a, b, c)) << pszText;
     EXPECT_EQ((std::array<int, 3>{a, b, c}), (std::array<int, 3>{1, 2, 3})) << "nothing stored";
     // Complete without a line end: a tag and three fields, the last with a digit.
-    for (const auto& [pszText, bWhole] : {std::pair{"I,1,2,3", true}, std::pair{"I,1,2, -7", true},
-                                          std::pair{"I,1,2", false}, std::pair{"I,1,2,", false},
-                                          std::pair{"I,1,2,+", false}, std::pair{",,,x9", false}})
+    for (const auto& [pszText, bWhole] :
+         {std::pair{"I,1,2,3", true}, std::pair{"I,1,2, -7", true}, std::pair{"I,1,2", false},
+          std::pair{"I,1,2,", false}, std::pair{"I,1,2,+", false}, std::pair{",,,x9", false}})
         EXPECT_EQ(HasAllReplyFields(pszText), bWhole) << pszText;
 }
 

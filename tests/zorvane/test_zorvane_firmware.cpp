@@ -4,8 +4,8 @@
 // the plain lines written when the output is no terminal.
 #include "tests/support/SimFixture.h"
 #include "tests/support/TempDir.h"
-#include "zorvane/cli/ToolMain.h"
 #include "tests/zorvane/ToolProcess.h"
+#include "zorvane/cli/ToolMain.h"
 
 #include <gtest/gtest.h>
 
@@ -18,7 +18,7 @@ using namespace std::chrono_literals;
 
 namespace
 {
-const std::string kImage = KELVARD_SIM_FIRMWARE; // version 1.04, program, EEPROM and ID data
+const std::string IMAGE = KELVARD_SIM_FIRMWARE; // version 1.04, program, EEPROM and ID data
 
 ToolResult Zorvane(const std::vector<std::string>& args)
 {
@@ -49,7 +49,7 @@ std::string ReadFile(const std::string& strPath)
 std::string Resume(const char* pszLocation)
 {
     return std::string("; the board waits in its bootloader; resume with: zorvane update path=") +
-           pszLocation + " " + kImage + "\n";
+           pszLocation + " " + IMAGE + "\n";
 }
 } // namespace
 
@@ -70,7 +70,7 @@ TEST(FirmwareCommandTest, UpdateReachesTheBoardByEveryKindOfTarget)
         auto pOther = sim.Plug(SimBoardConfig().Id(5).Serial("OTHER005"));
         sim.Plug(SimBoardConfig().Id(7).Serial("AB12CD34"));
         sim.Plug(SimBoardConfig().Id(9).Boot().Serial("BOOT0001"));
-        const ToolResult result = Zorvane({"update", row.pszTarget, kImage});
+        const ToolResult result = Zorvane({"update", row.pszTarget, IMAGE});
         const std::string strLabel = row.pszLabel;
         EXPECT_EQ(result,
                   (ToolResult{0,
@@ -94,11 +94,11 @@ TEST(FirmwareCommandTest, UpdateReachesTheBoardByEveryKindOfTarget)
     CSimFixture sim;
     sim.Plug(SimBoardConfig().Id(7).Serial("AB12CD34"));
     sim.Plug(SimBoardConfig().Id(7).Serial("SAME7777"));
-    EXPECT_EQ(Zorvane({"update", "9", kImage}),
+    EXPECT_EQ(Zorvane({"update", "9", IMAGE}),
               (ToolResult{1, "",
                           "zorvane: no board matches 9; attached:\n"
                           "  0 7 AB12CD34 1.03 app sim:0\n  1 7 SAME7777 1.03 app sim:1\n"}));
-    EXPECT_EQ(Zorvane({"update", "7", kImage}),
+    EXPECT_EQ(Zorvane({"update", "7", IMAGE}),
               (ToolResult{1, "",
                           "zorvane: 7 matches 2 boards; name one by its path:\n"
                           "  0 7 AB12CD34 1.03 app sim:0\n  1 7 SAME7777 1.03 app sim:1\n"}));
@@ -111,7 +111,7 @@ TEST(FirmwareCommandTest, UpdateAllFinishesTheOthersWhenOneFails)
     auto pB = sim.Plug(SimBoardConfig().Id(2));
     auto pC = sim.Plug(SimBoardConfig().Id(3).Boot());
     pB->InjectFault(ESimFault::Fail, 500); // in the middle of its erase
-    const ToolResult result = Zorvane({"update", "--all", "--quiet", kImage});
+    const ToolResult result = Zorvane({"update", "--all", "--quiet", IMAGE});
     EXPECT_EQ(result.nStatus, 1);
     EXPECT_EQ(result.strOut, "") << "quiet: errors only";
     EXPECT_EQ(result.strErr.rfind("zorvane: board 2 (sim:1): erase failed: no reply at 0x", 0), 0u)
@@ -179,7 +179,7 @@ TEST(FirmwareCommandTest, AFailureInEachPhaseLeavesTheBootloaderAndTheResumeComp
     {
         CSimFixture sim;
         sim.Plug(config);
-        ASSERT_EQ(Zorvane({"update", "7", kImage}).nStatus, 0);
+        ASSERT_EQ(Zorvane({"update", "7", IMAGE}).nStatus, 0);
         clean = sim.Trace();
     }
     for (const auto& row : rows)
@@ -189,13 +189,13 @@ TEST(FirmwareCommandTest, AFailureInEachPhaseLeavesTheBootloaderAndTheResumeComp
         const std::uint64_t nTransfer = TransferOf(clean, row.pszAt);
         ASSERT_NE(nTransfer, 0u) << row.pszAt;
         pBoard->InjectFault(row.fault, nTransfer);
-        EXPECT_EQ(Zorvane({"update", "--quiet", "7", kImage}),
+        EXPECT_EQ(Zorvane({"update", "--quiet", "7", IMAGE}),
                   (ToolResult{1, "",
                               std::string("zorvane: board 7 (sim:0): ") + row.pszError +
                                   Resume("sim:0")}));
         EXPECT_TRUE(pBoard->IsBootMode()) << row.pszError;
         EXPECT_EQ(sim.Trace().size(), nTransfer) << "nothing is sent after the failure";
-        EXPECT_EQ(Zorvane({"update", "--quiet", "path=sim:0", kImage}), (ToolResult{0, "", ""}));
+        EXPECT_EQ(Zorvane({"update", "--quiet", "path=sim:0", IMAGE}), (ToolResult{0, "", ""}));
         EXPECT_EQ(pBoard->FirmwareVersion(), 0x0104);
         EXPECT_FALSE(pBoard->IsBootMode());
     }
@@ -212,7 +212,7 @@ TEST(FirmwareCommandTest, CtrlCLetsTheRequestInFlightCompleteAndSendsNothingMore
                 std::this_thread::sleep_for(1ms);
             std::raise(SIGINT);
         });
-    const ToolResult result = Zorvane({"update", "--quiet", "7", kImage});
+    const ToolResult result = Zorvane({"update", "--quiet", "7", IMAGE});
     interrupt.join();
     EXPECT_EQ(result.nStatus, 130);
     EXPECT_EQ(result.strErr.rfind("zorvane: board 7 (sim:0): interrupted during erase at 0x", 0),
@@ -223,7 +223,7 @@ TEST(FirmwareCommandTest, CtrlCLetsTheRequestInFlightCompleteAndSendsNothingMore
     ASSERT_FALSE(trace.empty());
     EXPECT_EQ(trace.back().rfind("0 < 03 01", 0), 0u) << "the erase in flight got its reply";
     EXPECT_TRUE(pBoard->IsBootMode());
-    EXPECT_EQ(Zorvane({"update", "--quiet", "path=sim:0", kImage}).nStatus, 0);
+    EXPECT_EQ(Zorvane({"update", "--quiet", "path=sim:0", IMAGE}).nStatus, 0);
     EXPECT_EQ(pBoard->FirmwareVersion(), 0x0104);
 }
 
@@ -235,7 +235,7 @@ TEST(FirmwareCommandTest, BackupRoundTrip)
     CSimFixture sim;
     auto pBoard = sim.Plug(SimBoardConfig().Id(7));
     auto pBoot = sim.Plug(SimBoardConfig().Id(8).Boot());
-    ASSERT_EQ(Zorvane({"update", "--quiet", "7", kImage}).nStatus, 0);
+    ASSERT_EQ(Zorvane({"update", "--quiet", "7", IMAGE}).nStatus, 0);
     const std::string strFirst = dir.File("first.hex");
     EXPECT_EQ(Zorvane({"backup", "--quiet", "7", strFirst}), (ToolResult{0, "", ""}));
     EXPECT_FALSE(pBoard->IsBootMode());
@@ -309,8 +309,8 @@ TEST(FirmwareCommandTest, ListLongShowsEveryModeAndWhyABoardDoesNotOpen)
               std::string::npos);
     EXPECT_NE(result.strOut.find("\n3 ? ? ? ? sim:3 cannot be opened: in use by another program\n"),
               std::string::npos);
-    EXPECT_EQ(Zorvane({"update", "3", kImage}).strErr.rfind("zorvane: no board matches 3", 0), 0u);
-    EXPECT_EQ(Zorvane({"update", "path=sim:2", kImage})
+    EXPECT_EQ(Zorvane({"update", "3", IMAGE}).strErr.rfind("zorvane: no board matches 3", 0), 0u);
+    EXPECT_EQ(Zorvane({"update", "path=sim:2", IMAGE})
                   .strErr.rfind("zorvane: board at sim:2 cannot be opened: permission denied", 0),
               0u);
 }

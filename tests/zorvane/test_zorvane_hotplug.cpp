@@ -3,10 +3,10 @@
 // while boards come and go thousands of times (also run under ThreadSanitizer).
 #include "tests/zorvane/ThreadCount.h"
 
+#include "zorvane.h"
 #include "zorvane/devices/HiddenWnd.h"
 #include "zorvane/exports/TheApp.h"
 #include "zorvane/exports/ZorvaneApp.h"
-#include "zorvane.h"
 
 #include "protocol/DeviceWatch.h"
 #include "tests/support/SimFixture.h"

@@ -1,10 +1,10 @@
 // The exports linked into the test, on a simulated bus the test controls: failures only a test
 // can cause (a board that stops answering, failed transfers), and several threads calling
 // exports while another re-enumerates.
+#include "zorvane.h"
 #include "zorvane/devices/HiddenWnd.h"
 #include "zorvane/exports/TheApp.h"
 #include "zorvane/exports/ZorvaneApp.h"
-#include "zorvane.h"
 
 #include "tests/support/SimFixture.h"
 

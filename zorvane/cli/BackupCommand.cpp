@@ -29,15 +29,15 @@ public:
         : CFirmwareJob(std::move(board)), m_strFile(std::move(strFile))
     {
     }
-    const SFirmwareMemory& Memory() const { return m_memory; }
+    const SFirmwareMemory& Memory() const { return m_memRead; }
 
 protected:
-    int Work(CBootLoader& loader) override { return loader.ReadFirmware(m_memory); }
+    int Work(CBootLoader& loader) override { return loader.ReadFirmware(m_memRead); }
     std::string DoneText(std::uint16_t) const override
     {
-        return "backed up to " + m_strFile + " (" + std::to_string(m_memory.vecProgram.size()) +
-               " program, " + std::to_string(m_memory.vecEeprom.size()) + " EEPROM and " +
-               std::to_string(m_memory.arrId.size()) + " ID bytes)";
+        return "backed up to " + m_strFile + " (" + std::to_string(m_memRead.vecProgram.size()) +
+               " program, " + std::to_string(m_memRead.vecEeprom.size()) + " EEPROM and " +
+               std::to_string(m_memRead.arrId.size()) + " ID bytes)";
     }
     std::string ResumeCommand() const override
     {
@@ -46,7 +46,7 @@ protected:
 
 private:
     std::string m_strFile;
-    SFirmwareMemory m_memory;
+    SFirmwareMemory m_memRead;
 };
 
 std::string HexText(const SFirmwareMemory& memory)

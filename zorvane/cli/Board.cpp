@@ -1,7 +1,7 @@
 #include "zorvane/cli/Board.h"
 
-#include "zorvane/serial/ComPortName.h"
 #include "zorvane.h"
+#include "zorvane/serial/ComPortName.h"
 
 #include <algorithm>
 #include <cctype>

@@ -10,8 +10,8 @@
 
 namespace
 {
-constexpr char kSerialPrefix[] = "serial=";
-constexpr char kPathPrefix[] = "path=";
+constexpr char SERIAL_PREFIX[] = "serial=";
+constexpr char PATH_PREFIX[] = "path=";
 
 bool StartsWith(const std::string& strText, const char* pszPrefix)
 {
@@ -32,17 +32,17 @@ std::string Candidates(const std::vector<SBoardInfo>& vecBoards)
 SBoardTarget SBoardTarget::Parse(const std::string& strText)
 {
     SBoardTarget target;
-    if (StartsWith(strText, kSerialPrefix))
+    if (StartsWith(strText, SERIAL_PREFIX))
     {
         target.eKind = EKind::Serial;
-        target.strValue = strText.substr(sizeof kSerialPrefix - 1);
+        target.strValue = strText.substr(sizeof SERIAL_PREFIX - 1);
         if (target.strValue.empty())
             throw CUsageError("'serial=' needs the serial number");
     }
-    else if (StartsWith(strText, kPathPrefix))
+    else if (StartsWith(strText, PATH_PREFIX))
     {
         target.eKind = EKind::Path;
-        target.strValue = strText.substr(sizeof kPathPrefix - 1);
+        target.strValue = strText.substr(sizeof PATH_PREFIX - 1);
         if (target.strValue.empty())
             throw CUsageError("'path=' needs a location as 'zorvane list --long' prints it");
     }
@@ -75,9 +75,9 @@ std::string SBoardTarget::Text() const
     case EKind::Id:
         return std::to_string(nId);
     case EKind::Serial:
-        return kSerialPrefix + strValue;
+        return SERIAL_PREFIX + strValue;
     case EKind::Path:
-        return kPathPrefix + strValue;
+        return PATH_PREFIX + strValue;
     }
     return {};
 }
@@ -114,7 +114,7 @@ std::string BoardLabel(const SBoardInfo& board)
 
 std::string ResumeTarget(const SBoardInfo& board)
 {
-    return kPathPrefix + board.strLocation;
+    return PATH_PREFIX + board.strLocation;
 }
 
 std::string BoardLine(const SBoardInfo& board)

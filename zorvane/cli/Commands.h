@@ -8,8 +8,8 @@
 // engine's, linked in. Each has its own libusb context (or simulated bus), and two of them cannot
 // both claim a board. So a run uses one: the port commands (get, set, config, monitor, vport and
 // the plain list) go through the library's exports; the firmware commands (list --long, update,
-// backup, serial) and serve through the driver layer, calling no export. Only counting boards and probing
-// whether their device nodes open, which claim nothing, may use the other.
+// backup, serial) and serve through the driver layer, calling no export. Only counting boards and
+// probing whether their device nodes open, which claim nothing, may use the other.
 #include "zorvane/cli/ToolArgs.h"
 
 #include <vector>
@@ -20,7 +20,7 @@ struct ToolCommand
     const char* pszSummary; // one line for the command list
     const char* pszUsage;   // the operands, after "zorvane NAME"
     const char* pszHelp;    // what it does, its output and its options
-    std::vector<ToolOption> options;
+    std::vector<ToolOption> vecOptions;
     int (*pfnRun)(const CToolArgs& args);
 };
 

@@ -1,7 +1,7 @@
 #include "zorvane/cli/FirmwareJob.h"
 
-#include "protocol/DeviceLink.h"
 #include "firmware/BootStatus.h"
+#include "protocol/DeviceLink.h"
 
 #include <cstdio>
 #include <exception>
@@ -13,73 +13,73 @@ constexpr auto REATTACH_TIMEOUT = std::chrono::seconds(10);
 } // namespace
 
 CFirmwareJob::CFirmwareJob(SBoardInfo board)
-    : m_board(std::move(board)), m_key{m_board.strLocation, m_board.strSerial},
-      m_claim(m_board.strLocation)
+    : m_infoBoard(std::move(board)), m_keyBoard{m_infoBoard.strLocation, m_infoBoard.strSerial},
+      m_clmLocation(m_infoBoard.strLocation)
 {
-    m_status.strStage = "waiting";
+    m_stsJob.strStage = "waiting";
 }
 
 void CFirmwareJob::Stop()
 {
     m_bStop = true;
-    const std::lock_guard lock(m_mutex);
+    const std::lock_guard lock(m_mtxLock);
     if (m_pLoader != nullptr)
         m_pLoader->Stop();
 }
 
 CFirmwareJob::SStatus CFirmwareJob::Status() const
 {
-    const std::lock_guard lock(m_mutex);
-    return m_status;
+    const std::lock_guard lock(m_mtxLock);
+    return m_stsJob;
 }
 
 void CFirmwareJob::EnterStageLocked(const std::string& strStage, std::int64_t nTotal)
 {
-    if (m_status.vecStages.empty() || m_status.vecStages.back().first != strStage)
-        m_status.vecStages.emplace_back(strStage, nTotal);
-    m_status.strStage = strStage;
+    if (m_stsJob.vecStages.empty() || m_stsJob.vecStages.back().first != strStage)
+        m_stsJob.vecStages.emplace_back(strStage, nTotal);
+    m_stsJob.strStage = strStage;
 }
 
 void CFirmwareJob::SetStage(const std::string& strStage)
 {
-    const std::lock_guard lock(m_mutex);
+    const std::lock_guard lock(m_mtxLock);
     EnterStageLocked(strStage, 0);
-    m_status.progress = {};
+    m_stsJob.prgLoader = {};
 }
 
 void CFirmwareJob::SetProgress(const SBootProgress& progress)
 {
-    const std::lock_guard lock(m_mutex);
+    const std::lock_guard lock(m_mtxLock);
     EnterStageLocked(BootPhaseName(progress.ePhase), progress.nTotal);
-    m_status.progress = progress;
+    m_stsJob.prgLoader = progress;
 }
 
 void CFirmwareJob::End(bool bOk, std::string strMessage)
 {
-    const std::lock_guard lock(m_mutex);
-    m_status.strStage = bOk ? "done" : "failed";
-    m_status.bEnded = true;
-    m_status.bOk = bOk;
-    m_status.strMessage = std::move(strMessage);
+    const std::lock_guard lock(m_mtxLock);
+    m_stsJob.strStage = bOk ? "done" : "failed";
+    m_stsJob.bEnded = true;
+    m_stsJob.bOk = bOk;
+    m_stsJob.strMessage = std::move(strMessage);
 }
 
 std::unique_ptr<CUsbDev> CFirmwareJob::OpenInBootloader()
 {
     SetStage("bootloader");
-    if (!m_board.bBoot)
+    if (!m_infoBoard.bBoot)
     {
-        auto pApp = WaitForBoard(m_key, false, std::chrono::seconds(0), &m_bStop);
+        auto pApp = WaitForBoard(m_keyBoard, false, std::chrono::seconds(0), &m_bStop);
         if (!pApp || !UsbEnterBootloader(pApp->m_hWrite))
             return nullptr;
     }
     // The application leaves the bus at once and comes back as the bootloader.
-    return WaitForBoard(m_key, true, REATTACH_TIMEOUT, &m_bStop);
+    return WaitForBoard(m_keyBoard, true, REATTACH_TIMEOUT, &m_bStop);
 }
 
 std::uint16_t CFirmwareJob::FollowToApplication(std::string& strProblem)
 {
     SetStage("application");
-    const auto pApp = WaitForBoard(m_key, false, REATTACH_TIMEOUT, &m_bStop);
+    const auto pApp = WaitForBoard(m_keyBoard, false, REATTACH_TIMEOUT, &m_bStop);
     if (!pApp)
     {
         strProblem = m_bStop ? "stopped while it restarted"
@@ -115,7 +115,7 @@ void CFirmwareJob::Run() noexcept
 {
     try
     {
-        const std::string strLabel = BoardLabel(m_board);
+        const std::string strLabel = BoardLabel(m_infoBoard);
         auto pDev = OpenInBootloader();
         if (!pDev)
         {
@@ -127,19 +127,19 @@ void CFirmwareJob::Run() noexcept
         CBootLoader loader(pDev.release(), "");
         loader.m_fnProgress = [this](const SBootProgress& progress) { SetProgress(progress); };
         {
-            const std::lock_guard lock(m_mutex);
+            const std::lock_guard lock(m_mtxLock);
             m_pLoader = &loader;
             if (m_bStop)
                 loader.Stop();
         }
         const int nStatus = Work(loader);
-        const std::string strPhase = BootPhaseName(Status().progress.ePhase);
+        const std::string strPhase = BootPhaseName(Status().prgLoader.ePhase);
         {
-            const std::lock_guard lock(m_mutex);
+            const std::lock_guard lock(m_mtxLock);
             m_pLoader = nullptr;
         }
 
-        const bool bBackToApp = !m_board.bBoot && (nStatus == BL_OK || RestartAfterFailure());
+        const bool bBackToApp = !m_infoBoard.bBoot && (nStatus == BL_OK || RestartAfterFailure());
         if (bBackToApp && !WorkRestarts())
             loader.Restart();
         loader.m_pDev.reset(); // closes the pipes before the board comes back
@@ -157,7 +157,7 @@ void CFirmwareJob::Run() noexcept
             return;
         }
         std::uint16_t wVersion = 0;
-        if (WorkRestarts() || !m_board.bBoot)
+        if (WorkRestarts() || !m_infoBoard.bBoot)
         {
             std::string strProblem;
             wVersion = FollowToApplication(strProblem);
@@ -171,10 +171,10 @@ void CFirmwareJob::Run() noexcept
     }
     catch (const std::exception& e)
     {
-        End(false, BoardLabel(m_board) + ": " + e.what());
+        End(false, BoardLabel(m_infoBoard) + ": " + e.what());
     }
     catch (...)
     {
-        End(false, BoardLabel(m_board) + ": unexpected failure");
+        End(false, BoardLabel(m_infoBoard) + ": unexpected failure");
     }
 }

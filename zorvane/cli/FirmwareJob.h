@@ -5,8 +5,8 @@
 // (update, backup, serial number); last the board is restarted where the work leaves that to
 // the job, and followed back into its application. Another thread can look at the job's status
 // at any time and ask it to stop.
-#include "zorvane/cli/BoardTarget.h"
 #include "firmware/BootLoader.h"
+#include "zorvane/cli/BoardTarget.h"
 
 #include <atomic>
 #include <mutex>
@@ -29,8 +29,8 @@ public:
 
     struct SStatus
     {
-        std::string strStage;   // "bootloader", a loader phase, "application", "done", "failed"
-        SBootProgress progress; // of the loader's phases
+        std::string strStage;    // "bootloader", a loader phase, "application", "done", "failed"
+        SBootProgress prgLoader; // of the loader's phases
         bool bEnded = false;
         bool bOk = false;
         std::string strMessage; // once ended: what was done, or what failed and what to do
@@ -38,7 +38,7 @@ public:
         std::vector<std::pair<std::string, std::int64_t>> vecStages;
     };
     SStatus Status() const;
-    const SBoardInfo& Board() const { return m_board; }
+    const SBoardInfo& Board() const { return m_infoBoard; }
 
 protected:
     // The command's work on the board waiting in its bootloader; a loader status.
@@ -57,7 +57,7 @@ protected:
 
 private:
     void SetStage(const std::string& strStage);
-    // Call with m_mutex held.
+    // Call with m_mtxLock held.
     void EnterStageLocked(const std::string& strStage, std::int64_t nTotal);
     void SetProgress(const SBootProgress& progress);
     void End(bool bOk, std::string strMessage);
@@ -69,11 +69,11 @@ private:
     // "interrupted during program at 0x1230".
     static std::string StatusText(int nStatus, const std::string& strPhase, std::int32_t nAddress);
 
-    SBoardInfo m_board;
-    SBoardKey m_key;
-    CLocationClaim m_claim;
+    SBoardInfo m_infoBoard;
+    SBoardKey m_keyBoard;
+    CLocationClaim m_clmLocation;
     std::atomic<bool> m_bStop{false};
-    CBootLoader* m_pLoader = nullptr; // while the work runs; guarded by m_mutex
-    mutable std::mutex m_mutex;
-    SStatus m_status;
+    CBootLoader* m_pLoader = nullptr; // while the work runs; guarded by m_mtxLock
+    mutable std::mutex m_mtxLock;
+    SStatus m_stsJob;
 };

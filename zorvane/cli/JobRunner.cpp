@@ -18,7 +18,7 @@ constexpr int BAR_WIDTH = 24;
 std::string BarLine(const std::string& strLabel, std::size_t nLabelWidth,
                     const CFirmwareJob::SStatus& status)
 {
-    const int nPercent = status.bEnded && status.bOk ? 100 : status.progress.Percent();
+    const int nPercent = status.bEnded && status.bOk ? 100 : status.prgLoader.Percent();
     const int nFilled = nPercent * BAR_WIDTH / 100;
     std::string strLine = strLabel;
     strLine.resize(std::max(nLabelWidth, strLabel.size()), ' ');
@@ -28,9 +28,9 @@ std::string BarLine(const std::string& strLabel, std::size_t nLabelWidth,
     std::snprintf(szPercent, sizeof szPercent, "%3d%%", nPercent);
     strLine += szPercent;
     strLine += "  " + status.strStage;
-    if (status.progress.nTotal > 0 && !status.bEnded)
-        strLine += " " + std::to_string(status.progress.nDone) + "/" +
-                   std::to_string(status.progress.nTotal) + " bytes";
+    if (status.prgLoader.nTotal > 0 && !status.bEnded)
+        strLine += " " + std::to_string(status.prgLoader.nDone) + "/" +
+                   std::to_string(status.prgLoader.nTotal) + " bytes";
     return strLine;
 }
 

@@ -98,7 +98,7 @@ std::string EndpointText(std::uint32_t nAddress, std::uint16_t nPort)
 }
 
 CNetBridge::CNetBridge(SBoardInfo board, LogSink log)
-    : m_board(std::move(board)), m_log(std::move(log))
+    : m_infoBoard(std::move(board)), m_fnLog(std::move(log))
 {
 }
 
@@ -109,12 +109,12 @@ CNetBridge::~CNetBridge()
 
 bool CNetBridge::Start(const SBridgeOptions& options)
 {
-    m_options = options;
-    m_pDev = CBoardFinder({m_board.strLocation, m_board.strSerial}, false).TryOpen();
+    m_optsServe = options;
+    m_pDev = CBoardFinder({m_infoBoard.strLocation, m_infoBoard.strSerial}, false).TryOpen();
     if (!m_pDev)
     {
         m_strError =
-            BoardLabel(m_board) + " cannot be opened: it left, or another program holds it";
+            BoardLabel(m_infoBoard) + " cannot be opened: it left, or another program holds it";
         return false;
     }
     sockaddr_in address{};
@@ -150,7 +150,7 @@ void CNetBridge::Run(int hStop)
         const int nReady = poll(fds, nCount, bWork ? 0 : LookTimeoutMs());
         if (nReady < 0 && errno != EINTR)
         {
-            m_log("stopped: " + ErrnoText());
+            m_fnLog("stopped: " + ErrnoText());
             break;
         }
         if (nReady > 0 && fds[0].revents != 0)
@@ -198,10 +198,10 @@ void CNetBridge::Accept()
         return; // it left before it was taken, or no descriptor is free: poll says so again
     const std::uint32_t nPeer = ntohl(peer.sin_addr.s_addr);
     const std::string strPeer = EndpointText(nPeer, ntohs(peer.sin_port));
-    if (!m_options.Allows(nPeer))
+    if (!m_optsServe.Allows(nPeer))
     {
         close(hPeer);
-        m_log(strPeer + " refused: outside --allow");
+        m_fnLog(strPeer + " refused: outside --allow");
         return;
     }
     if (m_hClient >= 0)
@@ -211,7 +211,7 @@ void CNetBridge::Accept()
     setsockopt(hPeer, IPPROTO_TCP, TCP_NODELAY, &nYes, sizeof nYes);
     m_hClient = hPeer;
     m_strPeer = strPeer;
-    m_log(m_strPeer + " connected");
+    m_fnLog(m_strPeer + " connected");
 }
 
 void CNetBridge::Receive()
@@ -253,12 +253,12 @@ void CNetBridge::Flush()
 
 void CNetBridge::ServeNext()
 {
-    m_nInputAt += m_receiver.Feed(m_byInput.data() + m_nInputAt, m_nInputEnd - m_nInputAt,
-                                  [this](const std::uint8_t* pFrame, int nLength)
-                                  {
-                                      Serve(pFrame, nLength);
-                                      return false;
-                                  });
+    m_nInputAt += m_rcvFrames.Feed(m_byInput.data() + m_nInputAt, m_nInputEnd - m_nInputAt,
+                                   [this](const std::uint8_t* pFrame, int nLength)
+                                   {
+                                       Serve(pFrame, nLength);
+                                       return false;
+                                   });
     Flush();
 }
 
@@ -273,7 +273,7 @@ void CNetBridge::Serve(const std::uint8_t* pFrame, int nLength)
             m_bsIgnored.set(byCode);
             char szCode[8];
             std::snprintf(szCode, sizeof szCode, "0x%02x", byCode);
-            m_log(m_strPeer + ": frames with code " + szCode + " are ignored (not served)");
+            m_fnLog(m_strPeer + ": frames with code " + szCode + " are ignored (not served)");
         }
         return;
     }
@@ -303,8 +303,8 @@ void CNetBridge::DropClient(const std::string& strWhy)
 {
     close(m_hClient);
     m_hClient = -1;
-    m_log(m_strPeer + " " + strWhy);
-    m_receiver.Reset();
+    m_fnLog(m_strPeer + " " + strWhy);
+    m_rcvFrames.Reset();
     m_nInputAt = m_nInputEnd = 0;
     m_vecReplies.clear();
     m_bsIgnored.reset();
@@ -313,11 +313,11 @@ void CNetBridge::DropClient(const std::string& strWhy)
 void CNetBridge::LoseBoard()
 {
     m_pDev.reset();
-    m_pFinder =
-        std::make_unique<CBoardFinder>(SBoardKey{m_board.strLocation, m_board.strSerial}, false);
+    m_pFinder = std::make_unique<CBoardFinder>(
+        SBoardKey{m_infoBoard.strLocation, m_infoBoard.strSerial}, false);
     m_tNextLook = Clock::now() + LOOK_INTERVAL;
-    m_log(BoardLabel(m_board) +
-          " does not answer (unplugged?): frames get no reply until it is back");
+    m_fnLog(BoardLabel(m_infoBoard) +
+            " does not answer (unplugged?): frames get no reply until it is back");
 }
 
 void CNetBridge::LookForBoard()
@@ -329,9 +329,9 @@ void CNetBridge::LookForBoard()
         return;
     }
     m_pFinder.reset();
-    m_board.strLocation = MpusbPipeLocation(m_pDev->m_hRead);
-    m_log(BoardLabel(m_board) + " is back (" + std::to_string(m_nUnanswered) +
-          " frames went unanswered)");
+    m_infoBoard.strLocation = MpusbPipeLocation(m_pDev->m_hRead);
+    m_fnLog(BoardLabel(m_infoBoard) + " is back (" + std::to_string(m_nUnanswered) +
+            " frames went unanswered)");
     m_nUnanswered = 0;
 }
 

@@ -72,7 +72,7 @@ public:
     bool Start(const SBridgeOptions& options);
     const std::string& Error() const { return m_strError; }
     std::uint16_t Port() const { return m_nPort; } // the one listened on, once started
-    const SBoardInfo& Board() const { return m_board; }
+    const SBoardInfo& Board() const { return m_infoBoard; }
 
     // Serves until hStop becomes readable (or poll fails), then closes what Start opened.
     void Run(int hStop);
@@ -92,10 +92,10 @@ private:
     int LookTimeoutMs() const;
     void Close();
 
-    SBoardInfo m_board;
-    LogSink m_log;
+    SBoardInfo m_infoBoard;
+    LogSink m_fnLog;
     std::string m_strError;
-    SBridgeOptions m_options;
+    SBridgeOptions m_optsServe;
 
     std::unique_ptr<CUsbDev> m_pDev;         // none while the board is away
     std::unique_ptr<CBoardFinder> m_pFinder; // while the board is away
@@ -107,7 +107,7 @@ private:
 
     int m_hClient = -1;
     std::string m_strPeer;
-    CFrameReceiver m_receiver;
+    CFrameReceiver m_rcvFrames;
     std::array<std::uint8_t, 4096> m_byInput{};
     std::size_t m_nInputAt = 0;
     std::size_t m_nInputEnd = 0;

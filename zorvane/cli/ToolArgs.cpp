@@ -6,8 +6,8 @@ namespace
 {
 const ToolOption* FindOption(const std::vector<ToolOption>& options, const std::string& strName)
 {
-    static const ToolOption common[] = {{"help", false}, {"simulate", false}};
-    for (const ToolOption& option : common)
+    static const ToolOption COMMON[] = {{"help", false}, {"simulate", false}};
+    for (const ToolOption& option : COMMON)
         if (strName == option.pszName)
             return &option;
     auto it = std::find_if(options.begin(), options.end(),
@@ -23,18 +23,18 @@ CToolArgs::CToolArgs(std::vector<std::string> args, const std::vector<ToolOption
         const std::string& strArg = args[i];
         if (strArg == "--")
         {
-            m_operands.insert(m_operands.end(), args.begin() + static_cast<std::ptrdiff_t>(i) + 1,
-                              args.end());
+            m_vecOperands.insert(m_vecOperands.end(),
+                                 args.begin() + static_cast<std::ptrdiff_t>(i) + 1, args.end());
             break;
         }
         if (strArg == "-h")
         {
-            m_given.emplace_back("help", "");
+            m_vecGiven.emplace_back("help", "");
             continue;
         }
         if (strArg.size() < 2 || strArg[0] != '-')
         {
-            m_operands.push_back(strArg);
+            m_vecOperands.push_back(strArg);
             continue;
         }
         if (strArg[1] != '-')
@@ -48,7 +48,7 @@ CToolArgs::CToolArgs(std::vector<std::string> args, const std::vector<ToolOption
                                               });
             if (itShort == options.end())
                 throw CUsageError("unknown option '" + strArg + "'");
-            m_given.emplace_back(itShort->pszName, "");
+            m_vecGiven.emplace_back(itShort->pszName, "");
             continue;
         }
         const std::size_t nEquals = strArg.find('=');
@@ -61,12 +61,12 @@ CToolArgs::CToolArgs(std::vector<std::string> args, const std::vector<ToolOption
         {
             if (nEquals != std::string::npos)
                 throw CUsageError("option '--" + strName + "' takes no value");
-            m_given.emplace_back(strName, "");
+            m_vecGiven.emplace_back(strName, "");
         }
         else if (nEquals != std::string::npos)
-            m_given.emplace_back(strName, strArg.substr(nEquals + 1));
+            m_vecGiven.emplace_back(strName, strArg.substr(nEquals + 1));
         else if (i + 1 < args.size())
-            m_given.emplace_back(strName, args[++i]);
+            m_vecGiven.emplace_back(strName, args[++i]);
         else
             throw CUsageError("option '--" + strName + "' needs a value");
     }
@@ -74,14 +74,14 @@ CToolArgs::CToolArgs(std::vector<std::string> args, const std::vector<ToolOption
 
 bool CToolArgs::Has(const std::string& strOption) const
 {
-    return std::any_of(m_given.begin(), m_given.end(),
+    return std::any_of(m_vecGiven.begin(), m_vecGiven.end(),
                        [&](const auto& given) { return given.first == strOption; });
 }
 
 std::string CToolArgs::Value(const std::string& strOption, const std::string& strDefault) const
 {
     // The last one given wins, as usual for command-line options.
-    for (auto it = m_given.rbegin(); it != m_given.rend(); ++it)
+    for (auto it = m_vecGiven.rbegin(); it != m_vecGiven.rend(); ++it)
         if (it->first == strOption)
             return it->second;
     return strDefault;
@@ -90,7 +90,7 @@ std::string CToolArgs::Value(const std::string& strOption, const std::string& st
 std::vector<std::string> CToolArgs::Values(const std::string& strOption) const
 {
     std::vector<std::string> values;
-    for (const auto& given : m_given)
+    for (const auto& given : m_vecGiven)
         if (given.first == strOption)
             values.push_back(given.second);
     return values;
@@ -98,8 +98,8 @@ std::vector<std::string> CToolArgs::Values(const std::string& strOption) const
 
 void CToolArgs::ExpectOperands(std::size_t nMin, std::size_t nMax, const char* pszWhat) const
 {
-    if (m_operands.size() < nMin)
+    if (m_vecOperands.size() < nMin)
         throw CUsageError(std::string("missing ") + pszWhat);
-    if (m_operands.size() > nMax)
-        throw CUsageError("unexpected argument '" + m_operands[nMax] + "'");
+    if (m_vecOperands.size() > nMax)
+        throw CUsageError("unexpected argument '" + m_vecOperands[nMax] + "'");
 }

@@ -31,12 +31,12 @@ public:
     std::string Value(const std::string& strOption, const std::string& strDefault) const;
     // Every value of a repeatable option, in the order given.
     std::vector<std::string> Values(const std::string& strOption) const;
-    const std::vector<std::string>& Operands() const { return m_operands; }
+    const std::vector<std::string>& Operands() const { return m_vecOperands; }
 
     // Usage errors when the operand count is outside nMin..nMax.
     void ExpectOperands(std::size_t nMin, std::size_t nMax, const char* pszWhat) const;
 
 private:
-    std::vector<std::pair<std::string, std::string>> m_given;
-    std::vector<std::string> m_operands;
+    std::vector<std::pair<std::string, std::string>> m_vecGiven;
+    std::vector<std::string> m_vecOperands;
 };

@@ -6,7 +6,7 @@
 
 const std::vector<ToolCommand>& ToolCommands()
 {
-    static const std::vector<ToolCommand> commands = {
+    static const std::vector<ToolCommand> COMMANDS = {
         {"list",
          "list the USB boards",
          "[--long]",
@@ -133,7 +133,7 @@ const std::vector<ToolCommand>& ToolCommands()
          {{"listen", true}, {"allow", true}},
          RunServe},
     };
-    return commands;
+    return COMMANDS;
 }
 
 int Fail(const char* pszFormat, ...)

@@ -76,7 +76,7 @@ int Run(const std::vector<std::string>& args, std::string& strCommand)
         throw CUsageError("unknown command '" + args[nNext] + "'");
     strCommand = pCommand->pszName;
     const CToolArgs commandArgs({args.begin() + static_cast<std::ptrdiff_t>(nNext) + 1, args.end()},
-                                pCommand->options);
+                                pCommand->vecOptions);
     if (commandArgs.Has("help"))
     {
         PrintCommandUsage(*pCommand);

@@ -210,7 +210,8 @@ std::int32_t CBitIO::SendOutputs()
     return TakeWaitingReply();
 }
 
-std::int32_t CBitIO::SendBit(char cPort, std::uint8_t& byPort, std::int32_t nBit, std::int32_t nValue)
+std::int32_t CBitIO::SendBit(char cPort, std::uint8_t& byPort, std::int32_t nBit,
+                             std::int32_t nValue)
 {
     if (!m_pSerial)
         return 0;

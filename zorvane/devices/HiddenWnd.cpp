@@ -1,12 +1,11 @@
 #include "zorvane/devices/HiddenWnd.h"
 
-
 #include "protocol/DeviceWatch.h"
 
 #include <mutex>
 
 CHiddenWnd::CHiddenWnd(std::mutex& mutex, std::function<void()> fnEnumerate)
-    : m_bArmed(0), m_mutex(mutex), m_fnEnumerate(std::move(fnEnumerate)), m_nWatch(0)
+    : m_bArmed(0), m_mtxLock(mutex), m_fnEnumerate(std::move(fnEnumerate)), m_nWatch(0)
 {
 }
 
@@ -47,7 +46,7 @@ std::int32_t CHiddenWnd::OnDeviceChange(std::uint32_t nEventType, std::uintptr_t
 {
     try
     {
-        std::lock_guard lock(m_mutex);
+        std::lock_guard lock(m_mtxLock);
         if (m_bArmed && nEventType == DBT_DEVNODES_CHANGED)
             m_fnEnumerate();
     }

@@ -39,7 +39,7 @@ public:
     std::int32_t m_bArmed; // set by Initialize, under the library lock; never cleared
 
 private:
-    std::mutex& m_mutex;
+    std::mutex& m_mtxLock;
     std::function<void()> m_fnEnumerate;
     std::atomic<int> m_nWatch; // the watch registration; 0 while not connected
 };

@@ -27,7 +27,8 @@ public:
     std::string GetName() const;
 
     std::int32_t ConfigurePortsEx(std::int32_t nDirA, std::int32_t nDirB, std::int32_t nDirC,
-                                  std::int32_t nDirD, std::int32_t nDirE, std::int32_t nUnused) override;
+                                  std::int32_t nDirD, std::int32_t nDirE,
+                                  std::int32_t nUnused) override;
     std::int32_t ConfigurePorts(std::int32_t nDirA, std::int32_t nDirB, std::int32_t nDirC,
                                 std::int32_t nUnused) override;
     std::int32_t WriteBytePortA(std::int32_t nValue) override;
@@ -63,12 +64,12 @@ public:
     virtual std::int32_t SpareOperation2(std::int32_t n1, std::int32_t n2);
     virtual std::int32_t SpareOperation3(std::int32_t n1, std::int32_t n2);
     virtual std::int32_t SpareOperation4(std::int32_t n1, std::int32_t n2);
-    virtual std::int32_t IsPresent();   // 1 when read-device-id went both ways
-    virtual void ClosePipes();          // read pipe, then write pipe; both handles become 0
+    virtual std::int32_t IsPresent(); // 1 when read-device-id went both ways
+    virtual void ClosePipes();        // read pipe, then write pipe; both handles become 0
     virtual void SetPipes(MPUSB_HANDLE hRead, MPUSB_HANDLE hWrite); // old ones are not closed
     virtual VirtualPortInfo* FindVirtualPort(const char* pszName);  // null when not defined
-    virtual std::int32_t SendPorts();   // write-ports with the five cached values
-    virtual std::int32_t FetchPorts();  // read-ports into the five caches; unchanged on failure
+    virtual std::int32_t SendPorts();  // write-ports with the five cached values
+    virtual std::int32_t FetchPorts(); // read-ports into the five caches; unchanged on failure
 
     std::int32_t m_nDeviceId;
     bool m_bIdentified; // the board answered read-device-id at construction

@@ -29,17 +29,18 @@ std::int32_t CUsbDev::AddVirtualPort(const char* pszName, std::int32_t nStart, s
         return VP_OUT_OF_RANGE;
     const VirtualPortInfo info{FieldMask(byStart, byWidth), byStart};
     for (const auto& [strName, other] : m_mapVirtualPorts)
-        if (other.mask & info.mask)
+        if (other.dwMask & info.dwMask)
             return VP_OVERLAP;
-    const VirtualPortInfo& added = m_mapVirtualPorts.emplace(FieldName(pszName), info).first->second;
+    const VirtualPortInfo& added =
+        m_mapVirtualPorts.emplace(FieldName(pszName), info).first->second;
 
     // The pins go low before they change direction.
     WriteField(added, 0);
     std::uint32_t dwDirections = PinWord(m_byDirA, m_byDirB, m_byDirC, m_byDirD);
     if (static_cast<std::uint8_t>(nInput))
-        dwDirections |= added.mask;
+        dwDirections |= added.dwMask;
     else
-        dwDirections &= ~added.mask;
+        dwDirections &= ~added.dwMask;
     ConfigurePortsEx(PinWordByte(dwDirections, 0), PinWordByte(dwDirections, 1),
                      PinWordByte(dwDirections, 2), PinWordByte(dwDirections, 3), m_byDirE, 0);
     return VP_ADDED;

@@ -6,7 +6,7 @@
 
 struct VirtualPortInfo
 {
-    std::uint32_t mask;    // the field's pins: ((1 << width) - 1) << startBit
+    std::uint32_t dwMask;  // the field's pins: ((1 << width) - 1) << startBit
     std::int32_t startBit; // pin of the field's least significant bit
 };
 
@@ -33,9 +33,11 @@ constexpr std::uint32_t FieldMask(std::uint8_t byStart, std::uint8_t byWidth)
     return ((std::uint32_t{1} << byWidth) - 1) << byStart;
 }
 
-constexpr std::uint32_t PinWord(std::uint8_t byA, std::uint8_t byB, std::uint8_t byC, std::uint8_t byD)
+constexpr std::uint32_t PinWord(std::uint8_t byA, std::uint8_t byB, std::uint8_t byC,
+                                std::uint8_t byD)
 {
-    return std::uint32_t{byA} | std::uint32_t{byB} << 8 | std::uint32_t{byC} << 16 | std::uint32_t{byD} << 24;
+    return std::uint32_t{byA} | std::uint32_t{byB} << 8 | std::uint32_t{byC} << 16 |
+           std::uint32_t{byD} << 24;
 }
 
 // Byte nPort (0 = A to 3 = D) of a pin word.
@@ -46,7 +48,8 @@ constexpr std::uint8_t PinWordByte(std::uint32_t dwWord, int nPort)
 
 // The word with the field's pins replaced by nValue shifted to the field. The value is not cut
 // to the field's width: higher bits land on the pins above it, as the caller asked.
-constexpr std::uint32_t PlaceField(std::uint32_t dwWord, const VirtualPortInfo& info, std::int32_t nValue)
+constexpr std::uint32_t PlaceField(std::uint32_t dwWord, const VirtualPortInfo& info,
+                                   std::int32_t nValue)
 {
-    return (dwWord & ~info.mask) | (static_cast<std::uint32_t>(nValue) << info.startBit);
+    return (dwWord & ~info.dwMask) | (static_cast<std::uint32_t>(nValue) << info.startBit);
 }

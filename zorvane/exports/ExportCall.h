@@ -27,21 +27,23 @@ TResult LockedCall(TResult fallback, TWork&& work) noexcept
 }
 
 // work(device) on the board that the name gives; 0 for an empty name.
-template <typename TWork>
-std::int32_t DeviceCall(const char* pszDevice, TWork&& work) noexcept
+template <typename TWork> std::int32_t DeviceCall(const char* pszDevice, TWork&& work) noexcept
 {
-    return LockedCall(std::int32_t{0}, [&](CZorvaneApp& app) -> std::int32_t {
-        CBitIO* pDevice = app.FindDevice(pszDevice);
-        return pDevice ? work(*pDevice) : 0;
-    });
+    return LockedCall(std::int32_t{0},
+                      [&](CZorvaneApp& app) -> std::int32_t
+                      {
+                          CBitIO* pDevice = app.FindDevice(pszDevice);
+                          return pDevice ? work(*pDevice) : 0;
+                      });
 }
 
 // work(device) on the USB board with this device number; 0 when there is none.
-template <typename TWork>
-std::int32_t UsbDeviceCall(std::int32_t nDevice, TWork&& work) noexcept
+template <typename TWork> std::int32_t UsbDeviceCall(std::int32_t nDevice, TWork&& work) noexcept
 {
-    return LockedCall(std::int32_t{0}, [&](CZorvaneApp& app) -> std::int32_t {
-        CUsbDev* pDevice = app.FindUsbDevice(nDevice);
-        return pDevice ? work(*pDevice) : 0;
-    });
+    return LockedCall(std::int32_t{0},
+                      [&](CZorvaneApp& app) -> std::int32_t
+                      {
+                          CUsbDev* pDevice = app.FindUsbDevice(nDevice);
+                          return pDevice ? work(*pDevice) : 0;
+                      });
 }

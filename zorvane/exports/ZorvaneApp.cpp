@@ -32,9 +32,9 @@ const char* LastingDeviceName(const std::string& strName)
                 *std::to_chars(szName[i], szName[i] + 3, i).ptr = '\0';
         }
     };
-    static const CNames names;
+    static const CNames NAMES;
     const unsigned long nId = std::strtoul(strName.c_str(), nullptr, 10);
-    return nId < 256 ? names.szName[nId] : "";
+    return nId < 256 ? NAMES.szName[nId] : "";
 }
 } // namespace
 
@@ -53,9 +53,9 @@ CZorvaneApp::~CZorvaneApp() = default;
 
 bool CZorvaneApp::InitInstance()
 {
-    std::lock_guard lock(m_mutex);
+    std::lock_guard lock(m_mtxLock);
     m_nDeviceCount = 0;
-    m_pHiddenWnd.reset(new (std::nothrow) CHiddenWnd(m_mutex, [this] { EnumerateDevices(); }));
+    m_pHiddenWnd.reset(new (std::nothrow) CHiddenWnd(m_mtxLock, [this] { EnumerateDevices(); }));
     if (m_pHiddenWnd)
         m_pHiddenWnd->Create(); // a window that does not appear only means no change notices
     return true;
@@ -67,7 +67,7 @@ int CZorvaneApp::ExitInstance()
     // that no thread runs library code once the library is unmapped.
     if (m_pHiddenWnd)
         m_pHiddenWnd->DestroyWindow();
-    std::lock_guard lock(m_mutex);
+    std::lock_guard lock(m_mtxLock);
     m_pHiddenWnd.reset();
     m_mapSerialDevices.clear();
     DeleteUsbDevices();
@@ -172,7 +172,8 @@ std::int32_t CZorvaneApp::GetBitIOError(char* pszBuffer, std::int32_t nSize)
 {
     if (!pszBuffer || nSize < 1)
         return 0;
-    const std::size_t nCopied = std::min(m_strLastError.size(), static_cast<std::size_t>(nSize) - 1);
+    const std::size_t nCopied =
+        std::min(m_strLastError.size(), static_cast<std::size_t>(nSize) - 1);
     std::memcpy(pszBuffer, m_strLastError.data(), nCopied);
     pszBuffer[nCopied] = '\0';
     m_strLastError.clear();

@@ -36,7 +36,7 @@ public:
     // lock itself; no export may run at the same time.
     virtual int ExitInstance();
 
-    std::mutex& Mutex() { return m_mutex; }
+    std::mutex& Mutex() { return m_mtxLock; }
 
     // Locked. Arms the device-change window (the first time, its watch thread starts),
     // enumerates, returns the USB board count.
@@ -77,7 +77,8 @@ public:
         using is_transparent = void;
         bool operator()(std::string_view strLeft, std::string_view strRight) const
         {
-            return strLeft.size() != strRight.size() ? strLeft.size() < strRight.size() : strLeft < strRight;
+            return strLeft.size() != strRight.size() ? strLeft.size() < strRight.size()
+                                                     : strLeft < strRight;
         }
     };
 
@@ -91,7 +92,7 @@ private:
     // Offers one opened link to the table; takes over both pipes.
     void EnterDevice(MPUSB_HANDLE hRead, MPUSB_HANDLE hWrite);
 
-    std::mutex m_mutex;
+    std::mutex m_mtxLock;
 };
 
 // ASCII upper case, whatever the locale: the form names are stored and looked up in.

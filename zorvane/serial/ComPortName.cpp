@@ -9,7 +9,8 @@ std::int32_t ComPortNumber(const char* pszName)
     std::string strRest = pszName ? pszName : "";
     for (char& c : strRest)
         c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    for (std::size_t nAt = strRest.find("com"); nAt != std::string::npos; nAt = strRest.find("com", nAt))
+    for (std::size_t nAt = strRest.find("com"); nAt != std::string::npos;
+         nAt = strRest.find("com", nAt))
         strRest.erase(nAt, 3);
     const long nNumber = std::strtol(strRest.c_str(), nullptr, 10);
     if (nNumber > INT32_MAX || nNumber < INT32_MIN)

@@ -25,15 +25,24 @@ speed_t BaudCode(std::int32_t nBaudRate)
 {
     switch (nBaudRate)
     {
-    case 1200: return B1200;
-    case 2400: return B2400;
-    case 4800: return B4800;
-    case 9600: return B9600;
-    case 19200: return B19200;
-    case 38400: return B38400;
-    case 57600: return B57600;
-    case 115200: return B115200;
-    default: return B0;
+    case 1200:
+        return B1200;
+    case 2400:
+        return B2400;
+    case 4800:
+        return B4800;
+    case 9600:
+        return B9600;
+    case 19200:
+        return B19200;
+    case 38400:
+        return B38400;
+    case 57600:
+        return B57600;
+    case 115200:
+        return B115200;
+    default:
+        return B0;
     }
 }
 
@@ -41,10 +50,14 @@ tcflag_t ByteSizeFlag(std::uint8_t byByteSize)
 {
     switch (byByteSize)
     {
-    case 5: return CS5;
-    case 6: return CS6;
-    case 7: return CS7;
-    default: return CS8;
+    case 5:
+        return CS5;
+    case 6:
+        return CS6;
+    case 7:
+        return CS7;
+    default:
+        return CS8;
     }
 }
 } // namespace
@@ -120,8 +133,8 @@ std::int32_t CSerial::Write(const std::uint8_t* pData, std::int32_t nLength)
 bool CSerial::SendUnsent(std::chrono::steady_clock::time_point deadline)
 {
     std::int32_t nDone = 0;
-    const bool bAll = SendAll(m_vecUnsent.data(), static_cast<std::int32_t>(m_vecUnsent.size()),
-                              deadline, nDone);
+    const bool bAll =
+        SendAll(m_vecUnsent.data(), static_cast<std::int32_t>(m_vecUnsent.size()), deadline, nDone);
     m_vecUnsent.erase(m_vecUnsent.begin(), m_vecUnsent.begin() + nDone);
     return bAll;
 }

@@ -35,16 +35,17 @@ public:
 
     // Slots in this order.
     virtual ~CSerial();
-    virtual std::int32_t OpenPort();                               // Open, through the table
-    virtual std::uint32_t GetTickStamp(const char* pszUnused);     // monotonic milliseconds
-    virtual std::int32_t WriteString(const char* pszText);         // all characters written, or 0
+    virtual std::int32_t OpenPort();                           // Open, through the table
+    virtual std::uint32_t GetTickStamp(const char* pszUnused); // monotonic milliseconds
+    virtual std::int32_t WriteString(const char* pszText);     // all characters written, or 0
     virtual std::int32_t Write(const std::uint8_t* pData, std::int32_t nLength); // nLength or 0
-    virtual std::int32_t Read(std::uint8_t* pBuffer, std::int32_t nLength); // bytes taken, never waits
+    virtual std::int32_t Read(std::uint8_t* pBuffer,
+                              std::int32_t nLength); // bytes taken, never waits
     virtual std::int32_t IsStopping();
-    virtual std::int32_t Open();                                   // 0 = ready, else an errno code
-    virtual std::int32_t GetInQueue(std::int32_t* pnCount);        // nonzero when bytes wait
-    virtual std::int32_t CanWrite(std::int32_t nLength);           // nLength < 256 - still queued
-    virtual std::int32_t ReadPending();                            // drains into m_rxBuffer; 1
+    virtual std::int32_t Open();                            // 0 = ready, else an errno code
+    virtual std::int32_t GetInQueue(std::int32_t* pnCount); // nonzero when bytes wait
+    virtual std::int32_t CanWrite(std::int32_t nLength);    // nLength < 256 - still queued
+    virtual std::int32_t ReadPending();                     // drains into m_rxBuffer; 1
 
     // Waits at most this long for received bytes without using the processor. False on
     // time-out, on a closed port and on a line that hung up (nothing will ever arrive).

@@ -47,7 +47,8 @@ bool ParseReply(const std::string& strText, std::uint8_t& byPortA, std::uint8_t&
                 std::uint8_t& byPortC)
 {
     const std::size_t nEnd = strText.find_last_not_of(" \t\n\v\f\r");
-    const std::string strTrimmed = nEnd == std::string::npos ? std::string() : strText.substr(0, nEnd + 1);
+    const std::string strTrimmed =
+        nEnd == std::string::npos ? std::string() : strText.substr(0, nEnd + 1);
     const std::size_t nComma = strTrimmed.find(',');
     if (nComma == std::string::npos)
         return false;
