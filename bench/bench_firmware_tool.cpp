@@ -12,14 +12,12 @@
 #include "firmware/HexWriter.h"
 #include "protocol/backends/SimBackend.h"
 #include "sim/SimBus.h"
+#include "tests/support/TempDir.h"
 #include "zorvane/cli/ToolMain.h"
 
 #include <benchmark/benchmark.h>
 
 #include <chrono>
-#include <filesystem>
-#include <fstream>
-#include <unistd.h>
 
 namespace
 {
@@ -32,15 +30,13 @@ struct CBench
 {
     explicit CBench(int nBoards) : m_pBus(std::make_shared<CSimBus>())
     {
-        char szDir[] = "/tmp/bench_firmware_toolXXXXXX";
-        m_strDir = mkdtemp(szDir) ? szDir : "/tmp";
         std::vector<std::uint8_t> byProgram(0x7800);
         for (std::size_t i = 0; i < byProgram.size(); ++i)
             byProgram[i] = static_cast<std::uint8_t>(i * 31 + 7);
         CHexWriter writer;
         writer.Data(0x800, byProgram.data(), byProgram.size());
         writer.End();
-        std::ofstream(Image()) << writer.Text();
+        m_dir.Write(writer.Text(), "image.hex");
 
         m_pBus->SetReattachDelay(REATTACH);
         for (int i = 0; i < nBoards; ++i)
@@ -48,12 +44,8 @@ struct CBench
                 SimBoardConfig().Id(static_cast<std::uint8_t>(i + 1)).Latency(LATENCY)));
         MpusbInstallBackend(std::make_shared<CSimBackend>(m_pBus));
     }
-    ~CBench()
-    {
-        MpusbInstallBackend(nullptr);
-        std::filesystem::remove_all(m_strDir);
-    }
-    std::string Image() const { return m_strDir + "/image.hex"; }
+    ~CBench() { MpusbInstallBackend(nullptr); }
+    std::string Image() const { return m_dir.File("image.hex"); }
     std::uint64_t Transfers() const
     {
         std::uint64_t n = 0;
@@ -71,7 +63,7 @@ struct CBench
 
     std::shared_ptr<CSimBus> m_pBus;
     std::vector<std::shared_ptr<CSimBoard>> m_vecBoards;
-    std::string m_strDir;
+    CTempDir m_dir;
 };
 
 void Report(benchmark::State& state, double dSeconds, std::uint64_t nTransfers)
@@ -113,7 +105,7 @@ void BM_Backup(benchmark::State& state)
     bool bOk = true;
     double dSeconds = 0;
     for (auto _ : state)
-        dSeconds = bench.Run({"backup", "--quiet", "1", bench.m_strDir + "/backup.hex"}, bOk);
+        dSeconds = bench.Run({"backup", "--quiet", "1", bench.m_dir.File("backup.hex")}, bOk);
     if (!bOk)
         state.SkipWithError("the backup failed");
     Report(state, dSeconds, bench.Transfers());

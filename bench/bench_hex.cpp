@@ -5,6 +5,7 @@
 #include "firmware/BootStatus.h"
 #include "firmware/HexImage.h"
 #include "firmware/HexWriter.h"
+#include "tests/support/TempDir.h"
 
 #include <benchmark/benchmark.h>
 
@@ -12,7 +13,6 @@
 #include <cstdint>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
 #include <random>
 #include <spawn.h>
 #include <sstream>
@@ -35,14 +35,6 @@ class CBenchImage
 public:
     CBenchImage()
     {
-        char szDir[] = "/tmp/bench_hexXXXXXX";
-        if (mkdtemp(szDir) == nullptr)
-        {
-            std::abort();
-        }
-        m_dir = szDir;
-        m_strPath = (m_dir / "KelvardUSB.hex").string();
-
         std::mt19937 rng(2024);
         CHexWriter writer("\r\n");
         std::uint8_t byData[16];
@@ -56,15 +48,14 @@ public:
         }
         writer.End();
         m_strText = writer.Text();
-        std::ofstream(m_strPath, std::ios::binary) << m_strText;
+        m_strPath = m_dir.Write(m_strText);
     }
-    ~CBenchImage() { fs::remove_all(m_dir); }
 
     const std::string& Path() const { return m_strPath; }
     const std::string& Text() const { return m_strText; }
 
 private:
-    fs::path m_dir;
+    CTempDir m_dir;
     std::string m_strPath;
     std::string m_strText;
 };

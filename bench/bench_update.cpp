@@ -16,15 +16,13 @@
 #include "protocol/UsbBackend.h"
 #include "protocol/backends/SimBackend.h"
 #include "sim/SimBus.h"
+#include "tests/support/TempDir.h"
 
 #include <benchmark/benchmark.h>
 
 #include <chrono>
 #include <cstdlib>
-#include <filesystem>
-#include <fstream>
 #include <string>
-#include <unistd.h>
 
 namespace
 {
@@ -43,14 +41,8 @@ std::string HexImage()
 
 void BM_FullUpdate(benchmark::State& state)
 {
-    char szDir[] = "/tmp/bench_updateXXXXXX";
-    if (mkdtemp(szDir) == nullptr)
-    {
-        state.SkipWithError("no temporary directory");
-        return;
-    }
-    const std::string strPath = std::string(szDir) + "/KelvardUSB.hex";
-    std::ofstream(strPath, std::ios::binary) << HexImage();
+    const CTempDir dir;
+    const std::string strPath = dir.Write(HexImage());
 
     auto pBus = std::make_shared<CSimBus>();
     pBus->SetReattachDelay(std::chrono::milliseconds(0));
@@ -83,7 +75,6 @@ void BM_FullUpdate(benchmark::State& state)
     state.counters["excess_us"] = (dUpdate - dBound) / static_cast<double>(nTransfers) * 1e6;
 
     MpusbInstallBackend(nullptr);
-    std::filesystem::remove_all(szDir);
 }
 } // namespace
 

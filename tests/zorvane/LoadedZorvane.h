@@ -4,6 +4,7 @@
 // file, COM ports in a private directory. The destructor checks the library really went away,
 // so every instance starts with its own bus and an empty device table.
 #include "tests/support/TempDir.h"
+#include "tests/support/TraceFile.h"
 
 #include "zorvane.h"
 
@@ -20,12 +21,13 @@
     X(ConfigurePorts)                                                                              \
     X(ConfigurePortsEx)                                                                            \
     X(GetBitIOError)                                                                               \
-    X(GetUsbDeviceID) X(Initialize) X(InitializeZorvane) X(ListUsbDevices) X(ReadBitPortA)         \
-        X(ReadBitPortB) X(ReadBitPortC) X(ReadBytePortA) X(ReadBytePortB) X(ReadBytePortC)         \
-            X(ReadBytePortD) X(ReadBytePortE) X(ReadBytePorts) X(ReadVirtualPort)                  \
-                X(RemoveAllVirtualPorts) X(RemoveVirtualPort) X(WriteBitPortA) X(WriteBitPortB)    \
-                    X(WriteBitPortC) X(WriteBytePortA) X(WriteBytePortB) X(WriteBytePortC)         \
-                        X(WriteBytePortD) X(WriteBytePortE) X(WriteVirtualPort)
+    X(GetUsbDeviceID)                                                                              \
+    X(Initialize) X(InitializeZorvane) X(ListUsbDevices) X(ReadBitPortA) X(ReadBitPortB)           \
+        X(ReadBitPortC) X(ReadBytePortA) X(ReadBytePortB) X(ReadBytePortC) X(ReadBytePortD)        \
+            X(ReadBytePortE) X(ReadBytePorts) X(ReadVirtualPort) X(RemoveAllVirtualPorts)          \
+                X(RemoveVirtualPort) X(WriteBitPortA) X(WriteBitPortB) X(WriteBitPortC)            \
+                    X(WriteBytePortA) X(WriteBytePortB) X(WriteBytePortC) X(WriteBytePortD)        \
+                        X(WriteBytePortE) X(WriteVirtualPort)
 
 using Lines = std::vector<std::string>;
 
@@ -73,14 +75,7 @@ public:
     // The trace lines written since the last call.
     Lines Trace()
     {
-        std::ifstream file(m_dir.File("trace"));
-        Lines fresh;
-        std::size_t nLine = 0;
-        for (std::string strLine; std::getline(file, strLine); ++nLine)
-            if (nLine >= m_nSeen)
-                fresh.push_back(strLine);
-        m_nSeen = nLine;
-        return fresh;
+        return m_trace.TakeNew();
     }
 
     // The last error text (taken), through a roomy buffer.
@@ -98,6 +93,6 @@ public:
 
 private:
     CTempDir m_dir;
-    std::size_t m_nSeen = 0;
+    CTraceFile m_trace{m_dir.File("trace")};
     void* m_hLibrary = nullptr;
 };

@@ -2,6 +2,7 @@
 // (boards from the environment, every byte read back from the bus trace) or on a COM-port
 // board on a pseudo-terminal, checked by its output, its messages and its exit status.
 #include "tests/support/TempDir.h"
+#include "tests/support/TraceFile.h"
 #include "tests/zorvane/ToolProcess.h"
 
 #include "sim/SimSerialBoard.h"
@@ -81,17 +82,7 @@ protected:
         return codes;
     }
 
-    Lines TraceSince()
-    {
-        std::ifstream file(m_dir.File("trace"));
-        Lines fresh;
-        std::size_t nLine = 0;
-        for (std::string strLine; std::getline(file, strLine); ++nLine)
-            if (nLine >= m_nSeen)
-                fresh.push_back(strLine);
-        m_nSeen = nLine;
-        return fresh;
-    }
+    Lines TraceSince() { return m_trace.TakeNew(); }
 
     static std::string Code(const std::string& strLine)
     {
@@ -102,7 +93,7 @@ protected:
     }
 
     CTempDir m_dir;
-    std::size_t m_nSeen = 0;
+    CTraceFile m_trace{m_dir.File("trace")};
 };
 
 TEST_F(ZorvaneToolTest, ListPrintsTheUsbBoardsInTableOrder)
