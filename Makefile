@@ -2,7 +2,7 @@
 # test, in the default and the sanitizer builds). Both install what is missing first.
 SHELL := /bin/bash
 
-.PHONY: all deps build run test bench package coverage soak clean
+.PHONY: all deps build run test bench package coverage soak kill-count clean
 
 all: build
 
@@ -39,6 +39,10 @@ coverage: deps
 SOAK_SECONDS ?= 600
 soak: deps
 	SOAK_SECONDS=$(SOAK_SECONDS) scripts/run-soak.sh
+
+# Deliberate one-line faults put into the code one at a time: how many the tests notice.
+kill-count: build
+	scripts/fault-kill-count.py
 
 clean:
 	rm -rf build

@@ -83,7 +83,15 @@ TEST_F(UpdateTest, Pic18F4550UpdateOnTheWire)
     const Bytes byBootBlock = pBoard->ReadMemory(0, 0x800);
     CDebugCapture debug;
 
-    EXPECT_EQ(NewLoader(m_dir.Write(SMALL_IMAGE))->UpdateFirmware(), BL_OK);
+    auto pLoader = NewLoader(m_dir.Write(SMALL_IMAGE));
+    std::vector<int> vecPercent;
+    pLoader->m_fnProgress = [&](const SBootProgress& progress)
+    { vecPercent.push_back(progress.Percent()); };
+    EXPECT_EQ(pLoader->UpdateFirmware(), BL_OK);
+    // A step per request: the bar is full with the restart, not before.
+    ASSERT_GE(vecPercent.size(), 2u);
+    EXPECT_EQ(vecPercent.back(), 100);
+    EXPECT_LT(vecPercent.end()[-2], 100);
 
     SUpdatePlan plan = SMALL_PLAN;
     plan.byChipId[0] = 0x03;

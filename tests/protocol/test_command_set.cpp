@@ -21,56 +21,33 @@ Packet Reply(std::initializer_list<std::uint8_t> bytes)
 
 TEST(CommandSet, RequestsHaveTheirBytesAndLengths)
 {
+    const struct
+    {
+        std::uint8_t byCode;
+        std::size_t nRequest;
+        int nReply; // 0: no reply
+    } rows[] = {{CMD_READ_VERSION, 64, 64},       {CMD_QUERY_MODE, 64, 64},
+                {CMD_READ_SERIAL_NUMBER, 64, 64}, {CMD_ENTER_BOOTLOADER, 1, 0},
+                {CMD_READ_PORTS, 6, 6},           {CMD_WRITE_PORTS, 6, 0},
+                {CMD_READ_CONFIGURATION, 11, 11}, {CMD_WRITE_CONFIGURATION, 11, 0},
+                {CMD_READ_DEVICE_ID, 2, 2},       {CMD_READ_ANALOG, 1, 10}};
     Packet packet;
-    packet.fill(0xEE); // every builder must zero what it does not set
-
-    EXPECT_EQ(BuildRequest(packet, CMD_READ_VERSION), 64u);
-    EXPECT_EQ(Request(packet, 64), "00 " + Zeros(63));
-    EXPECT_EQ(BuildRequest(packet, CMD_QUERY_MODE), 64u);
-    EXPECT_EQ(Request(packet, 64), "08 " + Zeros(63));
-    EXPECT_EQ(BuildRequest(packet, CMD_READ_SERIAL_NUMBER), 64u);
-    EXPECT_EQ(Request(packet, 64), "31 " + Zeros(63));
-    EXPECT_EQ(BuildRequest(packet, CMD_ENTER_BOOTLOADER), 1u);
-    EXPECT_EQ(Request(packet, 1), "32");
-    EXPECT_EQ(BuildRequest(packet, CMD_READ_PORTS), 6u);
-    EXPECT_EQ(Request(packet, 6), "36 00 00 00 00 00");
-    EXPECT_EQ(BuildRequest(packet, CMD_READ_CONFIGURATION), 11u);
-    EXPECT_EQ(Request(packet, 11), "38 00 00 00 00 00 00 00 00 00 00");
-    EXPECT_EQ(BuildRequest(packet, CMD_READ_DEVICE_ID), 2u);
-    EXPECT_EQ(Request(packet, 2), "3c 00");
-    EXPECT_EQ(BuildRequest(packet, CMD_READ_ANALOG), 1u);
-    EXPECT_EQ(Request(packet, 1), "3d");
+    for (const auto& row : rows)
+    {
+        packet.fill(0xEE); // every builder must zero what it does not set
+        EXPECT_EQ(BuildRequest(packet, row.byCode), row.nRequest) << int(row.byCode);
+        EXPECT_EQ(Request(packet, 64), HexText(&row.byCode, 1) + " " + Zeros(63));
+        ASSERT_NE(FindCommand(row.byCode), nullptr) << int(row.byCode);
+        EXPECT_EQ(FindCommand(row.byCode)->byReplyLength, row.nReply) << int(row.byCode);
+    }
+    EXPECT_EQ(FindCommand(0x33), nullptr);
 
     packet.fill(0xEE);
     EXPECT_EQ(BuildWritePorts(packet, {0x01, 0x02, 0x03, 0x04, 0x05}), 6u);
     EXPECT_EQ(Request(packet, 64), "37 01 02 03 04 05 " + Zeros(58));
-
-    ConfigBlock config;
-    config.byDir = {0xFF, 0x00, 0x0F, 0xF0, 0x07};
-    config.byInv = {0x00, 0x00, 0x00, 0x00};
-    config.byAnalogCount = 0;
+    ConfigBlock config{{0xFF, 0x00, 0x0F, 0xF0, 0x07}, {0x11, 0x22, 0x33, 0x44}, 3};
     EXPECT_EQ(BuildWriteConfiguration(packet, config), 11u);
-    EXPECT_EQ(Request(packet, 11), "39 ff 00 00 00 0f 00 f0 00 07 00");
-
-    config.byInv = {0x11, 0x22, 0x33, 0x44};
-    config.byAnalogCount = 3;
-    BuildWriteConfiguration(packet, config);
     EXPECT_EQ(Request(packet, 12), "39 ff 11 00 22 0f 33 f0 44 07 03 00");
-}
-
-TEST(CommandSet, ReplyLengthsFollowTheTable)
-{
-    const std::pair<std::uint8_t, int> expected[] = {
-        {CMD_READ_VERSION, 64},       {CMD_QUERY_MODE, 64},         {CMD_READ_SERIAL_NUMBER, 64},
-        {CMD_ENTER_BOOTLOADER, 0},    {CMD_READ_PORTS, 6},          {CMD_WRITE_PORTS, 0},
-        {CMD_READ_CONFIGURATION, 11}, {CMD_WRITE_CONFIGURATION, 0}, {CMD_READ_DEVICE_ID, 2},
-        {CMD_READ_ANALOG, 10}};
-    for (auto [byCode, nReply] : expected)
-    {
-        ASSERT_NE(FindCommand(byCode), nullptr) << int(byCode);
-        EXPECT_EQ(FindCommand(byCode)->byReplyLength, nReply) << int(byCode);
-    }
-    EXPECT_EQ(FindCommand(0x33), nullptr);
 }
 
 TEST(CommandSet, VersionAndMode)

@@ -6,17 +6,6 @@
 
 #include <gtest/gtest.h>
 
-namespace
-{
-std::string Line(const char* pszPrefix, std::initializer_list<std::uint8_t> bytes,
-                 std::size_t nLength)
-{
-    std::vector<std::uint8_t> all(bytes);
-    all.resize(nLength, 0);
-    return std::string(pszPrefix) + " " + HexText(all.data(), all.size());
-}
-} // namespace
-
 class DeviceLinkTest : public ::testing::Test
 {
 protected:
@@ -74,64 +63,34 @@ TEST_F(DeviceLinkTest, PortAndConfigurationCommands)
                      "0 > 3d", "0 < 3d 02 ff 03 23 01 00 00 00 00"}));
 }
 
-TEST_F(DeviceLinkTest, FailedWriteMakesNoReadAndGivesNeutralValues)
+// A failed write makes no read. A failed read fails the commands that check it; the others
+// parse the packet as it still is, the request, which reads as neutral values.
+TEST_F(DeviceLinkTest, FailedTransfersLeaveTheOutputsAndGiveNeutralValues)
 {
-    PortBytes ports{9, 9, 9, 9, 9};
-    ConfigBlock config;
-    config.byAnalogCount = 9;
-    std::uint8_t byId = 9;
-    int nChannels = 9;
-    std::array<std::uint16_t, 4> wReadings{9, 9, 9, 9};
-    for (int i = 1; i <= 7; ++i)
-        m_pBoard->InjectFault(ESimFault::Fail, i);
-
-    EXPECT_EQ(UsbReadVersion(m_link.Read(), m_link.Write()), 0);
-    EXPECT_FALSE(UsbQueryBootloader(m_link.Read(), m_link.Write()));
-    EXPECT_EQ(UsbReadSerialNumber(m_link.Read(), m_link.Write()), "");
-    EXPECT_FALSE(UsbReadPorts(m_link.Read(), m_link.Write(), ports));
-    EXPECT_FALSE(UsbReadConfiguration(m_link.Read(), m_link.Write(), config));
-    EXPECT_FALSE(UsbReadDeviceId(m_link.Read(), m_link.Write(), byId));
-    EXPECT_FALSE(UsbReadAnalog(m_link.Read(), m_link.Write(), nChannels, wReadings));
-
-    EXPECT_EQ(ports, (PortBytes{9, 9, 9, 9, 9}));
-    EXPECT_EQ(config.byAnalogCount, 9);
-    EXPECT_EQ(byId, 9);
-    EXPECT_EQ(nChannels, 9);
-    const Lines trace = m_sim.Trace();
-    ASSERT_EQ(trace.size(), 7u) << "no read follows a failed write";
-    for (const std::string& strLine : trace)
-        EXPECT_EQ(strLine.rfind("0 >! ", 0), 0u) << strLine;
-    EXPECT_EQ(trace[3], "0 >! 36 00 00 00 00 00");
-}
-
-TEST_F(DeviceLinkTest, FailedReadIsCheckedOnlyWhereTheCommandSaysSo)
-{
-    // Transfers 2, 4, 6, ... are the reads.
-    for (int i = 2; i <= 14; i += 2)
-        m_pBoard->InjectFault(ESimFault::Fail, i);
-
-    // Unchecked: the packet still holds the request, which parses as neutral values.
-    EXPECT_EQ(UsbReadVersion(m_link.Read(), m_link.Write()), 0);
-    EXPECT_FALSE(UsbQueryBootloader(m_link.Read(), m_link.Write()));
-    EXPECT_EQ(UsbReadSerialNumber(m_link.Read(), m_link.Write()), "");
-    // Checked: failure, outputs untouched.
-    PortBytes ports{9, 9, 9, 9, 9};
-    std::uint8_t byId = 9;
-    ConfigBlock config;
-    int nChannels = 9;
-    std::array<std::uint16_t, 4> wReadings{};
-    EXPECT_FALSE(UsbReadPorts(m_link.Read(), m_link.Write(), ports));
-    EXPECT_FALSE(UsbReadDeviceId(m_link.Read(), m_link.Write(), byId));
-    EXPECT_FALSE(UsbReadConfiguration(m_link.Read(), m_link.Write(), config));
-    EXPECT_FALSE(UsbReadAnalog(m_link.Read(), m_link.Write(), nChannels, wReadings));
-    EXPECT_EQ(ports, (PortBytes{9, 9, 9, 9, 9}));
-    EXPECT_EQ(byId, 9);
-    EXPECT_EQ(nChannels, 9);
-
-    const Lines trace = m_sim.Trace();
-    ASSERT_EQ(trace.size(), 14u);
-    EXPECT_EQ(trace[1], "0 <!");
-    EXPECT_EQ(trace[7], "0 <!");
+    for (const int nStep : {1, 2}) // every write fails, then every read
+    {
+        for (int i = 1; i <= 7; ++i)
+            m_pBoard->InjectFault(ESimFault::Fail, nStep * i);
+        PortBytes ports{9, 9, 9, 9, 9};
+        ConfigBlock config;
+        config.byAnalogCount = 9;
+        std::uint8_t byId = 9;
+        int nChannels = 9;
+        std::array<std::uint16_t, 4> wReadings{};
+        EXPECT_EQ(UsbReadVersion(m_link.Read(), m_link.Write()), 0);
+        EXPECT_FALSE(UsbQueryBootloader(m_link.Read(), m_link.Write()));
+        EXPECT_EQ(UsbReadSerialNumber(m_link.Read(), m_link.Write()), "");
+        EXPECT_FALSE(UsbReadPorts(m_link.Read(), m_link.Write(), ports));
+        EXPECT_FALSE(UsbReadConfiguration(m_link.Read(), m_link.Write(), config));
+        EXPECT_FALSE(UsbReadDeviceId(m_link.Read(), m_link.Write(), byId));
+        EXPECT_FALSE(UsbReadAnalog(m_link.Read(), m_link.Write(), nChannels, wReadings));
+        EXPECT_EQ(ports, (PortBytes{9, 9, 9, 9, 9}));
+        EXPECT_EQ((std::array<int, 3>{config.byAnalogCount, byId, nChannels}),
+                  (std::array<int, 3>{9, 9, 9}));
+        const Lines trace = m_sim.Trace();
+        ASSERT_EQ(trace.size(), 7u * nStep);
+        EXPECT_EQ(trace[nStep == 1 ? 3 : 7], nStep == 1 ? "0 >! 36 00 00 00 00 00" : "0 <!");
+    }
 }
 
 TEST_F(DeviceLinkTest, EnterBootloaderSendsOneByteAndTheBoardComesBackInItsBootloader)

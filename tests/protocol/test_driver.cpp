@@ -1,5 +1,6 @@
-// The driver operations: identity and endpoint names, handles, the enumeration walk, the
-// backend chosen from the environment and the device-change watch.
+// The driver operations: identity and endpoint names, handles, the enumeration walk and the
+// device-change watch. (The backend chosen from the environment: every test that loads the
+// library, which reads its bus from there.)
 #include "protocol/DeviceLink.h"
 #include "protocol/DeviceWatch.h"
 #include "protocol/Enumeration.h"
@@ -7,8 +8,6 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdlib>
-#include <fstream>
 #include <mutex>
 #include <set>
 #include <thread>
@@ -55,30 +54,6 @@ struct Walk
     }
 };
 
-class ScopedEnv
-{
-public:
-    ScopedEnv(const char* pszName, const char* pszValue) : m_strName(pszName)
-    {
-        if (const char* pszOld = std::getenv(pszName))
-            m_old = pszOld;
-        if (pszValue)
-            setenv(pszName, pszValue, 1);
-        else
-            unsetenv(pszName);
-    }
-    ~ScopedEnv()
-    {
-        if (m_old)
-            setenv(m_strName.c_str(), m_old->c_str(), 1);
-        else
-            unsetenv(m_strName.c_str());
-    }
-
-private:
-    std::string m_strName;
-    std::optional<std::string> m_old;
-};
 } // namespace
 
 class EnumerationWalk : public ::testing::Test
@@ -169,53 +144,6 @@ TEST(Driver, IdentityEndpointAndHandles)
     EXPECT_EQ(MPUSBWrite(hWrite, request, 2, &nMoved, 500), MPUSB_FAIL);
     EXPECT_EQ(MPUSBWrite(MPUSB_INVALID_HANDLE, request, 2, nullptr, 500), MPUSB_FAIL);
     EXPECT_TRUE(MPUSBClose(hRead));
-}
-
-TEST(Driver, EnvironmentChoosesTheSimulatedBusWithItsBoardsAndTrace)
-{
-    const std::string strTrace = ::testing::TempDir() + "driver_trace.txt";
-    std::remove(strTrace.c_str());
-    ScopedEnv usb("KELVARD_USB", "sim");
-    ScopedEnv trace("KELVARD_SIM_TRACE", strTrace.c_str());
-    {
-        ScopedEnv boards("KELVARD_SIM_BOARDS", "id=42,serial=XY;id=43,mode=boot");
-        MpusbInstallBackend(nullptr);
-        EXPECT_EQ(MPUSBGetDeviceCount(MPUSB_VID_PID), 2u);
-        CTestLink first(0);
-        std::uint8_t byId = 0;
-        EXPECT_TRUE(UsbReadDeviceId(first.Read(), first.Write(), byId));
-        EXPECT_EQ(byId, 42);
-        CTestLink second(1);
-        EXPECT_TRUE(UsbQueryBootloader(second.Read(), second.Write()));
-    }
-    {
-        std::ifstream file(strTrace);
-        std::string strLine;
-        std::vector<std::string> lines;
-        while (std::getline(file, strLine))
-            lines.push_back(strLine);
-        ASSERT_EQ(lines.size(), 4u);
-        EXPECT_EQ(lines[0], "0 > 3c 00");
-        EXPECT_EQ(lines[1], "0 < 3c 2a");
-        EXPECT_EQ(lines[2].substr(0, 7), "1 > 08 ");
-        EXPECT_EQ(lines[3].substr(0, 13), "1 < 08 00 42 ");
-    }
-    {
-        ScopedEnv boards("KELVARD_SIM_BOARDS", nullptr);
-        MpusbInstallBackend(nullptr);
-        EXPECT_EQ(MPUSBGetDeviceCount(MPUSB_VID_PID), 2u) << "unset: the default pair";
-        CTestLink second(1);
-        EXPECT_EQ(UsbReadVersion(second.Read(), second.Write()), 0x0102);
-        EXPECT_EQ(UsbReadSerialNumber(second.Read(), second.Write()), "");
-        CTestLink first(0);
-        EXPECT_EQ(UsbReadSerialNumber(first.Read(), first.Write()), "SIM00001");
-    }
-    {
-        ScopedEnv boards("KELVARD_SIM_BOARDS", "");
-        MpusbInstallBackend(nullptr);
-        EXPECT_EQ(MPUSBGetDeviceCount(MPUSB_VID_PID), 0u) << "set but empty: no board";
-    }
-    MpusbInstallBackend(nullptr);
 }
 
 TEST(DeviceWatch, DeliversEachChangeOnItsOwnThreadUntilRemoved)

@@ -21,19 +21,6 @@
 #include <QTemporaryDir>
 #include <QTest>
 
-#include <initializer_list>
-#include <vector>
-
-// One trace line whose bytes are the given ones followed by zeros up to nLength.
-inline QString Line(const char* pszPrefix, std::initializer_list<std::uint8_t> bytes,
-                    std::size_t nLength)
-{
-    std::vector<std::uint8_t> all(bytes);
-    all.resize(nLength, 0);
-    return QString::fromLatin1(pszPrefix) + QLatin1Char(' ') +
-           QString::fromStdString(HexText(all.data(), all.size()));
-}
-
 // The trace lines since the last call.
 inline QStringList TraceOf(CSimFixture& sim)
 {
@@ -53,6 +40,15 @@ template <typename F> QString GridBytes(const CTarvelDlg& dlg, F&& test)
                 byPorts[p] |= static_cast<std::uint8_t>(1u << b);
     return QString::fromStdString(HexText(byPorts.data(), byPorts.size()));
 }
+// The device list's entries, top down.
+inline QStringList Entries(const CTarvelDlg& dlg)
+{
+    QStringList entries;
+    for (int i = 0; i < dlg.m_cbDevices->GetCount(); ++i)
+        entries << dlg.m_cbDevices->itemText(i);
+    return entries;
+}
+
 // Checked (not indeterminate) boxes, and enabled boxes.
 inline QString Marks(const CTarvelDlg& dlg)
 {

@@ -10,17 +10,6 @@
 #include <QPushButton>
 #include <QRadioButton>
 
-namespace
-{
-QStringList Entries(const CTarvelDlg& dlg)
-{
-    QStringList entries;
-    for (int i = 0; i < dlg.m_cbDevices->GetCount(); ++i)
-        entries << dlg.m_cbDevices->itemText(i);
-    return entries;
-}
-} // namespace
-
 class TestTarvelDiscovery : public QObject
 {
     Q_OBJECT

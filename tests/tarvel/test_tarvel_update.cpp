@@ -111,14 +111,6 @@ Bytes LoadImage()
                  loader.m_pProgramImage.get() + loader.m_nProgramExtent);
 }
 
-QStringList Entries(const CTarvelDlg& dlg)
-{
-    QStringList entries;
-    for (int i = 0; i < dlg.m_cbDevices->GetCount(); ++i)
-        entries << dlg.m_cbDevices->itemText(i);
-    return entries;
-}
-
 QStringList OfInstance(const QStringList& trace, int nInstance)
 {
     return trace.filter(QRegularExpression(QStringLiteral("^%1 ").arg(nInstance)));
@@ -261,8 +253,10 @@ private slots:
         QStringList traceA = OfInstance(trace, 1);
         traceA.replaceInStrings(QRegularExpression(QStringLiteral("^1 ")), QStringLiteral("0 "));
         // Discovery: query-mode answered 'B', then the serial number read.
-        QCOMPARE(traceA.mid(0, 3), (QStringList{Line("0 >", {0x08}, 64),
-                                                Line("0 <", {0x08, 0x00, 'B'}, 64), READ_SER_NO}));
+        QCOMPARE(
+            traceA.mid(0, 3),
+            (QStringList{QString::fromStdString(Line("0 >", {0x08}, 64)),
+                         QString::fromStdString(Line("0 <", {0x08, 0x00, 'B'}, 64)), READ_SER_NO}));
         // WriteSerNo identifies the chip first; only eight characters or fewer reach the block.
         const bool bWritten = ok && typed.size() <= 8;
         QCOMPARE(traceA.count(IDENTIFY), ok ? 2 : 1);

@@ -69,15 +69,6 @@ TEST(ComPortName, PathFromThePatternForPortMinusOneAndNoneFromUnsafePatterns)
     EXPECT_EQ(strPath, "kept");
 }
 
-TEST(SerialQueue, TransmitRoomRule)
-{
-    EXPECT_TRUE(CSerial::FitsTransmitQueue(255, 0));
-    EXPECT_FALSE(CSerial::FitsTransmitQueue(256, 0));
-    EXPECT_TRUE(CSerial::FitsTransmitQueue(55, 200));
-    EXPECT_FALSE(CSerial::FitsTransmitQueue(56, 200));
-    EXPECT_FALSE(CSerial::FitsTransmitQueue(0, 256));
-}
-
 // The wrapper as COM3, on a board on a pseudo-terminal.
 class SerialPort : public ::testing::Test
 {

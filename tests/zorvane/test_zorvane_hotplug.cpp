@@ -221,6 +221,8 @@ TEST_F(ZorvaneHotplugTest, ExportsStayCorrectWhileBoardsComeAndGoThousandsOfTime
             midway = ListedOnceSettled(); // the front board just left, the back one is there
         else if (i % 64 == 0)
             std::this_thread::sleep_for(1ms); // now and then let the notices catch up
+        if (i % 256 == 128)
+            Initialize(); // an enumeration of the caller's own, under the same lock
     }
     m_sim.Bus().Unplug(pBack);
     CDeviceWatch::Flush();
