@@ -24,7 +24,7 @@ bench: build
 	scripts/run-benchmarks.sh
 
 # Debian packages of the default build in build/packages: libzorvane1, libzorvane-dev,
-# zorvane-tools, tarvel.
+# zorvane-tools, tarvel, python3-kelvard.
 package: build
 	rm -rf build/packages
 	cpack --config build/default/CPackConfig.cmake -B $(CURDIR)/build/packages
