@@ -55,11 +55,12 @@ private slots:
         QCOMPARE(dlg.m_pLink->SendFrame(frame.data(), NET_FRAME_SIZE), SOCKET_NOT_CONNECTED);
     }
 
-    void connectTwiceLeavesOneLinkAndCloseEndsIt()
+    void connectTwiceLeavesOneLinkAndCloseOrTheDialogsEndEndsIt()
     {
         CSimFixture sim;
         CTestPeer peer;
-        CTarvelDlg dlg;
+        auto pDlg = std::make_unique<CTarvelDlg>();
+        CTarvelDlg& dlg = *pDlg;
         OpenDialog(dlg);
         ClickControl(dlg, IDC_CLOSE_LINK); // without a link: nothing
         QVERIFY(!dlg.m_pLink);
@@ -82,6 +83,15 @@ private slots:
         ClickBit(dlg, PORT_A, 0); // changes only the marks now
         QCOMPARE(Marks(dlg), QStringLiteral("81 00 00 00 00"));
         QCOMPARE(peer.Frames(1).size(), 2);
+
+        // Closing the dialog, and destroying it without closing it, close the link too.
+        CONNECT_TO(dlg, peer, 2);
+        ClickControl(dlg, IDOK);
+        QVERIFY(!dlg.m_pLink);
+        QTRY_VERIFY_WITH_TIMEOUT(peer.IsClosed(2), WAIT_MS);
+        CONNECT_TO(dlg, peer, 3);
+        pDlg.reset();
+        QTRY_VERIFY_WITH_TIMEOUT(peer.IsClosed(3), WAIT_MS);
     }
 
     void pluggingOrUnpluggingAUsbBoardClosesTheLink()
@@ -109,22 +119,6 @@ private slots:
         DeliverDeviceChanges();
         QVERIFY(!dlg.m_pDevice);
         QVERIFY(!dlg.m_pLink);
-        QTRY_VERIFY_WITH_TIMEOUT(peer.IsClosed(1), WAIT_MS);
-    }
-
-    void closingTheDialogClosesTheLink()
-    {
-        CSimFixture sim;
-        CTestPeer peer;
-        {
-            CTarvelDlg dlg;
-            OpenDialog(dlg);
-            CONNECT_TO(dlg, peer, 0);
-            ClickControl(dlg, IDOK);
-            QVERIFY(!dlg.m_pLink);
-            QTRY_VERIFY_WITH_TIMEOUT(peer.IsClosed(0), WAIT_MS);
-            CONNECT_TO(dlg, peer, 1); // and a dialog destroyed without being closed
-        }
         QTRY_VERIFY_WITH_TIMEOUT(peer.IsClosed(1), WAIT_MS);
     }
 

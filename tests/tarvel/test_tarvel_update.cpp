@@ -144,19 +144,11 @@ void SendToBootloader(CTarvelDlg& dlg, CSimFixture& sim, const std::shared_ptr<C
 }
 
 // Where each control of the template is and whether it shows.
-QStringList Layout(const CTarvelDlg& dlg)
+QList<std::pair<QRect, bool>> Layout(const CTarvelDlg& dlg)
 {
-    QStringList layout;
+    QList<std::pair<QRect, bool>> layout;
     for (const QWidget* pControl : dlg.GetControls())
-    {
-        const QRect rc = pControl->geometry();
-        layout << QStringLiteral("%1,%2 %3x%4 %5")
-                      .arg(rc.x())
-                      .arg(rc.y())
-                      .arg(rc.width())
-                      .arg(rc.height())
-                      .arg(pControl->isVisible());
-    }
+        layout << std::pair(pControl->geometry(), pControl->isVisible());
     return layout;
 }
 
@@ -221,7 +213,7 @@ private slots:
         // Back in its bootloader: not listed, asked for a serial number, then updated on a
         // worker; each transfer takes a millisecond, so the update lasts seconds.
         pA->SetLatency(1ms);
-        const QStringList layout = Layout(dlg);
+        const auto layout = Layout(dlg);
         QVERIFY(dlg.m_stUpdating->isHidden() && dlg.m_pbUpdating->isHidden());
         ComeBack(sim, pA);
         QVERIFY(pA->IsBootMode());
@@ -323,6 +315,7 @@ private slots:
         ComeBack(sim, pA);
         QCOMPARE(Entries(dlg), (QStringList{"Device 0", "Device 1"}));
         QCOMPARE(dlg.m_stFirmware->text(), QStringLiteral("FirmVer. 1.04  Dev ID - 1"));
+        QCOMPARE(dlg.m_edSerial->text(), QStringLiteral("SN000001")); // the image keeps it
         QCoreApplication::processEvents();
         QCOMPARE(answers.m_seen, (QStringList{QUESTION_BOX, FAILURE_BOX}));
     }
