@@ -142,7 +142,7 @@ private slots:
         QCOMPARE(peer.Frames()[1], FrameText(0x37, {0xC2, 0x3C, 0x99, 0x11, 0x7E}));
     }
 
-    void framesGivenBeforeTheConnectionIsMadeAreDropped()
+    void framesGivenWhileConnectingAreDroppedAndRefusedOnesWaitInOrder()
     {
         CSimFixture sim;
         CDebugCapture log;
@@ -151,31 +151,22 @@ private slots:
         OpenDialog(dlg);
         PressConnect(dlg, peer.Port());
         QVERIFY(dlg.m_pLink->State() != QAbstractSocket::ConnectedState);
+        CClientSocket* pLink = dlg.m_pLink;
         ClickBit(dlg, PORT_A, 0);
         NetFrame frame = BuildWritePortsFrame({0x55, 0, 0, 0, 0});
-        QCOMPARE(dlg.m_pLink->SendFrame(frame.data(), NET_FRAME_SIZE), SOCKET_NOT_CONNECTED);
-        QCOMPARE(dlg.m_pLink->QueuedFrames(), std::size_t(0));
+        QCOMPARE(pLink->SendFrame(frame.data(), NET_FRAME_SIZE), SOCKET_NOT_CONNECTED);
+        QCOMPARE(pLink->QueuedFrames(), std::size_t(0));
+        QCOMPARE(QString::fromStdString(log.Text()),
+                 QStringLiteral("Socket not connected\n").repeated(2));
 
         // Once connected: the read-configuration frame, then what is sent from then on.
         QTRY_COMPARE_WITH_TIMEOUT(peer.Frames().size(), 1, WAIT_MS);
         ClickBit(dlg, PORT_B, 1);
         QTRY_COMPARE_WITH_TIMEOUT(peer.Frames().size(), 2, WAIT_MS);
         QCOMPARE(peer.Frames(), (QStringList{FrameText(0x38), FrameText(0x37, {0x01, 0x02})}));
-        QCOMPARE(QString::fromStdString(log.Text()),
-                 QStringLiteral("Socket not connected\n").repeated(2));
-    }
 
-    void refusedFramesWaitAndLeaveInTheOrderGiven()
-    {
-        CSimFixture sim;
-        CDebugCapture log;
-        CTestPeer peer;
-        CRecordingDlg dlg;
-        OpenDialog(dlg);
-        CONNECT_TO(dlg, peer, 0);
-        CClientSocket* pLink = dlg.m_pLink;
+        // Refused frames wait and leave in the order given.
         pLink->SetSendLimit(1); // any backlog at all makes the socket refuse the next frame
-
         const auto Send = [pLink](std::size_t n)
         {
             NetFrame frame = BuildWritePortsFrame({std::uint8_t(n), std::uint8_t(n >> 8), 0, 0, 0});
@@ -187,18 +178,19 @@ private slots:
         QCOMPARE(Send(3), 0);     // behind the refused one
         ClickBit(dlg, PORT_E, 7); // the dialog's too
         QCOMPARE(pLink->QueuedFrames(), std::size_t(3));
-        QTRY_COMPARE_WITH_TIMEOUT(peer.Frames().size(), 5, WAIT_MS);
-        QCOMPARE(peer.Frames(),
-                 (QStringList{FrameText(0x38), FrameText(0x37, {0x01}), FrameText(0x37, {0x02}),
-                              FrameText(0x37, {0x03}), FrameText(0x37, {0, 0, 0, 0, 0x80})}));
+        QTRY_COMPARE_WITH_TIMEOUT(peer.Frames().size(), 6, WAIT_MS);
+        QCOMPARE(peer.Frames().mid(2),
+                 (QStringList{FrameText(0x37, {0x01}), FrameText(0x37, {0x02}),
+                              FrameText(0x37, {0x03}), FrameText(0x37, {0x01, 0x02, 0, 0, 0x80})}));
 
         // A full queue drops the newest frames.
         for (std::size_t n = 0; n < 1 + LINK_QUEUE_MAX + 3; ++n)
             Send(n);
         QCOMPARE(pLink->QueuedFrames(), LINK_QUEUE_MAX);
         QCOMPARE(QString::fromStdString(log.Text()),
-                 QStringLiteral("Send queue full\n").repeated(3));
-        QTRY_COMPARE_WITH_TIMEOUT(peer.Frames().size(), 5 + 1 + int(LINK_QUEUE_MAX), WAIT_MS);
+                 QStringLiteral("Socket not connected\n").repeated(2) +
+                     QStringLiteral("Send queue full\n").repeated(3));
+        QTRY_COMPARE_WITH_TIMEOUT(peer.Frames().size(), 6 + 1 + int(LINK_QUEUE_MAX), WAIT_MS);
         QCOMPARE(peer.Frames().last(),
                  FrameText(0x37, {LINK_QUEUE_MAX & 0xFF, LINK_QUEUE_MAX >> 8}));
     }
