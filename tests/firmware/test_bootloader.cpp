@@ -1,12 +1,9 @@
 // The bootloader client: identification, the requests of an update on the wire, every fault an
-// update can meet, and the firmware image generated for the simulated boards.
+// update can meet.
 #include "firmware/BootLoadThread.h"
 #include "firmware/BootStatus.h"
-#include "protocol/DeviceLink.h"
 #include "protocol/UsbBackend.h"
 #include "tests/firmware/BootTestSupport.h"
-
-#include <cstdio>
 
 namespace
 {
@@ -70,101 +67,97 @@ TEST(ChipTest, IdentificationOnTheWire)
     EXPECT_EQ(sim.Trace(), (Lines{"0 > 01 02 fe ff 3f", "0 < 01 02 fe ff 3f fd ff"}));
 }
 
-class UpdateTest : public ::testing::Test
+// An update on the wire for a chip of the table, and for one it does not know, whose last row it
+// uses (programs from 0x200 to 0xFFF, no EEPROM or ID area): every request as the request layout
+// says, the landmarks byte for byte, the boot block untouched whatever the image held there.
+TEST(UpdateTest, UpdateOnTheWire)
 {
-protected:
-    CSimFixture m_sim;
-    CTempDir m_dir;
-};
-
-TEST_F(UpdateTest, Pic18F4550UpdateOnTheWire)
-{
-    auto pBoard = m_sim.Plug(SimBoardConfig().Boot().Chip(0x90).Revision(3));
-    const Bytes byBootBlock = pBoard->ReadMemory(0, 0x800);
-    CDebugCapture debug;
-
-    auto pLoader = NewLoader(m_dir.Write(SMALL_IMAGE));
-    std::vector<int> vecPercent;
-    pLoader->m_fnProgress = [&](const SBootProgress& progress)
-    { vecPercent.push_back(progress.Percent()); };
-    EXPECT_EQ(pLoader->UpdateFirmware(), BL_OK);
-    // A step per request: the bar is full with the restart, not before.
-    ASSERT_GE(vecPercent.size(), 2u);
-    EXPECT_EQ(vecPercent.back(), 100);
-    EXPECT_LT(vecPercent.end()[-2], 100);
-
-    SUpdatePlan plan = SMALL_PLAN;
-    plan.byChipId[0] = 0x03;
-    const Lines trace = m_sim.Trace();
-    EXPECT_EQ(trace, ExpectedUpdate(plan));
-    EXPECT_EQ(debug.Take(), (Lines{"Device type is Pic18F4550 revision 3\n", "Device erased\n"}));
-
-    // The landmarks, byte for byte.
-    ASSERT_EQ(trace.size(), 2 + 480 * 2 + 2 + 17 * 4 + 2 * 4 + 4 + 1u);
-    EXPECT_EQ(trace[1], "0 < 01 02 fe ff 3f 03 12");
-    EXPECT_EQ(trace[2], "0 > 03 01 00 08 00") << "erasing starts at the application";
-    EXPECT_EQ(trace[961], "0 < 03 01 c0 7f 00") << "and ends with the block at 0x7FC0";
-    EXPECT_EQ(trace[962], "0 > 03 01 00 00 20") << "the ID erase follows";
-    EXPECT_EQ(trace[964], "0 > 02 10 00 08 00 31 38 3f 46 4d 54 5b 62 69 70 77 7e 85 8c 93 9a");
-    EXPECT_EQ(trace[966], "0 > 01 10 00 08 00") << "read-back: 5 bytes, data positions not sent";
-    EXPECT_EQ(trace[967], "0 < 01 10 00 08 00 31 38 3f 46 4d 54 5b 62 69 70 77 7e 85 8c 93 9a");
-    // The short last block: 13 bytes sent under count byte 16.
-    EXPECT_EQ(trace[1028], "0 > 02 10 00 09 00 " + HexText(&plan.byProgram[0x900], 8));
-    EXPECT_EQ(trace[1030], "0 > 01 10 00 09 00");
-    // EEPROM from address 0, although the file's first EEPROM byte is at 0x10.
-    EXPECT_EQ(trace[1032], "0 > 05 10 00 00 00 ff ff ff ff ff ff ff ff ff ff ff ff ff ff ff ff");
-    EXPECT_EQ(trace[1036], "0 > 05 10 10 00 00 e1 e2 e3 e4");
-    EXPECT_EQ(trace[1038], "0 > 04 10 10 00 00");
-    // The ID write: 20 bytes, 15 of them data.
-    EXPECT_EQ(trace[1040], "0 > 02 10 00 00 20 11 22 33 44 55 66 77 88 ff ff ff ff ff ff ff");
-    EXPECT_EQ(trace.back(), "0 > ff");
-    for (const std::string& strLine : trace) // no erase or write below the application
+    const Bytes byUnknownApp = Counting(0x150, 0x80, 3); // from 0x100: written from 0x200 only
+    SUpdatePlan planPic = SMALL_PLAN;
+    planPic.byChipId[0] = 0x03;
+    const struct
     {
-        unsigned nCode = 0, nCount = 0, nLow = 0, nMid = 0, nHigh = 0;
-        std::sscanf(strLine.c_str(), "0 > %x %x %x %x %x", &nCode, &nCount, &nLow, &nMid, &nHigh);
-        EXPECT_FALSE((nCode == 2 || nCode == 3) && (nLow | nMid << 8 | nHigh << 16) < 0x800)
-            << strLine;
+        std::uint16_t nChip;
+        std::uint8_t nRevision;
+        std::string strImage;
+        SUpdatePlan updatePlan;
+        std::string strDevice; // as the debug log names it
+        std::size_t nLines;
+        std::vector<std::pair<std::size_t, std::string>> vecLandmarks;
+    } cases[] = {
+        {0x90,
+         3,
+         SMALL_IMAGE,
+         planPic,
+         "Pic18F4550 revision 3",
+         2 + 480 * 2 + 2 + 17 * 4 + 2 * 4 + 4 + 1,
+         {{1, "0 < 01 02 fe ff 3f 03 12"},
+          {2, "0 > 03 01 00 08 00"},   // erasing starts at the application
+          {961, "0 < 03 01 c0 7f 00"}, // and ends with the block at 0x7FC0
+          {962, "0 > 03 01 00 00 20"}, // the ID erase follows
+          {964, "0 > 02 10 00 08 00 31 38 3f 46 4d 54 5b 62 69 70 77 7e 85 8c 93 9a"},
+          {966, "0 > 01 10 00 08 00"}, // read-back: 5 bytes, data positions not sent
+          {967, "0 < 01 10 00 08 00 31 38 3f 46 4d 54 5b 62 69 70 77 7e 85 8c 93 9a"},
+          // The short last block: 13 bytes sent under count byte 16.
+          {1028, "0 > 02 10 00 09 00 " + HexText(&APP_DATA[0x100], 8)},
+          {1030, "0 > 01 10 00 09 00"},
+          // EEPROM from address 0, although the file's first EEPROM byte is at 0x10.
+          {1032, "0 > 05 10 00 00 00 ff ff ff ff ff ff ff ff ff ff ff ff ff ff ff ff"},
+          {1036, "0 > 05 10 10 00 00 e1 e2 e3 e4"},
+          {1038, "0 > 04 10 10 00 00"},
+          // The ID write: 20 bytes, 15 of them data.
+          {1040, "0 > 02 10 00 00 20 11 22 33 44 55 66 77 88 ff ff ff ff ff ff ff"}}},
+        {0x55,
+         0,
+         HexData(0x100, byUnknownApp) + HEX_END,
+         SUpdatePlan{{0xA0, 0x0A}, 0x200, 0xFFF, Filled(0x250, {{0x100, byUnknownApp}}), {}, {}},
+         "PICUNKNOWN revision 0",
+         2 + 56 * 2 + 5 * 4 + 1,           // no ID erase, no EEPROM or ID write
+         {{1, "0 < 01 02 fe ff 3f a0 0a"}, // the code's bits 0-2 shifted up by 5
+          {2, "0 > 03 01 00 02 00"},
+          {112, "0 > 03 01 c0 0f 00"},
+          {114, "0 > 02 10 00 02 00 " + HexText(&byUnknownApp[0x100], 16)}}}};
+    for (const auto& c : cases)
+    {
+        SCOPED_TRACE(c.strDevice);
+        CSimFixture sim;
+        CTempDir dir;
+        auto pBoard = sim.Plug(SimBoardConfig().Boot().Chip(c.nChip).Revision(c.nRevision));
+        const Bytes byBootBlock = pBoard->ReadMemory(0, c.updatePlan.nAppStart);
+        CDebugCapture debug;
+        auto pLoader = NewLoader(dir.Write(c.strImage));
+        std::vector<int> vecPercent;
+        pLoader->m_fnProgress = [&](const SBootProgress& progress)
+        { vecPercent.push_back(progress.Percent()); };
+        EXPECT_EQ(pLoader->UpdateFirmware(), BL_OK);
+        // A step per request: the bar is full with the restart, not before.
+        ASSERT_GE(vecPercent.size(), 2u);
+        EXPECT_EQ(vecPercent.back(), 100);
+        EXPECT_LT(vecPercent.end()[-2], 100);
+
+        const Lines trace = sim.Trace();
+        EXPECT_EQ(trace, ExpectedUpdate(c.updatePlan));
+        ASSERT_EQ(trace.size(), c.nLines);
+        for (const auto& [nAt, strLine] : c.vecLandmarks)
+            EXPECT_EQ(trace[nAt], strLine) << "line " << nAt;
+        EXPECT_EQ(debug.Take(), (Lines{"Device type is " + c.strDevice + "\n", "Device erased\n"}));
+        EXPECT_EQ(pBoard->ReadMemory(0, c.updatePlan.nAppStart), byBootBlock);
+        EXPECT_FALSE(pBoard->IsBootMode()) << "restarted into the application";
     }
-
-    // The board, its boot block untouched whatever the image held there (the writes are
-    // verified on the wire above).
-    EXPECT_EQ(pBoard->ReadMemory(0, 0x800), byBootBlock);
-    EXPECT_FALSE(pBoard->IsBootMode()) << "restarted into the application";
 }
 
-TEST_F(UpdateTest, UnknownChipUsesTheLastRow)
+TEST(UpdateTest, ImageFileFaultsEndTheUpdateAfterIdentification)
 {
-    // Program data from 0x100: the update still writes from 0x200 only.
-    const Bytes byApp = Counting(0x150, 0x80, 3);
-    auto pBoard = m_sim.Plug(SimBoardConfig().Boot().Chip(0x55));
-    const Bytes byLow = pBoard->ReadMemory(0, 0x200);
-    CDebugCapture debug;
-
-    EXPECT_EQ(NewLoader(m_dir.Write(HexData(0x100, byApp) + HEX_END))->UpdateFirmware(), BL_OK);
-
-    SUpdatePlan plan{{0xA0, 0x0A}, 0x200, 0xFFF, Bytes(0x250, 0xFF), {}, {}}; // bits 0-2 << 5
-    std::copy(byApp.begin(), byApp.end(), plan.byProgram.begin() + 0x100);
-    const Lines trace = m_sim.Trace();
-    EXPECT_EQ(trace, ExpectedUpdate(plan));
-    ASSERT_EQ(trace.size(), 2 + 56 * 2 + 5 * 4 + 1u) << "no ID erase, no EEPROM or ID write";
-    EXPECT_EQ(trace[1], "0 < 01 02 fe ff 3f a0 0a");
-    EXPECT_EQ(trace[2], "0 > 03 01 00 02 00");
-    EXPECT_EQ(trace[112], "0 > 03 01 c0 0f 00");
-    EXPECT_EQ(trace[114], "0 > 02 10 00 02 00 " + HexText(&plan.byProgram[0x200], 16));
-    EXPECT_EQ(debug.Take(), (Lines{"Device type is PICUNKNOWN revision 0\n", "Device erased\n"}));
-    EXPECT_EQ(pBoard->ReadMemory(0, 0x200), byLow);
-}
-
-TEST_F(UpdateTest, ImageFileFaultsEndTheUpdateAfterIdentification)
-{
-    auto pBoard = m_sim.Plug(SimBoardConfig().Boot());
+    CSimFixture sim;
+    CTempDir dir;
+    auto pBoard = sim.Plug(SimBoardConfig().Boot());
     const Bytes byFlash = pBoard->ReadMemory(0, 0x8000);
     for (const auto& [strPath, nStatus] :
-         {std::pair{m_dir.File("absent.hex"), BL_ERR_OPEN},
-          std::pair{m_dir.Write(HexData(0xF00000, {1}) + HEX_END), BL_ERR_EOF}}) // no program
+         {std::pair{dir.File("absent.hex"), BL_ERR_OPEN},
+          std::pair{dir.Write(HexData(0xF00000, {1}) + HEX_END), BL_ERR_EOF}}) // no program
     {
         EXPECT_EQ(NewLoader(strPath)->UpdateFirmware(), nStatus);
-        EXPECT_EQ(m_sim.Trace(), (Lines{"0 > 01 02 fe ff 3f", "0 < 01 02 fe ff 3f 00 12"}));
+        EXPECT_EQ(sim.Trace(), (Lines{"0 > 01 02 fe ff 3f", "0 < 01 02 fe ff 3f 00 12"}));
     }
     EXPECT_EQ(pBoard->ReadMemory(0, 0x8000), byFlash);
     EXPECT_TRUE(pBoard->IsBootMode());
@@ -275,17 +268,4 @@ TEST_F(UpdateFaultTest, EveryDifferingReadBackStopsTheUpdateRecoverably)
         ExpectRecoverable();
     }
     EXPECT_EQ(nReadBacks, 17 + 2 + 1);
-}
-
-TEST(SimulatedFirmwareImage, UpdatesASimulatedBoardOneVersionUp)
-{
-    CSimFixture sim;
-    auto pBoard = sim.Plug(SimBoardConfig().Boot().Serial("AB12CD34"));
-    const Bytes byBootBlock = pBoard->ReadMemory(0, 0x800);
-    EXPECT_EQ(BootLoadThread(NewLoader(KELVARD_SIM_FIRMWARE), nullptr), BL_OK);
-    EXPECT_EQ(pBoard->ReadMemory(0, 0x800), byBootBlock);
-    ASSERT_FALSE(pBoard->IsBootMode());
-    CTestLink link;
-    EXPECT_EQ(UsbReadVersion(link.Read(), link.Write()), SimBoardConfig().wVersion + 1);
-    EXPECT_EQ(UsbReadSerialNumber(link.Read(), link.Write()), "AB12CD34");
 }

@@ -21,32 +21,25 @@ QByteArray PortsReply(std::uint8_t byA, std::uint8_t byB, std::uint8_t byC, std:
 // A random stream as a network peer might send it, and the frames it holds: frames of 2 to 255
 // bytes (replies, some too short to draw, requests and unknown codes) and between them headers
 // whose length byte is 0 or 1, which are not frames.
-using FrameBytes = std::vector<std::uint8_t>;
-
-FrameBytes RandomFrames(unsigned nSeed, std::size_t nBytes, std::vector<FrameBytes>& frames)
+QByteArray RandomFrames(unsigned nSeed, qsizetype nBytes, QList<QByteArray>& frames)
 {
     std::mt19937 random(nSeed);
-    FrameBytes stream;
+    QByteArray stream;
     while (stream.size() < nBytes)
     {
         const bool bFrame = random() % 4 != 0;
-        FrameBytes bytes(bFrame ? 2 + random() % 254 : 2);
-        for (std::uint8_t& by : bytes)
-            by = static_cast<std::uint8_t>(random());
-        bytes[1] = static_cast<std::uint8_t>(bFrame ? bytes.size() : random() % 2);
+        QByteArray bytes(bFrame ? 2 + random() % 254 : 2, '\0');
+        for (char& c : bytes)
+            c = static_cast<char>(random());
+        bytes[1] = static_cast<char>(bFrame ? bytes.size() : random() % 2);
         if (bFrame)
         {
-            bytes[0] = static_cast<std::uint8_t>(0x36 + random() % 8);
-            frames.push_back(bytes);
+            bytes[0] = static_cast<char>(0x36 + random() % 8);
+            frames << bytes;
         }
-        stream.insert(stream.end(), bytes.begin(), bytes.end());
+        stream += bytes;
     }
     return stream;
-}
-
-QByteArray AsBytes(const FrameBytes& bytes)
-{
-    return QByteArray(reinterpret_cast<const char*>(bytes.data()), qsizetype(bytes.size()));
 }
 } // namespace
 
@@ -133,11 +126,8 @@ private slots:
         OpenDialog(dlg);
         CONNECT_TO(dlg, peer, 0);
         // About 4 MB in one write, then a reply to draw.
-        std::vector<FrameBytes> frames;
-        const QByteArray flood = AsBytes(RandomFrames(1234, 4 * 1024 * 1024, frames));
         QList<QByteArray> expected;
-        for (const FrameBytes& frame : frames)
-            expected << AsBytes(frame);
+        const QByteArray flood = RandomFrames(1234, 4 * 1024 * 1024, expected);
         expected << PortsReply(0xC3, 0x3C, 0x99, 0x11, 0x7E);
         peer.Send(flood + expected.last());
         QTRY_COMPARE_WITH_TIMEOUT(dlg.m_vecFrames.size(), expected.size(), 120000);
@@ -152,7 +142,7 @@ private slots:
         QCOMPARE(peer.Frames()[1], FrameText(0x37, {0xC2, 0x3C, 0x99, 0x11, 0x7E}));
     }
 
-    void framesGivenBeforeTheConnectionIsMadeAreDropped()
+    void framesGivenWhileConnectingAreDroppedAndRefusedOnesWaitInOrder()
     {
         CSimFixture sim;
         CDebugCapture log;
@@ -161,31 +151,22 @@ private slots:
         OpenDialog(dlg);
         PressConnect(dlg, peer.Port());
         QVERIFY(dlg.m_pLink->State() != QAbstractSocket::ConnectedState);
+        CClientSocket* pLink = dlg.m_pLink;
         ClickBit(dlg, PORT_A, 0);
         NetFrame frame = BuildWritePortsFrame({0x55, 0, 0, 0, 0});
-        QCOMPARE(dlg.m_pLink->SendFrame(frame.data(), NET_FRAME_SIZE), SOCKET_NOT_CONNECTED);
-        QCOMPARE(dlg.m_pLink->QueuedFrames(), std::size_t(0));
+        QCOMPARE(pLink->SendFrame(frame.data(), NET_FRAME_SIZE), SOCKET_NOT_CONNECTED);
+        QCOMPARE(pLink->QueuedFrames(), std::size_t(0));
+        QCOMPARE(QString::fromStdString(log.Text()),
+                 QStringLiteral("Socket not connected\n").repeated(2));
 
         // Once connected: the read-configuration frame, then what is sent from then on.
         QTRY_COMPARE_WITH_TIMEOUT(peer.Frames().size(), 1, WAIT_MS);
         ClickBit(dlg, PORT_B, 1);
         QTRY_COMPARE_WITH_TIMEOUT(peer.Frames().size(), 2, WAIT_MS);
         QCOMPARE(peer.Frames(), (QStringList{FrameText(0x38), FrameText(0x37, {0x01, 0x02})}));
-        QCOMPARE(QString::fromStdString(log.Text()),
-                 QStringLiteral("Socket not connected\n").repeated(2));
-    }
 
-    void refusedFramesWaitAndLeaveInTheOrderGiven()
-    {
-        CSimFixture sim;
-        CDebugCapture log;
-        CTestPeer peer;
-        CRecordingDlg dlg;
-        OpenDialog(dlg);
-        CONNECT_TO(dlg, peer, 0);
-        CClientSocket* pLink = dlg.m_pLink;
+        // Refused frames wait and leave in the order given.
         pLink->SetSendLimit(1); // any backlog at all makes the socket refuse the next frame
-
         const auto Send = [pLink](std::size_t n)
         {
             NetFrame frame = BuildWritePortsFrame({std::uint8_t(n), std::uint8_t(n >> 8), 0, 0, 0});
@@ -197,23 +178,24 @@ private slots:
         QCOMPARE(Send(3), 0);     // behind the refused one
         ClickBit(dlg, PORT_E, 7); // the dialog's too
         QCOMPARE(pLink->QueuedFrames(), std::size_t(3));
-        QTRY_COMPARE_WITH_TIMEOUT(peer.Frames().size(), 5, WAIT_MS);
-        QCOMPARE(peer.Frames(),
-                 (QStringList{FrameText(0x38), FrameText(0x37, {0x01}), FrameText(0x37, {0x02}),
-                              FrameText(0x37, {0x03}), FrameText(0x37, {0, 0, 0, 0, 0x80})}));
+        QTRY_COMPARE_WITH_TIMEOUT(peer.Frames().size(), 6, WAIT_MS);
+        QCOMPARE(peer.Frames().mid(2),
+                 (QStringList{FrameText(0x37, {0x01}), FrameText(0x37, {0x02}),
+                              FrameText(0x37, {0x03}), FrameText(0x37, {0x01, 0x02, 0, 0, 0x80})}));
 
         // A full queue drops the newest frames.
         for (std::size_t n = 0; n < 1 + LINK_QUEUE_MAX + 3; ++n)
             Send(n);
         QCOMPARE(pLink->QueuedFrames(), LINK_QUEUE_MAX);
         QCOMPARE(QString::fromStdString(log.Text()),
-                 QStringLiteral("Send queue full\n").repeated(3));
-        QTRY_COMPARE_WITH_TIMEOUT(peer.Frames().size(), 5 + 1 + int(LINK_QUEUE_MAX), WAIT_MS);
+                 QStringLiteral("Socket not connected\n").repeated(2) +
+                     QStringLiteral("Send queue full\n").repeated(3));
+        QTRY_COMPARE_WITH_TIMEOUT(peer.Frames().size(), 6 + 1 + int(LINK_QUEUE_MAX), WAIT_MS);
         QCOMPARE(peer.Frames().last(),
                  FrameText(0x37, {LINK_QUEUE_MAX & 0xFF, LINK_QUEUE_MAX >> 8}));
     }
 
-    void thePeerClosingOrResettingDropsTheLink()
+    void thePeerClosingOrResettingOrTheDialogDroppingEndsTheLink()
     {
         CSimFixture sim;
         CTestPeer peer;
@@ -239,19 +221,13 @@ private slots:
             QVERIFY(dlg.findChildren<CClientSocket*>().isEmpty());
         }
         QVERIFY(dlg.m_vecFrames.isEmpty()); // the half frame went with the link
-    }
 
-    void droppingTheLinkWhileAFrameIsHandledStopsTheDelivery()
-    {
-        CSimFixture sim;
-        CTestPeer peer;
-        CRecordingDlg dlg;
-        OpenDialog(dlg);
-        CONNECT_TO(dlg, peer, 0);
+        // The dialog dropping the link while it handles a frame: the next one is not delivered.
+        CONNECT_TO(dlg, peer, 2);
         QPointer<CClientSocket> pLink = dlg.m_pLink;
         dlg.m_bDropOnFrame = true;
-        peer.Send(PortsReply(1, 2, 3, 4, 5) + PortsReply(6, 7, 8, 9, 10));
-        QTRY_VERIFY_WITH_TIMEOUT(pLink.isNull() && peer.IsClosed(), WAIT_MS);
+        peer.Send(PortsReply(1, 2, 3, 4, 5) + PortsReply(6, 7, 8, 9, 10), 2);
+        QTRY_VERIFY_WITH_TIMEOUT(pLink.isNull() && peer.IsClosed(2), WAIT_MS);
         QVERIFY(!dlg.m_pLink);
         QCOMPARE(dlg.m_vecFrames.size(), 1);
         QCOMPARE(Marks(dlg), QStringLiteral("01 02 03 04 05"));

@@ -115,7 +115,9 @@ private slots:
         }
     }
 
-    void startWithNoBoardLeavesTheDialogAsInitialised()
+    // Without a board the dialog is as initialised; a board that arrives is shown, and when the
+    // last board goes everything that needs one is disabled.
+    void startWithNoBoardThenPlugAndUnplugFollowTheWatch()
     {
         CDebugCapture log;
         CSimFixture sim;
@@ -138,17 +140,14 @@ private slots:
         QCOMPARE(QString::fromStdString(log.Text()),
                  QStringLiteral("Device Arrival\nDevice query remove\nDevice remove "
                                 "complete\nUser defined\nDevice Node changed\n"));
-    }
+        log.Take();
 
-    void unplugAndPlugFollowTheWatch()
-    {
-        CDebugCapture log;
-        CSimFixture sim;
+        // A board arrives, configured with four analog channels.
         auto pBoard = sim.Plug(SimBoardConfig().Id(9).Serial("SN000009"));
         ConfigureBoard(0, ConfigBlock{{0xFF, 0, 0, 0, 0}, {}, 4});
         pBoard->SetAnalog(0, 0x123);
-        CTarvelDlg dlg;
-        OpenDialog(dlg);
+        DeliverDeviceChanges();
+        QCOMPARE(Entries(dlg), (QStringList{"Device 0"}));
         dlg.OnTimer(TIMER_POLL);
         QCOMPARE(AnalogCaptions(dlg)[0], QStringLiteral("0123"));
 
@@ -174,7 +173,8 @@ private slots:
         QCOMPARE(dlg.m_stFirmware->text(), QStringLiteral("FirmVer. 1.03  Dev ID - 9"));
         QCOMPARE(dlg.m_nAnalogMask, std::uint8_t(0x0F));
         QCOMPARE(QString::fromStdString(log.Text()),
-                 QStringLiteral("Device remove complete\nDevice Node changed\n"
+                 QStringLiteral("Device Arrival\nDevice Node changed\n"
+                                "Device remove complete\nDevice Node changed\n"
                                 "Device Arrival\nDevice Node changed\n"));
     }
 };

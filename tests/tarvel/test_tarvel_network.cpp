@@ -55,11 +55,12 @@ private slots:
         QCOMPARE(dlg.m_pLink->SendFrame(frame.data(), NET_FRAME_SIZE), SOCKET_NOT_CONNECTED);
     }
 
-    void connectTwiceLeavesOneLinkAndCloseEndsIt()
+    void connectTwiceLeavesOneLinkAndCloseRebuildsOrTheDialogsEndEndIt()
     {
         CSimFixture sim;
         CTestPeer peer;
-        CTarvelDlg dlg;
+        auto pDlg = std::make_unique<CTarvelDlg>();
+        CTarvelDlg& dlg = *pDlg;
         OpenDialog(dlg);
         ClickControl(dlg, IDC_CLOSE_LINK); // without a link: nothing
         QVERIFY(!dlg.m_pLink);
@@ -82,50 +83,36 @@ private slots:
         ClickBit(dlg, PORT_A, 0); // changes only the marks now
         QCOMPARE(Marks(dlg), QStringLiteral("81 00 00 00 00"));
         QCOMPARE(peer.Frames(1).size(), 2);
-    }
 
-    void pluggingOrUnpluggingAUsbBoardClosesTheLink()
-    {
-        CSimFixture sim;
-        CTestPeer peer;
-        CTarvelDlg dlg;
-        OpenDialog(dlg);
-        CONNECT_TO(dlg, peer, 0);
+        // Plugging a USB board closes the link.
+        CONNECT_TO(dlg, peer, 2);
         auto pBoard = sim.Plug(SimBoardConfig().Id(3));
         DeliverDeviceChanges();
         QVERIFY(dlg.m_pDevice);
         QVERIFY(!dlg.m_pLink);
-        QTRY_VERIFY_WITH_TIMEOUT(peer.IsClosed(0), WAIT_MS);
-
+        QTRY_VERIFY_WITH_TIMEOUT(peer.IsClosed(2), WAIT_MS);
         // With a board current the exchanges go to it, even with a link again.
-        CONNECT_TO(dlg, peer, 1);
+        CONNECT_TO(dlg, peer, 3);
         TraceOf(sim);
         ClickControl(dlg, IDC_PORT_DIRECTION);
         ClickBit(dlg, PORT_A, 0);
         QCOMPARE(TraceOf(sim).size(), 5); // read-configuration twice, the write between
-        QCOMPARE(peer.Frames(1), QStringList{FrameText(0x38)});
-
+        QCOMPARE(peer.Frames(3), QStringList{FrameText(0x38)});
+        // Unplugging it closes the link too.
         sim.Bus().Unplug(pBoard);
         DeliverDeviceChanges();
         QVERIFY(!dlg.m_pDevice);
         QVERIFY(!dlg.m_pLink);
-        QTRY_VERIFY_WITH_TIMEOUT(peer.IsClosed(1), WAIT_MS);
-    }
+        QTRY_VERIFY_WITH_TIMEOUT(peer.IsClosed(3), WAIT_MS);
 
-    void closingTheDialogClosesTheLink()
-    {
-        CSimFixture sim;
-        CTestPeer peer;
-        {
-            CTarvelDlg dlg;
-            OpenDialog(dlg);
-            CONNECT_TO(dlg, peer, 0);
-            ClickControl(dlg, IDOK);
-            QVERIFY(!dlg.m_pLink);
-            QTRY_VERIFY_WITH_TIMEOUT(peer.IsClosed(0), WAIT_MS);
-            CONNECT_TO(dlg, peer, 1); // and a dialog destroyed without being closed
-        }
-        QTRY_VERIFY_WITH_TIMEOUT(peer.IsClosed(1), WAIT_MS);
+        // Closing the dialog, and destroying it without closing it, close the link too.
+        CONNECT_TO(dlg, peer, 4);
+        ClickControl(dlg, IDOK);
+        QVERIFY(!dlg.m_pLink);
+        QTRY_VERIFY_WITH_TIMEOUT(peer.IsClosed(4), WAIT_MS);
+        CONNECT_TO(dlg, peer, 5);
+        pDlg.reset();
+        QTRY_VERIFY_WITH_TIMEOUT(peer.IsClosed(5), WAIT_MS);
     }
 
     void eachViewSendsItsFramesWhileNoUsbBoardIsCurrent()

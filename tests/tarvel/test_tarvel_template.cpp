@@ -50,7 +50,7 @@ class TestTarvelTemplate : public QObject
     Q_OBJECT
 
 private slots:
-    void dialogIsBuiltAsItsTemplateSays()
+    void dialogIsBuiltAsItsTemplateSaysWithItsIconAboutBoxAndStrings()
     {
         CSimFixture sim;
         CTarvelDlg dlg;
@@ -141,13 +141,8 @@ private slots:
             pWidget = pWidget->nextInFocusChain();
         } while (pWidget != dlg.GetDlgItem(IDOK) && chain.size() < 200);
         QCOMPARE(chain, expected);
-    }
 
-    void iconAboutBoxAndStrings()
-    {
-        CSimFixture sim;
-        CTarvelDlg dlg;
-        OpenDialog(dlg);
+        // The icon, the string table, and the about box from the context menu.
         QVERIFY(dlg.m_hIcon.availableSizes().contains(QSize(32, 32)));
         QVERIFY(dlg.m_hIcon.availableSizes().contains(QSize(16, 16)));
         QVERIFY(QByteArray(LoadResString(IDP_SOCKETS_INIT_FAILED)).startsWith("Windows sockets"));

@@ -18,28 +18,30 @@ class TestTarvelViews : public QObject
     Q_OBJECT
 
 private slots:
-    void portBitsShowLevelsAndOnlyOutputsCanBeClicked()
+    void portBitsShowLevelsOnlyOutputsCanBeClickedAndSetAndClearMarkWholePorts()
     {
         CSimFixture sim;
         auto pBoard = sim.Plug(SimBoardConfig().Id(7));
-        // Port A's low nibble input (A0 inverted), everything else output.
-        ConfigureBoard(0, ConfigBlock{{0x0F, 0, 0, 0, 0}, {0x01, 0, 0, 0}, 0});
+        // Port A's low nibble input (A0 inverted) and D7 input, everything else output.
+        ConfigureBoard(0, ConfigBlock{{0x0F, 0, 0, 0x80, 0}, {0x01, 0, 0, 0}, 0});
         pBoard->SetInputs(PORT_A, 0x05); // A0 reads low (inverted), A2 high
+        pBoard->SetInputs(PORT_D, 0x80); // D7 high: its hidden box is marked by the read
         CTarvelDlg dlg;
         OpenDialog(dlg);
-        QCOMPARE(Marks(dlg), QStringLiteral("04 00 00 00 00"));
+        QCOMPARE(Marks(dlg), QStringLiteral("04 00 00 80 00"));
         QCOMPARE(Enabled(dlg), QStringLiteral("f0 ff ff 1f ff"));
+        QVERIFY(!dlg.BitBox(PORT_D, 7)->isVisible());
         TraceOf(sim);
 
         // An output sends all five bytes, the inputs as they are marked; an input is disabled.
         ClickBit(dlg, PORT_B, 1);
         ClickBit(dlg, PORT_A, 2);
-        QCOMPARE(TraceOf(sim), (QStringList{"0 > 37 04 02 00 00 00"}));
-        QCOMPARE(pBoard->Pins().byLatch, (PortBytes{0x04, 0x02, 0x00, 0x00, 0x00}));
+        QCOMPARE(TraceOf(sim), (QStringList{"0 > 37 04 02 00 80 00"}));
+        QCOMPARE(pBoard->Pins().byLatch, (PortBytes{0x04, 0x02, 0x00, 0x80, 0x00}));
         // A click anywhere in the box's rectangle acts, far to the right of its caption too.
         CCheckBoxCtrl* pC0 = dlg.BitBox(PORT_C, 0);
         QTest::mouseClick(pC0, Qt::LeftButton, {}, QPoint(pC0->width() - 2, pC0->height() / 2));
-        QCOMPARE(TraceOf(sim), (QStringList{"0 > 37 04 02 01 00 00"}));
+        QCOMPARE(TraceOf(sim), (QStringList{"0 > 37 04 02 01 80 00"}));
 
         // E0 cycles checked, indeterminate, unchecked; indeterminate is sent as 0.
         for (Qt::CheckState state : {Qt::Checked, Qt::PartiallyChecked, Qt::Unchecked})
@@ -47,34 +49,22 @@ private slots:
             ClickBit(dlg, PORT_E, 0);
             QCOMPARE(dlg.BitBox(PORT_E, 0)->checkState(), state);
         }
-        QCOMPARE(TraceOf(sim), (QStringList{"0 > 37 04 02 01 00 01", "0 > 37 04 02 01 00 00",
-                                            "0 > 37 04 02 01 00 00"}));
+        QCOMPARE(TraceOf(sim), (QStringList{"0 > 37 04 02 01 80 01", "0 > 37 04 02 01 80 00",
+                                            "0 > 37 04 02 01 80 00"}));
         ClickBit(dlg, PORT_E, 4); // a plain box only toggles
         ClickBit(dlg, PORT_E, 4);
         QCOMPARE(dlg.BitBox(PORT_E, 4)->checkState(), Qt::Unchecked);
-    }
-
-    void setAndClearMarkWholePortsDisabledBoxesIncluded()
-    {
-        CSimFixture sim;
-        auto pBoard = sim.Plug(SimBoardConfig().Id(7));
-        // D7 is an input that reads high: its hidden box is marked by the read.
-        ConfigureBoard(0, ConfigBlock{{0x0F, 0, 0, 0x80, 0}, {}, 0});
-        pBoard->SetInputs(PORT_D, 0x80);
-        CTarvelDlg dlg;
-        OpenDialog(dlg);
-        QCOMPARE(Marks(dlg), QStringLiteral("00 00 00 80 00"));
         TraceOf(sim);
 
+        // Set and Clear mark whole ports, disabled boxes included.
         ClickControl(dlg, SetButtonId(PORT_D)); // D0 to D4 only; D5 to D7 keep their marks
         ClickControl(dlg, ClearButtonId(PORT_D));
         ClickControl(dlg, SetButtonId(PORT_A)); // the inputs A0 to A3 are marked too
         ClickControl(dlg, SetButtonId(PORT_E));
         ClickControl(dlg, ClearButtonId(PORT_A));
-        QCOMPARE(TraceOf(sim), (QStringList{"0 > 37 00 00 00 9f 00", "0 > 37 00 00 00 80 00",
-                                            "0 > 37 ff 00 00 80 00", "0 > 37 ff 00 00 80 ff",
-                                            "0 > 37 00 00 00 80 ff"}));
-        QVERIFY(!dlg.BitBox(PORT_D, 7)->isVisible());
+        QCOMPARE(TraceOf(sim), (QStringList{"0 > 37 04 02 01 9f 00", "0 > 37 04 02 01 80 00",
+                                            "0 > 37 ff 02 01 80 00", "0 > 37 ff 02 01 80 ff",
+                                            "0 > 37 00 02 01 80 ff"}));
     }
 
     void configurationViewsAreReadModifyWriteOfTheirOwnMasks()
