@@ -131,16 +131,6 @@ TEST_F(ZorvaneBoardTest, EmptyOrNullNameGivesZeroAndAnErrorTextTakenOnceInAnyBuf
     EXPECT_TRUE(m_lib.Trace().empty());
 }
 
-TEST(ZorvaneNames, NoBoard)
-{
-    CLoadedZorvane lib("");
-    EXPECT_EQ(lib.Initialize(), 0);
-    EXPECT_EQ(lib.InitializeZorvane(), 0);
-    EXPECT_STREQ(lib.GetUsbDeviceID(0), "");
-    EXPECT_TRUE(Listed(lib).empty());
-    EXPECT_TRUE(lib.Trace().empty());
-}
-
 TEST_F(ZorvaneBoardTest, ByteWritesCarryAllFiveCachedPorts)
 {
     EXPECT_EQ(m_lib.WriteBytePortC("7", 0x0F), 1);
