@@ -129,6 +129,17 @@ protected:
         ASSERT_TRUE(m_pBackend->IsAvailable());
     }
 
+    // One board at bus 1, port 1, device 2, the backend, and both pipes of the board open.
+    void StartWithOneBoard(std::uint8_t byDeviceId)
+    {
+        ASSERT_NE(m_pBoard = AddBoard(1, "1", 2, byDeviceId), nullptr);
+        StartBackend();
+        m_pipeOut = Open(0, BULK_OUT);
+        m_pipeIn = Open(0, BULK_IN);
+        ASSERT_NE(m_pipeOut, 0u);
+        ASSERT_NE(m_pipeIn, 0u);
+    }
+
     std::uint32_t Count() { return m_pBackend->CountDevices(MPUSB_VENDOR, MPUSB_PRODUCT); }
 
     UsbPipeId Open(std::uint32_t nInstance, std::uint8_t byEndpoint)
@@ -181,6 +192,9 @@ protected:
     UMockdevTestbed* m_pTestbed = nullptr;
     std::vector<std::unique_ptr<CEmulatedBoard>> m_vecBoards;
     std::unique_ptr<CLibusbBackend> m_pBackend;
+    CEmulatedBoard* m_pBoard = nullptr;
+    UsbPipeId m_pipeOut = 0;
+    UsbPipeId m_pipeIn = 0;
 };
 
 TEST_F(LibusbBackendTest, InstancesFollowBusThenPortNotAttachOrder)
@@ -199,83 +213,54 @@ TEST_F(LibusbBackendTest, InstancesFollowBusThenPortNotAttachOrder)
     EXPECT_EQ(m_pBackend->OpenPipe(0, MPUSB_VENDOR, 0x1234, BULK_OUT), 0u);
 }
 
-TEST_F(LibusbBackendTest, WritePortsThenReadPortsMovesExactBytes)
+TEST_F(LibusbBackendTest, PipesOfOneDeviceShareOneHandleAndMoveExactBytes)
 {
-    CEmulatedBoard* pBoard = AddBoard(1, "1", 2, 0x05);
-    ASSERT_NE(pBoard, nullptr);
-    StartBackend();
-    const UsbPipeId pipeOut = Open(0, BULK_OUT);
-    const UsbPipeId pipeIn = Open(0, BULK_IN);
-    ASSERT_NE(pipeOut, 0u);
-    ASSERT_NE(pipeIn, 0u);
-    EXPECT_NE(pipeOut, pipeIn);
-
-    ASSERT_TRUE(Write(pipeOut, {CMD_WRITE_PORTS, 0x12, 0x34, 0x56, 0x78, 0x9A}));
-    ASSERT_TRUE(Write(pipeOut, {CMD_READ_PORTS, 0, 0, 0, 0, 0}));
+    ASSERT_NO_FATAL_FAILURE(StartWithOneBoard(0x09));
+    EXPECT_NE(m_pipeOut, m_pipeIn);
+    EXPECT_EQ(m_pBoard->Counts().nOpens, 1u);
+    EXPECT_EQ(m_pBoard->Counts().nClaims, 1u);
+    ASSERT_TRUE(Write(m_pipeOut, {CMD_WRITE_PORTS, 0x12, 0x34, 0x56, 0x78, 0x9A}));
+    ASSERT_TRUE(Write(m_pipeOut, {CMD_READ_PORTS, 0, 0, 0, 0, 0}));
     // The 6-byte reply is shorter than the 64-byte buffer: a completed read all the same.
-    EXPECT_EQ(Read(pipeIn), (Bytes{CMD_READ_PORTS, 0x12, 0x34, 0x56, 0x78, 0x9A}));
-    EXPECT_EQ(pBoard->Counts().nUnknown, 0u);
+    EXPECT_EQ(Read(m_pipeIn), (Bytes{CMD_READ_PORTS, 0x12, 0x34, 0x56, 0x78, 0x9A}));
+    EXPECT_EQ(m_pBoard->Counts().nUnknown, 0u);
+
+    // Closing one pipe keeps the device open and claimed for the other.
+    ASSERT_TRUE(Write(m_pipeOut, {CMD_READ_DEVICE_ID, 0}));
+    m_pBackend->ClosePipe(m_pipeOut);
+    EXPECT_EQ(m_pBoard->Counts().nReleases, 0u);
+    EXPECT_EQ(Read(m_pipeIn), (Bytes{CMD_READ_DEVICE_ID, 0x09}));
+
+    // The last pipe releases the interface; the next one opens and claims afresh.
+    m_pBackend->ClosePipe(m_pipeIn);
+    EXPECT_EQ(m_pBoard->Counts().nReleases, 1u);
+    ASSERT_NE(Open(0, BULK_IN), 0u);
+    EXPECT_TRUE(WaitUntil([&] { return m_pBoard->Counts().nOpens == 2u; }, 2s));
+    EXPECT_EQ(m_pBoard->Counts().nClaims, 2u);
 }
 
 TEST_F(LibusbBackendTest, ReadWithoutReplyTimesOutAndLeavesBufferAlone)
 {
-    CEmulatedBoard* pBoard = AddBoard(1, "1", 2, 0x07);
-    ASSERT_NE(pBoard, nullptr);
-    StartBackend();
-    const UsbPipeId pipeOut = Open(0, BULK_OUT);
-    const UsbPipeId pipeIn = Open(0, BULK_IN);
-    ASSERT_NE(pipeIn, 0u);
-
+    ASSERT_NO_FATAL_FAILURE(StartWithOneBoard(0x07));
     const auto tStart = std::chrono::steady_clock::now();
-    EXPECT_TRUE(Read(pipeIn, 500).empty()); // and Read checks that the buffer was left alone
+    EXPECT_TRUE(Read(m_pipeIn, 500).empty()); // and Read checks that the buffer was left alone
     const auto tTook = std::chrono::steady_clock::now() - tStart;
     EXPECT_GE(tTook, 450ms);
     EXPECT_LT(tTook, 2s);
-    EXPECT_EQ(pBoard->Counts().nDiscards, 1u); // the time-out cancelled the transfer on the bus
+    EXPECT_EQ(m_pBoard->Counts().nDiscards, 1u); // the time-out cancelled the transfer on the bus
 
     // The cancelled transfer is gone for good: the next exchange gets its own reply.
-    ASSERT_TRUE(Write(pipeOut, {CMD_READ_DEVICE_ID, 0}));
-    EXPECT_EQ(Read(pipeIn), (Bytes{CMD_READ_DEVICE_ID, 0x07}));
-}
-
-TEST_F(LibusbBackendTest, PipesOfOneDeviceShareOneHandle)
-{
-    CEmulatedBoard* pBoard = AddBoard(1, "1", 2, 0x09);
-    ASSERT_NE(pBoard, nullptr);
-    StartBackend();
-    const UsbPipeId pipeOut = Open(0, BULK_OUT);
-    const UsbPipeId pipeIn = Open(0, BULK_IN);
-    ASSERT_NE(pipeOut, 0u);
-    ASSERT_NE(pipeIn, 0u);
-    EXPECT_EQ(pBoard->Counts().nOpens, 1u);
-    EXPECT_EQ(pBoard->Counts().nClaims, 1u);
-
-    // Closing one pipe keeps the device open and claimed for the other.
-    ASSERT_TRUE(Write(pipeOut, {CMD_READ_DEVICE_ID, 0}));
-    m_pBackend->ClosePipe(pipeOut);
-    EXPECT_EQ(pBoard->Counts().nReleases, 0u);
-    EXPECT_EQ(Read(pipeIn), (Bytes{CMD_READ_DEVICE_ID, 0x09}));
-
-    // The last pipe releases the interface; the next one opens and claims afresh.
-    m_pBackend->ClosePipe(pipeIn);
-    EXPECT_EQ(pBoard->Counts().nReleases, 1u);
-    const UsbPipeId pipeAgain = Open(0, BULK_IN);
-    ASSERT_NE(pipeAgain, 0u);
-    EXPECT_TRUE(WaitUntil([&] { return pBoard->Counts().nOpens == 2u; }, 2s));
-    EXPECT_EQ(pBoard->Counts().nClaims, 2u);
+    ASSERT_TRUE(Write(m_pipeOut, {CMD_READ_DEVICE_ID, 0}));
+    EXPECT_EQ(Read(m_pipeIn), (Bytes{CMD_READ_DEVICE_ID, 0x07}));
 }
 
 TEST_F(LibusbBackendTest, UnplugFailsTransfersAndReplugArrives)
 {
-    CEmulatedBoard* pBoard = AddBoard(1, "1", 2, 0x21);
-    ASSERT_NE(pBoard, nullptr);
-    StartBackend();
+    ASSERT_NO_FATAL_FAILURE(StartWithOneBoard(0x21));
     CChangeLog log;
     m_pBackend->WatchChanges(log.Sink());
-    const UsbPipeId pipeOut = Open(0, BULK_OUT);
-    const UsbPipeId pipeIn = Open(0, BULK_IN);
-    ASSERT_TRUE(Write(pipeOut, {CMD_READ_DEVICE_ID, 0}));
-    ASSERT_EQ(Read(pipeIn).size(), 2u);
+    ASSERT_TRUE(Write(m_pipeOut, {CMD_READ_DEVICE_ID, 0}));
+    ASSERT_EQ(Read(m_pipeIn).size(), 2u);
 
     // A board present at registration is no change.
     std::this_thread::sleep_for(300ms);
@@ -288,11 +273,11 @@ TEST_F(LibusbBackendTest, UnplugFailsTransfersAndReplugArrives)
         [&]
         {
             const auto tStart = std::chrono::steady_clock::now();
-            bReadOk = !Read(pipeIn, 8000).empty();
+            bReadOk = !Read(m_pipeIn, 8000).empty();
             tReadTook = std::chrono::steady_clock::now() - tStart;
         });
-    ASSERT_TRUE(WaitUntil([&] { return pBoard->Counts().nParked == 1; }, 3s));
-    pBoard->Unplug();
+    ASSERT_TRUE(WaitUntil([&] { return m_pBoard->Counts().nParked == 1; }, 3s));
+    m_pBoard->Unplug();
     thrReader.join();
     EXPECT_FALSE(bReadOk);
     EXPECT_LT(tReadTook, 6s);
@@ -300,8 +285,8 @@ TEST_F(LibusbBackendTest, UnplugFailsTransfersAndReplugArrives)
     ASSERT_TRUE(log.WaitFor(1));
     EXPECT_EQ(log.Changes().front(), EDeviceChange::Removal);
     EXPECT_TRUE(WaitUntil([&] { return Count() == 0u; }, 5s));
-    EXPECT_FALSE(Write(pipeOut, {CMD_READ_DEVICE_ID, 0}));
-    EXPECT_TRUE(Read(pipeIn, 200).empty());
+    EXPECT_FALSE(Write(m_pipeOut, {CMD_READ_DEVICE_ID, 0}));
+    EXPECT_TRUE(Read(m_pipeIn, 200).empty());
     EXPECT_EQ(Open(0, BULK_OUT), 0u);
 
     // Plugged again (a new device number, as the kernel assigns): Arrival, and it opens.
@@ -311,7 +296,7 @@ TEST_F(LibusbBackendTest, UnplugFailsTransfersAndReplugArrives)
     EXPECT_EQ(DeviceIdOf(0), 0x22);
     const UsbPipeId pipeBack = Open(0, BULK_IN);
     ASSERT_NE(pipeBack, 0u);
-    EXPECT_FALSE(m_pBackend->SameDevice(pipeIn, pipeBack)) << "a new attachment";
+    EXPECT_FALSE(m_pBackend->SameDevice(m_pipeIn, pipeBack)) << "a new attachment";
     std::this_thread::sleep_for(200ms);
     EXPECT_EQ(log.Changes(),
               (std::vector<EDeviceChange>{EDeviceChange::Removal, EDeviceChange::Arrival}));

@@ -43,17 +43,6 @@ public:
     std::set<UsbPipeId> m_open;
 };
 
-struct Walk
-{
-    std::vector<std::uint32_t> instances;
-    void Visit(std::uint32_t nInstance, MPUSB_HANDLE hRead, MPUSB_HANDLE hWrite)
-    {
-        instances.push_back(nInstance);
-        MPUSBClose(hRead);
-        MPUSBClose(hWrite);
-    }
-};
-
 } // namespace
 
 class EnumerationWalk : public ::testing::Test
@@ -68,12 +57,18 @@ protected:
     }
     ~EnumerationWalk() override { MpusbInstallBackend(nullptr); }
 
+    // The instances visited.
     std::vector<std::uint32_t> Run(std::int32_t nCount)
     {
-        Walk walk;
-        WalkDeviceLinks(nCount, [&](std::uint32_t n, MPUSB_HANDLE hR, MPUSB_HANDLE hW)
-                        { walk.Visit(n, hR, hW); });
-        return walk.instances;
+        std::vector<std::uint32_t> vecInstances;
+        WalkDeviceLinks(nCount,
+                        [&](std::uint32_t nInstance, MPUSB_HANDLE hRead, MPUSB_HANDLE hWrite)
+                        {
+                            vecInstances.push_back(nInstance);
+                            MPUSBClose(hRead);
+                            MPUSBClose(hWrite);
+                        });
+        return vecInstances;
     }
 
     std::shared_ptr<CSimBus> m_pBus = std::make_shared<CSimBus>();
@@ -97,13 +92,13 @@ TEST_F(EnumerationWalk, SkippedInstancesDoNotCountAndLeaveNothingOpen)
 
 TEST_F(EnumerationWalk, ACountOfZeroOrMoreThanAttachedTriesAll127)
 {
-    EXPECT_EQ(Run(0), (std::vector<std::uint32_t>{0, 1, 2, 3}));
-    EXPECT_EQ(m_pBackend->m_opens.size(), 2u * 127);
-    EXPECT_EQ(m_pBackend->m_opens.back().first, 126u);
-
-    m_pBackend->m_opens.clear();
-    EXPECT_EQ(Run(9), (std::vector<std::uint32_t>{0, 1, 2, 3}));
-    EXPECT_EQ(m_pBackend->m_opens.size(), 2u * 127);
+    for (const std::int32_t nCount : {0, 9})
+    {
+        m_pBackend->m_opens.clear();
+        EXPECT_EQ(Run(nCount), (std::vector<std::uint32_t>{0, 1, 2, 3})) << nCount;
+        EXPECT_EQ(m_pBackend->m_opens.size(), 2u * 127);
+        EXPECT_EQ(m_pBackend->m_opens.back().first, 126u);
+    }
 }
 
 TEST(Driver, IdentityEndpointAndHandles)

@@ -16,18 +16,15 @@
 #include <string>
 #include <vector>
 
+// clang-format off
 #define ZORVANE_EXPORTS(X)                                                                         \
-    X(AddVirtualPort)                                                                              \
-    X(ConfigurePorts)                                                                              \
-    X(ConfigurePortsEx)                                                                            \
-    X(GetBitIOError)                                                                               \
-    X(GetUsbDeviceID)                                                                              \
+    X(AddVirtualPort) X(ConfigurePorts) X(ConfigurePortsEx) X(GetBitIOError) X(GetUsbDeviceID)     \
     X(Initialize) X(InitializeZorvane) X(ListUsbDevices) X(ReadBitPortA) X(ReadBitPortB)           \
-        X(ReadBitPortC) X(ReadBytePortA) X(ReadBytePortB) X(ReadBytePortC) X(ReadBytePortD)        \
-            X(ReadBytePortE) X(ReadBytePorts) X(ReadVirtualPort) X(RemoveAllVirtualPorts)          \
-                X(RemoveVirtualPort) X(WriteBitPortA) X(WriteBitPortB) X(WriteBitPortC)            \
-                    X(WriteBytePortA) X(WriteBytePortB) X(WriteBytePortC) X(WriteBytePortD)        \
-                        X(WriteBytePortE) X(WriteVirtualPort)
+    X(ReadBitPortC) X(ReadBytePortA) X(ReadBytePortB) X(ReadBytePortC) X(ReadBytePortD)            \
+    X(ReadBytePortE) X(ReadBytePorts) X(ReadVirtualPort) X(RemoveAllVirtualPorts)                  \
+    X(RemoveVirtualPort) X(WriteBitPortA) X(WriteBitPortB) X(WriteBitPortC) X(WriteBytePortA)      \
+    X(WriteBytePortB) X(WriteBytePortC) X(WriteBytePortD) X(WriteBytePortE) X(WriteVirtualPort)
+// clang-format on
 
 using Lines = std::vector<std::string>;
 
@@ -63,20 +60,9 @@ public:
     CLoadedZorvane(const CLoadedZorvane&) = delete;
     CLoadedZorvane& operator=(const CLoadedZorvane&) = delete;
 
-    bool IsLoaded() const
-    {
-        return m_hLibrary != nullptr;
-    }
-    const CTempDir& Dir() const
-    {
-        return m_dir;
-    }
-
-    // The trace lines written since the last call.
-    Lines Trace()
-    {
-        return m_trace.TakeNew();
-    }
+    bool IsLoaded() const { return m_hLibrary != nullptr; }
+    const CTempDir& Dir() const { return m_dir; }
+    Lines Trace() { return m_trace.TakeNew(); } // the lines written since the last call
 
     // The last error text (taken), through a roomy buffer.
     std::string TakeError()

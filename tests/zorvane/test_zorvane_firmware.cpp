@@ -46,6 +46,15 @@ std::string ReadFile(const std::string& strPath)
     return text.str();
 }
 
+// The progress lines of a firmware command, each led by the board's label.
+std::string Stages(const std::string& strLabel, std::initializer_list<std::string> stages)
+{
+    std::string strLines;
+    for (const std::string& strStage : stages)
+        strLines += strLabel + ": " + strStage + "\n";
+    return strLines;
+}
+
 std::string Resume(const char* pszLocation)
 {
     return std::string("; the board waits in its bootloader; resume with: zorvane update path=") +
@@ -72,14 +81,12 @@ TEST(FirmwareCommandTest, UpdateReachesTheBoardByEveryKindOfTarget)
         sim.Plug(SimBoardConfig().Id(9).Boot().Serial("BOOT0001"));
         const ToolResult result = Zorvane({"update", row.pszTarget, IMAGE});
         const std::string strLabel = row.pszLabel;
-        EXPECT_EQ(result,
-                  (ToolResult{0,
-                              strLabel + ": bootloader\n" + strLabel + ": identify\n" + strLabel +
-                                  ": erase 30736 bytes\n" + strLabel + ": program 202 bytes\n" +
-                                  strLabel + ": eeprom 11 bytes\n" + strLabel + ": id 15 bytes\n" +
-                                  strLabel + ": restart\n" + strLabel + ": application\n" +
-                                  strLabel + ": firmware 1.04\n",
-                              ""}))
+        EXPECT_EQ(result, (ToolResult{0,
+                                      Stages(strLabel,
+                                             {"bootloader", "identify", "erase 30736 bytes",
+                                              "program 202 bytes", "eeprom 11 bytes", "id 15 bytes",
+                                              "restart", "application", "firmware 1.04"}),
+                                      ""}))
             << row.pszTarget;
         const auto boards = sim.Bus().Boards();
         ASSERT_EQ(boards.size(), 3u);
@@ -241,13 +248,12 @@ TEST(FirmwareCommandTest, BackupRoundTrip)
     EXPECT_FALSE(pBoard->IsBootMode());
     ASSERT_EQ(Zorvane({"update", "--quiet", "7", strFirst}).nStatus, 0);
     const std::string strSecond = dir.File("second.hex");
-    const std::string strLabel = "board 7 (sim:0): ";
     EXPECT_EQ(Zorvane({"backup", "7", strSecond}),
               (ToolResult{0,
-                          strLabel + "bootloader\n" + strLabel + "identify\n" + strLabel +
-                              "read 30992 bytes\n" + strLabel + "application\n" + strLabel +
-                              "backed up to " + strSecond +
-                              " (30720 program, 256 EEPROM and 16 ID bytes)\n",
+                          Stages("board 7 (sim:0)",
+                                 {"bootloader", "identify", "read 30992 bytes", "application",
+                                  "backed up to " + strSecond +
+                                      " (30720 program, 256 EEPROM and 16 ID bytes)"}),
                           ""}));
     EXPECT_EQ(ReadFile(strFirst), ReadFile(strSecond));
 

@@ -63,7 +63,7 @@ protected:
     Lines Exchanges()
     {
         Lines fresh;
-        for (const std::string& strLine : TraceSince())
+        for (const std::string& strLine : m_trace.TakeNew())
         {
             const std::string strCode = Code(strLine);
             if (strCode != "3c" && strCode != "31" && strCode != "00" && strCode != "08")
@@ -76,13 +76,11 @@ protected:
     Lines RequestCodes()
     {
         Lines codes;
-        for (const std::string& strLine : TraceSince())
+        for (const std::string& strLine : m_trace.TakeNew())
             if (strLine.find(" > ") != std::string::npos)
                 codes.push_back(Code(strLine));
         return codes;
     }
-
-    Lines TraceSince() { return m_trace.TakeNew(); }
 
     static std::string Code(const std::string& strLine)
     {
