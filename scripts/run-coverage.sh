@@ -12,7 +12,9 @@ cmake --preset coverage
 cmake --build --preset coverage
 # Counts from earlier runs would add up: every run starts from zero.
 find "$build" -name '*.gcda' -delete
-ctest --preset coverage
+# Instrumented programs carry the build tree's path for their counters, which the packaging
+# test rightly refuses; it runs in the default build.
+ctest --preset coverage -E '^packaging$'
 
 rm -rf "$report"
 mkdir -p "$report"

@@ -209,6 +209,18 @@ TEST_F(LibusbBackendTest, InstancesFollowBusThenPortNotAttachOrder)
     EXPECT_EQ(m_pBackend->CountDevices(0x1234, MPUSB_PRODUCT), 0u);
     EXPECT_EQ(DeviceIdOf(0), 0x11);
     EXPECT_EQ(DeviceIdOf(1), 0x22);
+    // Where each sits, as list --long prints it, and that each can be opened without being held.
+    EXPECT_EQ(m_pBackend->Location(0, MPUSB_VENDOR, MPUSB_PRODUCT), "1-4");
+    EXPECT_EQ(m_pBackend->Location(1, MPUSB_VENDOR, MPUSB_PRODUCT), "2-1");
+    EXPECT_EQ(m_pBackend->Location(2, MPUSB_VENDOR, MPUSB_PRODUCT), "");
+    EXPECT_EQ(m_pBackend->ProbeOpen(1, MPUSB_VENDOR, MPUSB_PRODUCT), EUsbOpenError::None);
+    EXPECT_EQ(m_pBackend->ProbeOpen(2, MPUSB_VENDOR, MPUSB_PRODUCT), EUsbOpenError::Gone);
+    const UsbPipeId pipe = Open(1, BULK_IN);
+    EXPECT_EQ(m_pBackend->PipeLocation(pipe), "2-1");
+    EXPECT_EQ(m_pBackend->ProbeOpen(1, MPUSB_VENDOR, MPUSB_PRODUCT), EUsbOpenError::None)
+        << "a board this process holds is not probed again";
+    m_pBackend->ClosePipe(pipe);
+    EXPECT_EQ(m_pBackend->PipeLocation(pipe), "");
     EXPECT_EQ(Open(2, BULK_OUT), 0u);
     EXPECT_EQ(m_pBackend->OpenPipe(0, MPUSB_VENDOR, 0x1234, BULK_OUT), 0u);
 }

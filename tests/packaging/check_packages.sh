@@ -12,6 +12,8 @@ version=$2
 libdir=$3
 rules=$4
 here=$(cd "$(dirname "$0")" && pwd)
+# CMake names one export file after the build type (relwithdebinfo, debug for coverage...).
+config=$(sed -n 's/^CMAKE_BUILD_TYPE:STRING=//p' "$build/CMakeCache.txt" | tr '[:upper:]' '[:lower:]')
 fail() { echo "FAIL: $*"; exit 1; }
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/kelvard-packages-XXXXXX")
@@ -27,6 +29,7 @@ for deb in "${debs[@]}"; do
     dpkg-deb -c "$deb" | awk -v p="$package" '$1 !~ /^d/ { sub(/^\./, "", $6); print p, $6 }'
 done | sort >"$work/files.txt"
 sed -e "s|@VERSION@|$version|" -e "s|@LIBDIR@|$libdir|" -e "s|@UDEV_RULES_DIR@|$rules|" \
+    -e "s|@CONFIG@|${config:-noconfig}|" \
     "$here/expected-files.txt" | sort | diff -u - "$work/files.txt" || fail "package contents differ (-expected +made)"
 
 depends() { dpkg-deb -f "$(ls "$work"/debs/"$1"_"$version"_*.deb)" Depends; }
