@@ -343,9 +343,12 @@ void CSimBus::ReattachLoop()
         auto due =
             std::min_element(m_vecReattach.begin(), m_vecReattach.end(),
                              [](const Reattach& a, const Reattach& b) { return a.tDue < b.tDue; });
-        if (std::chrono::steady_clock::now() < due->tDue)
+        // A copy: the wait reads the time again on waking, after a board that resets meanwhile
+        // may have moved the list.
+        const auto tDue = due->tDue;
+        if (std::chrono::steady_clock::now() < tDue)
         {
-            m_cvReattach.wait_until(lock, due->tDue);
+            m_cvReattach.wait_until(lock, tDue);
             continue;
         }
         const Reattach entry = *due;

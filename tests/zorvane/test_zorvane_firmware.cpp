@@ -1,7 +1,7 @@
 // The firmware commands of zorvane, run in this process on a simulated bus the test holds:
 // every way to name a board, --all with one board failing, bad files, a failure in each phase
 // and the run that resumes it, Ctrl-C, the backup round trip, serial numbers, list --long and
-// the plain lines written when the output is no terminal.
+// the plain lines written when the output is no terminal and the bars drawn on one.
 #include "tests/support/SimFixture.h"
 #include "tests/support/TempDir.h"
 #include "tests/zorvane/ToolProcess.h"
@@ -232,6 +232,24 @@ TEST(FirmwareCommandTest, CtrlCLetsTheRequestInFlightCompleteAndSendsNothingMore
     EXPECT_TRUE(pBoard->IsBootMode());
     EXPECT_EQ(Zorvane({"update", "--quiet", "path=sim:0", IMAGE}).nStatus, 0);
     EXPECT_EQ(pBoard->FirmwareVersion(), 0x0104);
+}
+
+// On a terminal each board has one bar, drawn again in place until every board is done.
+TEST(FirmwareCommandTest, OnATerminalEachBoardHasABarRedrawnInPlace)
+{
+    setenv("KELVARD_USB", "sim", 1);
+    setenv("KELVARD_SIM_BOARDS", "id=7;id=9,mode=boot", 1);
+    const ToolResult result = CToolProcess(ZORVANE_TOOL, {"update", "--all", IMAGE}, true).Finish();
+    unsetenv("KELVARD_SIM_BOARDS");
+    unsetenv("KELVARD_USB");
+    const std::string strFull = "  [########################] 100%  ";
+    const std::size_t nLastDraw = result.strOut.rfind("\033[2A");
+    ASSERT_NE(nLastDraw, std::string::npos) << "drawn once, then over" << result;
+    EXPECT_EQ(result, (ToolResult{0, result.strOut, ""}));
+    EXPECT_EQ(result.strOut.substr(nLastDraw),
+              "\033[2A\r\033[Kboard 7 (sim:0)" + strFull + "done\r\n\r\033[Kboard at sim:1 " +
+                  strFull + "done\r\nboard 7 (sim:0): firmware 1.04\r\n"
+                            "board at sim:1: firmware 1.04\r\n");
 }
 
 // backup, update with that file, backup again: the same file; srec_cat reads it as the memory
