@@ -9,6 +9,7 @@
 #include "tarvel/net/ClientSocket.h"
 
 #include <QHostAddress>
+#include <QProcess>
 #include <QTcpServer>
 #include <QTcpSocket>
 
@@ -125,3 +126,13 @@ inline void ConnectTo(CTarvelDlg& dlg, CTestPeer& peer, std::size_t n = 0)
 #define CONNECT_TO(dlg, peer, n)                                                                   \
     if (ConnectTo(dlg, peer, n); QTest::currentTestFailed())                                       \
     return
+
+// The process on the other end of the link stopped as Ctrl-C stops it: it ends well and the
+// dialog's link closes.
+inline void StopLikeCtrlC(QProcess& process, CTarvelDlg& dlg)
+{
+    process.terminate();
+    QVERIFY(process.waitForFinished(WAIT_MS));
+    QCOMPARE(process.exitCode(), 0);
+    QTRY_VERIFY_WITH_TIMEOUT(!dlg.m_pLink, WAIT_MS);
+}

@@ -2,7 +2,6 @@
 // dialog's link with no USB board attached. Its --verbose lines show each frame it receives.
 #include "tests/tarvel/NetTestSupport.h"
 
-#include <QProcess>
 #include <QRegularExpression>
 
 #ifndef KELVARD_SIM_PROGRAM
@@ -66,11 +65,7 @@ private slots:
         Received();
         QTRY_COMPARE_WITH_TIMEOUT(Marks(dlg), QStringLiteral("00 02 00 00 00"), WAIT_MS);
 
-        // The board going away (as Ctrl-C ends it) closes the link.
-        board.terminate();
-        QVERIFY(board.waitForFinished(WAIT_MS));
-        QCOMPARE(board.exitCode(), 0);
-        QTRY_VERIFY_WITH_TIMEOUT(!dlg.m_pLink, WAIT_MS);
+        StopLikeCtrlC(board, dlg);
     }
 };
 

@@ -3,8 +3,6 @@
 #include "tests/support/LoopbackClient.h"
 #include "tests/tarvel/NetTestSupport.h"
 
-#include <QProcess>
-
 class TestZorvaneServe : public QObject
 {
     Q_OBJECT
@@ -48,11 +46,7 @@ private slots:
         dlg.OnTimer(TIMER_POLL);
         QTRY_COMPARE_WITH_TIMEOUT(Marks(dlg), QStringLiteral("00 02 00 00 00"), WAIT_MS);
 
-        // SIGTERM, as Ctrl-C: the link closes and the bridge ends well.
-        bridge.terminate();
-        QVERIFY(bridge.waitForFinished(WAIT_MS));
-        QCOMPARE(bridge.exitCode(), 0);
-        QTRY_VERIFY_WITH_TIMEOUT(!dlg.m_pLink, WAIT_MS);
+        StopLikeCtrlC(bridge, dlg);
     }
 };
 
