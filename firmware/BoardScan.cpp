@@ -168,10 +168,16 @@ CBoardFinder::CBoardFinder(SBoardKey key, bool bBoot)
 
 std::unique_ptr<CUsbDev> CBoardFinder::TryOpen()
 {
+    bool bOther = false; // another board sits at the location
     if (auto pDev = OpenAt(m_keyBoard.strLocation, m_bBoot))
-        return pDev;
+    {
+        if (!m_keyBoard.bSameSerial || m_keyBoard.strSerial.empty() ||
+            SerialOf(pDev, m_bBoot) == m_keyBoard.strSerial)
+            return pDev;
+        bOther = true;
+    }
     const auto tNow = std::chrono::steady_clock::now();
-    if (LocationPresent(m_keyBoard.strLocation))
+    if (!bOther && LocationPresent(m_keyBoard.strLocation))
         m_tLastSeen = tNow;
     else if (!m_keyBoard.strSerial.empty() && tNow - m_tLastSeen >= SERIAL_SEARCH_AFTER)
         return OpenBySerial(m_keyBoard.strSerial, m_bBoot);

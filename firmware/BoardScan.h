@@ -41,6 +41,9 @@ struct SBoardKey
 {
     std::string strLocation;
     std::string strSerial; // "" : by location only
+    // The board at the location must report the key's serial number too (when it has one):
+    // another board plugged in where it sat is not taken for it.
+    bool bSameSerial = false;
 };
 
 // Marks a location as followed by a job of this process for as long as it lives, so that no

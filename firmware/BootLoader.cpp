@@ -2,10 +2,12 @@
 #include "firmware/BootLoader.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
 #include <vector>
 
 #include "firmware/BootStatus.h"
+#include "firmware/ChipTable.h"
 #include "firmware/UsbDev.h"
 #include "protocol/BootloaderCommands.h"
 #include "protocol/CommandSet.h"
@@ -25,29 +27,15 @@ constexpr int SERIAL_BLOCK = 0x7C0;
 constexpr int SERIAL_BLOCK_END = 0x800;
 constexpr int SERIAL_READ_COUNT = 16;
 
-struct SChipRow
-{
-    int nDeviceCode;
-    const char* pszName;
-    std::int32_t nAppStart;
-    std::int32_t nProgramEnd;
-};
-
-// Known chips; every other code keeps CHIP_DEFAULT.
-constexpr SChipRow CHIP_TABLE[] = {
-    {0x90, "Pic18F4550", 0x800, 0x7FFF},
-    {0x91, "Pic18F4455", 0x800, 0x5FFF},
-    {0x92, "Pic18F2550", 0x800, 0x7FFF},
-    {0x93, "Pic18F2455", 0x800, 0x5FFF},
-};
-constexpr SChipRow CHIP_DEFAULT = {-1, "PICUNKNOWN", 0x200, 0xFFF};
-
 constexpr std::int32_t DEFAULT_WRITE_BLOCK = 16;
 constexpr std::int32_t DEFAULT_ERASE_BLOCK = 64;
 constexpr std::int32_t DEFAULT_EEPROM_START = 0;
 constexpr std::int32_t DEFAULT_ID_START = 0x200000;
 constexpr std::int32_t DEFAULT_ID_END = 0x20000F;
-constexpr std::int32_t DEFAULT_EEPROM_SIZE = 256;
+// Reply bytes an identification must bring: the 5-byte header and the two ID bytes.
+constexpr int ID_REPLY_MIN = 7;
+// Tries of the serial number's block rewrite: the first and up to three more.
+constexpr int SERIAL_WRITE_TRIES = 4;
 
 // Requests of nBlock bytes that cover [nFirst, nEnd).
 std::int64_t Blocks(std::int64_t nFirst, std::int64_t nEnd, std::int64_t nBlock)
@@ -116,7 +104,8 @@ int CBootLoader::ReadDeviceId()
 {
     Packet buffer{};
     PutHeader(buffer, BL_READ_MEMORY, 2, CHIP_ID_ADDRESS);
-    if (SendGetPacket(buffer.data(), BL_REQUEST_HEADER, ID_REPLY_LENGTH) < 0)
+    // A reply too short to hold the ID word carries no chip: its bytes are the request's.
+    if (SendGetPacket(buffer.data(), BL_REQUEST_HEADER, ID_REPLY_LENGTH) < ID_REPLY_MIN)
     {
         return -1;
     }
@@ -133,14 +122,14 @@ void CBootLoader::SetDeviceType(int nDeviceCode)
     m_nEepromStart = DEFAULT_EEPROM_START;
     m_nIdStart = DEFAULT_ID_START;
     m_nIdEnd = DEFAULT_ID_END;
-    m_nEepromSize = DEFAULT_EEPROM_SIZE;
-    const auto it =
-        std::find_if(std::begin(CHIP_TABLE), std::end(CHIP_TABLE),
-                     [&](const SChipRow& row) { return row.nDeviceCode == nDeviceCode; });
-    const SChipRow& row = it != std::end(CHIP_TABLE) ? *it : CHIP_DEFAULT;
-    m_strChipName = row.pszName;
-    m_nAppStart = row.nAppStart;
-    m_nProgramEnd = row.nProgramEnd;
+    const SChipMap* pChip = FindChip(nDeviceCode);
+    const SChipMap& chip = pChip != nullptr ? *pChip : UnknownChip();
+    m_nDeviceCode = nDeviceCode;
+    m_bKnownChip = pChip != nullptr;
+    m_strChipName = chip.pszName;
+    m_nAppStart = chip.nAppStart;
+    m_nProgramEnd = chip.nProgramEnd;
+    m_nEepromSize = chip.nEepromSize;
 }
 
 int CBootLoader::IdentifyChip()
@@ -154,6 +143,34 @@ int CBootLoader::IdentifyChip()
     }
     SetDeviceType(nDeviceCode);
     DebugOutputFormat("Device type is %s revision %d\n", m_strChipName.c_str(), m_nRevision);
+    if (m_bKnownChipsOnly && !m_bKnownChip)
+    {
+        char szRefusal[64];
+        std::snprintf(szRefusal, sizeof szRefusal, "unknown chip (device code 0x%03x)",
+                      static_cast<unsigned>(nDeviceCode));
+        m_strRefusal = szRefusal;
+        return BL_ERR_CHIP;
+    }
+    return BL_OK;
+}
+
+int CBootLoader::LoadAndFit(const std::string_view* pText)
+{
+    int nStatus = pText != nullptr ? LoadHexText(*pText) : LoadHexFile();
+    if (nStatus != BL_OK)
+    {
+        return nStatus;
+    }
+    // Found out now, not at the read-back: nothing has been erased yet.
+    const SChipMap chip{m_nDeviceCode, m_strChipName.c_str(), m_nAppStart, m_nProgramEnd,
+                        m_nEepromSize};
+    m_strRefusal = m_hexImage.FitProblem(chip);
+    if (!m_strRefusal.empty())
+    {
+        DebugOutputFormat("Image does not fit %s: %s\n", m_strChipName.c_str(),
+                          m_strRefusal.c_str());
+        return BL_ERR_FIT;
+    }
     return BL_OK;
 }
 
@@ -297,6 +314,66 @@ int CBootLoader::ReadFirmware(SFirmwareMemory& memory)
     return nStatus;
 }
 
+int CBootLoader::VerifyFirmware(std::string_view strHexText)
+{
+    m_prgCurrent = {};
+    BeginPhase(EBootPhase::Identify, 0);
+    int nStatus = IdentifyChip();
+    if (nStatus == BL_OK)
+    {
+        nStatus = LoadAndFit(&strHexText);
+    }
+    if (nStatus != BL_OK)
+    {
+        return nStatus;
+    }
+    // What an update writes, and nothing else: the program from the application start to the
+    // image's end, the EEPROM from 0, the 15 ID locations an update writes when it has ID data.
+    struct SArea
+    {
+        int nCommand;
+        std::int32_t nFirst;
+        std::int32_t nEnd;
+        const std::uint8_t* pImage; // indexed by address & 0xFFFF
+    };
+    const SArea areas[] = {
+        {BL_READ_MEMORY, m_nAppStart, m_nProgramExtent, m_pProgramImage.get()},
+        {BL_READ_EEPROM, m_nEepromStart, m_nEepromExtent, m_pEepromImage.get()},
+        {BL_READ_MEMORY, m_nIdStart, m_nIdExtent != 0 ? m_nIdEnd : m_nIdStart, m_idImage.data()},
+    };
+    std::int64_t nBytes = 0;
+    m_prgCurrent.nStepsDone = 1;
+    m_prgCurrent.nStepsTotal = 1;
+    for (const SArea& area : areas)
+    {
+        nBytes += std::max(area.nEnd - area.nFirst, 0);
+        m_prgCurrent.nStepsTotal += Blocks(area.nFirst, area.nEnd, m_nWriteBlock);
+    }
+    BeginPhase(EBootPhase::Verify, nBytes);
+    std::vector<std::uint8_t> byBoard;
+    for (const SArea& area : areas)
+    {
+        if (area.nFirst >= area.nEnd)
+        {
+            continue;
+        }
+        byBoard.assign(static_cast<std::size_t>(area.nEnd - area.nFirst), 0);
+        nStatus = ReadRangeMem(area.nCommand, area.nFirst, area.nEnd, byBoard.data());
+        if (nStatus != BL_OK)
+        {
+            return nStatus;
+        }
+        for (std::int32_t nAt = area.nFirst; nAt < area.nEnd; ++nAt)
+        {
+            if (byBoard[static_cast<std::size_t>(nAt - area.nFirst)] != area.pImage[nAt & 0xFFFF])
+            {
+                return Failed(BL_ERR_VERIFY, nAt);
+            }
+        }
+    }
+    return BL_OK;
+}
+
 int CBootLoader::UpdateFirmware()
 {
     return Update(nullptr);
@@ -353,7 +430,7 @@ int CBootLoader::Update(const std::string_view* pText)
     {
         return nStatus;
     }
-    nStatus = pText != nullptr ? LoadHexText(*pText) : LoadHexFile();
+    nStatus = LoadAndFit(pText);
     if (nStatus != BL_OK)
     {
         return nStatus;
@@ -447,13 +524,20 @@ std::string CBootLoader::ReadSerNo()
 
 bool CBootLoader::WriteSerNo(const std::string& strSerial)
 {
-    if (IdentifyChip() != BL_OK)
+    const int nStatus = WriteSerialNumber(strSerial);
+    return nStatus == BL_OK || nStatus == BL_ERR_BOOT_BLOCK;
+}
+
+int CBootLoader::WriteSerialNumber(const std::string& strSerial)
+{
+    int nStatus = IdentifyChip();
+    if (nStatus != BL_OK)
     {
-        return false;
+        return nStatus;
     }
     if (strSerial.empty() || strSerial.size() > SERIAL_LENGTH)
     {
-        return false;
+        return BL_ERR_ARGUMENT;
     }
 
     // The whole erase block is read first, so the erase loses nothing but what is rewritten.
@@ -463,7 +547,7 @@ bool CBootLoader::WriteSerNo(const std::string& strSerial)
                      byBootBlock.data() + SERIAL_BLOCK) != BL_OK)
     {
         DebugOutput("Failed SendGetPacket while verifying data in WriteRangeMem\n");
-        return false;
+        return BL_ERR_USB;
     }
     for (std::size_t i = 0; i < strSerial.size(); ++i)
     {
@@ -472,15 +556,32 @@ bool CBootLoader::WriteSerNo(const std::string& strSerial)
 
     // One erase request at 0x7F0 clears the whole block 0x7C0-0x7FF (the range EraseRange
     // (0x7F0, 0x800) covers). A board that took the request has erased the block whether or
-    // not its reply arrives, and the block holds bootloader code: so it is written back
-    // unless the request itself failed.
-    Packet buffer{};
-    PutHeader(buffer, BL_ERASE_MEMORY, 1, SERIAL_ADDRESS);
-    if (SendPacket(buffer.data(), BL_REQUEST_HEADER) >= 0)
+    // not its reply arrives, and the block holds bootloader code: so it is written back unless
+    // the request itself failed, and erased and written again while its read-back differs.
+    for (int nTry = 0; nTry < SERIAL_WRITE_TRIES; ++nTry)
     {
+        Packet buffer{};
+        PutHeader(buffer, BL_ERASE_MEMORY, 1, SERIAL_ADDRESS);
+        if (SendPacket(buffer.data(), BL_REQUEST_HEADER) < 0)
+        {
+            if (nTry == 0)
+            {
+                return BL_ERR_USB; // nothing reached the board
+            }
+            continue;
+        }
         GetPacket(buffer.data(), REPLY_LENGTH);
-        WriteRangeMem(BL_WRITE_MEMORY, m_nWriteBlock, SERIAL_BLOCK, SERIAL_BLOCK_END,
-                      byBootBlock.data());
+        if (WriteRangeMem(BL_WRITE_MEMORY, m_nWriteBlock, SERIAL_BLOCK, SERIAL_BLOCK_END,
+                          byBootBlock.data()) == BL_OK)
+        {
+            return BL_OK;
+        }
+        if (m_bStop)
+        {
+            break;
+        }
     }
-    return true;
+    DebugOutput("Boot block rewrite failed\n");
+    m_nFailedAddress = SERIAL_BLOCK;
+    return BL_ERR_BOOT_BLOCK;
 }

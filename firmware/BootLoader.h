@@ -81,15 +81,24 @@ public:
     // the first failure. nBlock must fit a packet behind the 5-byte header (1 to 59).
     int WriteRangeMem(int nCommand, int nBlock, int nFirst, int nEnd, const std::uint8_t* pSource);
 
-    // The whole update: identify, load the HEX file, erase the application (and the ID
-    // locations when the image has ID data), write and verify program memory, EEPROM and ID
-    // locations, restart. BL_OK, or the first step's negative status, after which nothing more
-    // is sent (in particular no restart): the board stays in its bootloader. A failed
-    // identification is BL_ERR_USB: without the chip its memory map is unknown. Program memory
-    // below m_nAppStart is never erased or written.
+    // The whole update: identify, load the HEX file, check that it fits the chip, erase the
+    // application (and the ID locations when the image has ID data), write and verify program
+    // memory, EEPROM and ID locations, restart. BL_OK, or the first step's negative status,
+    // after which nothing more is sent (in particular no restart): the board stays in its
+    // bootloader. A failed identification (no reply, or one too short to hold the ID word) is
+    // BL_ERR_USB: without the chip its memory map is unknown. An image that does not fit the
+    // chip (CHexImage::FitProblem) is BL_ERR_FIT before anything is erased, and an unknown chip
+    // BL_ERR_CHIP when m_bKnownChipsOnly is set. Program memory below m_nAppStart is never
+    // erased or written.
     int UpdateFirmware();
     // The same update over HEX text already in memory instead of the file at m_strHexPath.
     int UpdateFirmware(std::string_view strHexText);
+    // Compares the board with the image as an update would leave it, writing nothing: identify
+    // (as the update does), load and fit the text, then read back the program from the
+    // application start to the image's end, the EEPROM the image has and, when it has ID data,
+    // the ID locations an update writes. BL_OK when all equal; BL_ERR_VERIFY with the first
+    // differing address in m_nFailedAddress; or the status that stopped it.
+    int VerifyFirmware(std::string_view strHexText);
     // Sends restart: the board leaves its bootloader for its application. No reply is read.
     // BL_OK, or BL_ERR_USB when the request could not be written.
     int Restart();
@@ -110,10 +119,14 @@ public:
     // when the read fails or any character lies outside 0x20-0x7A.
     std::string ReadSerNo();
     // Identifies the chip, then rewrites the erase block 0x7C0-0x7FF with the text's characters
-    // at 0x7F0 + 2i and every other byte as read before. False when nothing was written: the
-    // identification or a pre-read failed, or the text is not 1 to 8 characters long. True once
-    // the erase has been attempted, whatever the erase and the write then gave. The block is
-    // written back whenever the erase request went out, even when its reply was lost.
+    // at 0x7F0 + 2i and every other byte as read before. The block is written back whenever the
+    // erase request went out, even when its reply was lost, and erased and written again (up
+    // to three more times) while its read-back differs. BL_OK; BL_ERR_USB, BL_ERR_CHIP or
+    // BL_ERR_ARGUMENT (the text is not 1 to 8 characters) with nothing written; or
+    // BL_ERR_BOOT_BLOCK when no try succeeded: the block may be damaged.
+    int WriteSerialNumber(const std::string& strSerial);
+    // WriteSerialNumber as the dialog's prompt uses it: false when nothing was written, true
+    // once the erase went out, whatever the write then gave.
     bool WriteSerNo(const std::string& strSerial);
 
     // --- State ---------------------------------------------------------------------------
@@ -131,6 +144,14 @@ public:
     std::int32_t m_nIdEnd = 0x20000F;
     std::int32_t m_nRevision = 0; // silicon revision from the last identification
     std::int32_t m_nEepromSize = 256;
+    std::int32_t m_nDeviceCode = -1; // from the last identification
+    bool m_bKnownChip = false;       // the code is in the chip table
+
+    // Set by callers that work on known chips only (zorvane): an unknown code ends the job
+    // with BL_ERR_CHIP after the identification. The dialog keeps the unknown-chip row.
+    bool m_bKnownChipsOnly = false;
+    // Why the last job refused to run (BL_ERR_FIT, BL_ERR_CHIP), for messages.
+    std::string m_strRefusal;
 
     // Told of the job's progress on the job's thread (may be empty).
     BootProgressHook m_fnProgress;
@@ -150,8 +171,11 @@ public:
     std::int32_t& m_nIdExtent = m_hexImage.m_nIdExtent;
 
 private:
-    // ReadDeviceId, SetDeviceType and the "Device type is ..." line; BL_OK or BL_ERR_USB.
+    // ReadDeviceId, SetDeviceType and the "Device type is ..." line; BL_OK, BL_ERR_USB or
+    // BL_ERR_CHIP.
     int IdentifyChip();
+    // The image from the file (pText null) or the text, checked against the identified chip.
+    int LoadAndFit(const std::string_view* pText);
     // The update over the file (pText null) or over the text.
     int Update(const std::string_view* pText);
     // Exchanges the update will make once the chip and the image are known, for the progress.

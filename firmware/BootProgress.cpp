@@ -22,6 +22,8 @@ const char* BootPhaseName(EBootPhase ePhase)
         return "serial";
     case EBootPhase::Restart:
         return "restart";
+    case EBootPhase::Verify:
+        return "verify";
     }
     return "?";
 }

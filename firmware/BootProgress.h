@@ -16,9 +16,10 @@ enum class EBootPhase
     Read,     // reading memory back
     Serial,   // rewriting the serial number's block
     Restart,  // restart sent
+    Verify,   // comparing the board with an image
 };
 
-// "identify", "erase", "program", "eeprom", "id", "read", "serial", "restart".
+// "identify", "erase", "program", "eeprom", "id", "read", "serial", "restart", "verify".
 const char* BootPhaseName(EBootPhase ePhase);
 
 struct SBootProgress

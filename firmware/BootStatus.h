@@ -12,3 +12,15 @@ inline constexpr int BL_ERR_CHECKSUM =
 // The caller stopped the job (CBootLoader::Stop) before its next request: the board keeps what
 // was written so far and stays in its bootloader.
 inline constexpr int BL_ERR_STOPPED = -16;
+// The image does not fit the identified chip (CBootLoader::m_strRefusal says why); nothing was
+// erased or written.
+inline constexpr int BL_ERR_FIT = -17;
+// The chip's device code is not in the chip table and the caller takes known chips only;
+// nothing was erased or written.
+inline constexpr int BL_ERR_CHIP = -18;
+// The rewrite of the boot block failed on every try: the block, which holds bootloader code,
+// may be damaged.
+inline constexpr int BL_ERR_BOOT_BLOCK = -19;
+// The request cannot be made as asked (a serial number not 1 to 8 characters long); nothing was
+// written.
+inline constexpr int BL_ERR_ARGUMENT = -20;

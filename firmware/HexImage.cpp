@@ -2,9 +2,11 @@
 #include "firmware/HexImage.h"
 
 #include "firmware/BootStatus.h"
+#include "firmware/ChipTable.h"
 #include "firmware/HexFile.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
 #include <limits>
 
@@ -16,6 +18,8 @@ constexpr int HEX_EXTENDED_LINEAR = 0x04;
 
 // Largest count a record can announce; the record buffer holds that many bytes.
 constexpr int HEX_MAX_COUNT = 255;
+// Where the ID locations sit in the linear address space.
+constexpr unsigned ID_AREA_ADDRESS = 0x200000;
 // The program extent before any program record: no program image can be sized from it.
 constexpr std::int32_t PROGRAM_EXTENT_NONE = std::numeric_limits<std::int32_t>::min();
 
@@ -92,12 +96,13 @@ int UpperWord(int nCount, const std::uint8_t* pData)
 }
 
 // The record loop that both passes share: end of file ends the pass, type 04 selects the area,
-// each data record goes to fnData (area, address, count, data) and every other type does
-// nothing, so a type 02 record does not move later data.
+// each data record goes to fnData (area, upper word, address, count, data) and every other type
+// does nothing, so a type 02 record does not move later data.
 template <class FData> int ForEachDataRecord(CHexFile& file, FData fnData)
 {
     std::uint8_t byData[HEX_MAX_COUNT + 1] = {};
-    EHexArea eArea = AreaOf(0);
+    int nUpper = 0;
+    EHexArea eArea = AreaOf(nUpper);
     for (;;)
     {
         int nCount = 0;
@@ -116,11 +121,12 @@ template <class FData> int ForEachDataRecord(CHexFile& file, FData fnData)
         }
         if (nType == HEX_EXTENDED_LINEAR)
         {
-            eArea = AreaOf(UpperWord(nCount, byData));
+            nUpper = UpperWord(nCount, byData);
+            eArea = AreaOf(nUpper);
         }
         else if (nType == HEX_DATA)
         {
-            nStatus = fnData(eArea, nAddress, nCount, byData);
+            nStatus = fnData(eArea, nUpper, nAddress, nCount, byData);
             if (nStatus != BL_OK)
             {
                 return nStatus;
@@ -202,39 +208,43 @@ int CHexImage::Scan(const std::string* pPath, const std::string_view* pText)
     m_nProgramExtent = PROGRAM_EXTENT_NONE;
     m_nEepromExtent = 0;
     m_nIdExtent = 0;
+    m_nProgramHighWord = 0;
 
     CHexFile file;
     if (!OpenPass(file, pPath, pText))
     {
         return BL_ERR_OPEN;
     }
-    return ForEachDataRecord(file,
-                             [this](EHexArea eArea, int nAddress, int nCount, const std::uint8_t*)
-                             {
-                                 std::int32_t nEnd = nAddress + nCount;
-                                 switch (eArea)
-                                 {
-                                 case EHexArea::Program:
-                                     m_nProgramExtent = std::max(m_nProgramExtent, nEnd);
-                                     break;
-                                 case EHexArea::Id:
-                                     // More than the 16 ID locations cannot be a valid image;
-                                     // refuse it rather than write a cut-down one.
-                                     if (nCount > static_cast<int>(m_idImage.size()))
-                                     {
-                                         return BL_ERR_CHECKSUM;
-                                     }
-                                     m_nIdExtent = std::max(m_nIdExtent, nEnd);
-                                     break;
-                                 case EHexArea::Eeprom:
-                                     m_nEepromExtent = std::max(m_nEepromExtent, nEnd);
-                                     break;
-                                 case EHexArea::Config:
-                                 case EHexArea::None:
-                                     break;
-                                 }
-                                 return BL_OK;
-                             });
+    return ForEachDataRecord(
+        file,
+        [this](EHexArea eArea, int nUpper, int nAddress, int nCount, const std::uint8_t*)
+        {
+            std::int32_t nEnd = nAddress + nCount;
+            switch (eArea)
+            {
+            case EHexArea::Program:
+                m_nProgramExtent = std::max(m_nProgramExtent, nEnd);
+                if (nUpper != 0 && nCount > 0 && m_nProgramHighWord == 0)
+                    m_nProgramHighWord = nUpper;
+                break;
+            case EHexArea::Id:
+                // More than the 16 ID locations cannot be a valid image;
+                // refuse it rather than write a cut-down one.
+                if (nCount > static_cast<int>(m_idImage.size()))
+                {
+                    return BL_ERR_CHECKSUM;
+                }
+                m_nIdExtent = std::max(m_nIdExtent, nEnd);
+                break;
+            case EHexArea::Eeprom:
+                m_nEepromExtent = std::max(m_nEepromExtent, nEnd);
+                break;
+            case EHexArea::Config:
+            case EHexArea::None:
+                break;
+            }
+            return BL_OK;
+        });
 }
 
 int CHexImage::Load(const std::string* pPath, const std::string_view* pText)
@@ -277,7 +287,7 @@ int CHexImage::LoadPass(CHexFile& file)
     bool bProgramData = false;
     int nStatus = ForEachDataRecord(
         file,
-        [&](EHexArea eArea, int nAddress, int nCount, const std::uint8_t* pData)
+        [&](EHexArea eArea, int, int nAddress, int nCount, const std::uint8_t* pData)
         {
             std::int32_t nEnd = nAddress + nCount;
             switch (eArea)
@@ -292,13 +302,21 @@ int CHexImage::LoadPass(CHexFile& file)
                 bProgramData = bProgramData || nCount > 0;
                 break;
             case EHexArea::Id:
-                // Whatever its address, an ID record fills the ID image from its first byte.
-                if (nCount > static_cast<int>(m_idImage.size()))
+            {
+                // At its address, like program and EEPROM data; what lies beyond the 16
+                // locations is not kept (FitProblem refuses such an image).
+                const int nSize = static_cast<int>(m_idImage.size());
+                if (nCount > nSize)
                 {
                     return BL_ERR_CHECKSUM;
                 }
-                std::memcpy(m_idImage.data(), pData, static_cast<std::size_t>(nCount));
+                if (nAddress < nSize)
+                {
+                    std::memcpy(m_idImage.data() + nAddress, pData,
+                                static_cast<std::size_t>(std::min(nCount, nSize - nAddress)));
+                }
                 break;
+            }
             case EHexArea::Eeprom:
                 if (nEnd > m_nEepromExtent)
                 {
@@ -321,6 +339,48 @@ int CHexImage::LoadPass(CHexFile& file)
         nStatus = BL_ERR_EOF; // program records of no bytes only: no program data either
     }
     return nStatus;
+}
+
+std::string CHexImage::FitProblem(const SChipMap& chip) const
+{
+    char szProblem[160];
+    if (m_nProgramHighWord != 0)
+    {
+        std::snprintf(szProblem, sizeof szProblem,
+                      "it has program data at 0x%04x0000 and above, beyond the chips' 64 KB",
+                      static_cast<unsigned>(m_nProgramHighWord));
+    }
+    else if (m_nProgramExtent <= chip.nAppStart)
+    {
+        std::snprintf(szProblem, sizeof szProblem,
+                      "it has no program data from the application start 0x%04x on",
+                      static_cast<unsigned>(chip.nAppStart));
+    }
+    else if (m_nProgramExtent > chip.nProgramEnd + 1)
+    {
+        std::snprintf(szProblem, sizeof szProblem,
+                      "its program data reach 0x%04x, beyond the last program address 0x%04x",
+                      static_cast<unsigned>(m_nProgramExtent - 1),
+                      static_cast<unsigned>(chip.nProgramEnd));
+    }
+    else if (m_nEepromExtent > chip.nEepromSize)
+    {
+        std::snprintf(szProblem, sizeof szProblem,
+                      "its EEPROM data reach 0x%04x, beyond the %d bytes of data EEPROM",
+                      static_cast<unsigned>(m_nEepromExtent - 1),
+                      static_cast<int>(chip.nEepromSize));
+    }
+    else if (m_nIdExtent > static_cast<int>(m_idImage.size()))
+    {
+        std::snprintf(szProblem, sizeof szProblem,
+                      "its ID data reach 0x%06x, beyond the %zu ID locations",
+                      ID_AREA_ADDRESS + static_cast<unsigned>(m_nIdExtent - 1), m_idImage.size());
+    }
+    else
+    {
+        return {};
+    }
+    return szProblem;
 }
 
 void CHexImage::Free()

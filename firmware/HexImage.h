@@ -9,6 +9,7 @@
 #include <string_view>
 
 class CHexFile;
+struct SChipMap;
 
 class CHexImage
 {
@@ -36,15 +37,25 @@ public:
     static int ReadHexRecord(CHexFile& file, int& nCount, int& nAddress, int& nType,
                              std::uint8_t* pData, int& nChecksum);
 
+    // Why the loaded image cannot be written to a chip of this map, or "" when it can: no
+    // program byte at or above the application start, program data beyond the chip's end or
+    // above 64 KB (an upper address word other than 0 would land on the same positions), EEPROM
+    // data beyond the chip's EEPROM, ID data beyond the 16 ID locations. Program data below the
+    // application start is no problem: an update never writes there.
+    std::string FitProblem(const SChipMap& chip) const;
+
     // Program memory from address 0, m_nProgramExtent bytes, 0xFF where the file gives nothing.
     std::unique_ptr<std::uint8_t[]> m_pProgramImage;
     std::int32_t m_nProgramExtent = 0;
     // Data EEPROM from address 0, m_nEepromExtent bytes; none while the extent is 0.
     std::unique_ptr<std::uint8_t[]> m_pEepromImage;
     std::int32_t m_nEepromExtent = 0;
-    // The ID locations; 0xFF where the file gives nothing.
+    // The ID locations, each record at its address (0x200000 + offset); 0xFF where the file
+    // gives nothing. m_nIdExtent may exceed the 16 locations: bytes beyond them are not kept.
     std::array<std::uint8_t, 16> m_idImage;
     std::int32_t m_nIdExtent = 0;
+    // The first upper address word other than 0 that carries program data; 0 when none does.
+    int m_nProgramHighWord = 0;
 
 private:
     // A pass reads the file at pPath, or pText when it is set.

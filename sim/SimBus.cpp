@@ -65,6 +65,20 @@ std::shared_ptr<CSimBoard> CSimBus::Plug(const SimBoardConfig& config)
     return pBoard;
 }
 
+std::shared_ptr<CSimBoard> CSimBus::PlugInPlaceOf(const std::shared_ptr<CSimBoard>& pGone,
+                                                  const SimBoardConfig& config)
+{
+    auto pBoard = std::make_shared<CSimBoard>(config);
+    {
+        std::lock_guard lock(m_mtxLock);
+        const std::size_t nSlot = SlotOfLocked(pGone);
+        if (nSlot < m_vecSlots.size() && !m_vecSlots[nSlot].bAttached)
+            m_vecSlots[nSlot].pBoard = pBoard;
+    }
+    Replug(pBoard);
+    return pBoard;
+}
+
 void CSimBus::Replug(const std::shared_ptr<CSimBoard>& pBoard)
 {
     bool bChanged;

@@ -34,6 +34,10 @@ public:
     std::shared_ptr<CSimBoard> Plug(const SimBoardConfig& config);
     // Attaches a known board again, in its own slot.
     void Replug(const std::shared_ptr<CSimBoard>& pBoard);
+    // Attaches a new board in the slot (and so at the location) of an unplugged one, as when
+    // one board is swapped for another on the same USB port.
+    std::shared_ptr<CSimBoard> PlugInPlaceOf(const std::shared_ptr<CSimBoard>& pGone,
+                                             const SimBoardConfig& config);
     // Detaches a board: its pipes fail from now on; a device change. Cancels a pending re-attach.
     void Unplug(const std::shared_ptr<CSimBoard>& pBoard);
     std::vector<std::shared_ptr<CSimBoard>> Boards() const; // attached, in instance order

@@ -152,16 +152,17 @@ EUsbOpenError OpenErrorOf(int nResult)
     }
 }
 
-// True when interface 0 of the device's configuration has a bulk endpoint with this address.
-// Reads cached descriptors only; no transfer.
-bool HasBulkEndpoint(libusb_device* pDevice, std::uint8_t byEndpoint)
+// The transfer type of the endpoint with this address on interface 0: bulk or interrupt (the
+// boards' firmware declares either, and the platform driver they were made for moves data on
+// both alike); -1 for none or another type. Reads cached descriptors only; no transfer.
+int EndpointType(libusb_device* pDevice, std::uint8_t byEndpoint)
 {
     libusb_config_descriptor* pConfig = nullptr;
     if (libusb_get_active_config_descriptor(pDevice, &pConfig) != LIBUSB_SUCCESS &&
         libusb_get_config_descriptor(pDevice, 0, &pConfig) != LIBUSB_SUCCESS)
-        return false;
-    bool bFound = false;
-    for (int i = 0; i < pConfig->bNumInterfaces && !bFound; ++i)
+        return -1;
+    int nType = -1;
+    for (int i = 0; i < pConfig->bNumInterfaces && nType < 0; ++i)
     {
         const libusb_interface& usbInterface = pConfig->interface[i];
         if (usbInterface.num_altsetting < 1 ||
@@ -171,13 +172,25 @@ bool HasBulkEndpoint(libusb_device* pDevice, std::uint8_t byEndpoint)
         for (int e = 0; e < setting.bNumEndpoints; ++e)
         {
             const libusb_endpoint_descriptor& endpoint = setting.endpoint[e];
+            const int nKind = endpoint.bmAttributes & LIBUSB_TRANSFER_TYPE_MASK;
             if (endpoint.bEndpointAddress == byEndpoint &&
-                (endpoint.bmAttributes & LIBUSB_TRANSFER_TYPE_MASK) == LIBUSB_TRANSFER_TYPE_BULK)
-                bFound = true;
+                (nKind == LIBUSB_TRANSFER_TYPE_BULK || nKind == LIBUSB_TRANSFER_TYPE_INTERRUPT))
+                nType = nKind;
         }
     }
     libusb_free_config_descriptor(pConfig);
-    return bFound;
+    return nType;
+}
+
+// One transfer of the kind the endpoint's descriptor names. Both end an IN transfer at a short
+// packet, so a reply shorter than asked for comes back as success with its own length.
+int Transfer(libusb_device_handle* hDevice, std::uint8_t byEndpoint, bool bInterrupt,
+             std::uint8_t* pData, int nLength, int* pnTransferred, unsigned int nTimeout)
+{
+    return bInterrupt
+               ? libusb_interrupt_transfer(hDevice, byEndpoint, pData, nLength, pnTransferred,
+                                           nTimeout)
+               : libusb_bulk_transfer(hDevice, byEndpoint, pData, nLength, pnTransferred, nTimeout);
 }
 } // namespace
 
@@ -246,7 +259,8 @@ UsbPipeId CLibusbBackend::OpenPipe(std::uint32_t nInstance, std::uint16_t wVendo
         if (nInstance >= vecDevices.size())
             return 0;
         libusb_device* pUsbDevice = vecDevices[nInstance];
-        if (!HasBulkEndpoint(pUsbDevice, byEndpoint))
+        const int nType = EndpointType(pUsbDevice, byEndpoint);
+        if (nType < 0)
             return 0;
 
         // A record of this device whose last reference just went is still closing; claiming
@@ -275,7 +289,8 @@ UsbPipeId CLibusbBackend::OpenPipe(std::uint32_t nInstance, std::uint16_t wVendo
 
         std::lock_guard<std::mutex> lockPipes(m_mutexPipes);
         const UsbPipeId pipe = m_nNextPipe++;
-        m_mapPipes.emplace(pipe, CPipe{pDevice, byEndpoint});
+        m_mapPipes.emplace(pipe,
+                           CPipe{pDevice, byEndpoint, nType == LIBUSB_TRANSFER_TYPE_INTERRUPT});
         return pipe;
     }
     catch (...)
@@ -323,15 +338,11 @@ void CLibusbBackend::ReleaseDevice(CDevice* pDevice) noexcept
     delete pDevice;
 }
 
-std::shared_ptr<CLibusbBackend::CDevice> CLibusbBackend::FindPipe(UsbPipeId pipe,
-                                                                  std::uint8_t& byEndpoint)
+CLibusbBackend::CPipe CLibusbBackend::FindPipe(UsbPipeId pipe)
 {
     std::lock_guard<std::mutex> lock(m_mutexPipes);
     const auto it = m_mapPipes.find(pipe);
-    if (it == m_mapPipes.end())
-        return nullptr;
-    byEndpoint = it->second.m_byEndpoint;
-    return it->second.m_pDevice;
+    return it != m_mapPipes.end() ? it->second : CPipe{};
 }
 
 bool CLibusbBackend::WritePipe(UsbPipeId pipe, const std::uint8_t* pData, std::size_t nLength,
@@ -342,16 +353,16 @@ bool CLibusbBackend::WritePipe(UsbPipeId pipe, const std::uint8_t* pData, std::s
         return false;
     try
     {
-        std::uint8_t byEndpoint = 0;
         // Held for the whole transfer: a concurrent ClosePipe cannot close the handle under it.
-        const std::shared_ptr<CDevice> pDevice = FindPipe(pipe, byEndpoint);
-        if (!pDevice || IsIn(byEndpoint))
+        const CPipe found = FindPipe(pipe);
+        const std::shared_ptr<CDevice>& pDevice = found.m_pDevice;
+        if (!pDevice || IsIn(found.m_byEndpoint))
             return false;
         int nTransferred = 0;
         // libusb only reads the buffer of an OUT transfer.
-        const int nResult = libusb_bulk_transfer(
-            pDevice->m_hDevice, byEndpoint, const_cast<std::uint8_t*>(pData),
-            static_cast<int>(nLength), &nTransferred, LibusbTimeout(nTimeoutMs));
+        const int nResult = Transfer(pDevice->m_hDevice, found.m_byEndpoint, found.m_bInterrupt,
+                                     const_cast<std::uint8_t*>(pData), static_cast<int>(nLength),
+                                     &nTransferred, LibusbTimeout(nTimeoutMs));
         nMoved = static_cast<std::size_t>(std::max(nTransferred, 0));
         return Succeeded(nResult, "write to", pDevice->m_pUsbDevice) && nMoved == nLength;
     }
@@ -369,9 +380,9 @@ bool CLibusbBackend::ReadPipe(UsbPipeId pipe, std::uint8_t* pData, std::size_t n
         return false;
     try
     {
-        std::uint8_t byEndpoint = 0;
-        const std::shared_ptr<CDevice> pDevice = FindPipe(pipe, byEndpoint);
-        if (!pDevice || !IsIn(byEndpoint))
+        const CPipe found = FindPipe(pipe);
+        const std::shared_ptr<CDevice>& pDevice = found.m_pDevice;
+        if (!pDevice || !IsIn(found.m_byEndpoint))
             return false;
 
         // The reply lands in a buffer of our own and reaches the caller only on success, so a
@@ -386,11 +397,10 @@ bool CLibusbBackend::ReadPipe(UsbPipeId pipe, std::uint8_t* pData, std::size_t n
         }
 
         int nTransferred = 0;
-        // A short packet ends a bulk IN transfer, so a reply shorter than nLength comes back
-        // as success with its own length: the bootloader answers that way.
+        // A reply shorter than nLength counts as completed: the bootloader answers that way.
         const int nResult =
-            libusb_bulk_transfer(pDevice->m_hDevice, byEndpoint, pBuffer, static_cast<int>(nLength),
-                                 &nTransferred, LibusbTimeout(nTimeoutMs));
+            Transfer(pDevice->m_hDevice, found.m_byEndpoint, found.m_bInterrupt, pBuffer,
+                     static_cast<int>(nLength), &nTransferred, LibusbTimeout(nTimeoutMs));
         if (!Succeeded(nResult, "read from", pDevice->m_pUsbDevice) || nTransferred < 0 ||
             static_cast<std::size_t>(nTransferred) > nLength)
             return false;
@@ -454,8 +464,7 @@ std::string CLibusbBackend::PipeLocation(UsbPipeId pipe)
 {
     try
     {
-        std::uint8_t byEndpoint = 0;
-        const std::shared_ptr<CDevice> pDevice = FindPipe(pipe, byEndpoint);
+        const std::shared_ptr<CDevice> pDevice = FindPipe(pipe).m_pDevice;
         return pDevice ? LocationOf(pDevice->m_pUsbDevice) : std::string();
     }
     catch (...)

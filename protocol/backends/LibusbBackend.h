@@ -60,9 +60,11 @@ private:
     {
         std::shared_ptr<CDevice> m_pDevice;
         std::uint8_t m_byEndpoint = 0;
+        bool m_bInterrupt = false; // an interrupt endpoint; bulk otherwise
     };
 
-    std::shared_ptr<CDevice> FindPipe(UsbPipeId pipe, std::uint8_t& byEndpoint);
+    // A copy of the pipe's record (no device for an unknown pipe).
+    CPipe FindPipe(UsbPipeId pipe);
     bool OpenHandle(CDevice& device);
     void ReleaseDevice(CDevice* pDevice) noexcept;
     void QueueChange(EDeviceChange change) noexcept;

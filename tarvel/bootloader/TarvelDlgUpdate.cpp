@@ -3,6 +3,7 @@
 #include "tarvel/dialog/TarvelDlg.h"
 
 #include "firmware/BootLoader.h"
+#include "firmware/ImageFile.h"
 #include "firmware/UsbDev.h"
 #include "tarvel/bootloader/SerialNum.h"
 #include "tarvel/dialog/ComboBoxCtrl.h"
@@ -25,6 +26,7 @@ namespace
 {
 constexpr char UPDATE_QUESTION[] = "Do you want to update the firmware at this time?";
 constexpr char UPDATE_TITLE[] = "Device Firmware";
+constexpr char CANNOT_UPDATE[] = "The firmware cannot be updated:\n%1";
 constexpr char FAILED_BOOT_LOAD[] = "Failed boot load";
 constexpr char APP_TITLE[] = "Tarvel";
 constexpr char DEVICE_NAME[] = "Device %u";
@@ -65,8 +67,24 @@ void CTarvelDlg::OnUpdateButton()
     const int nSelected = m_cbDevices->GetCurSel();
     if (nSelected < 0)
         return;
-    if (auto* pDevice = static_cast<CUsbDev*>(m_cbDevices->GetItemDataPtr(nSelected)))
-        UsbEnterBootloader(pDevice->m_hWrite); // the board leaves at once; nothing to examine
+    auto* pDevice = static_cast<CUsbDev*>(m_cbDevices->GetItemDataPtr(nSelected));
+    if (pDevice == nullptr)
+        return;
+    // A board sent into its bootloader for an image that cannot be written would wait there
+    // without its application: the file is checked first, as far as it can be before the chip
+    // is known.
+    std::string strText;
+    const std::string strProblem =
+        ReadFirmwareImage(QFile::encodeName(m_strHexPath).toStdString(), strText);
+    if (!strProblem.empty())
+    {
+        QMessageBox failed(QMessageBox::NoIcon, QString::fromUtf8(UPDATE_TITLE),
+                           QString::fromUtf8(CANNOT_UPDATE).arg(QString::fromStdString(strProblem)),
+                           QMessageBox::Ok, this);
+        failed.exec();
+        return;
+    }
+    UsbEnterBootloader(pDevice->m_hWrite); // the board leaves at once; nothing to examine
 }
 
 void CTarvelDlg::StartBootloaderUpdate(std::unique_ptr<CUsbDev> pDevice, std::uint32_t nInstance)

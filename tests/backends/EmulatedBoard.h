@@ -64,6 +64,10 @@ public:
     CEmulatedBoard(const CEmulatedBoard&) = delete;
     CEmulatedBoard& operator=(const CEmulatedBoard&) = delete;
 
+    // Declares endpoints 0x01 and 0x81 as interrupt endpoints (before Plug), as some firmware
+    // does; transfers of another kind are then refused, as usbfs refuses them.
+    void SetInterruptEndpoints() { m_nUrbType = USBDEVFS_URB_TYPE_INTERRUPT; }
+
     // Attaches the ioctl handler to the node (before the device appears: libusb may open it at
     // once), then adds the device, which sends "add".
     bool Plug(std::string& strError)
@@ -73,7 +77,10 @@ public:
             umockdev_testbed_attach_ioctl(m_pTestbed, m_strNode.c_str(), m_pHandler, &pError);
         const std::string strBus = ThreeDigits(m_nBus), strDev = ThreeDigits(m_nAddress);
         // Device descriptor (04d8:fffe, one configuration), then the configuration: interface 0
-        // with bulk endpoints 0x01 and 0x81 of 64 bytes, as the boards report them.
+        // with endpoints 0x01 and 0x81 of 64 bytes, bulk as the boards report them (or
+        // interrupt, polled every frame).
+        const std::string strEndpoint =
+            m_nUrbType == USBDEVFS_URB_TYPE_INTERRUPT ? "03400001" : "02400000";
         const std::string strRecord =
             "P: " + m_strSysPath.substr(std::strlen("/sys")) + "\nN: bus/usb/" + strBus + "/" +
             strDev + "\nE: SUBSYSTEM=usb\nE: DEVTYPE=usb_device\nE: DEVNAME=" + m_strNode +
@@ -82,7 +89,8 @@ public:
             "\\n\nA: devnum=" + std::to_string(m_nAddress) +
             "\\n\nA: speed=12\\n\nA: bConfigurationValue=1\\n\nA: idVendor=04d8\\n\n"
             "A: idProduct=fffe\\n\nH: descriptors=1201000200000040d804feff000101020001"
-            "0902200001010080320904000002ff0000000705010240000007058102400000\n";
+            "0902200001010080320904000002ff000000070501" +
+            strEndpoint + "070581" + strEndpoint + "\n";
         m_bPresent =
             m_bAttached && umockdev_testbed_add_from_string(m_pTestbed, strRecord.c_str(), &pError);
         if (pError != nullptr)
@@ -257,8 +265,7 @@ private:
         const auto* pUrb = reinterpret_cast<const usbdevfs_urb*>(urb.pUrb->data);
         const bool bOut = pUrb->endpoint == ENDPOINT_OUT;
         const int nLength = pUrb->buffer_length;
-        if (pUrb->type != USBDEVFS_URB_TYPE_BULK || (!bOut && pUrb->endpoint != ENDPOINT_IN) ||
-            nLength < 0)
+        if (pUrb->type != m_nUrbType || (!bOut && pUrb->endpoint != ENDPOINT_IN) || nLength < 0)
         {
             Drop(urb);
             return EINVAL;
@@ -330,6 +337,7 @@ private:
     unsigned m_nBus;
     unsigned m_nAddress;
     std::uint8_t m_byDeviceId;
+    unsigned char m_nUrbType = USBDEVFS_URB_TYPE_BULK; // of both endpoints
     std::string m_strSysPath;
     std::string m_strNode;
     bool m_bAttached = false;

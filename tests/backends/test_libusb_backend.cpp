@@ -109,10 +109,12 @@ protected:
     }
 
     CEmulatedBoard* AddBoard(unsigned nBus, const char* pszPort, unsigned nAddress,
-                             std::uint8_t byDeviceId)
+                             std::uint8_t byDeviceId, bool bInterrupt = false)
     {
         auto pBoard =
             std::make_unique<CEmulatedBoard>(m_pTestbed, nBus, pszPort, nAddress, byDeviceId);
+        if (bInterrupt)
+            pBoard->SetInterruptEndpoints();
         std::string strError;
         if (!pBoard->Plug(strError))
         {
@@ -249,6 +251,15 @@ TEST_F(LibusbBackendTest, PipesOfOneDeviceShareOneHandleAndMoveExactBytes)
     ASSERT_NE(Open(0, BULK_IN), 0u);
     EXPECT_TRUE(WaitUntil([&] { return m_pBoard->Counts().nOpens == 2u; }, 2s));
     EXPECT_EQ(m_pBoard->Counts().nClaims, 2u);
+}
+
+// Firmware that declares endpoint 1 as an interrupt endpoint is driven with interrupt transfers
+// (the board refuses bulk ones), byte for byte as a bulk board.
+TEST_F(LibusbBackendTest, InterruptEndpointsMoveTheSameBytes)
+{
+    ASSERT_NE(AddBoard(1, "1", 2, 0x0B, true), nullptr);
+    StartBackend();
+    EXPECT_EQ(DeviceIdOf(0), 0x0B);
 }
 
 TEST_F(LibusbBackendTest, ReadWithoutReplyTimesOutAndLeavesBufferAlone)

@@ -2,8 +2,11 @@
 // update can meet.
 #include "firmware/BootLoadThread.h"
 #include "firmware/BootStatus.h"
+#include "protocol/DeviceLink.h"
 #include "protocol/UsbBackend.h"
 #include "tests/firmware/BootTestSupport.h"
+
+using namespace std::chrono_literals;
 
 namespace
 {
@@ -146,21 +149,97 @@ TEST(UpdateTest, UpdateOnTheWire)
     }
 }
 
-TEST(UpdateTest, ImageFileFaultsEndTheUpdateAfterIdentification)
+// Files that cannot be read, images that do not fit the identified chip, and (for callers that
+// take known chips only) an unknown chip end the update after the identification: nothing is
+// erased or written, and no restart is sent.
+TEST(UpdateTest, ImagesThatCannotBeWrittenEndTheUpdateAfterIdentification)
+{
+    CTempDir dir;
+    const Bytes byApp{1, 2, 3};
+    const std::string strApp = HexData(0x800, byApp);
+    const struct
+    {
+        int nChip;
+        std::string strText; // empty: no file
+        int nStatus;
+        std::string strRefusal;
+    } rows[] = {
+        {0x90, "", BL_ERR_OPEN, ""},
+        {0x90, HexData(0xF00000, {1}) + HEX_END, BL_ERR_EOF, ""},
+        {0x90, HexData(0, byApp) + HEX_END, BL_ERR_FIT,
+         "it has no program data from the application start 0x0800 on"},
+        {0x90, strApp + HexData(0xA000, byApp) + HEX_END, BL_ERR_FIT,
+         "its program data reach 0xa002, beyond the last program address 0x7fff"},
+        {0x91, strApp + HexData(0x6000, byApp) + HEX_END, BL_ERR_FIT,
+         "its program data reach 0x6002, beyond the last program address 0x5fff"},
+        {0x90, strApp + HexData(0x10800, byApp) + HEX_END, BL_ERR_FIT,
+         "it has program data at 0x00010000 and above, beyond the chips' 64 KB"},
+        {0x90, strApp + HexData(0xF000FE, byApp) + HEX_END, BL_ERR_FIT,
+         "its EEPROM data reach 0x0100, beyond the 256 bytes of data EEPROM"},
+        {0x90, strApp + HexData(0x20000E, byApp) + HEX_END, BL_ERR_FIT,
+         "its ID data reach 0x200010, beyond the 16 ID locations"},
+        {0x55, strApp + HEX_END, BL_ERR_CHIP, "unknown chip (device code 0x055)"},
+    };
+    for (const auto& row : rows)
+    {
+        SCOPED_TRACE(row.strText);
+        CSimFixture sim;
+        auto pBoard = sim.Plug(SimBoardConfig().Boot().Chip(std::uint16_t(row.nChip)));
+        const Bytes byFlash = pBoard->ReadMemory(0, 0x8000);
+        auto pLoader =
+            NewLoader(row.strText.empty() ? dir.File("absent.hex") : dir.Write(row.strText));
+        pLoader->m_bKnownChipsOnly = true;
+        EXPECT_EQ(pLoader->UpdateFirmware(), row.nStatus);
+        EXPECT_EQ(pLoader->m_strRefusal, row.strRefusal);
+        const Lines trace = sim.Trace();
+        ASSERT_EQ(trace.size(), 2u);
+        EXPECT_EQ(trace[0], "0 > 01 02 fe ff 3f");
+        EXPECT_EQ(pBoard->ReadMemory(0, 0x8000), byFlash);
+        EXPECT_TRUE(pBoard->IsBootMode());
+    }
+}
+
+// What an update wrote reads back equal; a byte that differs is found at its address, and
+// nothing is erased or written either way.
+TEST(UpdateTest, VerifyComparesWhatAnUpdateWrites)
 {
     CSimFixture sim;
-    CTempDir dir;
     auto pBoard = sim.Plug(SimBoardConfig().Boot());
-    const Bytes byFlash = pBoard->ReadMemory(0, 0x8000);
-    for (const auto& [strPath, nStatus] :
-         {std::pair{dir.File("absent.hex"), BL_ERR_OPEN},
-          std::pair{dir.Write(HexData(0xF00000, {1}) + HEX_END), BL_ERR_EOF}}) // no program
+    ASSERT_EQ(NewLoader()->UpdateFirmware(SMALL_IMAGE), BL_OK);
+    ASSERT_TRUE(sim.Bus().WaitSettled(1s));
+    UsbEnterBootloader(CTestLink().Write());
+    ASSERT_TRUE(sim.Bus().WaitSettled(1s) && pBoard->IsBootMode());
+    for (const auto& [nAddress, nStatus] : {std::pair{-1, BL_OK}, std::pair{0x907, BL_ERR_VERIFY},
+                                            std::pair{0x20000E, BL_ERR_VERIFY}})
     {
-        EXPECT_EQ(NewLoader(strPath)->UpdateFirmware(), nStatus);
-        EXPECT_EQ(sim.Trace(), (Lines{"0 > 01 02 fe ff 3f", "0 < 01 02 fe ff 3f 00 12"}));
+        const std::uint32_t nAt = std::uint32_t(std::max(nAddress, 0));
+        const Bytes byWritten = pBoard->ReadMemory(nAt, 1);
+        if (nAddress >= 0)
+            pBoard->StoreMemory(nAt, {std::uint8_t(~byWritten[0])});
+        sim.Trace();
+        auto pLoader = NewLoader();
+        EXPECT_EQ(pLoader->VerifyFirmware(SMALL_IMAGE), nStatus);
+        EXPECT_EQ(pLoader->m_nFailedAddress, nAddress);
+        pBoard->StoreMemory(nAt, byWritten);
+        for (const std::string& strLine : sim.Trace())
+            EXPECT_TRUE(strLine.find(" > 01 ") != std::string::npos ||
+                        strLine.find(" > 04 ") != std::string::npos ||
+                        strLine.find(" < ") != std::string::npos)
+                << strLine;
     }
-    EXPECT_EQ(pBoard->ReadMemory(0, 0x8000), byFlash);
-    EXPECT_TRUE(pBoard->IsBootMode());
+}
+
+// An identification reply without the ID word is a failed exchange: nothing follows it.
+TEST(ChipTest, AShortIdentificationReplyIsAFailure)
+{
+    auto pBackend = std::make_shared<CShortReplies>();
+    MpusbInstallBackend(pBackend);
+    auto pLoader = NewLoader();
+    EXPECT_EQ(pLoader->ReadDeviceId(), -1);
+    EXPECT_EQ(pLoader->UpdateFirmware(SMALL_IMAGE), BL_ERR_USB);
+    EXPECT_EQ(pBackend->m_byHeader, (Bytes{0x01, 0x02, 0xFE, 0xFF, 0x3F})) << "no erase followed";
+    pLoader.reset();
+    MpusbInstallBackend(nullptr);
 }
 
 // Zeroed read-back positions: a reply without the bytes asked for never passes for them.

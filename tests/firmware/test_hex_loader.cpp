@@ -111,8 +111,8 @@ TEST_F(HexFileTest, BadChecksumOnAnyRecordTypeOrANonDigitStopsTheLoad)
 }
 
 // Configuration and unknown areas are ignored; type 02 moves nothing; upper words 0x0000 to
-// 0x001F all fold into one program image; ID records fill the ID image from its start whatever
-// their address.
+// 0x001F all fold into one program image; ID records land at their address, two of them
+// (0x200000 with 8 bytes, 0x200008 with 4) side by side.
 TEST_F(HexFileTest, AreasAndExtents)
 {
     const std::string strSegment = HexRecord(0x02, 0, {0x10, 0x00}); // would mean +0x10000
@@ -128,7 +128,7 @@ TEST_F(HexFileTest, AreasAndExtents)
               BL_OK);
     EXPECT_EQ(Program(), Filled(0x201, {{0x10, {5}}, {0x100, {1, 9, 3}}, {0x200, {4}}}));
     EXPECT_EQ(Eeprom(), Filled(20, {{16, {1, 2, 3, 4}}}));
-    EXPECT_EQ(Id(), Filled(16, {{0, {0xA, 0xB, 0xC, 0xD, 5, 6, 7, 8}}}));
+    EXPECT_EQ(Id(), Filled(16, {{0, {1, 2, 3, 4, 5, 6, 7, 8}}, {8, {0xA, 0xB, 0xC, 0xD}}}));
     EXPECT_EQ(m_loader.m_nIdExtent, 12);
 
     ASSERT_EQ(Load(Join({Data(0, {0}), Upper(0x0020), Data(0, Counting(16, 0x30)), HEX_END})),

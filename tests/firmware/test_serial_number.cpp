@@ -109,31 +109,50 @@ TEST_F(SerialNumberTest, WritingKeepsEveryOtherByteOfTheBlock)
 
 // A failure before the erase writes nothing; once the erase request went out, the block is
 // written back even when the erase's reply is lost, so no bootloader byte is lost; a failure in
-// the write leaves the blocks after it erased, and nothing is sent after it.
+// the write is followed by a new erase and the whole block written again.
 TEST_F(SerialNumberTest, FailureAtEveryTransfer)
 {
     const Bytes byAfter = WithCharacters(m_byStored, "XYZ");
     const Lines clean = ExpectedWrite(m_byStored, byAfter);
     ASSERT_EQ(clean.size(), 28u); // 1-2 identify, 3-10 read the block, 11-12 erase, then write
+    const Lines again(clean.begin() + 10, clean.end()); // erase and write once more
     for (std::uint64_t nAt = 1; nAt <= clean.size(); ++nAt)
     {
         SCOPED_TRACE("failing transfer " + std::to_string(nAt) + ": " + clean[nAt - 1]);
         m_pBoard->StoreMemory(BLOCK, m_byStored);
         m_sim.Trace();
         m_pBoard->InjectFault(ESimFault::Fail, nAt);
-        EXPECT_EQ(NewLoader()->WriteSerNo("XYZ"), nAt >= 11);
+        EXPECT_EQ(NewLoader()->WriteSerialNumber("XYZ"), nAt <= 11 ? BL_ERR_USB : BL_OK);
         m_pBoard->ClearFaults();
         Lines expected = clean;
         expected[nAt - 1] = Failed(clean[nAt - 1]);
         expected.resize(nAt == 12 ? clean.size() : nAt);
+        if (nAt > 12)
+            expected.insert(expected.end(), again.begin(), again.end());
         EXPECT_EQ(m_sim.Trace(), expected);
-        // A write request that failed was not taken; one whose reply failed was.
-        Bytes byBlock = nAt <= 11 ? m_byStored : Bytes(64, 0xFF);
-        std::copy_n(byAfter.begin(),
-                    nAt < 12    ? 0
-                    : nAt == 12 ? 64
-                                : 16 * ((nAt - 10) / 4),
-                    byBlock.begin());
-        ExpectFlash(byBlock);
+        ExpectFlash(nAt <= 11 ? m_byStored : byAfter);
+    }
+}
+
+// A read-back that differs every time: four tries in all, then the block may be damaged.
+TEST_F(SerialNumberTest, ARewriteThatNeverReadsBackIsReported)
+{
+    for (const int nBadTries : {3, 4})
+    {
+        m_pBoard->StoreMemory(BLOCK, m_byStored);
+        m_sim.Trace();
+        for (int i = 0; i < nBadTries; ++i) // the first read-back of each try: 16, 22, 28, 34
+            m_pBoard->InjectFault(ESimFault::Corrupt, 16 + 6 * std::uint64_t(i));
+        CDebugCapture debug;
+        auto pLoader = NewLoader();
+        EXPECT_EQ(pLoader->WriteSerialNumber("AB12CD34"),
+                  nBadTries < 4 ? BL_OK : BL_ERR_BOOT_BLOCK);
+        m_pBoard->ClearFaults();
+        const Lines log = debug.Take();
+        EXPECT_EQ(std::count(log.begin(), log.end(), "Boot block rewrite failed\n"),
+                  nBadTries < 4 ? 0 : 1);
+        const Lines trace = m_sim.Trace();
+        EXPECT_EQ(std::count(trace.begin(), trace.end(), "0 > 03 01 f0 07 00"),
+                  std::min(nBadTries + 1, 4));
     }
 }

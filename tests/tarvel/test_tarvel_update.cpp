@@ -6,6 +6,7 @@
 //
 // Re-attaches are held (a long delay) and done by the test with Replug, so every leave and
 // return of a board is a device change that discovery sees on its own.
+#include "tests/support/TempDir.h"
 #include "tests/tarvel/DialogTestSupport.h"
 
 #include "firmware/HexImage.h"
@@ -276,6 +277,44 @@ private slots:
         QCOMPARE(dlg.m_stFirmware->text(), QStringLiteral("FirmVer. 1.04  Dev ID - 1"));
         QCOMPARE(dlg.m_edSerial->text(), serial);
         QCOMPARE(answers.m_seen, (QStringList{QUESTION_BOX, QUESTION_BOX, PROMPT}));
+    }
+
+    // An image that cannot be written: a message box says why, and the board is not sent into
+    // its bootloader.
+    void unusableImage_data()
+    {
+        QTest::addColumn<QString>("text"); // of the file; empty: no file
+        QTest::addColumn<QString>("problem");
+        QTest::newRow("missing") << ""
+                                 << "cannot open";
+        QTest::newRow("boot block only") << ":0100000011EE\n:00000001FF\n"
+                                         << "fits no board: it has no program data from the "
+                                            "application start 0x0800";
+        QTest::newRow("beyond the largest chip") << ":01800000116E\n:00000001FF\n"
+                                                 << "fits no board: its program data reach 0x8000";
+    }
+    void unusableImage()
+    {
+        QFETCH(QString, text);
+        QFETCH(QString, problem);
+        CTempDir dir;
+        CSimFixture sim;
+        auto pA = sim.Plug(SimBoardConfig().Id(1).Serial("SN000001"));
+        CModalAnswers answers;
+        CTarvelDlg dlg;
+        dlg.m_strHexPath = QString::fromStdString(text.isEmpty() ? dir.File("KelvardUSB.hex")
+                                                                 : dir.Write(text.toStdString()));
+        OpenDialog(dlg);
+        ClickControl(dlg, IDC_UPDATE);
+        QCOMPARE(answers.m_seen.size(), qsizetype(2));
+        QVERIFY2(answers.m_seen[1].startsWith(
+                     QStringLiteral("box Device Firmware|The firmware cannot be updated:\n")),
+                 qPrintable(answers.m_seen[1]));
+        QVERIFY2(answers.m_seen[1].contains(dlg.m_strHexPath) &&
+                     answers.m_seen[1].contains(problem),
+                 qPrintable(answers.m_seen[1]));
+        QVERIFY(TraceOf(sim).filter(QStringLiteral("> 32")).isEmpty());
+        QVERIFY(Attached(sim, pA) && !pA->IsBootMode());
     }
 
     // A failed update (an exchange fails while erasing): "Failed boot load" once, nothing more

@@ -43,7 +43,11 @@ struct SServedBoard
                       [this](const std::string& strLine) { log.push_back(strLine); }};
     int hStop[2] = {-1, -1};
     const bool bStarted = pipe(hStop) == 0 && bridge.Start({0x7F000001, 0, vecAllow});
-    std::thread thread{[this] { bStarted ? bridge.Run(hStop[0]) : void(); }};
+    std::thread thread{[this]
+                       {
+                           if (bStarted)
+                               bridge.Run(hStop[0]);
+                       }};
     CLoopbackClient client{bridge.Port()};
 };
 } // namespace
@@ -113,4 +117,21 @@ TEST(NetBridgeTest, AnUnpluggedBoardAnswersNothingAndIsOpenedAgainAtItsPlaceOrBy
             bSameSlot ? "board 7 (sim:0) is back (" : "board 7 (sim:1) is back (";
         EXPECT_EQ(log[2].rfind(strBack, 0), 0u) << log[2];
     }
+}
+
+// Another board plugged in where the served one sat is not served in its place.
+TEST(NetBridgeTest, AnotherBoardAtItsPlaceIsNotTakenForIt)
+{
+    CSimFixture sim;
+    const auto pBoard = sim.Plug(SimBoardConfig().Id(7).Serial("AB12CD34"));
+    SServedBoard served;
+    sim.Bus().Unplug(pBoard);
+    EXPECT_TRUE(served.client.Send(Frame(0x36)));
+    EXPECT_EQ(served.client.Receive(1, 300), "") << "no reply while it is away";
+    sim.Bus().PlugInPlaceOf(pBoard, SimBoardConfig().Id(7).Serial("OTHER777"));
+    EXPECT_TRUE(served.client.Send(Frame(0x36)));
+    EXPECT_EQ(served.client.Receive(1, 1500), "") << "not the board that was served";
+    const Lines log = served.Stop();
+    ASSERT_EQ(log.size(), 3u) << testing::PrintToString(log);
+    EXPECT_EQ(log[1].rfind("board 7 (sim:0) does not answer", 0), 0u);
 }

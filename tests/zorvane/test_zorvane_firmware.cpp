@@ -10,6 +10,7 @@
 #include <gtest/gtest.h>
 
 #include <csignal>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <thread>
@@ -144,12 +145,17 @@ TEST(FirmwareCommandTest, ABadFileChangesNoBoard)
         {"checksum.hex", ":0108000011E7\n:00000001FF\n", "%s: not a firmware image: a record is"},
         {"noprogram.hex", ":020000040020DA\n:0100000011EE\n:00000001FF\n",
          "%s: not a firmware image: it has no"},
+        {"bootblock.hex", ":0100000011EE\n:00000001FF\n",
+         "%s: fits no board: it has no program data from the application start 0x0800 on"},
+        {"beyond.hex", ":0108000011E6\n:01A00000114E\n:00000001FF\n",
+         "%s: fits no board: its program data reach 0xa000, beyond the last program address"},
+        {"/dev/zero", nullptr, "%s: not a firmware image: it is larger than 1 MiB"},
     };
     for (const auto& row : rows)
     {
         CSimFixture sim;
         sim.Plug(SimBoardConfig().Id(7));
-        const std::string strPath = dir.File(row.pszName);
+        const std::string strPath = row.pszName[0] == '/' ? row.pszName : dir.File(row.pszName);
         if (row.pszText)
             std::ofstream(strPath) << row.pszText;
         for (const char* pszTarget : {"7", "--all"})
@@ -206,6 +212,62 @@ TEST(FirmwareCommandTest, AFailureInEachPhaseLeavesTheBootloaderAndTheResumeComp
         EXPECT_EQ(pBoard->FirmwareVersion(), 0x0104);
         EXPECT_FALSE(pBoard->IsBootMode());
     }
+}
+
+// What fits the largest chip yet not the board's own, or a chip zorvane does not know, is found
+// out after the identification: nothing is erased or written, and the board goes back to its
+// application.
+TEST(FirmwareCommandTest, ImagesAndChipsThatDoNotFitAreRefusedBeforeTheErase)
+{
+    CTempDir dir;
+    const std::string strImage = dir.Write(":0108000011E6\n:01600000118E\n:00000001FF\n");
+    CSimFixture sim;
+    auto p4455 = sim.Plug(SimBoardConfig().Id(4).Chip(0x91));
+    auto pUnknown = sim.Plug(SimBoardConfig().Id(5).Chip(0x55));
+    const struct
+    {
+        std::vector<std::string> args;
+        std::string strError;
+    } rows[] = {
+        {{"update", "--quiet", "4", strImage},
+         "zorvane: board 4 (sim:0): the image does not fit its Pic18F4455: its program data "
+         "reach 0x6000, beyond the last program address 0x5fff; nothing was written\n"},
+        {{"update", "--quiet", "5", strImage},
+         "zorvane: board 5 (sim:1): refused: unknown chip (device code 0x055), whose memory map "
+         "zorvane does not know; nothing was written\n"},
+        {{"serial", "5", "KV000005"},
+         "zorvane: board 5 (sim:1): refused: unknown chip (device code 0x055), whose memory map "
+         "zorvane does not know; nothing was written\n"},
+    };
+    for (const auto& row : rows)
+    {
+        EXPECT_EQ(Zorvane(row.args), (ToolResult{1, "", row.strError}));
+        for (const std::string& strLine : sim.Trace())
+            EXPECT_TRUE(strLine.find(" > 02") == std::string::npos &&
+                        strLine.find(" > 03") == std::string::npos)
+                << strLine;
+        EXPECT_TRUE(!p4455->IsBootMode() && !pUnknown->IsBootMode());
+        EXPECT_EQ(p4455->FirmwareVersion(), 0x0103);
+    }
+}
+
+// verify reads back and writes nothing; the first differing address is named.
+TEST(FirmwareCommandTest, VerifyComparesTheBoardWithTheFile)
+{
+    CSimFixture sim;
+    auto pBoard = sim.Plug(SimBoardConfig().Id(7));
+    ASSERT_EQ(Zorvane({"update", "--quiet", "7", IMAGE}).nStatus, 0);
+    sim.Trace();
+    EXPECT_EQ(Zorvane({"verify", "--quiet", "7", IMAGE}), (ToolResult{0, "", ""}));
+    pBoard->StoreMemory(0x880, {0x00});
+    EXPECT_EQ(Zorvane({"verify", "7", IMAGE}).strErr,
+              "zorvane: board 7 (sim:0): differs from " + IMAGE + " at 0x0880\n");
+    EXPECT_FALSE(pBoard->IsBootMode());
+    for (const std::string& strLine : sim.Trace())
+        EXPECT_TRUE(strLine.find(" > 02") == std::string::npos &&
+                    strLine.find(" > 03") == std::string::npos &&
+                    strLine.find(" > 05") == std::string::npos)
+            << strLine;
 }
 
 TEST(FirmwareCommandTest, CtrlCLetsTheRequestInFlightCompleteAndSendsNothingMore)
@@ -295,6 +357,38 @@ TEST(FirmwareCommandTest, BackupRoundTrip)
     EXPECT_TRUE(pBoot->IsBootMode());
 }
 
+// The target is checked before the board is touched, and only a file the backup made itself is
+// ever removed or renamed: the user's FILE.part survives a failed backup; a folder or a device
+// node as FILE is refused; "-" writes to standard output.
+TEST(FirmwareCommandTest, BackupNeverReplacesWhatItDidNotCreate)
+{
+    CTempDir dir;
+    CSimFixture sim;
+    auto pBoard = sim.Plug(SimBoardConfig().Id(7));
+    const std::string strNotes = dir.Write("mine", "notes.part");
+    pBoard->InjectFault(ESimFault::Fail, 30); // while it is read
+    EXPECT_EQ(Zorvane({"backup", "--quiet", "7", dir.File("notes")}).nStatus, 1);
+    EXPECT_EQ(ReadFile(strNotes), "mine");
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.File("")),
+                            std::filesystem::directory_iterator()),
+              1);
+    ASSERT_EQ(Zorvane({"update", "--quiet", "path=sim:0", IMAGE}).nStatus, 0);
+    sim.Trace();
+    for (const auto& [strFile, strError] :
+         {std::pair{dir.File(""), " is a folder"}, std::pair{std::string("/dev/full"),
+                                                            " is not a regular file"}})
+    {
+        const ToolResult result = Zorvane({"backup", "7", strFile});
+        EXPECT_EQ(result.nStatus, 1);
+        EXPECT_NE(result.strErr.find(strError), std::string::npos) << result;
+        EXPECT_EQ(sim.Trace(), Lines{}) << "the board is not touched";
+    }
+    const ToolResult toStdout = Zorvane({"backup", "7", "-"});
+    EXPECT_EQ(Zorvane({"backup", "--quiet", "7", dir.File("notes")}), (ToolResult{0, "", ""}));
+    EXPECT_EQ(toStdout, (ToolResult{0, ReadFile(dir.File("notes")), ""}));
+    EXPECT_EQ(ReadFile(strNotes), "mine");
+}
+
 TEST(FirmwareCommandTest, SerialNumbersAreReadAndWritten)
 {
     CSimFixture sim;
@@ -310,11 +404,12 @@ TEST(FirmwareCommandTest, SerialNumbersAreReadAndWritten)
     EXPECT_FALSE(pApp->IsBootMode());
     EXPECT_TRUE(pBoot->IsBootMode());
     EXPECT_EQ(Zorvane({"serial", "7"}), (ToolResult{0, "NEWSER01\n", ""}));
-    EXPECT_EQ(Zorvane({"serial", "7", "XYZ"}),
-              (ToolResult{1, "",
-                          "zorvane: board 7 (sim:0): the serial number reads back as "
-                          "\"XYZSER01\": the boot block keeps what it held beyond the 3 "
-                          "characters written (write all 8)\n"}));
+    // What would not read back as a valid serial number is refused before the board is touched.
+    sim.Trace();
+    for (const char* pszText : {"NEWSN01", "NEWSER012", "NEWSER0{"})
+        EXPECT_EQ(Zorvane({"serial", "7", pszText}).nStatus, 2) << pszText;
+    EXPECT_EQ(sim.Trace(), Lines{});
+    EXPECT_EQ(Zorvane({"serial", "7"}), (ToolResult{0, "NEWSER01\n", ""}));
 }
 
 TEST(FirmwareCommandTest, ListLongShowsEveryModeAndWhyABoardDoesNotOpen)

@@ -7,11 +7,17 @@
 
 #include "firmware/HexWriter.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
-#include <fstream>
+#include <fcntl.h>
+#include <optional>
 #include <stdexcept>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <utility>
 
 namespace
 {
@@ -59,6 +65,92 @@ std::string HexText(const SFirmwareMemory& memory)
     writer.End();
     return writer.Text();
 }
+
+// The file a backup ends in. FILE itself is only checked at first: its folder must take a new
+// file, and an existing FILE must be a regular file. The data go to a new file of a unique name
+// beside it, created exclusively, which replaces FILE only once it is whole; anything that fails
+// before removes that new file and nothing else.
+class CBackupFile
+{
+public:
+    explicit CBackupFile(const std::string& strFile) : m_strFile(strFile)
+    {
+        CheckTarget();
+        const std::size_t nSlash = strFile.rfind('/');
+        const std::string strFolder =
+            nSlash == std::string::npos ? "." : strFile.substr(0, std::max<std::size_t>(nSlash, 1));
+        const std::string strName =
+            nSlash == std::string::npos ? strFile : strFile.substr(nSlash + 1);
+        m_strTemporary = strFolder + "/." + strName + ".XXXXXX";
+        m_hFile = mkostemp(m_strTemporary.data(), O_CLOEXEC);
+        if (m_hFile < 0)
+            throw std::runtime_error("cannot create a file in " + strFolder + ": " +
+                                     std::strerror(errno));
+    }
+    ~CBackupFile()
+    {
+        if (m_hFile >= 0)
+            close(m_hFile);
+        if (!m_bCommitted)
+            unlink(m_strTemporary.c_str());
+    }
+    CBackupFile(const CBackupFile&) = delete;
+    CBackupFile& operator=(const CBackupFile&) = delete;
+
+    // Writes the text and puts the file in FILE's place (a std::runtime_error when it cannot).
+    void Commit(const std::string& strText)
+    {
+        for (std::size_t nDone = 0; nDone < strText.size();)
+        {
+            const ssize_t nWritten = write(m_hFile, strText.data() + nDone, strText.size() - nDone);
+            if (nWritten < 0 && errno == EINTR)
+                continue;
+            if (nWritten <= 0)
+                throw std::runtime_error("cannot write " + m_strTemporary + ": " +
+                                         std::strerror(errno));
+            nDone += static_cast<std::size_t>(nWritten);
+        }
+        // An existing FILE keeps its permissions; a new one gets what the umask allows.
+        const mode_t nMode = m_bExists ? m_nMode : (0666 & ~CurrentUmask());
+        const int hFile = std::exchange(m_hFile, -1);
+        if (fchmod(hFile, nMode) != 0 || fsync(hFile) != 0 || close(hFile) != 0)
+            throw std::runtime_error("cannot write " + m_strTemporary + ": " +
+                                     std::strerror(errno));
+        CheckTarget(); // FILE may have changed while the board was read
+        if (std::rename(m_strTemporary.c_str(), m_strFile.c_str()) != 0)
+            throw std::runtime_error("cannot write " + m_strFile + ": " + std::strerror(errno));
+        m_bCommitted = true;
+    }
+
+private:
+    void CheckTarget()
+    {
+        struct stat st = {};
+        m_bExists = lstat(m_strFile.c_str(), &st) == 0;
+        if (!m_bExists && errno != ENOENT)
+            throw std::runtime_error("cannot write " + m_strFile + ": " + std::strerror(errno));
+        if (m_bExists && S_ISDIR(st.st_mode))
+            throw std::runtime_error(m_strFile + " is a folder; name a file in it");
+        if (m_bExists && !S_ISREG(st.st_mode))
+            throw std::runtime_error(m_strFile +
+                                     " is not a regular file (a device, link, pipe or socket); "
+                                     "backup replaces regular files only");
+        m_nMode = st.st_mode & 07777;
+    }
+    static mode_t CurrentUmask()
+    {
+        const mode_t nMask = umask(0);
+        umask(nMask);
+        return nMask;
+    }
+
+    std::string m_strFile;
+    std::string m_strTemporary;
+    int m_hFile = -1;
+    bool m_bExists = false;
+    mode_t m_nMode = 0;
+    bool m_bCommitted = false;
+};
 } // namespace
 
 int RunBackup(const CToolArgs& args)
@@ -66,36 +158,32 @@ int RunBackup(const CToolArgs& args)
     args.ExpectOperands(2, 2, "TARGET and FILE");
     const SBoardTarget target = SBoardTarget::Parse(args.Operands()[0]);
     const std::string& strFile = args.Operands()[1];
-    const bool bQuiet = args.Has("quiet");
+    const bool bStdout = strFile == "-";
+    // On standard output the image is the output: the rest goes to stderr or nowhere.
+    const bool bQuiet = args.Has("quiet") || bStdout;
 
-    // The file is made first, beside its final name, so that a folder that cannot take it is
-    // known before the board is touched, and a failed backup never leaves half a file.
-    const std::string strPart = strFile + ".part";
-    std::ofstream file(strPart, std::ios::binary | std::ios::trunc);
-    if (!file)
-        throw std::runtime_error("cannot create " + strPart + ": " + std::strerror(errno));
+    // Made first, so that a FILE that cannot be written is known before the board is touched.
+    std::optional<CBackupFile> file;
+    if (!bStdout)
+        file.emplace(strFile);
 
     std::vector<std::unique_ptr<CFirmwareJob>> vecJobs;
-    try
-    {
-        vecJobs.push_back(
-            std::make_unique<CBackupJob>(ResolveTarget(target, ScanBoards()), strFile));
-    }
-    catch (...)
-    {
-        std::remove(strPart.c_str());
-        throw;
-    }
+    vecJobs.push_back(std::make_unique<CBackupJob>(ResolveTarget(target, ScanBoards()),
+                                                   bStdout ? "standard output" : strFile));
     const auto& job = static_cast<const CBackupJob&>(*vecJobs.front());
     const int nSignal = RunJobs(vecJobs, bQuiet);
     if (nSignal == 0 && job.Status().bOk)
     {
-        file << HexText(job.Memory());
-        file.close();
-        if (!file || std::rename(strPart.c_str(), strFile.c_str()) != 0)
+        const std::string strText = HexText(job.Memory());
+        if (bStdout)
         {
-            std::remove(strPart.c_str());
-            return Fail("cannot write %s: %s", strFile.c_str(), std::strerror(errno));
+            if (std::fwrite(strText.data(), 1, strText.size(), stdout) != strText.size() ||
+                std::fflush(stdout) != 0)
+                return Fail("cannot write to standard output: %s", std::strerror(errno));
+        }
+        else
+        {
+            file->Commit(strText);
         }
         const auto& arrId = job.Memory().arrId;
         if (arrId[ID_WRITTEN] != 0xFF)
@@ -103,11 +191,6 @@ int RunBackup(const CToolArgs& args)
                          "zorvane: warning: ID location 0x%06zx holds 0x%02x, which an update "
                          "does not write back\n",
                          static_cast<std::size_t>(HEX_ID_ADDRESS + ID_WRITTEN), arrId[ID_WRITTEN]);
-    }
-    else
-    {
-        file.close();
-        std::remove(strPart.c_str());
     }
     return ReportJobs(vecJobs, nSignal, bQuiet);
 }

@@ -8,8 +8,8 @@
 // engine's, linked in. Each has its own libusb context (or simulated bus), and two of them cannot
 // both claim a board. So a run uses one: the port commands (get, set, config, monitor, vport and
 // the plain list) go through the library's exports; the firmware commands (list --long, update,
-// backup, serial) and serve through the driver layer, calling no export. Only counting boards and
-// probing whether their device nodes open, which claim nothing, may use the other.
+// verify, backup, serial) and serve through the driver layer, calling no export. Only counting
+// boards and probing whether their device nodes open, which claim nothing, may use the other.
 #include "zorvane/cli/ToolArgs.h"
 
 #include <vector>
@@ -38,4 +38,5 @@ int RunVport(const CToolArgs& args);
 int RunUpdate(const CToolArgs& args);
 int RunBackup(const CToolArgs& args);
 int RunSerial(const CToolArgs& args);
+int RunVerify(const CToolArgs& args);
 int RunServe(const CToolArgs& args);

@@ -1,10 +1,12 @@
 #include "zorvane/cli/FirmwareJob.h"
 
 #include "firmware/BootStatus.h"
+#include "firmware/ImageFile.h"
 #include "protocol/DeviceLink.h"
 
 #include <cstdio>
 #include <exception>
+#include <stdexcept>
 
 namespace
 {
@@ -93,11 +95,12 @@ std::uint16_t CFirmwareJob::FollowToApplication(std::string& strProblem)
 }
 
 std::string CFirmwareJob::StatusText(int nStatus, const std::string& strPhase,
-                                     std::int32_t nAddress)
+                                     const CBootLoader& loader)
 {
     char szAt[24] = "";
-    if (nAddress >= 0)
-        std::snprintf(szAt, sizeof szAt, " at 0x%04x", static_cast<unsigned>(nAddress));
+    if (loader.m_nFailedAddress >= 0)
+        std::snprintf(szAt, sizeof szAt, " at 0x%04x",
+                      static_cast<unsigned>(loader.m_nFailedAddress));
     switch (nStatus)
     {
     case BL_ERR_STOPPED:
@@ -106,6 +109,16 @@ std::string CFirmwareJob::StatusText(int nStatus, const std::string& strPhase,
         return strPhase + " failed: no reply" + szAt;
     case BL_ERR_VERIFY:
         return strPhase + " failed: verify failed" + szAt;
+    case BL_ERR_FIT:
+        return "the image does not fit its " + loader.m_strChipName + ": " + loader.m_strRefusal +
+               "; nothing was written";
+    case BL_ERR_CHIP:
+        return "refused: " + loader.m_strRefusal +
+               ", whose memory map zorvane does not know; nothing was written";
+    case BL_ERR_BOOT_BLOCK:
+        return std::string("the rewrite of the boot block") + szAt +
+               " failed on every try: the block, which holds bootloader code, may be damaged; "
+               "do not unplug the board";
     default:
         return strPhase + " failed: status " + std::to_string(nStatus);
     }
@@ -139,20 +152,26 @@ void CFirmwareJob::Run() noexcept
             m_pLoader = nullptr;
         }
 
-        const bool bBackToApp = !m_infoBoard.bBoot && (nStatus == BL_OK || RestartAfterFailure());
-        if (bBackToApp && !WorkRestarts())
+        const bool bBackToApp =
+            !m_infoBoard.bBoot && (nStatus == BL_OK || RestartAfterFailure(nStatus));
+        if (bBackToApp && (nStatus != BL_OK || !WorkRestarts()))
             loader.Restart();
         loader.m_pDev.reset(); // closes the pipes before the board comes back
 
         if (nStatus != BL_OK)
         {
-            std::string strMessage =
-                strLabel + ": " + StatusText(nStatus, strPhase, loader.m_nFailedAddress);
-            if (!bBackToApp)
-                strMessage +=
-                    "; the board waits in its bootloader; resume with: " + ResumeCommand();
+            std::string strMessage = FailureText(nStatus, loader);
+            if (!strMessage.empty())
+                strMessage = strLabel + ": " + strMessage;
+            else if (nStatus == BL_ERR_FIT || nStatus == BL_ERR_CHIP)
+                strMessage = strLabel + ": " + StatusText(nStatus, strPhase, loader) +
+                             (bBackToApp ? "" : "; the board waits in its bootloader, as found");
+            else if (!bBackToApp)
+                strMessage = strLabel + ": " + StatusText(nStatus, strPhase, loader) +
+                             "; the board waits in its bootloader; resume with: " + ResumeCommand();
             else
-                strMessage += "; run it again: " + ResumeCommand();
+                strMessage = strLabel + ": " + StatusText(nStatus, strPhase, loader) +
+                             "; run it again: " + ResumeCommand();
             End(false, strMessage);
             return;
         }
@@ -177,4 +196,13 @@ void CFirmwareJob::Run() noexcept
     {
         End(false, BoardLabel(m_infoBoard) + ": unexpected failure");
     }
+}
+
+std::string ImageText(const std::string& strFile)
+{
+    std::string strText;
+    const std::string strProblem = ReadFirmwareImage(strFile, strText);
+    if (!strProblem.empty())
+        throw std::runtime_error(strProblem);
+    return strText;
 }

@@ -45,11 +45,16 @@ protected:
     virtual int Work(CBootLoader& loader) = 0;
     // True when the work ends by restarting the board itself (an update does).
     virtual bool WorkRestarts() const { return false; }
-    // True when the board goes back to its application after failed work (nothing was erased).
-    virtual bool RestartAfterFailure() const { return true; }
+    // True when the board goes back to its application after work that failed with nStatus.
+    virtual bool RestartAfterFailure(int /*nStatus*/) const { return true; }
     // The message of a job done; wVersion is the firmware the board reports afterwards (0 for
     // a board left in its bootloader, as it was found).
     virtual std::string DoneText(std::uint16_t wVersion) const = 0;
+    // The message of failed work when the command words it itself ("" for the usual one).
+    virtual std::string FailureText(int /*nStatus*/, const CBootLoader& /*loader*/) const
+    {
+        return {};
+    }
     // The command that runs the job again on this board.
     virtual std::string ResumeCommand() const = 0;
 
@@ -66,8 +71,9 @@ private:
     // Waits for the board's application; its firmware version, 0 when it did not come back.
     std::uint16_t FollowToApplication(std::string& strProblem);
     // "program failed: verify failed at 0x1230", "erase failed: no reply at 0x0840",
-    // "interrupted during program at 0x1230".
-    static std::string StatusText(int nStatus, const std::string& strPhase, std::int32_t nAddress);
+    // "interrupted during program at 0x1230", "refused: ...; nothing was written".
+    static std::string StatusText(int nStatus, const std::string& strPhase,
+                                  const CBootLoader& loader);
 
     SBoardInfo m_infoBoard;
     SBoardKey m_keyBoard;
@@ -77,3 +83,7 @@ private:
     mutable std::mutex m_mtxLock;
     SStatus m_stsJob;
 };
+
+// The HEX text of a firmware image FILE, checked before any board is touched
+// (ReadFirmwareImage); a std::runtime_error that says why when it cannot be used.
+std::string ImageText(const std::string& strFile);

@@ -115,7 +115,10 @@ int RunJobs(const std::vector<std::unique_ptr<CFirmwareJob>>& vecJobs, bool bQui
             view.Show();
         if (bAllEnded)
             break;
-        if (stop.WaitFor(LOOK_MS) && !bStopped)
+        // Once stopped the signal stays readable: sleep instead, while the requests in flight end.
+        if (bStopped)
+            std::this_thread::sleep_for(std::chrono::milliseconds(LOOK_MS));
+        else if (stop.WaitFor(LOOK_MS))
         {
             bStopped = true;
             for (const auto& pJob : vecJobs)

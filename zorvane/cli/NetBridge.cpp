@@ -110,7 +110,7 @@ CNetBridge::~CNetBridge()
 bool CNetBridge::Start(const SBridgeOptions& options)
 {
     m_optsServe = options;
-    m_pDev = CBoardFinder({m_infoBoard.strLocation, m_infoBoard.strSerial}, false).TryOpen();
+    m_pDev = CBoardFinder(BoardKey(), false).TryOpen();
     if (!m_pDev)
     {
         m_strError =
@@ -138,8 +138,9 @@ bool CNetBridge::Start(const SBridgeOptions& options)
     return true;
 }
 
-void CNetBridge::Run(int hStop)
+bool CNetBridge::Run(int hStop)
 {
+    bool bOk = true;
     for (;;)
     {
         // Input that waits is served one frame per turn, without waiting for anything else.
@@ -151,6 +152,7 @@ void CNetBridge::Run(int hStop)
         if (nReady < 0 && errno != EINTR)
         {
             m_fnLog("stopped: " + ErrnoText());
+            bOk = false;
             break;
         }
         if (nReady > 0 && fds[0].revents != 0)
@@ -176,6 +178,7 @@ void CNetBridge::Run(int hStop)
             ServeNext();
     }
     Close();
+    return bOk;
 }
 
 short CNetBridge::ClientEvents() const
@@ -313,11 +316,16 @@ void CNetBridge::DropClient(const std::string& strWhy)
 void CNetBridge::LoseBoard()
 {
     m_pDev.reset();
-    m_pFinder = std::make_unique<CBoardFinder>(
-        SBoardKey{m_infoBoard.strLocation, m_infoBoard.strSerial}, false);
+    m_pFinder = std::make_unique<CBoardFinder>(BoardKey(), false);
     m_tNextLook = Clock::now() + LOOK_INTERVAL;
     m_fnLog(BoardLabel(m_infoBoard) +
             " does not answer (unplugged?): frames get no reply until it is back");
+}
+
+SBoardKey CNetBridge::BoardKey() const
+{
+    // Only the board that was served: one plugged in where it sat is someone else's.
+    return {m_infoBoard.strLocation, m_infoBoard.strSerial, true};
 }
 
 void CNetBridge::LookForBoard()

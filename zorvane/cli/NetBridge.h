@@ -74,8 +74,9 @@ public:
     std::uint16_t Port() const { return m_nPort; } // the one listened on, once started
     const SBoardInfo& Board() const { return m_infoBoard; }
 
-    // Serves until hStop becomes readable (or poll fails), then closes what Start opened.
-    void Run(int hStop);
+    // Serves until hStop becomes readable, then closes what Start opened. False when it
+    // stopped on a failure instead (poll failed; logged).
+    bool Run(int hStop);
 
 private:
     bool HasInput() const { return m_nInputAt < m_nInputEnd; }
@@ -89,6 +90,9 @@ private:
     void DropClient(const std::string& strWhy);
     void LoseBoard();
     void LookForBoard();
+    // Where to look for the board again: its location, and its serial number, which a board
+    // found there must report.
+    SBoardKey BoardKey() const;
     int LookTimeoutMs() const;
     void Close();
 

@@ -11,7 +11,9 @@
 
 namespace
 {
-constexpr std::size_t SERIAL_MAX = 8;
+// What reads back as a valid serial number: all 8 characters from blank to 'z'. Fewer would
+// leave the block's old characters behind the new ones.
+constexpr std::size_t SERIAL_LENGTH = 8;
 constexpr char SERIAL_CHAR_FIRST = 0x20; // blank
 constexpr char SERIAL_CHAR_LAST = 0x7A;  // 'z'
 
@@ -27,12 +29,15 @@ public:
 protected:
     int Work(CBootLoader& loader) override
     {
-        // False: the chip or the block could not be read, and nothing was written.
-        if (!loader.WriteSerNo(m_strSerial))
-            return BL_ERR_USB;
-        m_strReadBack = loader.ReadSerNo();
-        return BL_OK;
+        loader.m_bKnownChipsOnly = true;
+        const int nStatus = loader.WriteSerialNumber(m_strSerial);
+        if (nStatus == BL_OK)
+            m_strReadBack = loader.ReadSerNo();
+        return nStatus;
     }
+    // A boot block that may be damaged stays in the bootloader, where the rewrite can be run
+    // again; a board restarted with it might never come back there.
+    bool RestartAfterFailure(int nStatus) const override { return nStatus != BL_ERR_BOOT_BLOCK; }
     std::string DoneText(std::uint16_t) const override { return "serial number " + m_strReadBack; }
     std::string ResumeCommand() const override
     {
@@ -51,8 +56,9 @@ int RunSerial(const CToolArgs& args)
     const SBoardTarget target = SBoardTarget::Parse(args.Operands()[0]);
     const bool bWrite = args.Operands().size() == 2;
     const std::string strSerial = bWrite ? args.Operands()[1] : std::string();
-    if (bWrite && (strSerial.empty() || strSerial.size() > SERIAL_MAX))
-        throw CUsageError("a serial number has 1 to 8 characters");
+    if (bWrite && strSerial.size() != SERIAL_LENGTH)
+        throw CUsageError("a serial number has exactly 8 characters (\"" + strSerial + "\" has " +
+                          std::to_string(strSerial.size()) + ")");
     for (const char c : strSerial)
         if (c < SERIAL_CHAR_FIRST || c > SERIAL_CHAR_LAST)
             throw CUsageError("a serial number holds the characters from blank to 'z' only");
@@ -71,9 +77,8 @@ int RunSerial(const CToolArgs& args)
         return ReportJobs(vecJobs, nSignal, true);
     const std::string& strReadBack = static_cast<const CSerialJob&>(*vecJobs.front()).ReadBack();
     if (strReadBack != strSerial)
-        return Fail("%s: the serial number reads back as \"%s\": the boot block keeps what it "
-                    "held beyond the %zu characters written (write all 8)",
-                    BoardLabel(board).c_str(), strReadBack.c_str(), strSerial.size());
+        return Fail("%s: the serial number was written and checked, but reads back as \"%s\"",
+                    BoardLabel(board).c_str(), strReadBack.c_str());
     std::printf("%s\n", strReadBack.c_str());
     return 0;
 }

@@ -31,6 +31,5 @@ int RunServe(const CToolArgs& args)
                      "zorvane: warning: anyone who can reach %s can drive the board; --allow "
                      "limits who may connect\n",
                      strEndpoint.c_str());
-    bridge.Run(stop.Handle());
-    return 0;
+    return bridge.Run(stop.Handle()) ? 0 : 1;
 }

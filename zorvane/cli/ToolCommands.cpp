@@ -71,13 +71,16 @@ const std::vector<ToolCommand>& ToolCommands()
          "update the firmware",
          "TARGET FILE | --all FILE",
          "Writes the firmware image FILE (Intel HEX) into the board, as the dialog's update does:\n"
-         "FILE is checked first (a bad file changes no board); a board in its application is sent\n"
-         "into its bootloader and followed there; its application area is erased, written and\n"
-         "verified; the board is restarted, followed back into its application, and its new\n"
-         "firmware version is printed. On a terminal a progress bar per board shows the stage,\n"
-         "percent and bytes; otherwise a line per stage. A failure names the board, the stage\n"
-         "and the address, leaves the board in its bootloader and prints the command that\n"
-         "resumes; Ctrl-C lets the block in flight complete, sends nothing more, and exits 130.\n"
+         "FILE is checked first (at most 1 MiB; a bad file, or one that fits no board, changes\n"
+         "no board); a board in its application is sent into its bootloader and followed there;\n"
+         "the image is checked against the chip (an unknown chip, or an image that does not fit\n"
+         "it, is refused with nothing erased, and the board goes back to its application); its\n"
+         "application area is erased, written and verified; the board is restarted, followed\n"
+         "back into its application, and its new firmware version is printed. On a terminal a\n"
+         "progress bar per board shows the stage, percent and bytes; otherwise a line per stage.\n"
+         "A failure names the board, the stage and the address, leaves the board in its\n"
+         "bootloader and prints the command that resumes; Ctrl-C lets the block in flight\n"
+         "complete, sends nothing more, and exits 130.\n"
          "\n"
          "TARGET is a device ID (7), serial=TEXT or path=LOCATION as 'list --long' prints it;\n"
          "a board in its bootloader has no device ID.\n"
@@ -86,12 +89,26 @@ const std::vector<ToolCommand>& ToolCommands()
          "  --quiet   errors only\n",
          {{"all", false}, {"quiet", false, 'q'}},
          RunUpdate},
+        {"verify",
+         "compare the firmware with a file",
+         "TARGET FILE",
+         "Reads back what an update of FILE (Intel HEX) writes, through the board's bootloader:\n"
+         "the program from the application start to the image's end, the data EEPROM and ID\n"
+         "locations it has, and compares them with FILE. Exits 0 when they are equal, 1 with\n"
+         "the first differing address otherwise. Nothing is erased or written; the board ends\n"
+         "in the mode it was found in.\n"
+         "\n"
+         "  --quiet   errors only\n",
+         {{"quiet", false, 'q'}},
+         RunVerify},
         {"backup",
          "save the firmware to a file",
          "TARGET FILE",
          "Reads the board's application area, data EEPROM and ID locations through its\n"
-         "bootloader and writes them to FILE as Intel HEX, which 'zorvane update' writes back.\n"
-         "The board ends in the mode it was found in.\n"
+         "bootloader and writes them to FILE as Intel HEX, which 'zorvane update' writes back;\n"
+         "- writes to standard output. FILE is checked before the board is touched: its folder\n"
+         "must be writable, and an existing FILE must be a regular file, which is replaced only\n"
+         "once the backup is whole. The board ends in the mode it was found in.\n"
          "\n"
          "  --quiet   errors only\n",
          {{"quiet", false, 'q'}},
@@ -99,10 +116,10 @@ const std::vector<ToolCommand>& ToolCommands()
         {"serial",
          "show or set the serial number",
          "TARGET [TEXT]",
-         "Prints the board's serial number (an empty line when it has none). With TEXT (1 to 8\n"
-         "characters from blank to 'z') writes it into the boot block through the bootloader,\n"
-         "reads it back and prints it; the board ends in the mode it was found in. Characters\n"
-         "beyond TEXT keep what the block held, so give all 8.\n",
+         "Prints the board's serial number (an empty line when it has none). With TEXT (exactly\n"
+         "8 characters from blank to 'z', what reads back as a valid serial number) writes it\n"
+         "into the boot block through the bootloader, checks the block, reads the number back\n"
+         "and prints it; the board ends in the mode it was found in.\n",
          {},
          RunSerial},
         {"serve",

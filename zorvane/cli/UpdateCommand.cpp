@@ -6,16 +6,7 @@
 #include "zorvane/cli/JobRunner.h"
 
 #include "firmware/BootStatus.h"
-#include "firmware/HexImage.h"
 #include "protocol/PortTypes.h"
-
-#include <cerrno>
-#include <cstdio>
-#include <cstring>
-#include <fstream>
-#include <iterator>
-#include <sstream>
-#include <stdexcept>
 
 namespace
 {
@@ -28,10 +19,18 @@ public:
     }
 
 protected:
-    int Work(CBootLoader& loader) override { return loader.UpdateFirmware(m_strImage); }
+    int Work(CBootLoader& loader) override
+    {
+        loader.m_bKnownChipsOnly = true;
+        return loader.UpdateFirmware(m_strImage);
+    }
     bool WorkRestarts() const override { return true; }
-    // The application area is erased by then: only a finished update may leave the bootloader.
-    bool RestartAfterFailure() const override { return false; }
+    // Once anything may be erased, only a finished update may leave the bootloader; an image
+    // refused before the first erase leaves the application as it was.
+    bool RestartAfterFailure(int nStatus) const override
+    {
+        return nStatus == BL_ERR_FIT || nStatus == BL_ERR_CHIP;
+    }
     std::string DoneText(std::uint16_t wVersion) const override
     {
         return "firmware " + FormatVersion(wVersion);
@@ -45,32 +44,6 @@ private:
     const std::string& m_strImage;
     std::string m_strFile;
 };
-
-// The whole file, checked as the update will read it; a bad file is an error before any board
-// is touched.
-std::string ReadImage(const std::string& strFile)
-{
-    std::ifstream file(strFile, std::ios::binary);
-    if (!file)
-        throw std::runtime_error("cannot open " + strFile + ": " + std::strerror(errno));
-    std::ostringstream text;
-    text << file.rdbuf();
-    if (file.bad())
-        throw std::runtime_error("cannot read " + strFile);
-    const std::string strImage = text.str();
-    switch (CHexImage().LoadText(strImage))
-    {
-    case BL_OK:
-        return strImage;
-    case BL_ERR_EOF:
-        throw std::runtime_error(strFile + ": not a firmware image: it has no program data, or "
-                                           "it ends inside a record or before its end record");
-    default:
-        throw std::runtime_error(strFile + ": not a firmware image: a record is not valid (its "
-                                           "checksum, a character that is no hexadecimal digit, "
-                                           "or ID data of more than 16 bytes)");
-    }
-}
 } // namespace
 
 int RunUpdate(const CToolArgs& args)
@@ -85,7 +58,7 @@ int RunUpdate(const CToolArgs& args)
     const std::string& strFile = operands.back();
     const SBoardTarget target = bAll ? SBoardTarget{} : SBoardTarget::Parse(operands.front());
 
-    const std::string strImage = ReadImage(strFile);
+    const std::string strImage = ImageText(strFile);
     const std::vector<SBoardInfo> vecBoards = ScanBoards();
     std::vector<std::unique_ptr<CFirmwareJob>> vecJobs;
     int nStatus = 0;

@@ -286,8 +286,26 @@ std::int32_t CBitIO::AskBit(char cPort, std::int32_t nBit, std::int32_t* pnValue
 {
     if (!m_pSerial || !m_pSerial->WriteString(FormatBitInputLine(cPort, nBit).c_str()))
         return 0;
+    // The reply is taken here, up to its line end, a quiet gap or the bound: left waiting it
+    // would reach the next reader as if it answered that one.
+    using Clock = std::chrono::steady_clock;
+    const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(BIT_REPLY_WAIT_MS);
     std::uint8_t byReply[BIT_REPLY_MAX] = {};
-    if (m_pSerial->Read(byReply, BIT_REPLY_MAX) == 0)
+    std::int32_t nTaken = 0;
+    while (nTaken < BIT_REPLY_MAX)
+    {
+        nTaken += m_pSerial->Read(byReply + nTaken, BIT_REPLY_MAX - nTaken);
+        if (std::find_if(byReply, byReply + nTaken,
+                         [](std::uint8_t by)
+                         { return by == '\n' || by == '\r'; }) != byReply + nTaken)
+            break;
+        const auto remaining =
+            std::chrono::ceil<std::chrono::microseconds>(deadline - Clock::now());
+        const auto wait = nTaken > 0 ? std::min(remaining, REPLY_QUIET) : remaining;
+        if (remaining.count() <= 0 || !m_pSerial->WaitForInput(wait))
+            break;
+    }
+    if (nTaken == 0)
         return 0;
     // The reply is not parsed; any answer reads as the character '1'.
     if (pnValue)

@@ -57,8 +57,11 @@ public:
     // The input exchange waits this long in all for the reply line.
     static constexpr int REPLY_WAIT_MS = 500;
     // A reply with all its fields but no line end is complete once the line has been quiet
-    // this long: three character times at 9600 baud (ten bits each).
-    static constexpr std::chrono::microseconds REPLY_QUIET{3125};
+    // this long: longer than the 16 ms latency timer of common USB-serial adapters, which may
+    // hand over one line in two pieces.
+    static constexpr std::chrono::microseconds REPLY_QUIET{25000};
+    // A bit read waits this long for its reply: at 9600 baud none is there at once.
+    static constexpr int BIT_REPLY_WAIT_MS = 30;
 
     // The caches: what the object last wrote to or read from its board.
     std::uint8_t m_byPortC;

@@ -147,8 +147,9 @@ ZORVANE_API int32_t WriteBitPortA(const char* pszDevice, int32_t nBit, int32_t n
 ZORVANE_API int32_t WriteBitPortB(const char* pszDevice, int32_t nBit, int32_t nValue);
 ZORVANE_API int32_t WriteBitPortC(const char* pszDevice, int32_t nBit, int32_t nValue);
 
-/* Asks for bit nBit (0 to 7) of a port. Result: 1 when the board had already answered, and
- * then *pnValue is 0x31; else 0 and *pnValue is untouched. Threads: any; never waits. */
+/* Asks for bit nBit (0 to 7) of a port and waits up to about 30 ms for the board's reply. Result:
+ * 1 when the board answered, and then *pnValue is 0x31; else 0 and *pnValue is untouched.
+ * Threads: any. */
 ZORVANE_API int32_t ReadBitPortA(const char* pszDevice, int32_t nBit, int32_t* pnValue);
 ZORVANE_API int32_t ReadBitPortB(const char* pszDevice, int32_t nBit, int32_t* pnValue);
 ZORVANE_API int32_t ReadBitPortC(const char* pszDevice, int32_t nBit, int32_t* pnValue);
