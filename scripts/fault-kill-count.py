@@ -375,7 +375,7 @@ FAULTS = [
     Fault("zorvane/cli/BackupCommand.cpp",
           "if (m_bExists && !S_ISREG(st.st_mode))",
           "if (m_bExists && S_ISBLK(st.st_mode))",
-          "test_zorvane_firmware", "backup replaces a character device"),
+          "test_zorvane_firmware", "backup replaces a named pipe"),
     Fault("zorvane/cli/BackupCommand.cpp",
           "        if (!m_bCommitted)\n            unlink(m_strTemporary.c_str());\n",
           "\n",
