@@ -10,7 +10,8 @@
 //
 // One iteration each: they take seconds. Run on an otherwise idle machine.
 #include "firmware/HexWriter.h"
-#include "protocol/backends/SimBackend.h"
+#include "protocol/DriverContext.h"
+#include "sim/SimBackend.h"
 #include "sim/SimBus.h"
 #include "tests/support/TempDir.h"
 #include "zorvane/cli/ToolMain.h"
@@ -42,9 +43,8 @@ struct CBench
         for (int i = 0; i < nBoards; ++i)
             m_vecBoards.push_back(m_pBus->Plug(
                 SimBoardConfig().Id(static_cast<std::uint8_t>(i + 1)).Latency(LATENCY)));
-        MpusbInstallBackend(std::make_shared<CSimBackend>(m_pBus));
+        m_pContext = std::make_shared<CDriverContext>(std::make_shared<CSimBackend>(m_pBus));
     }
-    ~CBench() { MpusbInstallBackend(nullptr); }
     std::string Image() const { return m_dir.File("image.hex"); }
     std::uint64_t Transfers() const
     {
@@ -57,11 +57,12 @@ struct CBench
     double Run(const std::vector<std::string>& args, bool& bOk) const
     {
         const auto tStart = std::chrono::steady_clock::now();
-        bOk = ZorvaneMain(args) == 0;
+        bOk = ZorvaneMain(args, m_pContext) == 0;
         return std::chrono::duration<double>(std::chrono::steady_clock::now() - tStart).count();
     }
 
     std::shared_ptr<CSimBus> m_pBus;
+    std::shared_ptr<CDriverContext> m_pContext;
     std::vector<std::shared_ptr<CSimBoard>> m_vecBoards;
     CTempDir m_dir;
 };

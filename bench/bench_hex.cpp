@@ -2,9 +2,9 @@
 //
 // The file is a 4 MB synthetic image: 16-byte program records across upper address words 0x0000
 // upwards (all folding into one 64 KB program image), with random contents, CR LF line ends.
-#include "firmware/BootStatus.h"
 #include "firmware/HexImage.h"
 #include "firmware/HexWriter.h"
+#include "protocol/Status.h"
 #include "tests/support/TempDir.h"
 
 #include <benchmark/benchmark.h>
@@ -83,7 +83,7 @@ void BM_LoadHexFile(benchmark::State& state)
     CHexImage loader;
     for (auto _ : state)
     {
-        if (loader.LoadFile(Image().Path()) != BL_OK)
+        if (loader.LoadFile(Image().Path()) != EStatus::Ok)
         {
             state.SkipWithError("LoadHexFile failed");
             return;
@@ -100,7 +100,7 @@ void BM_LoadHexText(benchmark::State& state)
     CHexImage loader;
     for (auto _ : state)
     {
-        if (loader.LoadText(Image().Text()) != BL_OK)
+        if (loader.LoadText(Image().Text()) != EStatus::Ok)
         {
             state.SkipWithError("LoadHexText failed");
             return;

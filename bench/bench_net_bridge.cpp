@@ -5,7 +5,6 @@
 #include "tests/support/SimFixture.h"
 #include "zorvane/cli/NetBridge.h"
 
-#include "protocol/DeviceLink.h"
 #include "protocol/net/Frames.h"
 
 #include <benchmark/benchmark.h>
@@ -29,11 +28,11 @@ struct SBoardOnBus
 static void BM_UsbReadPorts(benchmark::State& state)
 {
     SBoardOnBus board;
-    CTestLink link;
+    CBoardLink link = board.sim.Context()->Open(0);
     PortBytes ports{};
     for (auto _ : state)
     {
-        if (!UsbReadPorts(link.Read(), link.Write(), ports))
+        if (link.ReadPorts(ports) != EStatus::Ok)
             state.SkipWithError("read-ports failed");
         benchmark::DoNotOptimize(ports);
     }
@@ -43,7 +42,8 @@ BENCHMARK(BM_UsbReadPorts)->UseRealTime();
 static void BM_BridgeReadPortsFrame(benchmark::State& state)
 {
     SBoardOnBus board;
-    CNetBridge bridge(ScanBoards().at(0), [](const std::string&) {});
+    CNetBridge bridge(*board.sim.Context(), ScanBoards(*board.sim.Context()).at(0),
+                      [](const std::string&) {});
     int hStop[2] = {-1, -1};
     if (!bridge.Start(SBridgeOptions{}) || pipe(hStop) != 0)
     {

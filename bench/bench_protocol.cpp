@@ -1,7 +1,8 @@
 // The cost of the command set alone and of one read-ports exchange through the driver layer on
 // the simulated bus with zero latency: the baseline the library's overhead is measured against.
-#include "protocol/DeviceLink.h"
-#include "protocol/backends/SimBackend.h"
+#include "protocol/DriverContext.h"
+#include "protocol/Mpusb.h"
+#include "sim/SimBackend.h"
 #include "sim/SimBus.h"
 
 #include <benchmark/benchmark.h>
@@ -51,25 +52,53 @@ static void BM_ParseSerialNumber(benchmark::State& state)
 }
 BENCHMARK(BM_ParseSerialNumber);
 
-// One read-ports exchange (write 6 bytes, read 6 bytes) through MPUSBWrite/MPUSBRead.
+// One simulated board with zero latency, on the default context (the driver operations' own).
+static const std::shared_ptr<CDriverContext>& SimulatedDefault()
+{
+    static const std::shared_ptr<CDriverContext> pContext = []
+    {
+        auto pBus = std::make_shared<CSimBus>();
+        pBus->Plug({});
+        auto pSim = std::make_shared<CDriverContext>(std::make_shared<CSimBackend>(pBus));
+        CDriverContext::SetDefault(pSim);
+        return pSim;
+    }();
+    return pContext;
+}
+
+// The bare exchange: read-ports (write 6 bytes, read 6 bytes) through MPUSBWrite/MPUSBRead.
 static void BM_ReadPortsExchange(benchmark::State& state)
 {
-    auto pBus = std::make_shared<CSimBus>();
-    pBus->Plug({});
-    MpusbInstallBackend(std::make_shared<CSimBackend>(pBus));
+    SimulatedDefault();
     const MPUSB_HANDLE hRead = MPUSBOpen(0, MPUSB_VID_PID, MPUSB_ENDPOINT, MP_READ, 0);
     const MPUSB_HANDLE hWrite = MPUSBOpen(0, MPUSB_VID_PID, MPUSB_ENDPOINT, MP_WRITE, 0);
-    PortBytes ports{};
+    Packet packet{};
+    std::uint32_t nMoved = 0;
     for (auto _ : state)
     {
-        if (!UsbReadPorts(hRead, hWrite, ports))
+        BuildRequest(packet, CMD_READ_PORTS);
+        if (MPUSBWrite(hWrite, packet.data(), 6, &nMoved, MPUSB_TIMEOUT_MS) != MPUSB_SUCCESS ||
+            MPUSBRead(hRead, packet.data(), 6, &nMoved, MPUSB_TIMEOUT_MS) != MPUSB_SUCCESS)
             state.SkipWithError("read-ports failed");
-        benchmark::DoNotOptimize(ports);
+        benchmark::DoNotOptimize(ParsePorts(packet));
     }
     MPUSBClose(hRead);
     MPUSBClose(hWrite);
-    MpusbInstallBackend(nullptr);
 }
 BENCHMARK(BM_ReadPortsExchange);
+
+// The same exchange through a board link.
+static void BM_ReadPortsLink(benchmark::State& state)
+{
+    CBoardLink link = SimulatedDefault()->Open(0);
+    PortBytes ports{};
+    for (auto _ : state)
+    {
+        if (link.ReadPorts(ports) != EStatus::Ok)
+            state.SkipWithError("read-ports failed");
+        benchmark::DoNotOptimize(ports);
+    }
+}
+BENCHMARK(BM_ReadPortsLink);
 
 BENCHMARK_MAIN();

@@ -10,11 +10,10 @@
 // the client's and the bus's own work plus whatever else the machine runs meanwhile: run it on
 // an otherwise idle machine.
 #include "firmware/BootLoader.h"
-#include "firmware/BootStatus.h"
 #include "firmware/HexWriter.h"
-#include "firmware/UsbDev.h"
-#include "protocol/UsbBackend.h"
-#include "protocol/backends/SimBackend.h"
+#include "protocol/DriverContext.h"
+#include "protocol/Status.h"
+#include "sim/SimBackend.h"
 #include "sim/SimBus.h"
 #include "tests/support/TempDir.h"
 
@@ -46,25 +45,23 @@ void BM_FullUpdate(benchmark::State& state)
 
     auto pBus = std::make_shared<CSimBus>();
     pBus->SetReattachDelay(std::chrono::milliseconds(0));
-    MpusbInstallBackend(std::make_shared<CSimBackend>(pBus));
+    CDriverContext context(std::make_shared<CSimBackend>(pBus));
     const auto pBoard = pBus->Plug(SimBoardConfig().Boot().Chip(0x90));
     pBoard->SetLatency(LATENCY);
 
     double dUpdate = 0;
     std::uint64_t nTransfers = 0;
-    int nStatus = BL_OK;
+    EStatus eStatus = EStatus::Ok;
     for (auto _ : state)
     {
         const std::uint64_t nBefore = pBoard->TransferCount();
-        CBootLoader loader(new CUsbDev(MPUSBOpen(0, MPUSB_VID_PID, MPUSB_ENDPOINT, MP_READ, 0),
-                                       MPUSBOpen(0, MPUSB_VID_PID, MPUSB_ENDPOINT, MP_WRITE, 0)),
-                           strPath);
+        CBootLoader loader(context.Open(0), strPath);
         const auto tStart = std::chrono::steady_clock::now();
-        nStatus = loader.UpdateFirmware();
+        eStatus = loader.UpdateFirmware();
         dUpdate = std::chrono::duration<double>(std::chrono::steady_clock::now() - tStart).count();
         nTransfers = pBoard->TransferCount() - nBefore;
     }
-    if (nStatus != BL_OK || pBoard->IsBootMode())
+    if (eStatus != EStatus::Ok || pBoard->IsBootMode())
         state.SkipWithError("the update failed");
 
     const double dBound = static_cast<double>(nTransfers) * 1e-3;
@@ -73,8 +70,6 @@ void BM_FullUpdate(benchmark::State& state)
     state.counters["update_s"] = dUpdate;
     state.counters["over_bound_pct"] = (dUpdate / dBound - 1) * 100;
     state.counters["excess_us"] = (dUpdate - dBound) / static_cast<double>(nTransfers) * 1e6;
-
-    MpusbInstallBackend(nullptr);
 }
 } // namespace
 

@@ -2,8 +2,8 @@
 // exports of libzorvane.so (lock, name lookup, cache, one command) beside the bare write-ports
 // and read-ports exchanges of the driver layer, each on a simulated bus with zero latency.
 // After the run the ratios library / bare exchange are printed; the target is below 1.3.
-#include "protocol/DeviceLink.h"
-#include "protocol/backends/SimBackend.h"
+#include "protocol/DriverContext.h"
+#include "sim/SimBackend.h"
 #include "sim/SimBus.h"
 #include "zorvane.h"
 
@@ -16,35 +16,22 @@
 
 namespace
 {
-// One board on a bus of our own, opened once: the bare driver layer.
-struct CBareLink
+// One board on a bus and context of our own, opened once: the bare link.
+CBoardLink BareLink()
 {
-    CBareLink()
-    {
-        auto pBus = std::make_shared<CSimBus>();
-        pBus->Plug({});
-        MpusbInstallBackend(std::make_shared<CSimBackend>(pBus));
-        hRead = MPUSBOpen(0, MPUSB_VID_PID, MPUSB_ENDPOINT, MP_READ, 0);
-        hWrite = MPUSBOpen(0, MPUSB_VID_PID, MPUSB_ENDPOINT, MP_WRITE, 0);
-    }
-    ~CBareLink()
-    {
-        MPUSBClose(hRead);
-        MPUSBClose(hWrite);
-        MpusbInstallBackend(nullptr);
-    }
-    MPUSB_HANDLE hRead;
-    MPUSB_HANDLE hWrite;
-};
+    auto pBus = std::make_shared<CSimBus>();
+    pBus->Plug({});
+    return CDriverContext(std::make_shared<CSimBackend>(pBus)).Open(0);
+}
 } // namespace
 
 static void BM_ReadPortsExchange(benchmark::State& state)
 {
-    CBareLink link;
+    CBoardLink link = BareLink();
     PortBytes ports{};
     for (auto _ : state)
     {
-        if (!UsbReadPorts(link.hRead, link.hWrite, ports))
+        if (link.ReadPorts(ports) != EStatus::Ok)
             state.SkipWithError("read-ports failed");
         benchmark::DoNotOptimize(ports);
     }
@@ -53,11 +40,11 @@ BENCHMARK(BM_ReadPortsExchange);
 
 static void BM_WritePortsExchange(benchmark::State& state)
 {
-    CBareLink link;
+    CBoardLink link = BareLink();
     PortBytes ports{0, 0x5A, 0, 0, 0};
     for (auto _ : state)
     {
-        if (!UsbWritePorts(link.hWrite, ports))
+        if (link.WritePorts(ports) != EStatus::Ok)
             state.SkipWithError("write-ports failed");
         benchmark::ClobberMemory();
     }

@@ -1,7 +1,7 @@
 #include "firmware/BoardScan.h"
 
 #include "firmware/BootLoader.h"
-#include "protocol/DeviceLink.h"
+#include "protocol/Mpusb.h"
 
 #include <algorithm>
 #include <mutex>
@@ -28,108 +28,95 @@ SClaims& Claims()
     return claims;
 }
 
-std::unique_ptr<CUsbDev> OpenInstance(std::uint32_t nInstance)
-{
-    const MPUSB_HANDLE hRead = MPUSBOpen(nInstance, MPUSB_VID_PID, MPUSB_ENDPOINT, MP_READ, 0);
-    const MPUSB_HANDLE hWrite = MPUSBOpen(nInstance, MPUSB_VID_PID, MPUSB_ENDPOINT, MP_WRITE, 0);
-    if (hRead != MPUSB_INVALID_HANDLE && hWrite != MPUSB_INVALID_HANDLE)
-        return std::make_unique<CUsbDev>(hRead, hWrite);
-    MPUSBClose(hRead);
-    MPUSBClose(hWrite);
-    return nullptr;
-}
-
 // In the bootloader the serial number is read from the boot block by a loader, which holds the
 // link meanwhile and gives it back.
-std::string SerialOf(std::unique_ptr<CUsbDev>& pDev, bool bBoot)
+std::string SerialOf(CBoardLink& link, bool bBoot)
 {
     if (!bBoot)
-        return UsbReadSerialNumber(pDev->m_hRead, pDev->m_hWrite);
-    CBootLoader loader(pDev.release(), "");
+        return link.ReadSerialNumber();
+    CBootLoader loader(std::move(link), "");
     std::string strSerial = loader.ReadSerNo();
-    pDev = std::move(loader.m_pDev);
+    link = std::move(loader.m_lnkBoard);
     return strSerial;
 }
 
-// The board at the location in the wanted mode, opened; null when it is not there (yet).
-std::unique_ptr<CUsbDev> OpenAt(const std::string& strLocation, bool bBoot)
+// The board at the location in the wanted mode, opened; not open when it is not there (yet).
+CBoardLink OpenAt(const CDriverContext& context, const std::string& strLocation, bool bBoot)
 {
-    const std::uint32_t nCount = MPUSBGetDeviceCount(MPUSB_VID_PID);
+    const std::uint32_t nCount = context.Count();
     for (std::uint32_t i = 0; i < nCount && i < MPUSB_MAX_INSTANCES; ++i)
     {
-        if (MpusbLocation(i) != strLocation)
+        if (context.Location(i) != strLocation)
             continue;
-        auto pDev = OpenInstance(i);
+        CBoardLink link = context.Open(i);
         // Instances move as boards come and go: the pipe says where it really is.
-        if (!pDev || MpusbPipeLocation(pDev->m_hRead) != strLocation ||
-            UsbQueryBootloader(pDev->m_hRead, pDev->m_hWrite) != bBoot)
-            return nullptr;
-        return pDev;
+        if (!link.IsOpen() || link.Location() != strLocation || link.QueryBootloader() != bBoot)
+            return {};
+        return link;
     }
-    return nullptr;
+    return {};
 }
 
-bool LocationPresent(const std::string& strLocation)
+bool LocationPresent(const CDriverContext& context, const std::string& strLocation)
 {
-    const std::uint32_t nCount = MPUSBGetDeviceCount(MPUSB_VID_PID);
+    const std::uint32_t nCount = context.Count();
     for (std::uint32_t i = 0; i < nCount && i < MPUSB_MAX_INSTANCES; ++i)
-        if (MpusbLocation(i) == strLocation)
+        if (context.Location(i) == strLocation)
             return true;
     return false;
 }
 
-std::unique_ptr<CUsbDev> OpenBySerial(const std::string& strSerial, bool bBoot)
+CBoardLink OpenBySerial(const CDriverContext& context, const std::string& strSerial, bool bBoot)
 {
     SClaims& claims = Claims();
     const std::lock_guard search(claims.mtxSearch);
-    const std::uint32_t nCount = MPUSBGetDeviceCount(MPUSB_VID_PID);
+    const std::uint32_t nCount = context.Count();
     for (std::uint32_t i = 0; i < nCount && i < MPUSB_MAX_INSTANCES; ++i)
     {
         {
             const std::lock_guard lock(claims.mtxLock);
-            if (claims.setLocations.count(MpusbLocation(i)) != 0)
+            if (claims.setLocations.count(context.Location(i)) != 0)
                 continue;
         }
-        auto pDev = OpenInstance(i);
-        if (pDev && UsbQueryBootloader(pDev->m_hRead, pDev->m_hWrite) == bBoot &&
-            SerialOf(pDev, bBoot) == strSerial)
-            return pDev;
+        CBoardLink link = context.Open(i);
+        if (link.IsOpen() && link.QueryBootloader() == bBoot && SerialOf(link, bBoot) == strSerial)
+            return link;
     }
-    return nullptr;
+    return {};
 }
 } // namespace
 
-void ReadIdentity(std::unique_ptr<CUsbDev>& pDev, SBoardInfo& info)
+void ReadIdentity(CBoardLink& link, SBoardInfo& info)
 {
-    info.bBoot = UsbQueryBootloader(pDev->m_hRead, pDev->m_hWrite);
-    info.strSerial = SerialOf(pDev, info.bBoot);
+    info.bBoot = link.QueryBootloader();
+    info.strSerial = SerialOf(link, info.bBoot);
     if (info.bBoot)
         return;
-    info.wVersion = UsbReadVersion(pDev->m_hRead, pDev->m_hWrite);
+    info.wVersion = link.ReadVersion();
     std::uint8_t byId = 0;
-    info.nDeviceId = UsbReadDeviceId(pDev->m_hRead, pDev->m_hWrite, byId) ? byId : -1;
+    info.nDeviceId = link.ReadDeviceId(byId) == EStatus::Ok ? byId : -1;
 }
 
-std::vector<SBoardInfo> ScanBoards()
+std::vector<SBoardInfo> ScanBoards(const CDriverContext& context)
 {
     std::vector<SBoardInfo> vecBoards;
-    const std::uint32_t nCount = MPUSBGetDeviceCount(MPUSB_VID_PID);
+    const std::uint32_t nCount = context.Count();
     for (std::uint32_t i = 0; i < nCount && i < MPUSB_MAX_INSTANCES; ++i)
     {
         SBoardInfo info;
         info.nInstance = i;
-        info.strLocation = MpusbLocation(i);
-        if (auto pDev = OpenInstance(i))
+        info.strLocation = context.Location(i);
+        if (CBoardLink link = context.Open(i); link.IsOpen())
         {
-            info.strLocation = MpusbPipeLocation(pDev->m_hRead);
-            ReadIdentity(pDev, info);
+            info.strLocation = link.Location();
+            ReadIdentity(link, info);
         }
         else
         {
-            info.eOpenError = MpusbProbeOpen(i);
+            info.eOpen = context.ProbeOpen(i);
             // It opens now yet did not a moment ago: its interface is held elsewhere.
-            if (info.eOpenError == EUsbOpenError::None)
-                info.eOpenError = EUsbOpenError::Busy;
+            if (info.eOpen == EStatus::Ok)
+                info.eOpen = EStatus::Busy;
         }
         if (!info.strLocation.empty()) // an empty one left while we looked
             vecBoards.push_back(std::move(info));
@@ -161,41 +148,41 @@ void CLocationClaim::Move(const std::string& strLocation)
     Claims().setLocations.insert(m_strLocation);
 }
 
-CBoardFinder::CBoardFinder(SBoardKey key, bool bBoot)
-    : m_keyBoard(std::move(key)), m_bBoot(bBoot), m_tLastSeen(std::chrono::steady_clock::now())
+CBoardFinder::CBoardFinder(const CDriverContext& context, SBoardKey key, bool bBoot)
+    : m_ctxDriver(context), m_keyBoard(std::move(key)), m_bBoot(bBoot),
+      m_tLastSeen(std::chrono::steady_clock::now())
 {
 }
 
-std::unique_ptr<CUsbDev> CBoardFinder::TryOpen()
+CBoardLink CBoardFinder::TryOpen()
 {
     bool bOther = false; // another board sits at the location
-    if (auto pDev = OpenAt(m_keyBoard.strLocation, m_bBoot))
+    if (CBoardLink link = OpenAt(m_ctxDriver, m_keyBoard.strLocation, m_bBoot); link.IsOpen())
     {
         if (!m_keyBoard.bSameSerial || m_keyBoard.strSerial.empty() ||
-            SerialOf(pDev, m_bBoot) == m_keyBoard.strSerial)
-            return pDev;
+            SerialOf(link, m_bBoot) == m_keyBoard.strSerial)
+            return link;
         bOther = true;
     }
     const auto tNow = std::chrono::steady_clock::now();
-    if (!bOther && LocationPresent(m_keyBoard.strLocation))
+    if (!bOther && LocationPresent(m_ctxDriver, m_keyBoard.strLocation))
         m_tLastSeen = tNow;
     else if (!m_keyBoard.strSerial.empty() && tNow - m_tLastSeen >= SERIAL_SEARCH_AFTER)
-        return OpenBySerial(m_keyBoard.strSerial, m_bBoot);
-    return nullptr;
+        return OpenBySerial(m_ctxDriver, m_keyBoard.strSerial, m_bBoot);
+    return {};
 }
 
-std::unique_ptr<CUsbDev> WaitForBoard(const SBoardKey& key, bool bBoot,
-                                      std::chrono::milliseconds timeout,
-                                      const std::atomic<bool>* pbStop)
+CBoardLink WaitForBoard(const CDriverContext& context, const SBoardKey& key, bool bBoot,
+                        std::chrono::milliseconds timeout, const std::atomic<bool>* pbStop)
 {
     const auto tStart = std::chrono::steady_clock::now();
-    CBoardFinder finder(key, bBoot);
+    CBoardFinder finder(context, key, bBoot);
     for (;;)
     {
-        if (auto pDev = finder.TryOpen())
-            return pDev;
+        if (CBoardLink link = finder.TryOpen(); link.IsOpen())
+            return link;
         if (std::chrono::steady_clock::now() - tStart >= timeout || (pbStop != nullptr && *pbStop))
-            return nullptr;
+            return {};
         std::this_thread::sleep_for(POLL_INTERVAL);
     }
 }

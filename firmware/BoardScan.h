@@ -2,8 +2,9 @@
 // Finding boards in either mode, for programs that work on a board from outside the dialog: what
 // is attached, with the identity each board reports, and waiting for a board that re-attaches
 // (after entering its bootloader, or after a restart) to come back. Through the driver layer only.
-#include "firmware/UsbDev.h"
-#include "protocol/UsbOpenError.h"
+#include "protocol/BoardLink.h"
+#include "protocol/DriverContext.h"
+#include "protocol/Status.h"
 
 #include <atomic>
 #include <chrono>
@@ -16,12 +17,12 @@
 struct SBoardInfo
 {
     std::uint32_t nInstance = 0;
-    std::string strLocation;                        // "1-2.3", "sim:0"
-    EUsbOpenError eOpenError = EUsbOpenError::None; // not None: it did not open; nothing more known
-    bool bBoot = false;                             // waits in its bootloader
-    int nDeviceId = -1;         // application only; -1 in the bootloader or when it did not answer
-    std::string strSerial;      // "" when it has none
-    std::uint16_t wVersion = 0; // application only
+    std::string strLocation;     // "1-2.3", "sim:0"
+    EStatus eOpen = EStatus::Ok; // not Ok: it did not open (why); nothing more known
+    bool bBoot = false;          // waits in its bootloader
+    int nDeviceId = -1;          // application only; -1 in the bootloader or when it did not answer
+    std::string strSerial;       // "" when it has none
+    std::uint16_t wVersion = 0;  // application only
 };
 
 // Every attached board, in instance order. Each is opened, asked its mode (query-mode) and its
@@ -29,11 +30,11 @@ struct SBoardInfo
 // read-device-id, the dialog's questions in the dialog's order; in its bootloader the serial
 // number from the boot block. A board that does not open is listed with the reason. Must not run
 // while another thread works on one of the boards.
-std::vector<SBoardInfo> ScanBoards();
+std::vector<SBoardInfo> ScanBoards(const CDriverContext& context);
 
 // Mode and identity of an open board, as above. The link stays open (in the bootloader a loader
 // holds it for the serial number and hands it back).
-void ReadIdentity(std::unique_ptr<CUsbDev>& pDev, SBoardInfo& info);
+void ReadIdentity(CBoardLink& link, SBoardInfo& info);
 
 // How a job recognises its board after it re-attached: where it sat, and its serial number as a
 // second chance (a board that came back elsewhere).
@@ -69,18 +70,21 @@ private:
 class CBoardFinder
 {
 public:
-    CBoardFinder(SBoardKey key, bool bBoot);
-    // The board, opened; null when it is not there (yet).
-    std::unique_ptr<CUsbDev> TryOpen();
+    // The context must outlive the finder.
+    CBoardFinder(const CDriverContext& context, SBoardKey key, bool bBoot);
+    // The board, opened; a link that is not open when it is not there (yet).
+    CBoardLink TryOpen();
 
 private:
+    const CDriverContext& m_ctxDriver;
     SBoardKey m_keyBoard;
     bool m_bBoot;
     std::chrono::steady_clock::time_point m_tLastSeen; // something sat at the location
 };
 
 // Waits until the key's board is attached in the wanted mode and opens it, looking as
-// CBoardFinder does. Null when the time runs out or *pbStop turns true (polled every 5 ms).
-std::unique_ptr<CUsbDev> WaitForBoard(const SBoardKey& key, bool bBoot,
-                                      std::chrono::milliseconds timeout,
-                                      const std::atomic<bool>* pbStop = nullptr);
+// CBoardFinder does. A link that is not open when the time runs out or *pbStop turns true
+// (polled every 5 ms).
+CBoardLink WaitForBoard(const CDriverContext& context, const SBoardKey& key, bool bBoot,
+                        std::chrono::milliseconds timeout,
+                        const std::atomic<bool>* pbStop = nullptr);

@@ -4,36 +4,34 @@
 #include <utility>
 
 #include "firmware/BootLoader.h"
-#include "firmware/BootStatus.h"
-#include "firmware/UsbDev.h"
 
-int BootLoadThread(std::unique_ptr<CBootLoader> pLoader,
-                   const BootLoadFailureHook& fnOnFailure) noexcept
+EStatus BootLoadThread(std::unique_ptr<CBootLoader> pLoader,
+                       const BootLoadFailureHook& fnOnFailure) noexcept
 {
-    int nStatus = BL_ERR_USB;
+    EStatus eStatus = EStatus::Usb;
     try
     {
         if (pLoader)
         {
-            nStatus = pLoader->UpdateFirmware();
+            eStatus = pLoader->UpdateFirmware();
         }
     }
     catch (...)
     {
-        nStatus = BL_ERR_USB;
+        eStatus = EStatus::Usb;
     }
-    if (nStatus < 0 && fnOnFailure)
+    if (eStatus != EStatus::Ok && fnOnFailure)
     {
         try
         {
-            fnOnFailure(nStatus);
+            fnOnFailure(eStatus);
         }
         catch (...)
         {
         }
     }
-    pLoader.reset(); // closes the board's pipes
-    return nStatus;
+    pLoader.reset(); // closes the board's link
+    return eStatus;
 }
 
 CBootLoadWorkers::~CBootLoadWorkers()
@@ -41,25 +39,26 @@ CBootLoadWorkers::~CBootLoadWorkers()
     WaitAll();
 }
 
-bool CBootLoadWorkers::IsUpdating(MPUSB_HANDLE hPipe) const
+bool CBootLoadWorkers::IsUpdating(const CBoardLink& link) const
 {
     std::lock_guard lock(m_mtxLock);
-    return IsUpdatingLocked(hPipe);
+    return IsUpdatingLocked(link.Tag());
 }
 
-bool CBootLoadWorkers::IsUpdatingLocked(MPUSB_HANDLE hPipe) const
+bool CBootLoadWorkers::IsUpdatingLocked(const CBoardLink::STag& tagLink) const
 {
     return std::any_of(m_lstWorkers.begin(), m_lstWorkers.end(),
-                       [&](const SWorker& worker)
-                       { return worker.bRunning && MpusbSameDevice(worker.hPipe, hPipe); });
+                       [&](const SWorker& worker) {
+                           return worker.bRunning &&
+                                  CBoardLink::SameDevice(worker.tagLink, tagLink);
+                       });
 }
 
 bool CBootLoadWorkers::Start(std::unique_ptr<CBootLoader> pLoader, BootLoadFailureHook fnOnFailure,
                              std::string strName)
 {
     Reap();
-    const MPUSB_HANDLE hPipe =
-        pLoader && pLoader->m_pDev ? pLoader->m_pDev->m_hRead : MPUSB_INVALID_HANDLE;
+    const CBoardLink::STag tagLink = pLoader ? pLoader->m_lnkBoard.Tag() : CBoardLink::STag{};
     const auto pProgress = std::make_shared<CBootProgressBox>();
     if (pLoader)
         pLoader->m_fnProgress = [pProgress](const SBootProgress& progress)
@@ -70,14 +69,14 @@ bool CBootLoadWorkers::Start(std::unique_ptr<CBootLoader> pLoader, BootLoadFailu
             std::move(pLoader), std::move(fnOnFailure));
 
     std::unique_lock lock(m_mtxLock);
-    if (IsUpdatingLocked(hPipe))
+    if (IsUpdatingLocked(tagLink))
     {
         lock.unlock();
         pJob->first.reset();
         return false;
     }
     const auto itWorker = m_lstWorkers.insert(
-        m_lstWorkers.end(), SWorker{hPipe, true, {}, std::move(strName), pProgress});
+        m_lstWorkers.end(), SWorker{tagLink, true, {}, std::move(strName), pProgress});
     try
     {
         // The worker cannot record its end before this assignment: Ended needs the lock.
@@ -89,7 +88,7 @@ bool CBootLoadWorkers::Start(std::unique_ptr<CBootLoader> pLoader, BootLoadFailu
     catch (...)
     {
         m_lstWorkers.erase(itWorker);
-        m_vecResults.push_back(BL_ERR_USB);
+        m_vecResults.push_back(EStatus::Usb);
     }
     lock.unlock();
     // No thread: a failed update that sent nothing, reported like any other.
@@ -98,7 +97,7 @@ bool CBootLoadWorkers::Start(std::unique_ptr<CBootLoader> pLoader, BootLoadFailu
     {
         try
         {
-            pJob->second(BL_ERR_USB);
+            pJob->second(EStatus::Usb);
         }
         catch (...)
         {
@@ -107,12 +106,12 @@ bool CBootLoadWorkers::Start(std::unique_ptr<CBootLoader> pLoader, BootLoadFailu
     return false;
 }
 
-void CBootLoadWorkers::Ended(std::list<SWorker>::iterator itWorker, int nStatus) noexcept
+void CBootLoadWorkers::Ended(std::list<SWorker>::iterator itWorker, EStatus eStatus) noexcept
 {
     {
         std::lock_guard lock(m_mtxLock);
         itWorker->bRunning = false;
-        m_vecResults.push_back(nStatus);
+        m_vecResults.push_back(eStatus);
     }
     m_cvEnded.notify_all();
 }
@@ -148,7 +147,7 @@ void CBootLoadWorkers::WaitAll()
     Reap();
 }
 
-std::vector<int> CBootLoadWorkers::TakeResults()
+std::vector<EStatus> CBootLoadWorkers::TakeResults()
 {
     std::lock_guard lock(m_mtxLock);
     return std::exchange(m_vecResults, {});

@@ -6,13 +6,11 @@
 #include <cstring>
 #include <vector>
 
-#include "firmware/BootStatus.h"
 #include "firmware/ChipTable.h"
-#include "firmware/UsbDev.h"
 #include "protocol/BootloaderCommands.h"
 #include "protocol/CommandSet.h"
 #include "protocol/DebugOutput.h"
-#include "protocol/Mpusb.h"
+#include "protocol/Status.h"
 
 namespace
 {
@@ -54,35 +52,28 @@ void PutHeader(Packet& buffer, std::uint8_t byCommand, int nCount, int nAddress)
 }
 } // namespace
 
-CBootLoader::CBootLoader(CUsbDev* pDev, const std::string& strHexPath)
-    : m_pDev(pDev), m_strHexPath(strHexPath)
+CBootLoader::CBootLoader(CBoardLink link, const std::string& strHexPath)
+    : m_lnkBoard(std::move(link)), m_strHexPath(strHexPath)
 {
 }
 
-CBootLoader::~CBootLoader()
-{
-    m_pDev.reset();
-}
+CBootLoader::~CBootLoader() = default;
 
 int CBootLoader::SendPacket(std::uint8_t* pBuffer, int nLength)
 {
-    std::uint32_t nMoved = 0;
-    if (m_pDev == nullptr || nLength < 0 ||
-        MPUSBWrite(m_pDev->m_hWrite, pBuffer, static_cast<std::uint32_t>(nLength), &nMoved,
-                   MPUSB_TIMEOUT_MS) != MPUSB_SUCCESS)
+    if (nLength < 0 || m_lnkBoard.Write(pBuffer, static_cast<std::size_t>(nLength)) != EStatus::Ok)
     {
         DebugOutput("Failed write\n");
         return -1;
     }
-    return static_cast<int>(nMoved);
+    return nLength;
 }
 
 int CBootLoader::GetPacket(std::uint8_t* pBuffer, int nLength)
 {
-    std::uint32_t nMoved = 0;
-    if (m_pDev == nullptr || nLength < 0 ||
-        MPUSBRead(m_pDev->m_hRead, pBuffer, static_cast<std::uint32_t>(nLength), &nMoved,
-                  MPUSB_TIMEOUT_MS) != MPUSB_SUCCESS)
+    std::size_t nMoved = 0;
+    if (nLength < 0 ||
+        m_lnkBoard.Read(pBuffer, static_cast<std::size_t>(nLength), nMoved) != EStatus::Ok)
     {
         DebugOutput("Failed read\n");
         return -1;
@@ -132,14 +123,14 @@ void CBootLoader::SetDeviceType(int nDeviceCode)
     m_nEepromSize = chip.nEepromSize;
 }
 
-int CBootLoader::IdentifyChip()
+EStatus CBootLoader::IdentifyChip()
 {
     // Without a chip ID the board's memory map is unknown; the unknown-chip row would erase and
     // write from 0x200, inside a known chip's boot block, so nothing more is sent.
     const int nDeviceCode = ReadDeviceId();
     if (nDeviceCode < 0)
     {
-        return BL_ERR_USB;
+        return EStatus::Usb;
     }
     SetDeviceType(nDeviceCode);
     DebugOutputFormat("Device type is %s revision %d\n", m_strChipName.c_str(), m_nRevision);
@@ -149,17 +140,17 @@ int CBootLoader::IdentifyChip()
         std::snprintf(szRefusal, sizeof szRefusal, "unknown chip (device code 0x%03x)",
                       static_cast<unsigned>(nDeviceCode));
         m_strRefusal = szRefusal;
-        return BL_ERR_CHIP;
+        return EStatus::UnknownChip;
     }
-    return BL_OK;
+    return EStatus::Ok;
 }
 
-int CBootLoader::LoadAndFit(const std::string_view* pText)
+EStatus CBootLoader::LoadAndFit(const std::string_view* pText)
 {
-    int nStatus = pText != nullptr ? LoadHexText(*pText) : LoadHexFile();
-    if (nStatus != BL_OK)
+    EStatus eStatus = pText != nullptr ? LoadHexText(*pText) : LoadHexFile();
+    if (eStatus != EStatus::Ok)
     {
-        return nStatus;
+        return eStatus;
     }
     // Found out now, not at the read-back: nothing has been erased yet.
     const SChipMap chip{m_nDeviceCode, m_strChipName.c_str(), m_nAppStart, m_nProgramEnd,
@@ -169,24 +160,24 @@ int CBootLoader::LoadAndFit(const std::string_view* pText)
     {
         DebugOutputFormat("Image does not fit %s: %s\n", m_strChipName.c_str(),
                           m_strRefusal.c_str());
-        return BL_ERR_FIT;
+        return EStatus::NoFit;
     }
-    return BL_OK;
+    return EStatus::Ok;
 }
 
-int CBootLoader::EraseRange(int nFirst, int nLast)
+EStatus CBootLoader::EraseRange(int nFirst, int nLast)
 {
     Packet buffer{};
     for (std::int64_t nAddress = nFirst; nAddress <= nLast; nAddress += m_nEraseBlock)
     {
         if (m_bStop)
         {
-            return Failed(BL_ERR_STOPPED, nAddress);
+            return Failed(EStatus::Stopped, nAddress);
         }
         PutHeader(buffer, BL_ERASE_MEMORY, 1, static_cast<int>(nAddress));
         if (SendGetPacket(buffer.data(), BL_REQUEST_HEADER, REPLY_LENGTH) < 0)
         {
-            return Failed(BL_ERR_USB, nAddress);
+            return Failed(EStatus::Usb, nAddress);
         }
         Advance(std::min<std::int64_t>(m_nEraseBlock, nLast + 1 - nAddress), 1);
         if (m_nEraseBlock <= 0)
@@ -194,19 +185,19 @@ int CBootLoader::EraseRange(int nFirst, int nLast)
             break; // a step that cannot advance erases its first block only
         }
     }
-    return BL_OK;
+    return EStatus::Ok;
 }
 
-int CBootLoader::WriteRangeMem(int nCommand, int nBlock, int nFirst, int nEnd,
-                               const std::uint8_t* pSource)
+EStatus CBootLoader::WriteRangeMem(int nCommand, int nBlock, int nFirst, int nEnd,
+                                   const std::uint8_t* pSource)
 {
     if (nFirst >= nEnd)
     {
-        return BL_OK;
+        return EStatus::Ok;
     }
     if (nBlock < 1 || nBlock > static_cast<int>(PACKET_SIZE) - BL_REQUEST_HEADER)
     {
-        return BL_ERR_USB; // no such request fits a packet; nothing is sent
+        return EStatus::Usb; // no such request fits a packet; nothing is sent
     }
     Packet buffer{};
     for (std::int64_t nAddress = nFirst; nAddress < nEnd; nAddress += nBlock)
@@ -216,7 +207,7 @@ int CBootLoader::WriteRangeMem(int nCommand, int nBlock, int nFirst, int nEnd,
         const std::uint8_t* pBlock = pSource + (nAt & 0xFFFF);
         if (m_bStop)
         {
-            return Failed(BL_ERR_STOPPED, nAt);
+            return Failed(EStatus::Stopped, nAt);
         }
 
         // The count byte always names the full block; the bytes sent say how many are written.
@@ -225,7 +216,7 @@ int CBootLoader::WriteRangeMem(int nCommand, int nBlock, int nFirst, int nEnd,
         if (SendGetPacket(buffer.data(), BL_REQUEST_HEADER + nCount, REPLY_LENGTH) < 0)
         {
             DebugOutput("Failed SendGetPacket while writing data in WriteRangeMem\n");
-            return Failed(BL_ERR_USB, nAt);
+            return Failed(EStatus::Usb, nAt);
         }
 
         // Zeroed data positions: a short or missing reply cannot pass for the data written.
@@ -234,25 +225,25 @@ int CBootLoader::WriteRangeMem(int nCommand, int nBlock, int nFirst, int nEnd,
         if (SendGetPacket(buffer.data(), BL_REQUEST_HEADER, REPLY_LENGTH) < 0)
         {
             DebugOutput("Failed SendGetPacket while verifying data in WriteRangeMem\n");
-            return Failed(BL_ERR_USB, nAt);
+            return Failed(EStatus::Usb, nAt);
         }
         if (std::memcmp(buffer.data() + BL_REQUEST_HEADER, pBlock,
                         static_cast<std::size_t>(nCount)) != 0)
         {
             DebugOutput("Verify failed\n");
-            return Failed(BL_ERR_VERIFY, nAt);
+            return Failed(EStatus::Verify, nAt);
         }
         Advance(nCount, 2);
     }
-    return BL_OK;
+    return EStatus::Ok;
 }
 
-int CBootLoader::ReadRangeMem(int nCommand, int nFirst, int nEnd, std::uint8_t* pDest)
+EStatus CBootLoader::ReadRangeMem(int nCommand, int nFirst, int nEnd, std::uint8_t* pDest)
 {
     const int nBlock = m_nWriteBlock;
     if (nBlock < 1 || nBlock > static_cast<int>(PACKET_SIZE) - BL_REQUEST_HEADER)
     {
-        return BL_ERR_USB; // no such reply fits a packet; nothing is sent
+        return EStatus::Usb; // no such reply fits a packet; nothing is sent
     }
     Packet buffer{};
     for (std::int64_t nAddress = nFirst; nAddress < nEnd; nAddress += nBlock)
@@ -261,30 +252,30 @@ int CBootLoader::ReadRangeMem(int nCommand, int nFirst, int nEnd, std::uint8_t* 
         const int nCount = static_cast<int>(std::min<std::int64_t>(nBlock, nEnd - nAddress));
         if (m_bStop)
         {
-            return Failed(BL_ERR_STOPPED, nAt);
+            return Failed(EStatus::Stopped, nAt);
         }
         PutHeader(buffer, static_cast<std::uint8_t>(nCommand), nBlock, nAt);
         // Zeroed data positions: a short reply cannot pass for the memory read.
         std::memset(buffer.data() + BL_REQUEST_HEADER, 0, static_cast<std::size_t>(nCount));
         if (SendGetPacket(buffer.data(), BL_REQUEST_HEADER, REPLY_LENGTH) < 0)
         {
-            return Failed(BL_ERR_USB, nAt);
+            return Failed(EStatus::Usb, nAt);
         }
         std::memcpy(pDest + (nAt - nFirst), buffer.data() + BL_REQUEST_HEADER,
                     static_cast<std::size_t>(nCount));
         Advance(nCount, 1);
     }
-    return BL_OK;
+    return EStatus::Ok;
 }
 
-int CBootLoader::ReadFirmware(SFirmwareMemory& memory)
+EStatus CBootLoader::ReadFirmware(SFirmwareMemory& memory)
 {
     m_prgCurrent = {};
     BeginPhase(EBootPhase::Identify, 0);
-    int nStatus = IdentifyChip();
-    if (nStatus != BL_OK)
+    EStatus eStatus = IdentifyChip();
+    if (eStatus != EStatus::Ok)
     {
-        return nStatus;
+        return eStatus;
     }
     memory.nProgramStart = m_nAppStart;
     memory.vecProgram.assign(static_cast<std::size_t>(std::max(m_nProgramEnd + 1 - m_nAppStart, 0)),
@@ -300,32 +291,32 @@ int CBootLoader::ReadFirmware(SFirmwareMemory& memory)
         Blocks(0, m_nEepromSize, m_nWriteBlock) + Blocks(0, nIdSize, m_nWriteBlock);
     BeginPhase(EBootPhase::Read, nBytes);
 
-    nStatus =
+    eStatus =
         ReadRangeMem(BL_READ_MEMORY, m_nAppStart, m_nProgramEnd + 1, memory.vecProgram.data());
-    if (nStatus == BL_OK)
+    if (eStatus == EStatus::Ok)
     {
-        nStatus = ReadRangeMem(BL_READ_EEPROM, 0, m_nEepromSize, memory.vecEeprom.data());
+        eStatus = ReadRangeMem(BL_READ_EEPROM, 0, m_nEepromSize, memory.vecEeprom.data());
     }
-    if (nStatus == BL_OK)
+    if (eStatus == EStatus::Ok)
     {
-        nStatus =
+        eStatus =
             ReadRangeMem(BL_READ_MEMORY, m_nIdStart, m_nIdStart + nIdSize, memory.arrId.data());
     }
-    return nStatus;
+    return eStatus;
 }
 
-int CBootLoader::VerifyFirmware(std::string_view strHexText)
+EStatus CBootLoader::VerifyFirmware(std::string_view strHexText)
 {
     m_prgCurrent = {};
     BeginPhase(EBootPhase::Identify, 0);
-    int nStatus = IdentifyChip();
-    if (nStatus == BL_OK)
+    EStatus eStatus = IdentifyChip();
+    if (eStatus == EStatus::Ok)
     {
-        nStatus = LoadAndFit(&strHexText);
+        eStatus = LoadAndFit(&strHexText);
     }
-    if (nStatus != BL_OK)
+    if (eStatus != EStatus::Ok)
     {
-        return nStatus;
+        return eStatus;
     }
     // What an update writes, and nothing else: the program from the application start to the
     // image's end, the EEPROM from 0, the 15 ID locations an update writes when it has ID data.
@@ -358,28 +349,28 @@ int CBootLoader::VerifyFirmware(std::string_view strHexText)
             continue;
         }
         byBoard.assign(static_cast<std::size_t>(area.nEnd - area.nFirst), 0);
-        nStatus = ReadRangeMem(area.nCommand, area.nFirst, area.nEnd, byBoard.data());
-        if (nStatus != BL_OK)
+        eStatus = ReadRangeMem(area.nCommand, area.nFirst, area.nEnd, byBoard.data());
+        if (eStatus != EStatus::Ok)
         {
-            return nStatus;
+            return eStatus;
         }
         for (std::int32_t nAt = area.nFirst; nAt < area.nEnd; ++nAt)
         {
             if (byBoard[static_cast<std::size_t>(nAt - area.nFirst)] != area.pImage[nAt & 0xFFFF])
             {
-                return Failed(BL_ERR_VERIFY, nAt);
+                return Failed(EStatus::Verify, nAt);
             }
         }
     }
-    return BL_OK;
+    return EStatus::Ok;
 }
 
-int CBootLoader::UpdateFirmware()
+EStatus CBootLoader::UpdateFirmware()
 {
     return Update(nullptr);
 }
 
-int CBootLoader::UpdateFirmware(std::string_view strHexText)
+EStatus CBootLoader::UpdateFirmware(std::string_view strHexText)
 {
     return Update(&strHexText);
 }
@@ -415,25 +406,25 @@ void CBootLoader::Advance(std::int64_t nBytes, std::int64_t nSteps)
     }
 }
 
-int CBootLoader::Failed(int nStatus, std::int64_t nAddress)
+EStatus CBootLoader::Failed(EStatus eStatus, std::int64_t nAddress)
 {
     m_nFailedAddress = static_cast<std::int32_t>(nAddress);
-    return nStatus;
+    return eStatus;
 }
 
-int CBootLoader::Update(const std::string_view* pText)
+EStatus CBootLoader::Update(const std::string_view* pText)
 {
     m_prgCurrent = {};
     BeginPhase(EBootPhase::Identify, 0);
-    int nStatus = IdentifyChip();
-    if (nStatus != BL_OK)
+    EStatus eStatus = IdentifyChip();
+    if (eStatus != EStatus::Ok)
     {
-        return nStatus;
+        return eStatus;
     }
-    nStatus = LoadAndFit(pText);
-    if (nStatus != BL_OK)
+    eStatus = LoadAndFit(pText);
+    if (eStatus != EStatus::Ok)
     {
-        return nStatus;
+        return eStatus;
     }
     m_prgCurrent.nStepsDone = 1;
     m_prgCurrent.nStepsTotal = PlannedSteps();
@@ -441,37 +432,37 @@ int CBootLoader::Update(const std::string_view* pText)
     BeginPhase(EBootPhase::Erase,
                std::int64_t(m_nProgramEnd) + 1 - m_nAppStart +
                    (m_nIdExtent != 0 ? std::int64_t(m_nIdEnd) + 1 - m_nIdStart : 0));
-    nStatus = EraseRange(m_nAppStart, m_nProgramEnd);
-    if (nStatus != BL_OK)
+    eStatus = EraseRange(m_nAppStart, m_nProgramEnd);
+    if (eStatus != EStatus::Ok)
     {
-        return nStatus;
+        return eStatus;
     }
     if (m_nIdExtent != 0)
     {
-        nStatus = EraseRange(m_nIdStart, m_nIdEnd);
-        if (nStatus != BL_OK)
+        eStatus = EraseRange(m_nIdStart, m_nIdEnd);
+        if (eStatus != EStatus::Ok)
         {
-            return nStatus;
+            return eStatus;
         }
     }
     DebugOutput("Device erased\n");
 
     // From the application start only: the boot block keeps whatever the image holds there.
     BeginPhase(EBootPhase::Program, std::max<std::int64_t>(m_nProgramExtent - m_nAppStart, 0));
-    nStatus = WriteRangeMem(BL_WRITE_MEMORY, m_nWriteBlock, m_nAppStart, m_nProgramExtent,
+    eStatus = WriteRangeMem(BL_WRITE_MEMORY, m_nWriteBlock, m_nAppStart, m_nProgramExtent,
                             m_pProgramImage.get());
-    if (nStatus != BL_OK)
+    if (eStatus != EStatus::Ok)
     {
-        return nStatus;
+        return eStatus;
     }
     if (m_nEepromExtent != 0)
     {
         BeginPhase(EBootPhase::Eeprom, m_nEepromExtent - m_nEepromStart);
-        nStatus = WriteRangeMem(BL_WRITE_EEPROM, m_nWriteBlock, m_nEepromStart, m_nEepromExtent,
+        eStatus = WriteRangeMem(BL_WRITE_EEPROM, m_nWriteBlock, m_nEepromStart, m_nEepromExtent,
                                 m_pEepromImage.get());
-        if (nStatus != BL_OK)
+        if (eStatus != EStatus::Ok)
         {
-            return nStatus;
+            return eStatus;
         }
     }
     if (m_nIdExtent != 0)
@@ -479,11 +470,11 @@ int CBootLoader::Update(const std::string_view* pText)
         // The end is exclusive here: 15 of the 16 ID bytes go out (to 0x20000E), the layout
         // the bootloader has always received.
         BeginPhase(EBootPhase::Id, m_nIdEnd - m_nIdStart);
-        nStatus =
+        eStatus =
             WriteRangeMem(BL_WRITE_MEMORY, m_nWriteBlock, m_nIdStart, m_nIdEnd, m_idImage.data());
-        if (nStatus != BL_OK)
+        if (eStatus != EStatus::Ok)
         {
-            return nStatus;
+            return eStatus;
         }
     }
 
@@ -491,13 +482,13 @@ int CBootLoader::Update(const std::string_view* pText)
     BeginPhase(EBootPhase::Restart, 0);
     Restart();
     Advance(0, 1);
-    return BL_OK;
+    return EStatus::Ok;
 }
 
-int CBootLoader::Restart()
+EStatus CBootLoader::Restart()
 {
     std::uint8_t byRestart = BL_RESTART;
-    return SendPacket(&byRestart, 1) < 0 ? BL_ERR_USB : BL_OK;
+    return SendPacket(&byRestart, 1) < 0 ? EStatus::Usb : EStatus::Ok;
 }
 
 std::string CBootLoader::ReadSerNo()
@@ -524,30 +515,30 @@ std::string CBootLoader::ReadSerNo()
 
 bool CBootLoader::WriteSerNo(const std::string& strSerial)
 {
-    const int nStatus = WriteSerialNumber(strSerial);
-    return nStatus == BL_OK || nStatus == BL_ERR_BOOT_BLOCK;
+    const EStatus eStatus = WriteSerialNumber(strSerial);
+    return eStatus == EStatus::Ok || eStatus == EStatus::BootBlock;
 }
 
-int CBootLoader::WriteSerialNumber(const std::string& strSerial)
+EStatus CBootLoader::WriteSerialNumber(const std::string& strSerial)
 {
-    int nStatus = IdentifyChip();
-    if (nStatus != BL_OK)
+    EStatus eStatus = IdentifyChip();
+    if (eStatus != EStatus::Ok)
     {
-        return nStatus;
+        return eStatus;
     }
     if (strSerial.empty() || strSerial.size() > SERIAL_LENGTH)
     {
-        return BL_ERR_ARGUMENT;
+        return EStatus::Argument;
     }
 
     // The whole erase block is read first, so the erase loses nothing but what is rewritten.
     std::vector<std::uint8_t> byBootBlock(SERIAL_BLOCK_END, 0xFF);
     BeginPhase(EBootPhase::Serial, 2 * (SERIAL_BLOCK_END - SERIAL_BLOCK));
     if (ReadRangeMem(BL_READ_MEMORY, SERIAL_BLOCK, SERIAL_BLOCK_END,
-                     byBootBlock.data() + SERIAL_BLOCK) != BL_OK)
+                     byBootBlock.data() + SERIAL_BLOCK) != EStatus::Ok)
     {
         DebugOutput("Failed SendGetPacket while verifying data in WriteRangeMem\n");
-        return BL_ERR_USB;
+        return EStatus::Usb;
     }
     for (std::size_t i = 0; i < strSerial.size(); ++i)
     {
@@ -566,15 +557,15 @@ int CBootLoader::WriteSerialNumber(const std::string& strSerial)
         {
             if (nTry == 0)
             {
-                return BL_ERR_USB; // nothing reached the board
+                return EStatus::Usb; // nothing reached the board
             }
             continue;
         }
         GetPacket(buffer.data(), REPLY_LENGTH);
         if (WriteRangeMem(BL_WRITE_MEMORY, m_nWriteBlock, SERIAL_BLOCK, SERIAL_BLOCK_END,
-                          byBootBlock.data()) == BL_OK)
+                          byBootBlock.data()) == EStatus::Ok)
         {
-            return BL_OK;
+            return EStatus::Ok;
         }
         if (m_bStop)
         {
@@ -583,5 +574,5 @@ int CBootLoader::WriteSerialNumber(const std::string& strSerial)
     }
     DebugOutput("Boot block rewrite failed\n");
     m_nFailedAddress = SERIAL_BLOCK;
-    return BL_ERR_BOOT_BLOCK;
+    return EStatus::BootBlock;
 }

@@ -4,6 +4,8 @@
 // One object lives for one job; it owns the board's link.
 #include "firmware/BootProgress.h"
 #include "firmware/HexImage.h"
+#include "protocol/BoardLink.h"
+#include "protocol/Status.h"
 
 #include <array>
 #include <atomic>
@@ -14,7 +16,6 @@
 #include <vector>
 
 class CHexFile;
-class CUsbDev;
 
 // What a backup reads back from a board: the application area of the chip table's range, the
 // data EEPROM and the ID locations.
@@ -29,9 +30,10 @@ struct SFirmwareMemory
 class CBootLoader
 {
 public:
-    // Takes over the board link (may be null when only the image is wanted) and copies the path.
-    CBootLoader(CUsbDev* pDev, const std::string& strHexPath);
-    // Deletes the link, which closes both pipes, and frees the images.
+    // Takes over the board link (one that is not open when only the image is wanted) and copies
+    // the path.
+    CBootLoader(CBoardLink link, const std::string& strHexPath);
+    // Closes the link and frees the images.
     virtual ~CBootLoader();
 
     CBootLoader(const CBootLoader&) = delete;
@@ -40,21 +42,21 @@ public:
     // --- Intel HEX image (kept in m_hexImage) ----------------------------------------------
 
     // Both passes over the file at m_strHexPath: CHexImage::LoadFile.
-    int LoadHexFile() { return m_hexImage.LoadFile(m_strHexPath); }
+    EStatus LoadHexFile() { return m_hexImage.LoadFile(m_strHexPath); }
     // The first pass alone: CHexImage::ScanFile.
-    int ScanHexFile() { return m_hexImage.ScanFile(m_strHexPath); }
+    EStatus ScanHexFile() { return m_hexImage.ScanFile(m_strHexPath); }
     // The same load over HEX text already in memory, for callers without a file.
-    int LoadHexText(std::string_view strText) { return m_hexImage.LoadText(strText); }
-    static int ReadHexRecord(CHexFile& file, int& nCount, int& nAddress, int& nType,
-                             std::uint8_t* pData, int& nChecksum)
+    EStatus LoadHexText(std::string_view strText) { return m_hexImage.LoadText(strText); }
+    static EStatus ReadHexRecord(CHexFile& file, int& nCount, int& nAddress, int& nType,
+                                 std::uint8_t* pData, int& nChecksum)
     {
         return CHexImage::ReadHexRecord(file, nCount, nAddress, nType, pData, nChecksum);
     }
 
     // --- Bootloader protocol (BootLoader.cpp) --------------------------------------------
     //
-    // Every exchange is one write and, where there is one, one read on m_pDev's pipes with the
-    // 500 ms time-out; none is ever retried. Replies land in the buffer that held the request.
+    // Every exchange is one write and, where there is one, one read on m_lnkBoard with the 500 ms
+    // time-out; none is ever retried. Replies land in the buffer that held the request.
 
     // One write of nLength bytes; the bytes moved, or -1 after "Failed write\n".
     int SendPacket(std::uint8_t* pBuffer, int nLength);
@@ -71,48 +73,49 @@ public:
     void SetDeviceType(int nDeviceCode);
 
     // One erase-memory request every m_nEraseBlock bytes from nFirst while not above nLast
-    // (inclusive). BL_OK, or BL_ERR_USB at the first failed exchange (BL_ERR_STOPPED once Stop
-    // was asked for).
-    int EraseRange(int nFirst, int nLast);
+    // (inclusive). EStatus::Ok, or EStatus::Usb at the first failed exchange (EStatus::Stopped once
+    // Stop was asked for).
+    EStatus EraseRange(int nFirst, int nLast);
     // Writes [nFirst, nEnd) with nCommand (write-memory 0x02 or write-eeprom 0x05) in requests
     // of nBlock bytes (the last may carry fewer; its count byte still says nBlock), each read
     // back with nCommand - 1 and compared. Source byte of an address is
-    // pSource[address & 0xFFFF]. BL_OK, BL_ERR_USB, BL_ERR_VERIFY or BL_ERR_STOPPED; stops at
-    // the first failure. nBlock must fit a packet behind the 5-byte header (1 to 59).
-    int WriteRangeMem(int nCommand, int nBlock, int nFirst, int nEnd, const std::uint8_t* pSource);
+    // pSource[address & 0xFFFF]. EStatus::Ok, EStatus::Usb, EStatus::Verify or EStatus::Stopped;
+    // stops at the first failure. nBlock must fit a packet behind the 5-byte header (1 to 59).
+    EStatus WriteRangeMem(int nCommand, int nBlock, int nFirst, int nEnd,
+                          const std::uint8_t* pSource);
 
     // The whole update: identify, load the HEX file, check that it fits the chip, erase the
     // application (and the ID locations when the image has ID data), write and verify program
-    // memory, EEPROM and ID locations, restart. BL_OK, or the first step's negative status,
+    // memory, EEPROM and ID locations, restart. EStatus::Ok, or the first step's negative status,
     // after which nothing more is sent (in particular no restart): the board stays in its
     // bootloader. A failed identification (no reply, or one too short to hold the ID word) is
-    // BL_ERR_USB: without the chip its memory map is unknown. An image that does not fit the
-    // chip (CHexImage::FitProblem) is BL_ERR_FIT before anything is erased, and an unknown chip
-    // BL_ERR_CHIP when m_bKnownChipsOnly is set. Program memory below m_nAppStart is never
+    // EStatus::Usb: without the chip its memory map is unknown. An image that does not fit the
+    // chip (CHexImage::FitProblem) is EStatus::NoFit before anything is erased, and an unknown chip
+    // EStatus::UnknownChip when m_bKnownChipsOnly is set. Program memory below m_nAppStart is never
     // erased or written.
-    int UpdateFirmware();
+    EStatus UpdateFirmware();
     // The same update over HEX text already in memory instead of the file at m_strHexPath.
-    int UpdateFirmware(std::string_view strHexText);
+    EStatus UpdateFirmware(std::string_view strHexText);
     // Compares the board with the image as an update would leave it, writing nothing: identify
     // (as the update does), load and fit the text, then read back the program from the
     // application start to the image's end, the EEPROM the image has and, when it has ID data,
-    // the ID locations an update writes. BL_OK when all equal; BL_ERR_VERIFY with the first
+    // the ID locations an update writes. EStatus::Ok when all equal; EStatus::Verify with the first
     // differing address in m_nFailedAddress; or the status that stopped it.
-    int VerifyFirmware(std::string_view strHexText);
+    EStatus VerifyFirmware(std::string_view strHexText);
     // Sends restart: the board leaves its bootloader for its application. No reply is read.
-    // BL_OK, or BL_ERR_USB when the request could not be written.
-    int Restart();
+    // EStatus::Ok, or EStatus::Usb when the request could not be written.
+    EStatus Restart();
 
     // Reads [nFirst, nEnd) with nCommand (read-memory 0x01 or read-eeprom 0x04) in requests of
-    // m_nWriteBlock bytes into pDest[address - nFirst]. BL_OK, BL_ERR_USB or BL_ERR_STOPPED;
-    // stops at the first failure.
-    int ReadRangeMem(int nCommand, int nFirst, int nEnd, std::uint8_t* pDest);
+    // m_nWriteBlock bytes into pDest[address - nFirst]. EStatus::Ok, EStatus::Usb or
+    // EStatus::Stopped; stops at the first failure.
+    EStatus ReadRangeMem(int nCommand, int nFirst, int nEnd, std::uint8_t* pDest);
     // Identifies the chip, then reads its application area (m_nAppStart to m_nProgramEnd), its
     // EEPROM (m_nEepromSize bytes) and its ID locations. Writes nothing.
-    int ReadFirmware(SFirmwareMemory& memory);
+    EStatus ReadFirmware(SFirmwareMemory& memory);
 
     // Asks a job running on another thread to stop: the request in flight completes, nothing
-    // further is sent, and the job returns BL_ERR_STOPPED.
+    // further is sent, and the job returns EStatus::Stopped.
     void Stop() { m_bStop = true; }
 
     // The serial number in the boot block (character i at 0x7F0 + 2i): the 8 characters, or ""
@@ -121,17 +124,17 @@ public:
     // Identifies the chip, then rewrites the erase block 0x7C0-0x7FF with the text's characters
     // at 0x7F0 + 2i and every other byte as read before. The block is written back whenever the
     // erase request went out, even when its reply was lost, and erased and written again (up
-    // to three more times) while its read-back differs. BL_OK; BL_ERR_USB, BL_ERR_CHIP or
-    // BL_ERR_ARGUMENT (the text is not 1 to 8 characters) with nothing written; or
-    // BL_ERR_BOOT_BLOCK when no try succeeded: the block may be damaged.
-    int WriteSerialNumber(const std::string& strSerial);
+    // to three more times) while its read-back differs. EStatus::Ok; EStatus::Usb,
+    // EStatus::UnknownChip or EStatus::Argument (the text is not 1 to 8 characters) with nothing
+    // written; or EStatus::BootBlock when no try succeeded: the block may be damaged.
+    EStatus WriteSerialNumber(const std::string& strSerial);
     // WriteSerialNumber as the dialog's prompt uses it: false when nothing was written, true
     // once the erase went out, whatever the write then gave.
     bool WriteSerNo(const std::string& strSerial);
 
     // --- State ---------------------------------------------------------------------------
 
-    std::unique_ptr<CUsbDev> m_pDev;
+    CBoardLink m_lnkBoard;
 
     // Chip values; until SetDeviceType runs they hold the chip table's defaults.
     std::string m_strChipName = "PICUNKNOWN";
@@ -148,9 +151,9 @@ public:
     bool m_bKnownChip = false;       // the code is in the chip table
 
     // Set by callers that work on known chips only (zorvane): an unknown code ends the job
-    // with BL_ERR_CHIP after the identification. The dialog keeps the unknown-chip row.
+    // with EStatus::UnknownChip after the identification. The dialog keeps the unknown-chip row.
     bool m_bKnownChipsOnly = false;
-    // Why the last job refused to run (BL_ERR_FIT, BL_ERR_CHIP), for messages.
+    // Why the last job refused to run (EStatus::NoFit, EStatus::UnknownChip), for messages.
     std::string m_strRefusal;
 
     // Told of the job's progress on the job's thread (may be empty).
@@ -171,19 +174,19 @@ public:
     std::int32_t& m_nIdExtent = m_hexImage.m_nIdExtent;
 
 private:
-    // ReadDeviceId, SetDeviceType and the "Device type is ..." line; BL_OK, BL_ERR_USB or
-    // BL_ERR_CHIP.
-    int IdentifyChip();
+    // ReadDeviceId, SetDeviceType and the "Device type is ..." line; EStatus::Ok, EStatus::Usb or
+    // EStatus::UnknownChip.
+    EStatus IdentifyChip();
     // The image from the file (pText null) or the text, checked against the identified chip.
-    int LoadAndFit(const std::string_view* pText);
+    EStatus LoadAndFit(const std::string_view* pText);
     // The update over the file (pText null) or over the text.
-    int Update(const std::string_view* pText);
+    EStatus Update(const std::string_view* pText);
     // Exchanges the update will make once the chip and the image are known, for the progress.
     std::int64_t PlannedSteps() const;
     void BeginPhase(EBootPhase ePhase, std::int64_t nTotal);
     void Advance(std::int64_t nBytes, std::int64_t nSteps);
     // Sets m_nFailedAddress and returns nStatus.
-    int Failed(int nStatus, std::int64_t nAddress);
+    EStatus Failed(EStatus eStatus, std::int64_t nAddress);
 
     std::atomic<bool> m_bStop{false};
     SBootProgress m_prgCurrent;

@@ -1,9 +1,9 @@
 // Reading the firmware image from its Intel HEX file into the program, EEPROM and ID images.
 #include "firmware/HexImage.h"
 
-#include "firmware/BootStatus.h"
 #include "firmware/ChipTable.h"
 #include "firmware/HexFile.h"
+#include "protocol/Status.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -98,7 +98,7 @@ int UpperWord(int nCount, const std::uint8_t* pData)
 // The record loop that both passes share: end of file ends the pass, type 04 selects the area,
 // each data record goes to fnData (area, upper word, address, count, data) and every other type
 // does nothing, so a type 02 record does not move later data.
-template <class FData> int ForEachDataRecord(CHexFile& file, FData fnData)
+template <class FData> EStatus ForEachDataRecord(CHexFile& file, FData fnData)
 {
     std::uint8_t byData[HEX_MAX_COUNT + 1] = {};
     int nUpper = 0;
@@ -109,15 +109,16 @@ template <class FData> int ForEachDataRecord(CHexFile& file, FData fnData)
         int nAddress = 0;
         int nType = 0;
         int nChecksum = 0;
-        int nStatus = CHexImage::ReadHexRecord(file, nCount, nAddress, nType, byData, nChecksum);
-        if (nStatus != BL_OK)
+        EStatus eStatus =
+            CHexImage::ReadHexRecord(file, nCount, nAddress, nType, byData, nChecksum);
+        if (eStatus != EStatus::Ok)
         {
-            return nStatus;
+            return eStatus;
         }
         if (nType == HEX_END_OF_FILE)
         {
             // Nothing after the first end record is read, however malformed.
-            return BL_OK;
+            return EStatus::Ok;
         }
         if (nType == HEX_EXTENDED_LINEAR)
         {
@@ -126,27 +127,27 @@ template <class FData> int ForEachDataRecord(CHexFile& file, FData fnData)
         }
         else if (nType == HEX_DATA)
         {
-            nStatus = fnData(eArea, nUpper, nAddress, nCount, byData);
-            if (nStatus != BL_OK)
+            eStatus = fnData(eArea, nUpper, nAddress, nCount, byData);
+            if (eStatus != EStatus::Ok)
             {
-                return nStatus;
+                return eStatus;
             }
         }
     }
 }
 } // namespace
 
-int CHexImage::ReadHexRecord(CHexFile& file, int& nCount, int& nAddress, int& nType,
-                             std::uint8_t* pData, int& nChecksum)
+EStatus CHexImage::ReadHexRecord(CHexFile& file, int& nCount, int& nAddress, int& nType,
+                                 std::uint8_t* pData, int& nChecksum)
 {
     if (!file.SkipToMark())
     {
-        return BL_ERR_EOF;
+        return EStatus::FileEnd;
     }
     const char* pHead = file.Read(8); // count 2, address 4, type 2
     if (pHead == nullptr)
     {
-        return BL_ERR_EOF;
+        return EStatus::FileEnd;
     }
     unsigned nFlags = 0;
     unsigned nAddressHigh = HexByte(pHead + 2, nFlags);
@@ -158,7 +159,7 @@ int CHexImage::ReadHexRecord(CHexFile& file, int& nCount, int& nAddress, int& nT
     const char* pTail = file.Read(2 * static_cast<std::size_t>(nCount) + 2); // data, checksum
     if (pTail == nullptr)
     {
-        return BL_ERR_EOF;
+        return EStatus::FileEnd;
     }
     unsigned nSum =
         static_cast<unsigned>(nCount) + nAddressHigh + nAddressLow + static_cast<unsigned>(nType);
@@ -173,22 +174,22 @@ int CHexImage::ReadHexRecord(CHexFile& file, int& nCount, int& nAddress, int& nT
     // A character that is no hex digit fails the record even where the sum happens to match.
     if ((nFlags & NOT_HEX) != 0 || ((0U - nSum) & 0xFF) != static_cast<unsigned>(nChecksum))
     {
-        return BL_ERR_CHECKSUM;
+        return EStatus::FileRecord;
     }
-    return BL_OK;
+    return EStatus::Ok;
 }
 
-int CHexImage::LoadFile(const std::string& strPath)
+EStatus CHexImage::LoadFile(const std::string& strPath)
 {
     return Load(&strPath, nullptr);
 }
 
-int CHexImage::LoadText(std::string_view strText)
+EStatus CHexImage::LoadText(std::string_view strText)
 {
     return Load(nullptr, &strText);
 }
 
-int CHexImage::ScanFile(const std::string& strPath)
+EStatus CHexImage::ScanFile(const std::string& strPath)
 {
     return Scan(&strPath, nullptr);
 }
@@ -203,7 +204,7 @@ bool CHexImage::OpenPass(CHexFile& file, const std::string* pPath, const std::st
     return file.Open(*pPath);
 }
 
-int CHexImage::Scan(const std::string* pPath, const std::string_view* pText)
+EStatus CHexImage::Scan(const std::string* pPath, const std::string_view* pText)
 {
     m_nProgramExtent = PROGRAM_EXTENT_NONE;
     m_nEepromExtent = 0;
@@ -213,7 +214,7 @@ int CHexImage::Scan(const std::string* pPath, const std::string_view* pText)
     CHexFile file;
     if (!OpenPass(file, pPath, pText))
     {
-        return BL_ERR_OPEN;
+        return EStatus::FileOpen;
     }
     return ForEachDataRecord(
         file,
@@ -232,7 +233,7 @@ int CHexImage::Scan(const std::string* pPath, const std::string_view* pText)
                 // refuse it rather than write a cut-down one.
                 if (nCount > static_cast<int>(m_idImage.size()))
                 {
-                    return BL_ERR_CHECKSUM;
+                    return EStatus::FileRecord;
                 }
                 m_nIdExtent = std::max(m_nIdExtent, nEnd);
                 break;
@@ -243,20 +244,20 @@ int CHexImage::Scan(const std::string* pPath, const std::string_view* pText)
             case EHexArea::None:
                 break;
             }
-            return BL_OK;
+            return EStatus::Ok;
         });
 }
 
-int CHexImage::Load(const std::string* pPath, const std::string_view* pText)
+EStatus CHexImage::Load(const std::string* pPath, const std::string_view* pText)
 {
-    int nStatus = Scan(pPath, pText);
+    EStatus eStatus = Scan(pPath, pText);
     // Without a program-area byte there is no image to size, and erasing the application to
     // write nothing would leave the board without firmware.
-    if (nStatus == BL_OK && m_nProgramExtent <= 0)
+    if (eStatus == EStatus::Ok && m_nProgramExtent <= 0)
     {
-        nStatus = BL_ERR_EOF;
+        eStatus = EStatus::FileEnd;
     }
-    if (nStatus == BL_OK)
+    if (eStatus == EStatus::Ok)
     {
         Free();
         m_pProgramImage = std::make_unique_for_overwrite<std::uint8_t[]>(
@@ -271,21 +272,21 @@ int CHexImage::Load(const std::string* pPath, const std::string_view* pText)
         m_idImage.fill(0xFF);
 
         CHexFile file;
-        nStatus = OpenPass(file, pPath, pText) ? LoadPass(file) : BL_ERR_OPEN;
+        eStatus = OpenPass(file, pPath, pText) ? LoadPass(file) : EStatus::FileOpen;
     }
-    if (nStatus != BL_OK)
+    if (eStatus != EStatus::Ok)
     {
         Free();
     }
-    return nStatus;
+    return eStatus;
 }
 
-int CHexImage::LoadPass(CHexFile& file)
+EStatus CHexImage::LoadPass(CHexFile& file)
 {
     // The file is read anew for this pass; should it have changed since the first, a record may
     // no longer fit the sizes computed then, and it fails like a bad record.
     bool bProgramData = false;
-    int nStatus = ForEachDataRecord(
+    EStatus eStatus = ForEachDataRecord(
         file,
         [&](EHexArea eArea, int, int nAddress, int nCount, const std::uint8_t* pData)
         {
@@ -295,7 +296,7 @@ int CHexImage::LoadPass(CHexFile& file)
             case EHexArea::Program:
                 if (nEnd > m_nProgramExtent)
                 {
-                    return BL_ERR_CHECKSUM;
+                    return EStatus::FileRecord;
                 }
                 std::memcpy(m_pProgramImage.get() + nAddress, pData,
                             static_cast<std::size_t>(nCount));
@@ -308,7 +309,7 @@ int CHexImage::LoadPass(CHexFile& file)
                 const int nSize = static_cast<int>(m_idImage.size());
                 if (nCount > nSize)
                 {
-                    return BL_ERR_CHECKSUM;
+                    return EStatus::FileRecord;
                 }
                 if (nAddress < nSize)
                 {
@@ -320,7 +321,7 @@ int CHexImage::LoadPass(CHexFile& file)
             case EHexArea::Eeprom:
                 if (nEnd > m_nEepromExtent)
                 {
-                    return BL_ERR_CHECKSUM;
+                    return EStatus::FileRecord;
                 }
                 if (nCount > 0)
                 {
@@ -332,13 +333,13 @@ int CHexImage::LoadPass(CHexFile& file)
             case EHexArea::None:
                 break;
             }
-            return BL_OK;
+            return EStatus::Ok;
         });
-    if (nStatus == BL_OK && !bProgramData)
+    if (eStatus == EStatus::Ok && !bProgramData)
     {
-        nStatus = BL_ERR_EOF; // program records of no bytes only: no program data either
+        eStatus = EStatus::FileEnd; // program records of no bytes only: no program data either
     }
-    return nStatus;
+    return eStatus;
 }
 
 std::string CHexImage::FitProblem(const SChipMap& chip) const

@@ -2,6 +2,8 @@
 // The firmware image of one Intel HEX file: program memory, data EEPROM and ID locations, each
 // from address 0, read in two passes (sizes, then bytes) as the update needs them. Reads text
 // only; talks to no board.
+#include "protocol/Status.h"
+
 #include <array>
 #include <cstdint>
 #include <memory>
@@ -18,24 +20,24 @@ public:
     CHexImage(const CHexImage&) = delete;
     CHexImage& operator=(const CHexImage&) = delete;
 
-    // Both passes over the file: sizes, then images. BL_OK leaves the program image
+    // Both passes over the file: sizes, then images. EStatus::Ok leaves the program image
     // (m_nProgramExtent bytes), the EEPROM image (m_nEepromExtent bytes, none when 0) and
     // m_idImage ready; any failure is negative and leaves no program or EEPROM image. Besides
-    // the statuses of the passes, a file without program data fails with BL_ERR_EOF and an
-    // ID-area record of more than 16 bytes with BL_ERR_CHECKSUM.
-    int LoadFile(const std::string& strPath);
+    // the statuses of the passes, a file without program data fails with EStatus::FileEnd and an
+    // ID-area record of more than 16 bytes with EStatus::FileRecord.
+    EStatus LoadFile(const std::string& strPath);
     // The same load over HEX text already in memory.
-    int LoadText(std::string_view strText);
+    EStatus LoadText(std::string_view strText);
     // The first pass alone: sets the three extents (program from INT32_MIN, the others from 0).
-    // BL_OK, BL_ERR_OPEN, BL_ERR_EOF or BL_ERR_CHECKSUM.
-    int ScanFile(const std::string& strPath);
+    // EStatus::Ok, EStatus::FileOpen, EStatus::FileEnd or EStatus::FileRecord.
+    EStatus ScanFile(const std::string& strPath);
 
     // Reads the next record: skips to ':', then count, address, type, nCount data bytes into
-    // pData (room for 256) and checksum. BL_OK for a good record, BL_ERR_EOF when the text ends
-    // before the record does, BL_ERR_CHECKSUM when the checksum does not match or a field holds
+    // pData (room for 256) and checksum. Ok for a good record, FileEnd when the text ends
+    // before the record does, EStatus::FileRecord when the checksum does not match or a field holds
     // a character that is not a hexadecimal digit.
-    static int ReadHexRecord(CHexFile& file, int& nCount, int& nAddress, int& nType,
-                             std::uint8_t* pData, int& nChecksum);
+    static EStatus ReadHexRecord(CHexFile& file, int& nCount, int& nAddress, int& nType,
+                                 std::uint8_t* pData, int& nChecksum);
 
     // Why the loaded image cannot be written to a chip of this map, or "" when it can: no
     // program byte at or above the application start, program data beyond the chip's end or
@@ -60,8 +62,8 @@ public:
 private:
     // A pass reads the file at pPath, or pText when it is set.
     static bool OpenPass(CHexFile& file, const std::string* pPath, const std::string_view* pText);
-    int Scan(const std::string* pPath, const std::string_view* pText);
-    int Load(const std::string* pPath, const std::string_view* pText);
-    int LoadPass(CHexFile& file);
+    EStatus Scan(const std::string* pPath, const std::string_view* pText);
+    EStatus Load(const std::string* pPath, const std::string_view* pText);
+    EStatus LoadPass(CHexFile& file);
     void Free();
 };

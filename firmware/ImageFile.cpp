@@ -1,8 +1,8 @@
 #include "firmware/ImageFile.h"
 
-#include "firmware/BootStatus.h"
 #include "firmware/ChipTable.h"
 #include "firmware/HexImage.h"
+#include "protocol/Status.h"
 
 #include <cerrno>
 #include <cstring>
@@ -52,9 +52,9 @@ std::string ReadFirmwareImage(const std::string& strFile, std::string& strText)
     CHexImage image;
     switch (image.LoadText(strText))
     {
-    case BL_OK:
+    case EStatus::Ok:
         break;
-    case BL_ERR_EOF:
+    case EStatus::FileEnd:
         return strFile + ": not a firmware image: it has no program data, or it ends inside a "
                          "record or before its end record";
     default:

@@ -2,8 +2,8 @@
 // that an update's load runs over the file. The loader must answer with one of its statuses and,
 // when it succeeds, leave images that agree with their extents; loading again gives the same
 // images.
-#include "firmware/BootStatus.h"
 #include "firmware/HexImage.h"
+#include "protocol/Status.h"
 
 #include <cstdint>
 #include <cstdio>
@@ -48,11 +48,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* pData, std::size_t nSi
 {
     const std::string_view strText(reinterpret_cast<const char*>(pData), nSize);
     CHexImage loader;
-    const int nStatus = loader.LoadText(strText);
-    Require(nStatus == BL_OK || nStatus == BL_ERR_OPEN || nStatus == BL_ERR_EOF ||
-                nStatus == BL_ERR_CHECKSUM,
+    const EStatus eStatus = loader.LoadText(strText);
+    Require(eStatus == EStatus::Ok || eStatus == EStatus::FileOpen || eStatus == EStatus::FileEnd ||
+                eStatus == EStatus::FileRecord,
             "status outside the loader's set");
-    if (nStatus != BL_OK)
+    if (eStatus != EStatus::Ok)
     {
         Require(!loader.m_pProgramImage && !loader.m_pEepromImage, "failed load kept an image");
         return 0;
@@ -73,7 +73,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* pData, std::size_t nSi
     const auto byProgram = Copy(loader.m_pProgramImage.get(), loader.m_nProgramExtent);
     const auto byEeprom = Copy(loader.m_pEepromImage.get(), loader.m_nEepromExtent);
     const auto idImage = loader.m_idImage;
-    Require(loader.LoadText(strText) == BL_OK, "second load of the same text failed");
+    Require(loader.LoadText(strText) == EStatus::Ok, "second load of the same text failed");
     Require(byProgram == Copy(loader.m_pProgramImage.get(), loader.m_nProgramExtent) &&
                 byEeprom == Copy(loader.m_pEepromImage.get(), loader.m_nEepromExtent) &&
                 idImage == loader.m_idImage,

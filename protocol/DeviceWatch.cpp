@@ -1,132 +1,92 @@
 #include "protocol/DeviceWatch.h"
 
-#include "protocol/DriverInternal.h"
+#include <vector>
 
-#include <condition_variable>
-#include <deque>
-#include <map>
-#include <memory>
-#include <mutex>
-#include <thread>
+CDeviceWatch::CDeviceWatch(std::function<void()> fnConnect) : m_fnConnect(std::move(fnConnect)) {}
 
-namespace
+CDeviceWatch::~CDeviceWatch()
 {
-struct WatchState
-{
-    std::mutex mtxLock;
-    std::condition_variable cvWake;
-    std::map<int, std::shared_ptr<DeviceChangeCallback>> mapCallbacks;
-    int nNextId = 1;
-    int nRunningId = 0; // the callback being called, 0 for none
-    std::deque<EDeviceChange> dqChanges;
-    std::uint64_t nQueued = 0;
-    std::uint64_t nDispatched = 0;
-    std::thread thrDispatch;
-    std::thread::id dispatchId;
-    bool bStop = false;
-
-    // Ends with the program, or with the shared library that holds it: a consumer that never
+    // Ends with its context, or with the shared library that holds it: a consumer that never
     // removed its callback must not leave the thread running code that is gone.
-    ~WatchState()
+    std::thread last;
     {
-        std::thread last;
-        {
-            std::lock_guard lock(mtxLock);
-            bStop = true;
-            cvWake.notify_all();
-            last = std::move(thrDispatch);
-        }
-        if (last.joinable() && last.get_id() == std::this_thread::get_id())
-            last.detach(); // the program ends from inside a callback
-        else if (last.joinable())
-            last.join();
+        std::lock_guard lock(m_mtxLock);
+        m_bStop = true;
+        m_cvWake.notify_all();
+        last = std::move(m_thrDispatch);
     }
-};
-
-// Made before the driver layer's own state (DeviceWatchStartup), so it ends after it: a
-// backend reports changes here until the driver layer destroys it.
-WatchState& State()
-{
-    static WatchState state;
-    return state;
+    if (last.joinable() && last.get_id() == std::this_thread::get_id())
+        last.detach(); // the program ends from inside a callback
+    else if (last.joinable())
+        last.join();
 }
 
-void DispatchLoop()
+void CDeviceWatch::DispatchLoop()
 {
-    WatchState& state = State();
-    std::unique_lock lock(state.mtxLock);
+    std::unique_lock lock(m_mtxLock);
     while (true)
     {
-        state.cvWake.wait(lock, [&] { return state.bStop || !state.dqChanges.empty(); });
-        if (state.bStop)
+        m_cvWake.wait(lock, [&] { return m_bStop || !m_dqChanges.empty(); });
+        if (m_bStop)
             return;
-        const EDeviceChange change = state.dqChanges.front();
-        state.dqChanges.pop_front();
+        const EDeviceChange change = m_dqChanges.front();
+        m_dqChanges.pop_front();
         std::vector<int> ids;
-        for (const auto& entry : state.mapCallbacks)
+        for (const auto& entry : m_mapCallbacks)
             ids.push_back(entry.first);
         for (int nId : ids)
         {
-            auto it = state.mapCallbacks.find(nId);
-            if (it == state.mapCallbacks.end())
+            auto it = m_mapCallbacks.find(nId);
+            if (it == m_mapCallbacks.end())
                 continue; // removed by an earlier callback of this round
             const std::shared_ptr<DeviceChangeCallback> pCallback = it->second;
-            state.nRunningId = nId;
+            m_nRunningId = nId;
             lock.unlock();
             (*pCallback)(change);
             lock.lock();
-            state.nRunningId = 0;
+            m_nRunningId = 0;
         }
-        ++state.nDispatched;
-        state.cvWake.notify_all();
+        ++m_nDispatched;
+        m_cvWake.notify_all();
     }
-}
-} // namespace
-
-void DeviceWatchStartup()
-{
-    State();
 }
 
 int CDeviceWatch::Add(DeviceChangeCallback callback)
 {
-    WatchState& state = State();
     int nId;
     {
-        std::lock_guard lock(state.mtxLock);
-        nId = state.nNextId++;
-        state.mapCallbacks.emplace(nId,
-                                   std::make_shared<DeviceChangeCallback>(std::move(callback)));
-        if (!state.thrDispatch.joinable())
+        std::lock_guard lock(m_mtxLock);
+        nId = m_nNextId++;
+        m_mapCallbacks.emplace(nId, std::make_shared<DeviceChangeCallback>(std::move(callback)));
+        if (!m_thrDispatch.joinable())
         {
-            state.bStop = false;
-            state.thrDispatch = std::thread(DispatchLoop);
-            state.dispatchId = state.thrDispatch.get_id();
+            m_bStop = false;
+            m_thrDispatch = std::thread(&CDeviceWatch::DispatchLoop, this);
+            m_idDispatch = m_thrDispatch.get_id();
         }
     }
-    MpusbConnectWatch();
+    std::call_once(m_onceConnect, m_fnConnect);
     return nId;
 }
 
 void CDeviceWatch::Remove(int nId)
 {
-    WatchState& state = State();
     std::thread stopped;
     {
-        std::unique_lock lock(state.mtxLock);
-        state.mapCallbacks.erase(nId);
-        if (std::this_thread::get_id() == state.dispatchId)
+        std::unique_lock lock(m_mtxLock);
+        m_mapCallbacks.erase(nId);
+        if (std::this_thread::get_id() == m_idDispatch)
             return; // inside a callback: it finishes by itself
-        state.cvWake.wait(lock, [&] { return state.nRunningId != nId; });
-        if (state.mapCallbacks.empty() && state.thrDispatch.joinable())
+        m_cvWake.wait(lock, [&] { return m_nRunningId != nId; });
+        if (m_mapCallbacks.empty() && m_thrDispatch.joinable())
         {
-            state.bStop = true;
+            m_bStop = true;
             // Dropped unseen: they count as dispatched, or a later Flush would wait for them.
-            state.nDispatched += state.dqChanges.size();
-            state.dqChanges.clear();
-            state.cvWake.notify_all();
-            stopped = std::move(state.thrDispatch);
-            state.dispatchId = {};
+            m_nDispatched += m_dqChanges.size();
+            m_dqChanges.clear();
+            m_cvWake.notify_all();
+            stopped = std::move(m_thrDispatch);
+            m_idDispatch = {};
         }
     }
     if (stopped.joinable())
@@ -135,20 +95,17 @@ void CDeviceWatch::Remove(int nId)
 
 void CDeviceWatch::Notify(EDeviceChange change)
 {
-    WatchState& state = State();
-    std::lock_guard lock(state.mtxLock);
-    if (!state.thrDispatch.joinable())
+    std::lock_guard lock(m_mtxLock);
+    if (!m_thrDispatch.joinable())
         return; // nobody is watching
-    state.dqChanges.push_back(change);
-    ++state.nQueued;
-    state.cvWake.notify_all();
+    m_dqChanges.push_back(change);
+    ++m_nQueued;
+    m_cvWake.notify_all();
 }
 
 void CDeviceWatch::Flush()
 {
-    WatchState& state = State();
-    std::unique_lock lock(state.mtxLock);
-    const std::uint64_t nTarget = state.nQueued;
-    state.cvWake.wait(lock, [&]
-                      { return state.nDispatched >= nTarget || !state.thrDispatch.joinable(); });
+    std::unique_lock lock(m_mtxLock);
+    const std::uint64_t nTarget = m_nQueued;
+    m_cvWake.wait(lock, [&] { return m_nDispatched >= nTarget || !m_thrDispatch.joinable(); });
 }

@@ -1,10 +1,6 @@
 #include "protocol/Mpusb.h"
 
-#include "protocol/DeviceWatch.h"
-#include "protocol/DriverInternal.h"
-#include "protocol/UsbBackend.h"
-#include "protocol/backends/LibusbBackend.h"
-#include "protocol/backends/SimBackend.h"
+#include "protocol/DriverContext.h"
 
 #include <cctype>
 #include <cstdlib>
@@ -25,42 +21,14 @@ struct OpenPipe
 struct DriverState
 {
     std::mutex mtxLock;
-    std::shared_ptr<CUsbBackend> pBackend;
-    bool bWatchConnected = false; // the current backend reports to the device-change watch
-    bool bWatchWanted = false;
     std::unordered_map<MPUSB_HANDLE, OpenPipe> mapPipes;
     MPUSB_HANDLE nNextHandle = 1;
 };
 
 DriverState& State()
 {
-    DeviceWatchStartup(); // the watch's state outlives ours: the backend reports to it
     static DriverState state;
     return state;
-}
-
-std::shared_ptr<CUsbBackend> BackendFromEnvironment()
-{
-    const char* pszChoice = std::getenv("KELVARD_USB");
-    if (pszChoice && std::strcmp(pszChoice, "sim") == 0)
-        return std::make_shared<CSimBackend>(CSimBus::FromEnvironment());
-    return CreateLibusbBackend();
-}
-
-// Call with the state locked: the backend in use, made on first use.
-const std::shared_ptr<CUsbBackend>& CurrentLocked(DriverState& state)
-{
-    if (!state.pBackend)
-    {
-        state.pBackend = BackendFromEnvironment();
-        state.bWatchConnected = false;
-    }
-    if (state.bWatchWanted && !state.bWatchConnected)
-    {
-        state.pBackend->WatchChanges(&CDeviceWatch::Notify);
-        state.bWatchConnected = true;
-    }
-    return state.pBackend;
 }
 
 // Four hexadecimal digits after the tag ("vid_", "pid_"), in any case.
@@ -120,47 +88,13 @@ bool LookUp(MPUSB_HANDLE hPipe, OpenPipe& pipe)
 }
 } // namespace
 
-std::shared_ptr<CUsbBackend> MpusbBackend()
-{
-    DriverState& state = State();
-    std::lock_guard lock(state.mtxLock);
-    return CurrentLocked(state);
-}
-
-void MpusbStartup()
-{
-    State();
-}
-
-void MpusbInstallBackend(std::shared_ptr<CUsbBackend> pBackend)
-{
-    std::shared_ptr<CUsbBackend> pOld;
-    {
-        DriverState& state = State();
-        std::lock_guard lock(state.mtxLock);
-        pOld = std::exchange(state.pBackend, std::move(pBackend));
-        state.bWatchConnected = false;
-        if (state.pBackend)
-            CurrentLocked(state);
-    }
-    // pOld goes here, outside the lock: its destructor may join threads of its own.
-}
-
-void MpusbConnectWatch()
-{
-    DriverState& state = State();
-    std::lock_guard lock(state.mtxLock);
-    state.bWatchWanted = true;
-    CurrentLocked(state);
-}
-
 std::uint32_t MPUSBGetDeviceCount(const char* pVidPid)
 {
     std::uint16_t wVendor = 0;
     std::uint16_t wProduct = 0;
     if (!ParseIdentity(pVidPid, wVendor, wProduct))
         return 0;
-    return MpusbBackend()->CountDevices(wVendor, wProduct);
+    return CDriverContext::Default()->Backend()->CountDevices(wVendor, wProduct);
 }
 
 MPUSB_HANDLE MPUSBOpen(std::uint32_t dwInstance, const char* pVidPid, const char* pEndpoint,
@@ -173,9 +107,9 @@ MPUSB_HANDLE MPUSBOpen(std::uint32_t dwInstance, const char* pVidPid, const char
         !ParseIdentity(pVidPid, wVendor, wProduct) || !ParseEndpoint(pEndpoint, dwDir, byEndpoint))
         return MPUSB_INVALID_HANDLE;
 
-    const std::shared_ptr<CUsbBackend> pBackend = MpusbBackend();
-    const UsbPipeId pipe = pBackend->OpenPipe(dwInstance, wVendor, wProduct, byEndpoint);
-    if (pipe == 0)
+    const std::shared_ptr<CUsbBackend> pBackend = CDriverContext::Default()->Backend();
+    UsbPipeId pipe = 0;
+    if (pBackend->OpenPipe(dwInstance, wVendor, wProduct, byEndpoint, pipe) != EStatus::Ok)
         return MPUSB_INVALID_HANDLE;
     DriverState& state = State();
     std::lock_guard lock(state.mtxLock);
@@ -193,11 +127,11 @@ std::uint32_t MPUSBWrite(MPUSB_HANDLE hPipe, const void* pData, std::uint32_t dw
     if (!pData || !LookUp(hPipe, pipe))
         return MPUSB_FAIL;
     std::size_t nMoved = 0;
-    const bool bOk = pipe.pBackend->WritePipe(pipe.idPipe, static_cast<const std::uint8_t*>(pData),
-                                              dwLen, nMoved, dwMilliseconds);
+    const EStatus eStatus = pipe.pBackend->WritePipe(
+        pipe.idPipe, static_cast<const std::uint8_t*>(pData), dwLen, nMoved, dwMilliseconds);
     if (pLength)
         *pLength = static_cast<std::uint32_t>(nMoved);
-    return bOk && nMoved == dwLen ? MPUSB_SUCCESS : MPUSB_FAIL;
+    return eStatus == EStatus::Ok && nMoved == dwLen ? MPUSB_SUCCESS : MPUSB_FAIL;
 }
 
 std::uint32_t MPUSBRead(MPUSB_HANDLE hPipe, void* pData, std::uint32_t dwLen,
@@ -209,36 +143,11 @@ std::uint32_t MPUSBRead(MPUSB_HANDLE hPipe, void* pData, std::uint32_t dwLen,
     if (!pData || !LookUp(hPipe, pipe))
         return MPUSB_FAIL;
     std::size_t nMoved = 0;
-    const bool bOk = pipe.pBackend->ReadPipe(pipe.idPipe, static_cast<std::uint8_t*>(pData), dwLen,
-                                             nMoved, dwMilliseconds);
+    const EStatus eStatus = pipe.pBackend->ReadPipe(pipe.idPipe, static_cast<std::uint8_t*>(pData),
+                                                    dwLen, nMoved, dwMilliseconds);
     if (pLength)
         *pLength = static_cast<std::uint32_t>(nMoved);
-    return bOk ? MPUSB_SUCCESS : MPUSB_FAIL;
-}
-
-bool MpusbSameDevice(MPUSB_HANDLE hPipeA, MPUSB_HANDLE hPipeB)
-{
-    OpenPipe pipeA;
-    OpenPipe pipeB;
-    if (!LookUp(hPipeA, pipeA) || !LookUp(hPipeB, pipeB) || pipeA.pBackend != pipeB.pBackend)
-        return false;
-    return pipeA.pBackend->SameDevice(pipeA.idPipe, pipeB.idPipe);
-}
-
-std::string MpusbLocation(std::uint32_t nInstance)
-{
-    return MpusbBackend()->Location(nInstance, MPUSB_VENDOR, MPUSB_PRODUCT);
-}
-
-std::string MpusbPipeLocation(MPUSB_HANDLE hPipe)
-{
-    OpenPipe pipe;
-    return LookUp(hPipe, pipe) ? pipe.pBackend->PipeLocation(pipe.idPipe) : std::string();
-}
-
-EUsbOpenError MpusbProbeOpen(std::uint32_t nInstance)
-{
-    return MpusbBackend()->ProbeOpen(nInstance, MPUSB_VENDOR, MPUSB_PRODUCT);
+    return eStatus == EStatus::Ok ? MPUSB_SUCCESS : MPUSB_FAIL;
 }
 
 bool MPUSBClose(MPUSB_HANDLE hPipe)

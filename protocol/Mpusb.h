@@ -1,8 +1,9 @@
 #pragma once
 // The five operations of the board maker's general-purpose USB driver, with the arguments and
-// results both deliverables rely on. They dispatch to one process-wide backend (UsbBackend.h).
+// results both deliverables rely on, on the default driver context (DriverContext.h). The
+// project's own code opens boards through a context as CBoardLink instead; these are the driver
+// interface for whoever expects it.
 #include "protocol/UsbBackend.h"
-#include "protocol/UsbOpenError.h"
 
 #include <cstdint>
 #include <string>
@@ -44,19 +45,3 @@ std::uint32_t MPUSBRead(MPUSB_HANDLE hPipe, void* pData, std::uint32_t dwLen,
 
 // Closes one pipe; unknown handles are ignored. Returns true when the handle was open.
 bool MPUSBClose(MPUSB_HANDLE hPipe);
-
-// Not one of the driver's operations: true when both handles are open pipes on the same
-// attachment of one board (a board that re-attached counts as another). Sends nothing, so it
-// can tell whether a freshly opened instance is a board some other link is busy with.
-bool MpusbSameDevice(MPUSB_HANDLE hPipeA, MPUSB_HANDLE hPipeB);
-
-// Not driver operations either: what a tool that lists boards says about them. Each talks to no
-// board and returns at once.
-// Where the instance-th board with the identity MPUSB_VID_PID sits ("1-2.3", "sim:0"); "" when
-// there is no such instance.
-std::string MpusbLocation(std::uint32_t nInstance);
-// Where the board a pipe was opened on sits; "" for an unknown handle.
-std::string MpusbPipeLocation(MPUSB_HANDLE hPipe);
-// Why the instance-th board cannot be opened (None when it can): opens its device node and
-// closes it again, claiming nothing.
-EUsbOpenError MpusbProbeOpen(std::uint32_t nInstance);

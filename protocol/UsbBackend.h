@@ -2,7 +2,7 @@
 // The one interface between the driver operations and whatever reaches the boards: libusb for
 // real boards, the simulated bus for tests and demos. Nothing above the driver layer knows which
 // backend runs. Every method may be called from any thread at any time.
-#include "protocol/UsbOpenError.h"
+#include "protocol/Status.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -35,25 +35,27 @@ public:
     // returns at once.
     virtual std::uint32_t CountDevices(std::uint16_t wVendor, std::uint16_t wProduct) = 0;
 
-    // Opens a pipe on bulk endpoint byEndpoint (0x01 = write pipe, 0x81 = read pipe) of the
-    // instance-th attached device with this vendor and product, in the backend's stable order.
-    // Returns a nonzero pipe number, or 0 when there is no such instance or it cannot be opened.
-    // Blocks only for the open itself (no transfer).
-    virtual UsbPipeId OpenPipe(std::uint32_t nInstance, std::uint16_t wVendor,
-                               std::uint16_t wProduct, std::uint8_t byEndpoint) = 0;
+    // Opens a pipe on endpoint byEndpoint (0x01 = write pipe, 0x81 = read pipe) of the
+    // instance-th attached device with this vendor and product, in the backend's stable order,
+    // into pipe (a nonzero number). Ok; Gone when there is no such instance; Access, Busy or
+    // System when it cannot be opened (pipe stays 0). Blocks only for the open itself (no
+    // transfer).
+    virtual EStatus OpenPipe(std::uint32_t nInstance, std::uint16_t wVendor, std::uint16_t wProduct,
+                             std::uint8_t byEndpoint, UsbPipeId& pipe) = 0;
 
-    // Sends nLength bytes on a write pipe. True only when all of them were taken within
-    // nTimeoutMs; nMoved receives the count taken. Blocks at most about nTimeoutMs (a time-out
-    // of 0 waits about a millisecond, never forever).
-    virtual bool WritePipe(UsbPipeId pipe, const std::uint8_t* pData, std::size_t nLength,
-                           std::size_t& nMoved, std::uint32_t nTimeoutMs) = 0;
+    // Sends nLength bytes on a write pipe. Ok only when all of them were taken within
+    // nTimeoutMs; nMoved receives the count taken. Usb when the transfer failed or timed out
+    // (or moved fewer bytes), Gone when the device has left. Blocks at most about nTimeoutMs (a
+    // time-out of 0 waits about a millisecond, never forever).
+    virtual EStatus WritePipe(UsbPipeId pipe, const std::uint8_t* pData, std::size_t nLength,
+                              std::size_t& nMoved, std::uint32_t nTimeoutMs) = 0;
 
-    // Receives one reply of at most nLength bytes on a read pipe into pData. True when a reply
+    // Receives one reply of at most nLength bytes on a read pipe into pData. Ok when a reply
     // (possibly shorter than nLength: a short packet ends the transfer) arrived within
-    // nTimeoutMs; nMoved receives its length. On failure pData is left untouched and nMoved is
-    // 0. Blocks at most about nTimeoutMs.
-    virtual bool ReadPipe(UsbPipeId pipe, std::uint8_t* pData, std::size_t nLength,
-                          std::size_t& nMoved, std::uint32_t nTimeoutMs) = 0;
+    // nTimeoutMs; nMoved receives its length. Usb or Gone as for WritePipe; on failure pData is
+    // left untouched and nMoved is 0. Blocks at most about nTimeoutMs.
+    virtual EStatus ReadPipe(UsbPipeId pipe, std::uint8_t* pData, std::size_t nLength,
+                             std::size_t& nMoved, std::uint32_t nTimeoutMs) = 0;
 
     // Closes a pipe; the device is released with its last pipe. Unknown pipes are ignored.
     // Returns at once.
@@ -74,28 +76,15 @@ public:
     // The location of the device a pipe was opened on; "" for an unknown pipe. Returns at once.
     virtual std::string PipeLocation(UsbPipeId pipe) = 0;
 
-    // Whether the instance-th attached device can be opened, and if not why. Opens its device
-    // node and closes it again, claiming nothing and sending nothing, so it may be asked about
-    // a device that another driver layer holds. None for a device this backend has open.
-    virtual EUsbOpenError ProbeOpen(std::uint32_t nInstance, std::uint16_t wVendor,
-                                    std::uint16_t wProduct) = 0;
+    // Whether the instance-th attached device can be opened, and if not why (Access, Busy,
+    // Gone, System). Opens its device node and closes it again, claiming nothing and sending
+    // nothing, so it may be asked about a device another program holds. Ok for a device this
+    // backend has open.
+    virtual EStatus ProbeOpen(std::uint32_t nInstance, std::uint16_t wVendor,
+                              std::uint16_t wProduct) = 0;
 
     // Starts reporting changes of the set of attached boards (MPUSB_VENDOR, MPUSB_PRODUCT) to
     // sink, once per change, from a thread of the backend's own (never from inside a caller's
     // call). Called at most once; a backend that cannot watch ignores it. Returns at once.
     virtual void WatchChanges(ChangeSink sink) = 0;
 };
-
-// The process-wide backend, chosen at first use: KELVARD_USB=sim selects the simulated bus
-// (boards from KELVARD_SIM_BOARDS), anything else libusb.
-std::shared_ptr<CUsbBackend> MpusbBackend();
-
-// Creates the driver layer's process-wide state now. An object constructed after this call may
-// still use the driver operations from its destructor at exit or unload, since statics end in
-// the reverse order of their construction.
-void MpusbStartup();
-
-// Replaces the process-wide backend (tests, tarvel --simulate). Handles opened on the previous
-// backend stay valid for that backend until closed. Passing null makes the next use choose
-// again from the environment.
-void MpusbInstallBackend(std::shared_ptr<CUsbBackend> pBackend);

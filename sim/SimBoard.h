@@ -2,6 +2,7 @@
 // One simulated board: its memories, pin model, mode, and the faults and latency a test asks
 // for. The bus moves transfers to it; tests reach its state through the same object. Every
 // method is thread-safe.
+#include "sim/SimApi.h"
 #include "sim/SimBootloader.h"
 #include "sim/SimFirmware.h"
 #include "sim/SimMemory.h"
@@ -20,7 +21,7 @@ enum class ESimFault
     Corrupt, // a read delivers its reply with one byte inverted
 };
 
-class CSimBoard
+class KELVARD_SIM_API CSimBoard
 {
 public:
     explicit CSimBoard(const SimBoardConfig& config);

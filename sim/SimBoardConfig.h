@@ -1,6 +1,7 @@
 #pragma once
 // How a simulated board starts: identity, firmware and chip. Fluent setters keep a test's
 // setup on one line: SimBoardConfig().Id(7).Serial("AB12CD34").Version(0x0102).
+#include "sim/SimApi.h"
 #include <chrono>
 #include <cstdint>
 #include <string>
@@ -15,7 +16,7 @@ enum class ESimAccess
     Busy,
 };
 
-struct SimBoardConfig
+struct KELVARD_SIM_API SimBoardConfig
 {
     std::uint8_t byId = 1;
     std::string strSerial; // empty: no valid serial number stored
@@ -73,4 +74,4 @@ struct SimBoardConfig
 // per transfer, open=denied or open=busy). A null text gives the
 // default pair of boards, an empty text no board. Unknown keys and bad values are skipped, each
 // with a line in warnings.
-std::vector<SimBoardConfig> ParseSimBoards(const char* pszText, std::vector<std::string>& warnings);
+KELVARD_SIM_API std::vector<SimBoardConfig> ParseSimBoards(const char* pszText, std::vector<std::string>& warnings);

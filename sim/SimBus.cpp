@@ -222,6 +222,17 @@ std::size_t CSimBus::SlotOfPipe(std::uint64_t nPipe) const
     return it == m_vecPipes.end() ? NO_SLOT : it->second.nSlot;
 }
 
+bool CSimBus::IsPipeAttached(std::uint64_t nPipe) const
+{
+    std::lock_guard lock(m_mtxLock);
+    const auto it = std::find_if(m_vecPipes.begin(), m_vecPipes.end(),
+                                 [&](const auto& entry) { return entry.first == nPipe; });
+    if (it == m_vecPipes.end())
+        return false;
+    const Slot& slot = m_vecSlots[it->second.nSlot];
+    return slot.bAttached && slot.nGeneration == it->second.nGeneration;
+}
+
 void CSimBus::Close(std::uint64_t nPipe)
 {
     std::lock_guard lock(m_mtxLock);

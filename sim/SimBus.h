@@ -6,6 +6,7 @@
 // Trace lines (file and capture alike): instance, '>' host-to-board or '<' board-to-host, then
 // the bytes moved as two-digit lower-case hex, e.g. "0 > 37 00 00 0f 00 00". A failed transfer
 // shows ">!" or "<!"; a failed read lists no bytes.
+#include "sim/SimApi.h"
 #include "sim/SimBoard.h"
 
 #include <chrono>
@@ -19,7 +20,7 @@
 #include <thread>
 #include <vector>
 
-class CSimBus
+class KELVARD_SIM_API CSimBus
 {
 public:
     CSimBus();
@@ -73,6 +74,9 @@ public:
     static constexpr std::size_t NO_SLOT = SIZE_MAX;
     std::size_t SlotOf(std::uint32_t nInstance) const;
     std::size_t SlotOfPipe(std::uint64_t nPipe) const;
+    // True while the board a pipe was opened on is attached as it was then (not unplugged, not
+    // reset since).
+    bool IsPipeAttached(std::uint64_t nPipe) const;
     // True when both pipes were opened on the same attachment of one board.
     bool SameAttachment(std::uint64_t nPipeA, std::uint64_t nPipeB) const;
 

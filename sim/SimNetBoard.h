@@ -5,6 +5,7 @@
 // applies write-ports (0x37) and write-configuration (0x39); other codes are ignored. One
 // client at a time; a frame whose length byte is below 2 cannot be read on, so that client is
 // dropped. A worker thread serves; every method is thread-safe; the destructor stops it.
+#include "sim/SimApi.h"
 #include "sim/SimFirmware.h"
 
 #include <atomic>
@@ -15,7 +16,7 @@
 #include <thread>
 #include <vector>
 
-class CSimNetBoard
+class KELVARD_SIM_API CSimNetBoard
 {
 public:
     // Listens on strAddress:nPort (port 0 picks a free one, see Port()).

@@ -10,6 +10,7 @@
 //     EXPECT_EQ(board.Lines(), (std::vector<std::string>{"I\n"}));
 //
 // A worker thread serves the line; every method is thread-safe; the destructor stops it.
+#include "sim/SimApi.h"
 #include <array>
 #include <atomic>
 #include <chrono>
@@ -24,7 +25,7 @@
 
 #include <termios.h>
 
-class CSimSerialBoard
+class KELVARD_SIM_API CSimSerialBoard
 {
 public:
     // Opens the pseudo-terminal pair (master raw) and starts serving. bCookedLine leaves the

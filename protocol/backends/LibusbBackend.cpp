@@ -37,20 +37,42 @@ std::string LocationOf(libusb_device* pDevice)
     return strLocation;
 }
 
-// The single place where libusb results become the backend's true/false. Time-out, stall,
-// overflow, a vanished device and every other error are all plain failure to the caller; all
-// but the expected ones (a time-out, a board that left the bus) leave a debug line that names
-// the error, so that KELVARD_DEBUG tells why a board is missing.
-bool Succeeded(int nResult, const char* pszWhat, libusb_device* pDevice = nullptr)
+// The single place where libusb results become statuses. A time-out, a stall, an overflow or
+// any other transfer error is Usb to the caller, a vanished device Gone; an open refused is
+// Access or Busy, anything else System. All but the expected ones (a time-out, a board that left
+// the bus) leave a debug line that names the error, so that KELVARD_DEBUG tells why a board is
+// missing.
+EStatus StatusOf(int nResult, EStatus eOther)
 {
-    if (nResult == LIBUSB_SUCCESS)
-        return true;
-    if (nResult != LIBUSB_ERROR_TIMEOUT && nResult != LIBUSB_ERROR_NO_DEVICE)
+    switch (nResult)
+    {
+    case LIBUSB_SUCCESS:
+        return EStatus::Ok;
+    case LIBUSB_ERROR_NO_DEVICE:
+    case LIBUSB_ERROR_NOT_FOUND:
+        return EStatus::Gone;
+    case LIBUSB_ERROR_ACCESS:
+        return EStatus::Access;
+    case LIBUSB_ERROR_BUSY:
+        return EStatus::Busy;
+    case LIBUSB_ERROR_TIMEOUT:
+        return EStatus::Usb;
+    default:
+        return eOther;
+    }
+}
+
+// The same, with the debug line that names what could not be done.
+EStatus StatusOf(int nResult, const char* pszWhat, libusb_device* pDevice = nullptr,
+                 EStatus eOther = EStatus::Usb)
+{
+    if (nResult != LIBUSB_SUCCESS && nResult != LIBUSB_ERROR_TIMEOUT &&
+        nResult != LIBUSB_ERROR_NO_DEVICE)
         DebugOutputFormat("libusb: cannot %s%s%s: %s (%s)\n", pszWhat,
                           pDevice ? " the board at " : "",
                           pDevice ? LocationOf(pDevice).c_str() : "", libusb_error_name(nResult),
                           libusb_strerror(nResult));
-    return false;
+    return StatusOf(nResult, eOther);
 }
 
 // libusb reads 0 as "wait forever"; a caller asking for 0 ms wants the shortest wait instead.
@@ -134,24 +156,6 @@ private:
     std::size_t m_nCount = 0;
 };
 
-EUsbOpenError OpenErrorOf(int nResult)
-{
-    switch (nResult)
-    {
-    case LIBUSB_SUCCESS:
-        return EUsbOpenError::None;
-    case LIBUSB_ERROR_ACCESS:
-        return EUsbOpenError::Access;
-    case LIBUSB_ERROR_BUSY:
-        return EUsbOpenError::Busy;
-    case LIBUSB_ERROR_NO_DEVICE:
-    case LIBUSB_ERROR_NOT_FOUND:
-        return EUsbOpenError::Gone;
-    default:
-        return EUsbOpenError::Other;
-    }
-}
-
 // The transfer type of the endpoint with this address on interface 0: bulk or interrupt (the
 // boards' firmware declares either, and the platform driver they were made for moves data on
 // both alike); -1 for none or another type. Reads cached descriptors only; no transfer.
@@ -197,7 +201,7 @@ int Transfer(libusb_device_handle* hDevice, std::uint8_t byEndpoint, bool bInter
 CLibusbBackend::CLibusbBackend()
 {
     libusb_context* pContext = nullptr;
-    if (Succeeded(libusb_init(&pContext), "start"))
+    if (StatusOf(libusb_init(&pContext), "start") == EStatus::Ok)
         m_pContext = pContext;
 }
 
@@ -231,90 +235,84 @@ CLibusbBackend::~CLibusbBackend()
 
 std::uint32_t CLibusbBackend::CountDevices(std::uint16_t wVendor, std::uint16_t wProduct)
 {
-    try
-    {
-        const CDeviceList list(m_pContext);
-        return static_cast<std::uint32_t>(list.Matching(wVendor, wProduct).size());
-    }
-    catch (...)
-    {
-        return 0;
-    }
+    const CDeviceList list(m_pContext);
+    return static_cast<std::uint32_t>(list.Matching(wVendor, wProduct).size());
 }
 
-UsbPipeId CLibusbBackend::OpenPipe(std::uint32_t nInstance, std::uint16_t wVendor,
-                                   std::uint16_t wProduct, std::uint8_t byEndpoint)
+EStatus CLibusbBackend::OpenPipe(std::uint32_t nInstance, std::uint16_t wVendor,
+                                 std::uint16_t wProduct, std::uint8_t byEndpoint, UsbPipeId& pipe)
 {
+    pipe = 0;
     if (m_pContext == nullptr)
-        return 0;
-    try
+        return EStatus::Gone;
+    // Declared before the locks: if this is the last reference when the function leaves
+    // (a failure after the open), it must be dropped with no lock held.
+    std::shared_ptr<CDevice> pDevice;
+    std::unique_lock<std::mutex> lockDevices(m_mutexDevices);
+
+    const CDeviceList list(m_pContext);
+    const std::vector<libusb_device*> vecDevices = list.Matching(wVendor, wProduct);
+    if (nInstance >= vecDevices.size())
+        return EStatus::Gone;
+    libusb_device* pUsbDevice = vecDevices[nInstance];
+    const int nType = EndpointType(pUsbDevice, byEndpoint);
+    if (nType < 0)
     {
-        // Declared before the locks: if this is the last reference when the function leaves
-        // (a failure after the open), it must be dropped with no lock held.
-        std::shared_ptr<CDevice> pDevice;
-        std::unique_lock<std::mutex> lockDevices(m_mutexDevices);
-
-        const CDeviceList list(m_pContext);
-        const std::vector<libusb_device*> vecDevices = list.Matching(wVendor, wProduct);
-        if (nInstance >= vecDevices.size())
-            return 0;
-        libusb_device* pUsbDevice = vecDevices[nInstance];
-        const int nType = EndpointType(pUsbDevice, byEndpoint);
-        if (nType < 0)
-            return 0;
-
-        // A record of this device whose last reference just went is still closing; claiming
-        // interface 0 again before it has been released would fail.
-        m_cvDevices.wait(lockDevices,
-                         [&]
-                         {
-                             const auto it = m_mapDevices.find(pUsbDevice);
-                             return it == m_mapDevices.end() || !it->second.expired();
-                         });
-
-        const auto it = m_mapDevices.find(pUsbDevice);
-        if (it != m_mapDevices.end())
-            pDevice = it->second.lock();
-        if (!pDevice)
-        {
-            // The record exists before the handle, so a failure anywhere below releases what
-            // was opened through the same path as a normal close.
-            pDevice =
-                std::shared_ptr<CDevice>(new CDevice, [this](CDevice* p) { ReleaseDevice(p); });
-            pDevice->m_pUsbDevice = libusb_ref_device(pUsbDevice);
-            if (!OpenHandle(*pDevice))
-                return 0;
-            m_mapDevices[pUsbDevice] = pDevice;
-        }
-
-        std::lock_guard<std::mutex> lockPipes(m_mutexPipes);
-        const UsbPipeId pipe = m_nNextPipe++;
-        m_mapPipes.emplace(pipe,
-                           CPipe{pDevice, byEndpoint, nType == LIBUSB_TRANSFER_TYPE_INTERRUPT});
-        return pipe;
+        DebugOutputFormat("libusb: the board at %s has no endpoint 0x%02x\n",
+                          LocationOf(pUsbDevice).c_str(), byEndpoint);
+        return EStatus::System;
     }
-    catch (...)
+
+    // A record of this device whose last reference just went is still closing; claiming
+    // interface 0 again before it has been released would fail.
+    m_cvDevices.wait(lockDevices,
+                     [&]
+                     {
+                         const auto it = m_mapDevices.find(pUsbDevice);
+                         return it == m_mapDevices.end() || !it->second.expired();
+                     });
+
+    const auto it = m_mapDevices.find(pUsbDevice);
+    if (it != m_mapDevices.end())
+        pDevice = it->second.lock();
+    if (!pDevice)
     {
-        return 0;
+        // The record exists before the handle, so a failure anywhere below releases what
+        // was opened through the same path as a normal close.
+        pDevice =
+            std::shared_ptr<CDevice>(new CDevice, [this](CDevice* p) { ReleaseDevice(p); });
+        pDevice->m_pUsbDevice = libusb_ref_device(pUsbDevice);
+        if (const EStatus eStatus = OpenHandle(*pDevice); eStatus != EStatus::Ok)
+            return eStatus;
+        m_mapDevices[pUsbDevice] = pDevice;
     }
+
+    std::lock_guard<std::mutex> lockPipes(m_mutexPipes);
+    pipe = m_nNextPipe++;
+    m_mapPipes.emplace(pipe,
+                       CPipe{pDevice, byEndpoint, nType == LIBUSB_TRANSFER_TYPE_INTERRUPT});
+    return EStatus::Ok;
 }
 
-bool CLibusbBackend::OpenHandle(CDevice& device)
+EStatus CLibusbBackend::OpenHandle(CDevice& device)
 {
     libusb_device_handle* hDevice = nullptr;
-    if (!Succeeded(libusb_open(device.m_pUsbDevice, &hDevice), "open", device.m_pUsbDevice))
-        return false;
+    EStatus eStatus = StatusOf(libusb_open(device.m_pUsbDevice, &hDevice), "open",
+                               device.m_pUsbDevice, EStatus::System);
+    if (eStatus != EStatus::Ok)
+        return eStatus;
     // Detaches a kernel driver bound to interface 0 on claim and gives it back on release;
     // platforms without detach support just refuse, which is harmless.
     libusb_set_auto_detach_kernel_driver(hDevice, 1);
-    if (!Succeeded(libusb_claim_interface(hDevice, INTERFACE), "claim interface 0 of",
-                   device.m_pUsbDevice))
+    eStatus = StatusOf(libusb_claim_interface(hDevice, INTERFACE), "claim interface 0 of",
+                       device.m_pUsbDevice, EStatus::System);
+    if (eStatus != EStatus::Ok)
     {
         libusb_close(hDevice);
-        return false;
+        return eStatus;
     }
     device.m_hDevice = hDevice;
-    return true;
+    return EStatus::Ok;
 }
 
 void CLibusbBackend::ReleaseDevice(CDevice* pDevice) noexcept
@@ -345,92 +343,75 @@ CLibusbBackend::CPipe CLibusbBackend::FindPipe(UsbPipeId pipe)
     return it != m_mapPipes.end() ? it->second : CPipe{};
 }
 
-bool CLibusbBackend::WritePipe(UsbPipeId pipe, const std::uint8_t* pData, std::size_t nLength,
-                               std::size_t& nMoved, std::uint32_t nTimeoutMs)
+EStatus CLibusbBackend::WritePipe(UsbPipeId pipe, const std::uint8_t* pData, std::size_t nLength,
+                                  std::size_t& nMoved, std::uint32_t nTimeoutMs)
 {
     nMoved = 0;
     if ((pData == nullptr && nLength != 0) || nLength > static_cast<std::size_t>(INT_MAX))
-        return false;
-    try
-    {
-        // Held for the whole transfer: a concurrent ClosePipe cannot close the handle under it.
-        const CPipe found = FindPipe(pipe);
-        const std::shared_ptr<CDevice>& pDevice = found.m_pDevice;
-        if (!pDevice || IsIn(found.m_byEndpoint))
-            return false;
-        int nTransferred = 0;
-        // libusb only reads the buffer of an OUT transfer.
-        const int nResult = Transfer(pDevice->m_hDevice, found.m_byEndpoint, found.m_bInterrupt,
-                                     const_cast<std::uint8_t*>(pData), static_cast<int>(nLength),
-                                     &nTransferred, LibusbTimeout(nTimeoutMs));
-        nMoved = static_cast<std::size_t>(std::max(nTransferred, 0));
-        return Succeeded(nResult, "write to", pDevice->m_pUsbDevice) && nMoved == nLength;
-    }
-    catch (...)
-    {
-        return false;
-    }
+        return EStatus::Argument;
+    // Held for the whole transfer: a concurrent ClosePipe cannot close the handle under it.
+    const CPipe found = FindPipe(pipe);
+    const std::shared_ptr<CDevice>& pDevice = found.m_pDevice;
+    if (!pDevice || IsIn(found.m_byEndpoint))
+        return EStatus::Gone;
+    int nTransferred = 0;
+    // libusb only reads the buffer of an OUT transfer.
+    const int nResult = Transfer(pDevice->m_hDevice, found.m_byEndpoint, found.m_bInterrupt,
+                                 const_cast<std::uint8_t*>(pData), static_cast<int>(nLength),
+                                 &nTransferred, LibusbTimeout(nTimeoutMs));
+    nMoved = static_cast<std::size_t>(std::max(nTransferred, 0));
+    const EStatus eStatus = StatusOf(nResult, "write to", pDevice->m_pUsbDevice);
+    return eStatus == EStatus::Ok && nMoved != nLength ? EStatus::Usb : eStatus;
 }
 
-bool CLibusbBackend::ReadPipe(UsbPipeId pipe, std::uint8_t* pData, std::size_t nLength,
-                              std::size_t& nMoved, std::uint32_t nTimeoutMs)
+EStatus CLibusbBackend::ReadPipe(UsbPipeId pipe, std::uint8_t* pData, std::size_t nLength,
+                                 std::size_t& nMoved, std::uint32_t nTimeoutMs)
 {
     nMoved = 0;
     if ((pData == nullptr && nLength != 0) || nLength > static_cast<std::size_t>(INT_MAX))
-        return false;
-    try
-    {
-        const CPipe found = FindPipe(pipe);
-        const std::shared_ptr<CDevice>& pDevice = found.m_pDevice;
-        if (!pDevice || !IsIn(found.m_byEndpoint))
-            return false;
+        return EStatus::Argument;
+    const CPipe found = FindPipe(pipe);
+    const std::shared_ptr<CDevice>& pDevice = found.m_pDevice;
+    if (!pDevice || !IsIn(found.m_byEndpoint))
+        return EStatus::Gone;
 
-        // The reply lands in a buffer of our own and reaches the caller only on success, so a
-        // failed or partial read leaves the caller's buffer as it was.
-        std::array<std::uint8_t, STACK_READ_BUFFER> arrBuffer;
-        std::vector<std::uint8_t> vecBuffer;
-        std::uint8_t* pBuffer = arrBuffer.data();
-        if (nLength > arrBuffer.size())
-        {
-            vecBuffer.resize(nLength);
-            pBuffer = vecBuffer.data();
-        }
-
-        int nTransferred = 0;
-        // A reply shorter than nLength counts as completed: the bootloader answers that way.
-        const int nResult =
-            Transfer(pDevice->m_hDevice, found.m_byEndpoint, found.m_bInterrupt, pBuffer,
-                     static_cast<int>(nLength), &nTransferred, LibusbTimeout(nTimeoutMs));
-        if (!Succeeded(nResult, "read from", pDevice->m_pUsbDevice) || nTransferred < 0 ||
-            static_cast<std::size_t>(nTransferred) > nLength)
-            return false;
-        if (nTransferred > 0)
-            std::memcpy(pData, pBuffer, static_cast<std::size_t>(nTransferred));
-        nMoved = static_cast<std::size_t>(nTransferred);
-        return true;
-    }
-    catch (...)
+    // The reply lands in a buffer of our own and reaches the caller only on success, so a
+    // failed or partial read leaves the caller's buffer as it was.
+    std::array<std::uint8_t, STACK_READ_BUFFER> arrBuffer;
+    std::vector<std::uint8_t> vecBuffer;
+    std::uint8_t* pBuffer = arrBuffer.data();
+    if (nLength > arrBuffer.size())
     {
-        return false;
+        vecBuffer.resize(nLength);
+        pBuffer = vecBuffer.data();
     }
+
+    int nTransferred = 0;
+    // A reply shorter than nLength counts as completed: the bootloader answers that way.
+    const int nResult =
+        Transfer(pDevice->m_hDevice, found.m_byEndpoint, found.m_bInterrupt, pBuffer,
+                 static_cast<int>(nLength), &nTransferred, LibusbTimeout(nTimeoutMs));
+    const EStatus eStatus = StatusOf(nResult, "read from", pDevice->m_pUsbDevice);
+    if (eStatus != EStatus::Ok)
+        return eStatus;
+    if (nTransferred < 0 || static_cast<std::size_t>(nTransferred) > nLength)
+        return EStatus::Usb;
+    if (nTransferred > 0)
+        std::memcpy(pData, pBuffer, static_cast<std::size_t>(nTransferred));
+    nMoved = static_cast<std::size_t>(nTransferred);
+    return EStatus::Ok;
 }
 
 void CLibusbBackend::ClosePipe(UsbPipeId pipe)
 {
-    try
-    {
-        // Dropped after the lock is gone: the last reference closes the device.
-        std::shared_ptr<CDevice> pDevice;
-        std::lock_guard<std::mutex> lock(m_mutexPipes);
-        const auto it = m_mapPipes.find(pipe);
-        if (it == m_mapPipes.end())
-            return;
-        pDevice = std::move(it->second.m_pDevice);
-        m_mapPipes.erase(it);
-    }
-    catch (...)
-    {
-    }
+    // Dropped after the lock is gone: the last reference closes the device.
+    std::shared_ptr<CDevice> pDevice;
+    std::lock_guard<std::mutex> lock(m_mutexPipes);
+    const auto it = m_mapPipes.find(pipe);
+    if (it == m_mapPipes.end())
+        return;
+    pDevice = std::move(it->second.m_pDevice);
+    m_mapPipes.erase(it);
 }
 
 bool CLibusbBackend::SameDevice(UsbPipeId pipeA, UsbPipeId pipeB)
@@ -448,58 +429,38 @@ bool CLibusbBackend::SameDevice(UsbPipeId pipeA, UsbPipeId pipeB)
 std::string CLibusbBackend::Location(std::uint32_t nInstance, std::uint16_t wVendor,
                                      std::uint16_t wProduct)
 {
-    try
-    {
-        const CDeviceList list(m_pContext);
-        const std::vector<libusb_device*> vecDevices = list.Matching(wVendor, wProduct);
-        return nInstance < vecDevices.size() ? LocationOf(vecDevices[nInstance]) : std::string();
-    }
-    catch (...)
-    {
-        return {};
-    }
+    const CDeviceList list(m_pContext);
+    const std::vector<libusb_device*> vecDevices = list.Matching(wVendor, wProduct);
+    return nInstance < vecDevices.size() ? LocationOf(vecDevices[nInstance]) : std::string();
 }
 
 std::string CLibusbBackend::PipeLocation(UsbPipeId pipe)
 {
-    try
-    {
-        const std::shared_ptr<CDevice> pDevice = FindPipe(pipe).m_pDevice;
-        return pDevice ? LocationOf(pDevice->m_pUsbDevice) : std::string();
-    }
-    catch (...)
-    {
-        return {};
-    }
+    const std::shared_ptr<CDevice> pDevice = FindPipe(pipe).m_pDevice;
+    return pDevice ? LocationOf(pDevice->m_pUsbDevice) : std::string();
 }
 
-EUsbOpenError CLibusbBackend::ProbeOpen(std::uint32_t nInstance, std::uint16_t wVendor,
-                                        std::uint16_t wProduct)
+EStatus CLibusbBackend::ProbeOpen(std::uint32_t nInstance, std::uint16_t wVendor,
+                                  std::uint16_t wProduct)
 {
     if (m_pContext == nullptr)
-        return EUsbOpenError::Gone;
-    try
+        return EStatus::Gone;
+    const CDeviceList list(m_pContext);
+    const std::vector<libusb_device*> vecDevices = list.Matching(wVendor, wProduct);
+    if (nInstance >= vecDevices.size())
+        return EStatus::Gone;
     {
-        const CDeviceList list(m_pContext);
-        const std::vector<libusb_device*> vecDevices = list.Matching(wVendor, wProduct);
-        if (nInstance >= vecDevices.size())
-            return EUsbOpenError::Gone;
-        {
-            std::lock_guard<std::mutex> lock(m_mutexDevices);
-            const auto it = m_mapDevices.find(vecDevices[nInstance]);
-            if (it != m_mapDevices.end() && !it->second.expired())
-                return EUsbOpenError::None;
-        }
-        libusb_device_handle* hDevice = nullptr;
-        const int nResult = libusb_open(vecDevices[nInstance], &hDevice);
-        if (nResult == LIBUSB_SUCCESS)
-            libusb_close(hDevice);
-        return OpenErrorOf(nResult);
+        std::lock_guard<std::mutex> lock(m_mutexDevices);
+        const auto it = m_mapDevices.find(vecDevices[nInstance]);
+        if (it != m_mapDevices.end() && !it->second.expired())
+            return EStatus::Ok;
     }
-    catch (...)
-    {
-        return EUsbOpenError::Other;
-    }
+    libusb_device_handle* hDevice = nullptr;
+    const int nResult = libusb_open(vecDevices[nInstance], &hDevice);
+    if (nResult == LIBUSB_SUCCESS)
+        libusb_close(hDevice);
+    // The reason is the answer here, not a failure of ours: nothing to write to the debug output.
+    return StatusOf(nResult, EStatus::System);
 }
 
 void CLibusbBackend::WatchChanges(ChangeSink sink)
@@ -508,47 +469,34 @@ void CLibusbBackend::WatchChanges(ChangeSink sink)
         return;
     if (libusb_has_capability(LIBUSB_CAP_HAS_HOTPLUG) == 0)
         return;
-    try
+    m_fnSink = std::move(sink);
+    // No LIBUSB_HOTPLUG_ENUMERATE: boards present now are not changes.
+    auto fnCallback = [](libusb_context*, libusb_device*, libusb_hotplug_event event,
+                         void* pUser) -> int
     {
-        m_fnSink = std::move(sink);
-        // No LIBUSB_HOTPLUG_ENUMERATE: boards present now are not changes.
-        auto fnCallback = [](libusb_context*, libusb_device*, libusb_hotplug_event event,
-                             void* pUser) -> int
-        {
-            static_cast<CLibusbBackend*>(pUser)->QueueChange(
-                event == LIBUSB_HOTPLUG_EVENT_DEVICE_ARRIVED ? EDeviceChange::Arrival
-                                                             : EDeviceChange::Removal);
-            return 0; // stay registered
-        };
-        int hHotplug = 0;
-        if (!Succeeded(libusb_hotplug_register_callback(
-                           m_pContext,
-                           static_cast<libusb_hotplug_event>(LIBUSB_HOTPLUG_EVENT_DEVICE_ARRIVED |
-                                                             LIBUSB_HOTPLUG_EVENT_DEVICE_LEFT),
-                           static_cast<libusb_hotplug_flag>(0), MPUSB_VENDOR, MPUSB_PRODUCT,
-                           LIBUSB_HOTPLUG_MATCH_ANY, fnCallback, this, &hHotplug),
-                       "follow plugging and unplugging"))
-            return;
-        m_hHotplug = hHotplug;
-        m_bHotplugRegistered = true;
-        m_thrEvents = std::thread(&CLibusbBackend::RunEvents, this);
-    }
-    catch (...)
-    {
-        // Without its thread the watch cannot deliver; the destructor deregisters.
-    }
+        static_cast<CLibusbBackend*>(pUser)->QueueChange(
+            event == LIBUSB_HOTPLUG_EVENT_DEVICE_ARRIVED ? EDeviceChange::Arrival
+                                                         : EDeviceChange::Removal);
+        return 0; // stay registered
+    };
+    int hHotplug = 0;
+    if (StatusOf(libusb_hotplug_register_callback(
+                       m_pContext,
+                       static_cast<libusb_hotplug_event>(LIBUSB_HOTPLUG_EVENT_DEVICE_ARRIVED |
+                                                         LIBUSB_HOTPLUG_EVENT_DEVICE_LEFT),
+                       static_cast<libusb_hotplug_flag>(0), MPUSB_VENDOR, MPUSB_PRODUCT,
+                       LIBUSB_HOTPLUG_MATCH_ANY, fnCallback, this, &hHotplug),
+                   "follow plugging and unplugging", nullptr, EStatus::System) != EStatus::Ok)
+        return;
+    m_hHotplug = hHotplug;
+    m_bHotplugRegistered = true;
+    m_thrEvents = std::thread(&CLibusbBackend::RunEvents, this);
 }
 
-void CLibusbBackend::QueueChange(EDeviceChange change) noexcept
+void CLibusbBackend::QueueChange(EDeviceChange change)
 {
-    try
-    {
-        std::lock_guard<std::mutex> lock(m_mutexChanges);
-        m_dqChanges.push_back(change);
-    }
-    catch (...)
-    {
-    }
+    std::lock_guard<std::mutex> lock(m_mutexChanges);
+    m_dqChanges.push_back(change);
 }
 
 void CLibusbBackend::RunEvents()
@@ -574,13 +522,7 @@ void CLibusbBackend::DeliverChanges()
     {
         if (m_bStop)
             return;
-        try
-        {
-            m_fnSink(change);
-        }
-        catch (...)
-        {
-        }
+        m_fnSink(change);
     }
 }
 

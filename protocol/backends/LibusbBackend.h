@@ -29,19 +29,19 @@ public:
     CLibusbBackend& operator=(const CLibusbBackend&) = delete;
 
     std::uint32_t CountDevices(std::uint16_t wVendor, std::uint16_t wProduct) override;
-    UsbPipeId OpenPipe(std::uint32_t nInstance, std::uint16_t wVendor, std::uint16_t wProduct,
-                       std::uint8_t byEndpoint) override;
-    bool WritePipe(UsbPipeId pipe, const std::uint8_t* pData, std::size_t nLength,
-                   std::size_t& nMoved, std::uint32_t nTimeoutMs) override;
-    bool ReadPipe(UsbPipeId pipe, std::uint8_t* pData, std::size_t nLength, std::size_t& nMoved,
-                  std::uint32_t nTimeoutMs) override;
+    EStatus OpenPipe(std::uint32_t nInstance, std::uint16_t wVendor, std::uint16_t wProduct,
+                     std::uint8_t byEndpoint, UsbPipeId& pipe) override;
+    EStatus WritePipe(UsbPipeId pipe, const std::uint8_t* pData, std::size_t nLength,
+                      std::size_t& nMoved, std::uint32_t nTimeoutMs) override;
+    EStatus ReadPipe(UsbPipeId pipe, std::uint8_t* pData, std::size_t nLength,
+                     std::size_t& nMoved, std::uint32_t nTimeoutMs) override;
     void ClosePipe(UsbPipeId pipe) override;
     bool SameDevice(UsbPipeId pipeA, UsbPipeId pipeB) override;
     std::string Location(std::uint32_t nInstance, std::uint16_t wVendor,
                          std::uint16_t wProduct) override;
     std::string PipeLocation(UsbPipeId pipe) override;
-    EUsbOpenError ProbeOpen(std::uint32_t nInstance, std::uint16_t wVendor,
-                            std::uint16_t wProduct) override;
+    EStatus ProbeOpen(std::uint32_t nInstance, std::uint16_t wVendor,
+                      std::uint16_t wProduct) override;
     void WatchChanges(ChangeSink sink) override;
 
     // False when libusb could not start; the backend then reports no devices.
@@ -65,9 +65,9 @@ private:
 
     // A copy of the pipe's record (no device for an unknown pipe).
     CPipe FindPipe(UsbPipeId pipe);
-    bool OpenHandle(CDevice& device);
+    EStatus OpenHandle(CDevice& device);
     void ReleaseDevice(CDevice* pDevice) noexcept;
-    void QueueChange(EDeviceChange change) noexcept;
+    void QueueChange(EDeviceChange change);
     void RunEvents();
     void DeliverChanges();
 
@@ -96,5 +96,5 @@ private:
     std::thread m_thrEvents;
 };
 
-// A libusb backend for MpusbInstallBackend or the process-wide default.
+// A libusb backend, for a driver context.
 std::shared_ptr<CUsbBackend> CreateLibusbBackend();

@@ -14,6 +14,7 @@
 
 #include <cstdio>
 #include <exception>
+#include <string>
 #include <utility>
 
 namespace
@@ -119,8 +120,10 @@ bool CTarvelApp::ParseCommandLine(int argc, char** argv, STarvelOptions& options
     return true;
 }
 
-CTarvelApp::CTarvelApp(int& argc, char** argv, STarvelOptions options)
-    : QApplication(argc, argv), m_optsCommand(std::move(options))
+CTarvelApp::CTarvelApp(int& argc, char** argv, STarvelOptions options,
+                       BootloaderBoardsFactory fnBootloaderBoards)
+    : QApplication(argc, argv), m_optsCommand(std::move(options)),
+      m_fnBootloaderBoards(std::move(fnBootloaderBoards))
 {
     setApplicationVersion(QStringLiteral(KELVARD_VERSION ".0"));
     SetDialogStyle();
@@ -145,46 +148,55 @@ QString CTarvelApp::SimulatedBoardsImage(const QString& strProgramDir)
 
 bool CTarvelApp::InitInstance()
 {
+    std::shared_ptr<CDriverContext> pContext; // none: the default context
     if (m_optsCommand.bSimulate)
-        m_pSimulation = std::make_unique<CSimulatedBoards>();
-
     {
-        // The dialog goes before the simulated bus: it waits for its running updates, which
-        // still use the bus.
-        CTarvelDlg dlg;
-        m_pMainWnd = &dlg;
-        if (m_optsCommand.bSimulate)
-            dlg.m_strHexPath = SimulatedBoardsImage(QCoreApplication::applicationDirPath());
-        if (!m_optsCommand.strScreenshot.isEmpty())
+        std::string strError;
+        pContext = CreateSimulatedBoards(strError);
+        if (!pContext)
         {
-            const QString strPath = m_optsCommand.strScreenshot;
-            const bool bCloseAfter = !m_optsCommand.bQuitAfter;
-            QTimer::singleShot(SCREENSHOT_DELAY_MS, &dlg,
-                               [this, &dlg, strPath, bCloseAfter]
-                               {
-                                   if (dlg.grab().save(strPath))
-                                   {
-                                       std::printf("%s\n", qPrintable(strPath));
-                                       std::fflush(stdout);
-                                   }
-                                   else
-                                   {
-                                       std::fprintf(stderr, "tarvel: cannot save %s\n",
-                                                    qPrintable(strPath));
-                                       m_nExitStatus = 1;
-                                   }
-                                   if (bCloseAfter)
-                                       dlg.close();
-                               });
+            std::fprintf(stderr, "tarvel: --simulate: %s\n", strError.c_str());
+            m_nExitStatus = 1;
+            return false;
         }
-        if (m_optsCommand.bQuitAfter)
-            QTimer::singleShot(static_cast<int>(m_optsCommand.dQuitAfter * 1000), &dlg,
-                               [&dlg] { dlg.close(); });
-
-        dlg.DoModal();
-        m_pMainWnd = nullptr;
+        // Anything else in the process that reaches for the default finds the same bus.
+        CDriverContext::SetDefault(pContext);
     }
-    m_pSimulation.reset();
+
+    CTarvelDlg dlg(pContext);
+    if (m_fnBootloaderBoards)
+        dlg.SetBootloaderBoards(m_fnBootloaderBoards(dlg));
+    m_pMainWnd = &dlg;
+    if (m_optsCommand.bSimulate)
+        dlg.m_strHexPath = SimulatedBoardsImage(QCoreApplication::applicationDirPath());
+    if (!m_optsCommand.strScreenshot.isEmpty())
+    {
+        const QString strPath = m_optsCommand.strScreenshot;
+        const bool bCloseAfter = !m_optsCommand.bQuitAfter;
+        QTimer::singleShot(SCREENSHOT_DELAY_MS, &dlg,
+                           [this, &dlg, strPath, bCloseAfter]
+                           {
+                               if (dlg.grab().save(strPath))
+                               {
+                                   std::printf("%s\n", qPrintable(strPath));
+                                   std::fflush(stdout);
+                               }
+                               else
+                               {
+                                   std::fprintf(stderr, "tarvel: cannot save %s\n",
+                                                qPrintable(strPath));
+                                   m_nExitStatus = 1;
+                               }
+                               if (bCloseAfter)
+                                   dlg.close();
+                           });
+    }
+    if (m_optsCommand.bQuitAfter)
+        QTimer::singleShot(static_cast<int>(m_optsCommand.dQuitAfter * 1000), &dlg,
+                           [&dlg] { dlg.close(); });
+
+    dlg.DoModal();
+    m_pMainWnd = nullptr;
     return false;
 }
 

@@ -1,15 +1,15 @@
 #pragma once
 // The application object: runs the main dialog modally and ends when it closes. Options:
 //   --simulate           boards on the simulated bus (KELVARD_SIM_BOARDS) with drifting inputs
+//                        (exit status 1 when the simulated bus is not installed)
 //   --screenshot PATH    save a picture of the dialog after 2 s, print PATH, then close
 //   --quit-after SECONDS close the dialog after that many seconds
 //   --version            print the version
+#include "tarvel/dialog/BootloaderBoards.h"
+
 #include <QApplication>
 #include <QString>
 
-#include <memory>
-
-class CSimulatedBoards;
 class CTarvelDlg;
 
 // What the command line asks for.
@@ -31,12 +31,16 @@ public:
     // complaint has been printed and nExitStatus is the process's status (0, or 2).
     static bool ParseCommandLine(int argc, char** argv, STarvelOptions& options, int& nExitStatus);
 
-    CTarvelApp(int& argc, char** argv, STarvelOptions options = {});
+    // fnBootloaderBoards makes the dialog's firmware update part; none: boards in their
+    // bootloader are left alone.
+    CTarvelApp(int& argc, char** argv, STarvelOptions options = {},
+               BootloaderBoardsFactory fnBootloaderBoards = {});
     ~CTarvelApp() override;
 
     // Runs the dialog; returns false, so that the program ends when the dialog closes.
     bool InitInstance();
-    // The process's exit status: 0, or 2 for a wrong command line, 1 for a failed screenshot.
+    // The process's exit status: 0, or 2 for a wrong command line, 1 for a failed screenshot or
+    // a simulated bus that is not installed.
     int ExitStatus() const { return m_nExitStatus; }
 
     // The image Update writes into simulated boards: a demonstration, not firmware for real
@@ -54,6 +58,6 @@ public:
 
 private:
     STarvelOptions m_optsCommand;
-    std::unique_ptr<CSimulatedBoards> m_pSimulation;
+    BootloaderBoardsFactory m_fnBootloaderBoards;
     int m_nExitStatus = 0;
 };

@@ -1,7 +1,8 @@
-// CTarvelDlg: construction, data exchange, message routing, start-up and closing.
+// CTarvelDlg: construction, data exchange, message routing, start-up, the Update button's
+// question and closing.
 #include "tarvel/dialog/TarvelDlg.h"
 
-#include "firmware/UsbDev.h"
+#include "firmware/BoardRecord.h"
 #include "tarvel/dialog/AboutDlg.h"
 #include "tarvel/dialog/ButtonCtrl.h"
 #include "tarvel/dialog/ComboBoxCtrl.h"
@@ -12,21 +13,34 @@
 #include "tarvel/res/StringTable.h"
 
 #include "protocol/DebugOutput.h"
-#include "protocol/DeviceWatch.h"
 
 #include <QCoreApplication>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
+#include <QMessageBox>
 #include <QPainter>
 #include <QPushButton>
 #include <QRadioButton>
 
 #include <exception>
+#include <utility>
 
-CTarvelDlg::CTarvelDlg(QWidget* pParent)
-    : CTemplateDialog(IDD_TARVEL_DIALOG, pParent), m_hIcon(LoadAppIcon())
+namespace
 {
+constexpr char UPDATE_QUESTION[] = "Do you want to update the firmware at this time?";
+constexpr char UPDATE_TITLE[] = "Device Firmware";
+} // namespace
+
+CTarvelDlg::CTarvelDlg(std::shared_ptr<CDriverContext> pContext, QWidget* pParent)
+    : CTemplateDialog(IDD_TARVEL_DIALOG, pParent), m_hIcon(LoadAppIcon()),
+      m_pContext(std::move(pContext))
+{
+}
+
+void CTarvelDlg::SetBootloaderBoards(std::unique_ptr<CBootloaderBoards> pBootloaderBoards)
+{
+    m_pBootloaderBoards = std::move(pBootloaderBoards);
 }
 
 CTarvelDlg::~CTarvelDlg()
@@ -97,6 +111,9 @@ void CTarvelDlg::ConnectMessageMap()
 bool CTarvelDlg::OnInitDialog()
 {
     CTemplateDialog::OnInitDialog();
+    // Only now: a dialog kept for its network link alone, never made, starts no bus.
+    if (!m_pContext)
+        m_pContext = CDriverContext::Default();
     ConnectMessageMap();
     StartDeviceWatch();
 
@@ -133,7 +150,6 @@ bool CTarvelDlg::OnInitDialog()
 
     m_strMessage = QStringLiteral("When checked I/O pins are high - Inverted inputs are low");
     UpdateData(false);
-    CreateUpdateProgress();
 
     m_pLink = nullptr;
 
@@ -175,11 +191,26 @@ void CTarvelDlg::OnPaint()
     m_hIcon.paint(&painter, QRect(QPoint(x, y), size));
 }
 
+void CTarvelDlg::OnUpdateButton()
+{
+    QMessageBox box(QMessageBox::NoIcon, QString::fromUtf8(UPDATE_TITLE),
+                    QString::fromUtf8(UPDATE_QUESTION), QMessageBox::Yes | QMessageBox::No, this);
+    if (box.exec() != QMessageBox::Yes || !m_pBootloaderBoards)
+        return;
+    // The box ran its own message loop: the list may have been rebuilt meanwhile, so the
+    // selection is taken as it is now.
+    const int nSelected = m_cbDevices->GetCurSel();
+    if (nSelected < 0)
+        return;
+    if (auto* pDevice = static_cast<CBoardRecord*>(m_cbDevices->GetItemDataPtr(nSelected)))
+        m_pBootloaderBoards->UpdateBoard(pDevice->m_lnkBoard);
+}
+
 void CTarvelDlg::OnOK()
 {
     ReleaseDevices();
     StopDeviceWatch();
-    if (!FinishUpdatesBeforeClosing(IDOK))
+    if (!m_pBootloaderBoards || !m_pBootloaderBoards->FinishBeforeClosing(IDOK))
         CTemplateDialog::OnOK();
 }
 
@@ -187,7 +218,7 @@ void CTarvelDlg::OnCancel()
 {
     ReleaseDevices();
     StopDeviceWatch();
-    if (!FinishUpdatesBeforeClosing(IDCANCEL))
+    if (!m_pBootloaderBoards || !m_pBootloaderBoards->FinishBeforeClosing(IDCANCEL))
         CTemplateDialog::OnCancel();
 }
 
@@ -196,7 +227,7 @@ void CTarvelDlg::StartDeviceWatch()
     if (m_nWatch != 0)
         return;
     // Runs on the watch's thread: only queue the notices to the dialog's thread.
-    m_nWatch = CDeviceWatch::Add(
+    m_nWatch = m_pContext->Watch().Add(
         [this](EDeviceChange change)
         {
             try
@@ -217,6 +248,6 @@ void CTarvelDlg::StopDeviceWatch()
 {
     if (m_nWatch == 0)
         return;
-    CDeviceWatch::Remove(m_nWatch);
+    m_pContext->Watch().Remove(m_nWatch);
     m_nWatch = 0;
 }

@@ -3,19 +3,18 @@
 // the selected one, and a grid of 40 check boxes, one per pin of ports A to E, in four views
 // (pin levels, directions, input polarity, analog inputs), polled every 100 ms.
 //
-// The class is split by concern: TarvelDlg.cpp (start-up, routing, closing),
+// The class is split by concern: TarvelDlg.cpp (start-up, routing, Update's question, closing),
 // TarvelDlgDiscovery.cpp (finding and selecting boards), TarvelDlgGrid.cpp (grid, views,
 // polling), TarvelDlgExchanges.cpp (the port and configuration exchanges),
-// TarvelDlgNetwork.cpp (the network link's buttons and frames), and, with the tool's other
-// update parts in tarvel/bootloader, TarvelDlgUpdate.cpp (the Update button, the hand-over of
-// boards to the firmware update and its progress).
+// TarvelDlgNetwork.cpp (the network link's buttons and frames). The firmware update lives a
+// layer above, behind CBootloaderBoards.
+#include "tarvel/dialog/BootloaderBoards.h"
 #include "tarvel/dialog/TemplateDialog.h"
 #include "tarvel/net/LinkOwner.h"
 
-#include "firmware/BootLoadThread.h"
 #include "protocol/net/Frames.h"
 
-#include "protocol/DeviceWatch.h"
+#include "protocol/DriverContext.h"
 #include "protocol/PortTypes.h"
 
 #include <QIcon>
@@ -28,15 +27,13 @@
 #include <memory>
 #include <string>
 
+class CBoardRecord;
 class CClientSocket;
 class CComboBoxCtrl;
 class CCheckBoxCtrl;
 class CIPAddressCtrl;
-class CUsbDev;
 class QLabel;
 class QLineEdit;
-class QProgressBar;
-class QProgressDialog;
 class QPushButton;
 
 // The poll timer: identifier and period.
@@ -53,21 +50,27 @@ class CTarvelDlg : public CTemplateDialog, public CLinkOwner
 {
     Q_OBJECT
 public:
-    explicit CTarvelDlg(QWidget* pParent = nullptr);
+    // Boards come from pContext; none: the default driver context, once the dialog is made.
+    explicit CTarvelDlg(std::shared_ptr<CDriverContext> pContext = nullptr,
+                        QWidget* pParent = nullptr);
     // A dialog destroyed without being closed still releases its boards.
     ~CTarvelDlg() override;
+
+    // The firmware update part (the program gives it before the dialog is made). An earlier
+    // one goes, once its updates have ended.
+    void SetBootloaderBoards(std::unique_ptr<CBootloaderBoards> pBootloaderBoards);
 
     // --- Dialog data ---------------------------------------------------------------------
 
     QPushButton* m_btnUpdate = nullptr;
-    CComboBoxCtrl* m_cbDevices = nullptr;              // entries own their CUsbDev
+    CComboBoxCtrl* m_cbDevices = nullptr;              // entries own their CBoardRecord
     std::array<CCheckBoxCtrl*, BIT_BOXES> m_chkBits{}; // E7 down to E0, then D7 down to A0
     QLabel* m_stFirmware = nullptr;
     QLineEdit* m_edSerial = nullptr;
     int m_nView = -1; // checked view radio button: 0 Port Bits ... 3 Analog Inputs
     QString m_strMessage;
-    std::uint8_t m_nAnalogMask = 0; // bit k: the caption of Ek shows analog channel k
-    CUsbDev* m_pDevice = nullptr;   // the current board; owned by its list entry
+    std::uint8_t m_nAnalogMask = 0;    // bit k: the caption of Ek shows analog channel k
+    CBoardRecord* m_pDevice = nullptr; // the current board; owned by its list entry
     QIcon m_hIcon;
     CClientSocket* m_pLink = nullptr; // the network link, owned; none when not connected
     int m_nTimer = 0;                 // TIMER_POLL while polling, else 0
@@ -91,37 +94,13 @@ public:
     void OnSelectDevice();
     void ShowSelectedDevice();
     bool OnDeviceChange(unsigned nEventType, quintptr dwData);
-    bool IsInBootloader(CUsbDev* pDevice);
+    bool IsInBootloader(CBoardRecord* pDevice);
     std::string ReadSerialText();
     std::uint16_t ReadVersion();
-    int ReadDeviceId(CUsbDev* pDevice);
+    int ReadDeviceId(CBoardRecord* pDevice);
     void DropConnection() override;
-
-    // --- Firmware update (TarvelDlgUpdate.cpp) -------------------------------------------
-
-    // Update (1035): asks, and on Yes sends the selected board into its bootloader.
+    // Update (1035): asks, and on Yes hands the selected board to the firmware update.
     void OnUpdateButton();
-    // The bootloader branch of discovery: the serial-number prompt when the boot block holds
-    // none, then a worker that updates the board and owns it from then on. The board is
-    // "Device n" (its instance) while it is updated.
-    void StartBootloaderUpdate(std::unique_ptr<CUsbDev> pDevice, std::uint32_t nInstance);
-    // "Failed boot load", on the dialog thread, once for each update that failed.
-    void OnBootLoadFailed();
-    // While any update runs: which boards are being updated and how far, in the free corner
-    // right of the Device group; nothing of it shows otherwise. Every 100 ms while updates run.
-    void ShowUpdateProgress();
-    // Closing while updates run: says which update it finishes, and ends the dialog (with
-    // nResult) once the last has ended. True when that is what happens.
-    bool FinishUpdatesBeforeClosing(int nResult);
-
-    // The running updates; one board is never updated by two of them at once. Destroying it
-    // waits for them, so no failure report can reach a dialog that is gone.
-    CBootLoadWorkers m_bootLoads;
-    // The update progress: not controls of the template, and hidden while no update runs.
-    QLabel* m_stUpdating = nullptr;
-    QProgressBar* m_pbUpdating = nullptr;
-    // Shown while the dialog waits for the updates to end before it closes.
-    QProgressDialog* m_pFinishing = nullptr;
 
     // --- Grid, views and polling (TarvelDlgGrid.cpp) -------------------------------------
 
@@ -194,13 +173,12 @@ private:
 
     // One pass of RefreshDeviceList; RefreshDeviceList keeps passes from nesting.
     void RebuildDeviceList();
-    // Makes the (hidden) update progress widgets.
-    void CreateUpdateProgress();
 
+    std::shared_ptr<CDriverContext> m_pContext;
+    // Goes before the widgets its progress shows in, waiting for the running updates.
+    std::unique_ptr<CBootloaderBoards> m_pBootloaderBoards;
     QTimer m_tmrPoll;
-    QTimer m_updateTimer;   // ShowUpdateProgress while updates run
-    int m_nCloseResult = 0; // the result the dialog ends with once the updates are finished
-    int m_nWatch = 0;       // registration with the driver's device-change watch
+    int m_nWatch = 0; // registration with the context's device-change watch
     // A rebuild is running. The serial-number prompt inside it runs a message loop that still
     // delivers device changes; they are held until the rebuild has ended, then handled.
     bool m_bRebuilding = false;

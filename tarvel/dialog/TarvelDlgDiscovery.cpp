@@ -1,13 +1,12 @@
 // CTarvelDlg: finding the attached boards, listing them and showing the selected one.
 #include "tarvel/dialog/TarvelDlg.h"
 
-#include "firmware/UsbDev.h"
+#include "firmware/BoardRecord.h"
 #include "tarvel/dialog/ButtonCtrl.h"
 #include "tarvel/dialog/ComboBoxCtrl.h"
 #include "tarvel/net/ClientSocket.h"
 
 #include "protocol/DebugOutput.h"
-#include "protocol/DeviceLink.h"
 #include "protocol/Enumeration.h"
 
 #include <QLabel>
@@ -58,27 +57,26 @@ void CTarvelDlg::RefreshDeviceList()
 
 void CTarvelDlg::RebuildDeviceList()
 {
-    const int nCount = static_cast<int>(MPUSBGetDeviceCount(MPUSB_VID_PID));
+    const int nCount = static_cast<int>(m_pContext->Count());
     if (nCount == m_nDeviceCount)
         return;
     ReleaseDevices();
     m_nDeviceCount = nCount;
 
-    WalkDeviceLinks(nCount,
-                    [this](std::uint32_t nInstance, MPUSB_HANDLE hRead, MPUSB_HANDLE hWrite)
+    WalkDeviceLinks(*m_pContext, nCount,
+                    [this](std::uint32_t nInstance, CBoardLink link)
                     {
-                        // A board under update is left alone, unlisted but counted: any
-                        // exchange would interleave with the worker's requests.
-                        if (m_bootLoads.IsUpdating(hRead))
-                        {
-                            MPUSBClose(hRead);
-                            MPUSBClose(hWrite);
+                        // A board under update is left alone, unlisted but counted (its link
+                        // closes): any exchange would interleave with the update's requests.
+                        if (m_pBootloaderBoards && m_pBootloaderBoards->IsUpdating(link))
                             return;
-                        }
-                        auto pDevice = std::make_unique<CUsbDev>(hRead, hWrite);
+                        auto pDevice = std::make_unique<CBoardRecord>(std::move(link));
                         if (IsInBootloader(pDevice.get()))
                         {
-                            StartBootloaderUpdate(std::move(pDevice), nInstance);
+                            // Without the update part it stays unlisted, waiting.
+                            if (m_pBootloaderBoards)
+                                m_pBootloaderBoards->TakeBoard(std::move(pDevice->m_lnkBoard),
+                                                               nInstance);
                             return;
                         }
                         m_pDevice = pDevice.get();
@@ -102,7 +100,7 @@ void CTarvelDlg::RebuildDeviceList()
         return;
     }
     m_cbDevices->SetCurSel(0);
-    m_pDevice = static_cast<CUsbDev*>(m_cbDevices->GetItemDataPtr(0));
+    m_pDevice = static_cast<CBoardRecord*>(m_cbDevices->GetItemDataPtr(0));
     ShowSelectedDevice();
     RefreshView();
     LoadAnalogMask();
@@ -115,7 +113,7 @@ void CTarvelDlg::ReleaseDevices()
     m_nTimer = 0;
 
     for (int i = 0; i < m_cbDevices->GetCount(); ++i)
-        delete static_cast<CUsbDev*>(m_cbDevices->GetItemDataPtr(i));
+        delete static_cast<CBoardRecord*>(m_cbDevices->GetItemDataPtr(i));
     m_cbDevices->ResetContent();
     m_pDevice = nullptr;
 
@@ -138,7 +136,7 @@ void CTarvelDlg::OnSelectDevice()
 {
     if (m_cbDevices->GetCount() < 1)
         return;
-    m_pDevice = static_cast<CUsbDev*>(m_cbDevices->GetItemDataPtr(m_cbDevices->GetCurSel()));
+    m_pDevice = static_cast<CBoardRecord*>(m_cbDevices->GetItemDataPtr(m_cbDevices->GetCurSel()));
     if (!m_pDevice)
         return;
     ShowSelectedDevice();
@@ -168,23 +166,23 @@ bool CTarvelDlg::OnDeviceChange(unsigned nEventType, quintptr /*dwData*/)
     return false;
 }
 
-bool CTarvelDlg::IsInBootloader(CUsbDev* pDevice)
+bool CTarvelDlg::IsInBootloader(CBoardRecord* pDevice)
 {
-    return UsbQueryBootloader(pDevice->m_hRead, pDevice->m_hWrite);
+    return pDevice->m_lnkBoard.QueryBootloader();
 }
 
 std::string CTarvelDlg::ReadSerialText()
 {
-    return UsbReadSerialNumber(m_pDevice->m_hRead, m_pDevice->m_hWrite);
+    return m_pDevice->m_lnkBoard.ReadSerialNumber();
 }
 
 std::uint16_t CTarvelDlg::ReadVersion()
 {
-    return UsbReadVersion(m_pDevice->m_hRead, m_pDevice->m_hWrite);
+    return m_pDevice->m_lnkBoard.ReadVersion();
 }
 
-int CTarvelDlg::ReadDeviceId(CUsbDev* pDevice)
+int CTarvelDlg::ReadDeviceId(CBoardRecord* pDevice)
 {
     std::uint8_t byId = 0;
-    return UsbReadDeviceId(pDevice->m_hRead, pDevice->m_hWrite, byId) ? byId : 0;
+    return pDevice->m_lnkBoard.ReadDeviceId(byId) == EStatus::Ok ? byId : 0;
 }

@@ -1,19 +1,18 @@
 // CTarvelDlg: the port and configuration exchanges with the current board. Each one talks to
-// m_pDevice over USB. Without a board, the exchanges that have a network form send their frame
+// m_pDevice over its link. Without a board, the exchanges that have a network form send their frame
 // over the network link, if there is one, and return false at once: nothing was read or written
 // yet, and the reply, if the board sends one, draws the grid when it arrives (OnSocketFrame).
 #include "tarvel/dialog/TarvelDlg.h"
 
-#include "firmware/UsbDev.h"
+#include "firmware/BoardRecord.h"
 
 #include "protocol/CommandSet.h"
-#include "protocol/DeviceLink.h"
 
 bool CTarvelDlg::ReadPorts(PortBytes& byPorts, bool bRefresh)
 {
     if (m_pDevice)
     {
-        if (!UsbReadPorts(m_pDevice->m_hRead, m_pDevice->m_hWrite, byPorts))
+        if (m_pDevice->m_lnkBoard.ReadPorts(byPorts) != EStatus::Ok)
             return false;
         if (bRefresh)
             SetGrid(byPorts);
@@ -26,7 +25,7 @@ bool CTarvelDlg::ReadPorts(PortBytes& byPorts, bool bRefresh)
 bool CTarvelDlg::WritePorts(const PortBytes& byPorts)
 {
     if (m_pDevice)
-        return UsbWritePorts(m_pDevice->m_hWrite, byPorts);
+        return m_pDevice->m_lnkBoard.WritePorts(byPorts) == EStatus::Ok;
     SendLinkFrame(BuildWritePortsFrame(byPorts));
     return false;
 }
@@ -36,7 +35,7 @@ bool CTarvelDlg::ReadDirections(PortBytes& byPorts, bool bRefresh)
     if (m_pDevice)
     {
         ConfigBlock config;
-        if (!UsbReadConfiguration(m_pDevice->m_hRead, m_pDevice->m_hWrite, config))
+        if (m_pDevice->m_lnkBoard.ReadConfiguration(config) != EStatus::Ok)
             return false;
         byPorts = config.byDir;
         ApplyPollingRule(byPorts);
@@ -54,7 +53,7 @@ bool CTarvelDlg::ReadInversions(PortBytes& byPorts, bool bRefresh)
     if (m_pDevice)
     {
         ConfigBlock config;
-        if (!UsbReadConfiguration(m_pDevice->m_hRead, m_pDevice->m_hWrite, config))
+        if (m_pDevice->m_lnkBoard.ReadConfiguration(config) != EStatus::Ok)
             return false;
         // Byte E carries the analog input count, configuration byte 10.
         byPorts = {config.byInv[PORT_A], config.byInv[PORT_B], config.byInv[PORT_C],
@@ -76,10 +75,10 @@ bool CTarvelDlg::ReadInversions(PortBytes& byPorts, bool bRefresh)
 bool CTarvelDlg::ChangeConfiguration(const std::function<void(ConfigBlock&)>& fnChange)
 {
     ConfigBlock config;
-    if (!UsbReadConfiguration(m_pDevice->m_hRead, m_pDevice->m_hWrite, config))
+    if (m_pDevice->m_lnkBoard.ReadConfiguration(config) != EStatus::Ok)
         return false;
     fnChange(config);
-    return UsbWriteConfiguration(m_pDevice->m_hWrite, config);
+    return m_pDevice->m_lnkBoard.WriteConfiguration(config) == EStatus::Ok;
 }
 
 bool CTarvelDlg::WriteDirections(const PortBytes& byPorts)
@@ -138,7 +137,7 @@ int CTarvelDlg::ReadAnalog(std::array<std::uint16_t, ANALOG_CHANNELS>& wReadings
     if (m_pDevice)
     {
         int nChannels = 0;
-        if (!UsbReadAnalog(m_pDevice->m_hRead, m_pDevice->m_hWrite, nChannels, wReadings))
+        if (m_pDevice->m_lnkBoard.ReadAnalog(nChannels, wReadings) != EStatus::Ok)
             return 0;
         return nChannels;
     }

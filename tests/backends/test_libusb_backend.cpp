@@ -144,17 +144,22 @@ protected:
 
     std::uint32_t Count() { return m_pBackend->CountDevices(MPUSB_VENDOR, MPUSB_PRODUCT); }
 
-    UsbPipeId Open(std::uint32_t nInstance, std::uint8_t byEndpoint)
+    UsbPipeId Open(std::uint32_t nInstance, std::uint8_t byEndpoint,
+                   std::uint16_t wProduct = MPUSB_PRODUCT)
     {
-        return m_pBackend->OpenPipe(nInstance, MPUSB_VENDOR, MPUSB_PRODUCT, byEndpoint);
+        UsbPipeId pipe = 0;
+        const EStatus eStatus =
+            m_pBackend->OpenPipe(nInstance, MPUSB_VENDOR, wProduct, byEndpoint, pipe);
+        EXPECT_EQ(eStatus == EStatus::Ok, pipe != 0);
+        return pipe;
     }
 
     bool Write(UsbPipeId pipe, const Bytes& vecData)
     {
         std::size_t nMoved = 999;
         t_bInBackendCall = true;
-        const bool bOk =
-            m_pBackend->WritePipe(pipe, vecData.data(), vecData.size(), nMoved, MPUSB_TIMEOUT_MS);
+        const bool bOk = m_pBackend->WritePipe(pipe, vecData.data(), vecData.size(), nMoved,
+                                               MPUSB_TIMEOUT_MS) == EStatus::Ok;
         t_bInBackendCall = false;
         EXPECT_TRUE(!bOk || nMoved == vecData.size()) << "moved " << nMoved;
         return bOk;
@@ -168,8 +173,8 @@ protected:
         Bytes vecBuffer(64, 0xA5);
         std::size_t nMoved = 999;
         t_bInBackendCall = true;
-        const bool bOk =
-            m_pBackend->ReadPipe(pipe, vecBuffer.data(), vecBuffer.size(), nMoved, nTimeoutMs);
+        const bool bOk = m_pBackend->ReadPipe(pipe, vecBuffer.data(), vecBuffer.size(), nMoved,
+                                              nTimeoutMs) == EStatus::Ok;
         t_bInBackendCall = false;
         const std::size_t nKept = bOk ? std::min(nMoved, vecBuffer.size()) : 0;
         EXPECT_EQ(nMoved, nKept);
@@ -215,16 +220,16 @@ TEST_F(LibusbBackendTest, InstancesFollowBusThenPortNotAttachOrder)
     EXPECT_EQ(m_pBackend->Location(0, MPUSB_VENDOR, MPUSB_PRODUCT), "1-4");
     EXPECT_EQ(m_pBackend->Location(1, MPUSB_VENDOR, MPUSB_PRODUCT), "2-1");
     EXPECT_EQ(m_pBackend->Location(2, MPUSB_VENDOR, MPUSB_PRODUCT), "");
-    EXPECT_EQ(m_pBackend->ProbeOpen(1, MPUSB_VENDOR, MPUSB_PRODUCT), EUsbOpenError::None);
-    EXPECT_EQ(m_pBackend->ProbeOpen(2, MPUSB_VENDOR, MPUSB_PRODUCT), EUsbOpenError::Gone);
+    EXPECT_EQ(m_pBackend->ProbeOpen(1, MPUSB_VENDOR, MPUSB_PRODUCT), EStatus::Ok);
+    EXPECT_EQ(m_pBackend->ProbeOpen(2, MPUSB_VENDOR, MPUSB_PRODUCT), EStatus::Gone);
     const UsbPipeId pipe = Open(1, BULK_IN);
     EXPECT_EQ(m_pBackend->PipeLocation(pipe), "2-1");
-    EXPECT_EQ(m_pBackend->ProbeOpen(1, MPUSB_VENDOR, MPUSB_PRODUCT), EUsbOpenError::None)
+    EXPECT_EQ(m_pBackend->ProbeOpen(1, MPUSB_VENDOR, MPUSB_PRODUCT), EStatus::Ok)
         << "a board this process holds is not probed again";
     m_pBackend->ClosePipe(pipe);
     EXPECT_EQ(m_pBackend->PipeLocation(pipe), "");
     EXPECT_EQ(Open(2, BULK_OUT), 0u);
-    EXPECT_EQ(m_pBackend->OpenPipe(0, MPUSB_VENDOR, 0x1234, BULK_OUT), 0u);
+    EXPECT_EQ(Open(0, BULK_OUT, 0x1234), 0u);
 }
 
 TEST_F(LibusbBackendTest, PipesOfOneDeviceShareOneHandleAndMoveExactBytes)

@@ -3,7 +3,6 @@
 // replies in trace form, built from the request layout alone.
 #include "firmware/BootLoader.h"
 #include "firmware/HexWriter.h"
-#include "firmware/UsbDev.h"
 #include "tests/support/DebugCapture.h"
 #include "tests/support/HexText.h"
 #include "tests/support/SimFixture.h"
@@ -62,13 +61,11 @@ inline Bytes Counting(std::size_t n, std::uint8_t byFirst, std::uint8_t byStep =
     return by;
 }
 
-// A loader on freshly opened pipes of an instance, as discovery makes one.
-inline std::unique_ptr<CBootLoader> NewLoader(const std::string& strHexPath = "",
+// A loader on a freshly opened link of an instance, as discovery makes one.
+inline std::unique_ptr<CBootLoader> NewLoader(CSimFixture& sim, const std::string& strHexPath = "",
                                               std::uint32_t nInstance = 0)
 {
-    const MPUSB_HANDLE hRead = MPUSBOpen(nInstance, MPUSB_VID_PID, MPUSB_ENDPOINT, MP_READ, 0);
-    const MPUSB_HANDLE hWrite = MPUSBOpen(nInstance, MPUSB_VID_PID, MPUSB_ENDPOINT, MP_WRITE, 0);
-    return std::make_unique<CBootLoader>(new CUsbDev(hRead, hWrite), strHexPath);
+    return std::make_unique<CBootLoader>(sim.Context()->Open(nInstance), strHexPath);
 }
 
 // --- Requests and replies in trace form (instance 0) ----------------------------------------

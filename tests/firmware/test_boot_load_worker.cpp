@@ -1,7 +1,7 @@
 // The update workers: a worker owns its loader and the board's pipes, reports a failure once
 // through its hook and ends with the status; no board is ever updated by two workers at once.
 #include "firmware/BootLoadThread.h"
-#include "firmware/BootStatus.h"
+#include "protocol/Status.h"
 #include "tests/firmware/BootTestSupport.h"
 
 #include <atomic>
@@ -13,11 +13,10 @@ using namespace std::chrono_literals;
 
 namespace
 {
-// Discovery's question about freshly opened pipes, asked before any exchange.
-bool IsUpdating(const CBootLoadWorkers& workers, std::uint32_t nInstance)
+// Discovery's question about a freshly opened link, asked before any exchange.
+bool IsUpdating(CSimFixture& sim, const CBootLoadWorkers& workers, std::uint32_t nInstance)
 {
-    CTestLink fresh(nInstance);
-    return workers.IsUpdating(fresh.Read()) && workers.IsUpdating(fresh.Write());
+    return workers.IsUpdating(sim.Context()->Open(nInstance));
 }
 
 class BootLoadWorkerTest : public ::testing::Test
@@ -34,29 +33,29 @@ protected:
 TEST_F(BootLoadWorkerTest, FailureIsReportedOnceFromTheWorkerThenTheBoardIsLetGo)
 {
     auto pBoard = m_sim.Plug(SimBoardConfig().Boot());
-    std::atomic<int> nHookCalls{0}, nHookStatus{1};
+    std::atomic<int> nHookCalls{0};
+    std::atomic<EStatus> eHookStatus{EStatus::Ok};
     std::atomic<bool> bHeldDuringHook{false};
     std::thread::id idHook;
     pBoard->InjectFault(ESimFault::Corrupt, 2 + 480 * 2 + 4); // the first read-back differs
-    auto pLoader = NewLoader(m_strPath);
-    const MPUSB_HANDLE hRead = pLoader->m_pDev->m_hRead, hWrite = pLoader->m_pDev->m_hWrite;
+    auto pLoader = NewLoader(m_sim, m_strPath);
+    const CBoardLink::STag tagLink = pLoader->m_lnkBoard.Tag();
     ASSERT_TRUE(m_workers.Start(std::move(pLoader),
-                                [&](int nStatus)
+                                [&](EStatus eStatus)
                                 {
-                                    nHookStatus = nStatus;
+                                    eHookStatus = eStatus;
                                     ++nHookCalls;
                                     idHook = std::this_thread::get_id();
-                                    bHeldDuringHook = MpusbSameDevice(hRead, hRead);
+                                    bHeldDuringHook = CBoardLink::SameDevice(tagLink, tagLink);
                                     throw std::runtime_error("changes nothing");
                                 }));
     m_workers.WaitAll();
-    EXPECT_EQ(m_workers.TakeResults(), (std::vector<int>{BL_ERR_VERIFY}));
+    EXPECT_EQ(m_workers.TakeResults(), (std::vector<EStatus>{EStatus::Verify}));
     EXPECT_EQ(nHookCalls, 1);
-    EXPECT_EQ(nHookStatus, BL_ERR_VERIFY);
+    EXPECT_EQ(eHookStatus, EStatus::Verify);
     EXPECT_NE(idHook, std::this_thread::get_id());
     EXPECT_TRUE(bHeldDuringHook) << "the hook runs before the loader is deleted";
-    EXPECT_FALSE(MPUSBClose(hRead)) << "the loader's pipes went with it";
-    EXPECT_FALSE(MPUSBClose(hWrite));
+    EXPECT_FALSE(CBoardLink::SameDevice(tagLink, tagLink)) << "the loader's link went with it";
     EXPECT_TRUE(pBoard->IsBootMode());
 }
 
@@ -68,30 +67,30 @@ TEST_F(BootLoadWorkerTest, ABoardUnderUpdateIsNeitherTouchedNorTakenTwice)
     // The first erase fails: the worker stops in its hook, holding the board's pipes.
     std::promise<void> entered, release;
     std::shared_future<void> released = release.get_future().share();
-    std::atomic<int> nStatus{1};
+    std::atomic<EStatus> eStatus{EStatus::Ok};
     pBoard->InjectFault(ESimFault::Fail, 3);
-    ASSERT_TRUE(m_workers.Start(NewLoader(m_strPath, 1),
-                                [&](int n) { nStatus = n, entered.set_value(), released.wait(); }));
+    ASSERT_TRUE(m_workers.Start(NewLoader(m_sim, m_strPath, 1), [&](EStatus e)
+                                { eStatus = e, entered.set_value(), released.wait(); }));
     ASSERT_EQ(entered.get_future().wait_for(10s), std::future_status::ready);
     m_sim.Trace();
 
-    EXPECT_TRUE(IsUpdating(m_workers, 1));
-    EXPECT_FALSE(IsUpdating(m_workers, 0));
-    EXPECT_FALSE(IsUpdating(m_workers, 2));
+    EXPECT_TRUE(IsUpdating(m_sim, m_workers, 1));
+    EXPECT_FALSE(IsUpdating(m_sim, m_workers, 0));
+    EXPECT_FALSE(IsUpdating(m_sim, m_workers, 2));
     // The busy board is found under its new instance number once a board ahead of it leaves.
     m_sim.Bus().Unplug(pAhead);
-    EXPECT_TRUE(IsUpdating(m_workers, 0));
-    EXPECT_FALSE(IsUpdating(m_workers, 1));
+    EXPECT_TRUE(IsUpdating(m_sim, m_workers, 0));
+    EXPECT_FALSE(IsUpdating(m_sim, m_workers, 1));
 
     // A second loader for the busy board is refused and deleted unused, its hook untold.
-    auto pSecond = NewLoader(m_strPath, 0);
-    const MPUSB_HANDLE hSecond = pSecond->m_pDev->m_hRead;
-    EXPECT_FALSE(m_workers.Start(std::move(pSecond), [](int) { ADD_FAILURE(); }));
-    EXPECT_FALSE(MPUSBClose(hSecond));
+    auto pSecond = NewLoader(m_sim, m_strPath, 0);
+    const CBoardLink::STag tagSecond = pSecond->m_lnkBoard.Tag();
+    EXPECT_FALSE(m_workers.Start(std::move(pSecond), [](EStatus) { ADD_FAILURE(); }));
+    EXPECT_FALSE(CBoardLink::SameDevice(tagSecond, tagSecond)) << "its link is closed";
     EXPECT_EQ(m_workers.Running(), 1u);
 
     // The other board is updated meanwhile.
-    ASSERT_TRUE(m_workers.Start(NewLoader(m_strPath, 1), [](int) { ADD_FAILURE(); }));
+    ASSERT_TRUE(m_workers.Start(NewLoader(m_sim, m_strPath, 1), [](EStatus) { ADD_FAILURE(); }));
     for (const auto tEnd = std::chrono::steady_clock::now() + 10s;
          m_workers.Running() != 1u && std::chrono::steady_clock::now() < tEnd;)
         std::this_thread::yield();
@@ -103,16 +102,16 @@ TEST_F(BootLoadWorkerTest, ABoardUnderUpdateIsNeitherTouchedNorTakenTwice)
     // reach, so it is free for the next discovery at once.
     m_sim.Bus().Unplug(pBoard);
     m_sim.Bus().Replug(pBoard);
-    EXPECT_FALSE(IsUpdating(m_workers, 0)); // it keeps its place on the bus
+    EXPECT_FALSE(IsUpdating(m_sim, m_workers, 0)); // it keeps its place on the bus
     EXPECT_EQ(m_sim.Trace(), Lines{}) << "nothing is sent to tell";
-    ASSERT_TRUE(m_workers.Start(NewLoader(m_strPath, 0), nullptr));
+    ASSERT_TRUE(m_workers.Start(NewLoader(m_sim, m_strPath, 0), nullptr));
 
     release.set_value();
     m_workers.WaitAll();
-    EXPECT_EQ(nStatus, BL_ERR_USB);
-    std::vector<int> results = m_workers.TakeResults();
+    EXPECT_EQ(eStatus, EStatus::Usb);
+    std::vector<EStatus> results = m_workers.TakeResults();
     std::sort(results.begin(), results.end());
-    EXPECT_EQ(results, (std::vector<int>{BL_ERR_USB, BL_OK, BL_OK}));
+    EXPECT_EQ(results, (std::vector<EStatus>{EStatus::Usb, EStatus::Ok, EStatus::Ok}));
     EXPECT_FALSE(pBoard->IsBootMode());
 }
 
@@ -122,7 +121,7 @@ TEST_F(BootLoadWorkerTest, DestructionWaitsForRunningUpdates)
     pBoard->SetLatency(200us);
     {
         CBootLoadWorkers workers;
-        ASSERT_TRUE(workers.Start(NewLoader(m_strPath), nullptr));
+        ASSERT_TRUE(workers.Start(NewLoader(m_sim, m_strPath), nullptr));
         EXPECT_EQ(workers.Running(), 1u);
     }
     EXPECT_FALSE(pBoard->IsBootMode()) << "the update ran to its end";
@@ -132,7 +131,7 @@ TEST_F(BootLoadWorkerTest, DestructionWaitsForRunningUpdates)
 TEST(BootLoadThread, WithoutALoaderFailsAndReports)
 {
     int nCalls = 0;
-    EXPECT_EQ(BootLoadThread(nullptr, [&](int nStatus) { nCalls += nStatus == BL_ERR_USB; }),
-              BL_ERR_USB);
+    EXPECT_EQ(BootLoadThread(nullptr, [&](EStatus nStatus) { nCalls += nStatus == EStatus::Usb; }),
+              EStatus::Usb);
     EXPECT_EQ(nCalls, 1);
 }

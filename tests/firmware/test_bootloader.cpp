@@ -1,8 +1,7 @@
 // The bootloader client: identification, the requests of an update on the wire, every fault an
 // update can meet.
 #include "firmware/BootLoadThread.h"
-#include "firmware/BootStatus.h"
-#include "protocol/DeviceLink.h"
+#include "protocol/Status.h"
 #include "protocol/UsbBackend.h"
 #include "tests/firmware/BootTestSupport.h"
 
@@ -30,30 +29,31 @@ class CShortReplies : public CUsbBackend
 {
 public:
     std::uint32_t CountDevices(std::uint16_t, std::uint16_t) override { return 1; }
-    UsbPipeId OpenPipe(std::uint32_t, std::uint16_t, std::uint16_t, std::uint8_t by) override
+    EStatus OpenPipe(std::uint32_t, std::uint16_t, std::uint16_t, std::uint8_t by,
+                     UsbPipeId& pipe) override
     {
-        return by;
+        pipe = by;
+        return EStatus::Ok;
     }
-    bool WritePipe(UsbPipeId, const std::uint8_t* p, std::size_t n, std::size_t& nMoved,
-                   std::uint32_t) override
+    EStatus WritePipe(UsbPipeId, const std::uint8_t* p, std::size_t n, std::size_t& nMoved,
+                      std::uint32_t) override
     {
         m_byHeader.assign(p, p + std::min<std::size_t>(n, 5));
-        return (nMoved = n);
+        nMoved = n;
+        return EStatus::Ok;
     }
-    bool ReadPipe(UsbPipeId, std::uint8_t* p, std::size_t, std::size_t& nMoved,
-                  std::uint32_t) override
+    EStatus ReadPipe(UsbPipeId, std::uint8_t* p, std::size_t, std::size_t& nMoved,
+                     std::uint32_t) override
     {
         std::copy(m_byHeader.begin(), m_byHeader.end(), p);
-        return (nMoved = m_byHeader.size());
+        nMoved = m_byHeader.size();
+        return EStatus::Ok;
     }
     void ClosePipe(UsbPipeId) override {}
     bool SameDevice(UsbPipeId, UsbPipeId) override { return false; }
     std::string Location(std::uint32_t, std::uint16_t, std::uint16_t) override { return ""; }
     std::string PipeLocation(UsbPipeId) override { return ""; }
-    EUsbOpenError ProbeOpen(std::uint32_t, std::uint16_t, std::uint16_t) override
-    {
-        return EUsbOpenError::None;
-    }
+    EStatus ProbeOpen(std::uint32_t, std::uint16_t, std::uint16_t) override { return EStatus::Ok; }
     void WatchChanges(ChangeSink) override {}
     Bytes m_byHeader;
 };
@@ -64,7 +64,7 @@ TEST(ChipTest, IdentificationOnTheWire)
 {
     CSimFixture sim;
     auto pBoard = sim.Plug(SimBoardConfig().Boot().Chip(0x7FF).Revision(0x1D));
-    auto pLoader = NewLoader();
+    auto pLoader = NewLoader(sim);
     EXPECT_EQ(pLoader->ReadDeviceId(), 0x7FF) << "all 11 bits of the code";
     EXPECT_EQ(pLoader->m_nRevision, 0x1D);
     EXPECT_EQ(sim.Trace(), (Lines{"0 > 01 02 fe ff 3f", "0 < 01 02 fe ff 3f fd ff"}));
@@ -128,11 +128,11 @@ TEST(UpdateTest, UpdateOnTheWire)
         auto pBoard = sim.Plug(SimBoardConfig().Boot().Chip(c.nChip).Revision(c.nRevision));
         const Bytes byBootBlock = pBoard->ReadMemory(0, c.updatePlan.nAppStart);
         CDebugCapture debug;
-        auto pLoader = NewLoader(dir.Write(c.strImage));
+        auto pLoader = NewLoader(sim, dir.Write(c.strImage));
         std::vector<int> vecPercent;
         pLoader->m_fnProgress = [&](const SBootProgress& progress)
         { vecPercent.push_back(progress.Percent()); };
-        EXPECT_EQ(pLoader->UpdateFirmware(), BL_OK);
+        EXPECT_EQ(pLoader->UpdateFirmware(), EStatus::Ok);
         // A step per request: the bar is full with the restart, not before.
         ASSERT_GE(vecPercent.size(), 2u);
         EXPECT_EQ(vecPercent.back(), 100);
@@ -161,24 +161,24 @@ TEST(UpdateTest, ImagesThatCannotBeWrittenEndTheUpdateAfterIdentification)
     {
         int nChip;
         std::string strText; // empty: no file
-        int nStatus;
+        EStatus eStatus;
         std::string strRefusal;
     } rows[] = {
-        {0x90, "", BL_ERR_OPEN, ""},
-        {0x90, HexData(0xF00000, {1}) + HEX_END, BL_ERR_EOF, ""},
-        {0x90, HexData(0, byApp) + HEX_END, BL_ERR_FIT,
+        {0x90, "", EStatus::FileOpen, ""},
+        {0x90, HexData(0xF00000, {1}) + HEX_END, EStatus::FileEnd, ""},
+        {0x90, HexData(0, byApp) + HEX_END, EStatus::NoFit,
          "it has no program data from the application start 0x0800 on"},
-        {0x90, strApp + HexData(0xA000, byApp) + HEX_END, BL_ERR_FIT,
+        {0x90, strApp + HexData(0xA000, byApp) + HEX_END, EStatus::NoFit,
          "its program data reach 0xa002, beyond the last program address 0x7fff"},
-        {0x91, strApp + HexData(0x6000, byApp) + HEX_END, BL_ERR_FIT,
+        {0x91, strApp + HexData(0x6000, byApp) + HEX_END, EStatus::NoFit,
          "its program data reach 0x6002, beyond the last program address 0x5fff"},
-        {0x90, strApp + HexData(0x10800, byApp) + HEX_END, BL_ERR_FIT,
+        {0x90, strApp + HexData(0x10800, byApp) + HEX_END, EStatus::NoFit,
          "it has program data at 0x00010000 and above, beyond the chips' 64 KB"},
-        {0x90, strApp + HexData(0xF000FE, byApp) + HEX_END, BL_ERR_FIT,
+        {0x90, strApp + HexData(0xF000FE, byApp) + HEX_END, EStatus::NoFit,
          "its EEPROM data reach 0x0100, beyond the 256 bytes of data EEPROM"},
-        {0x90, strApp + HexData(0x20000E, byApp) + HEX_END, BL_ERR_FIT,
+        {0x90, strApp + HexData(0x20000E, byApp) + HEX_END, EStatus::NoFit,
          "its ID data reach 0x200010, beyond the 16 ID locations"},
-        {0x55, strApp + HEX_END, BL_ERR_CHIP, "unknown chip (device code 0x055)"},
+        {0x55, strApp + HEX_END, EStatus::UnknownChip, "unknown chip (device code 0x055)"},
     };
     for (const auto& row : rows)
     {
@@ -187,9 +187,9 @@ TEST(UpdateTest, ImagesThatCannotBeWrittenEndTheUpdateAfterIdentification)
         auto pBoard = sim.Plug(SimBoardConfig().Boot().Chip(std::uint16_t(row.nChip)));
         const Bytes byFlash = pBoard->ReadMemory(0, 0x8000);
         auto pLoader =
-            NewLoader(row.strText.empty() ? dir.File("absent.hex") : dir.Write(row.strText));
+            NewLoader(sim, row.strText.empty() ? dir.File("absent.hex") : dir.Write(row.strText));
         pLoader->m_bKnownChipsOnly = true;
-        EXPECT_EQ(pLoader->UpdateFirmware(), row.nStatus);
+        EXPECT_EQ(pLoader->UpdateFirmware(), row.eStatus);
         EXPECT_EQ(pLoader->m_strRefusal, row.strRefusal);
         const Lines trace = sim.Trace();
         ASSERT_EQ(trace.size(), 2u);
@@ -205,19 +205,20 @@ TEST(UpdateTest, VerifyComparesWhatAnUpdateWrites)
 {
     CSimFixture sim;
     auto pBoard = sim.Plug(SimBoardConfig().Boot());
-    ASSERT_EQ(NewLoader()->UpdateFirmware(SMALL_IMAGE), BL_OK);
+    ASSERT_EQ(NewLoader(sim)->UpdateFirmware(SMALL_IMAGE), EStatus::Ok);
     ASSERT_TRUE(sim.Bus().WaitSettled(1s));
-    UsbEnterBootloader(CTestLink().Write());
+    sim.Context()->Open(0).EnterBootloader();
     ASSERT_TRUE(sim.Bus().WaitSettled(1s) && pBoard->IsBootMode());
-    for (const auto& [nAddress, nStatus] : {std::pair{-1, BL_OK}, std::pair{0x907, BL_ERR_VERIFY},
-                                            std::pair{0x20000E, BL_ERR_VERIFY}})
+    for (const auto& [nAddress, nStatus] :
+         {std::pair{-1, EStatus::Ok}, std::pair{0x907, EStatus::Verify},
+          std::pair{0x20000E, EStatus::Verify}})
     {
         const std::uint32_t nAt = std::uint32_t(std::max(nAddress, 0));
         const Bytes byWritten = pBoard->ReadMemory(nAt, 1);
         if (nAddress >= 0)
             pBoard->StoreMemory(nAt, {std::uint8_t(~byWritten[0])});
         sim.Trace();
-        auto pLoader = NewLoader();
+        auto pLoader = NewLoader(sim);
         EXPECT_EQ(pLoader->VerifyFirmware(SMALL_IMAGE), nStatus);
         EXPECT_EQ(pLoader->m_nFailedAddress, nAddress);
         pBoard->StoreMemory(nAt, byWritten);
@@ -233,29 +234,22 @@ TEST(UpdateTest, VerifyComparesWhatAnUpdateWrites)
 TEST(ChipTest, AShortIdentificationReplyIsAFailure)
 {
     auto pBackend = std::make_shared<CShortReplies>();
-    MpusbInstallBackend(pBackend);
-    auto pLoader = NewLoader();
-    EXPECT_EQ(pLoader->ReadDeviceId(), -1);
-    EXPECT_EQ(pLoader->UpdateFirmware(SMALL_IMAGE), BL_ERR_USB);
+    CBootLoader loader(CDriverContext(pBackend).Open(0), "");
+    EXPECT_EQ(loader.ReadDeviceId(), -1);
+    EXPECT_EQ(loader.UpdateFirmware(SMALL_IMAGE), EStatus::Usb);
     EXPECT_EQ(pBackend->m_byHeader, (Bytes{0x01, 0x02, 0xFE, 0xFF, 0x3F})) << "no erase followed";
-    pLoader.reset();
-    MpusbInstallBackend(nullptr);
 }
 
 // Zeroed read-back positions: a reply without the bytes asked for never passes for them.
 TEST(ShortReplies, NeverPassForTheBytesAsked)
 {
-    MpusbInstallBackend(std::make_shared<CShortReplies>());
-    {
-        CDebugCapture debug;
-        auto pLoader = NewLoader();
-        const Bytes bySource(0x1000, 0x5A);
-        EXPECT_EQ(pLoader->WriteRangeMem(0x02, 16, 0x800, 0x810, bySource.data()), BL_ERR_VERIFY);
-        EXPECT_EQ(pLoader->WriteRangeMem(0x05, 16, 0x00, 0x04, bySource.data()), BL_ERR_VERIFY);
-        EXPECT_EQ(debug.Take(), (Lines{"Verify failed\n", "Verify failed\n"}));
-        EXPECT_EQ(pLoader->ReadSerNo(), "");
-    }
-    MpusbInstallBackend(nullptr);
+    CDebugCapture debug;
+    CBootLoader loader(CDriverContext(std::make_shared<CShortReplies>()).Open(0), "");
+    const Bytes bySource(0x1000, 0x5A);
+    EXPECT_EQ(loader.WriteRangeMem(0x02, 16, 0x800, 0x810, bySource.data()), EStatus::Verify);
+    EXPECT_EQ(loader.WriteRangeMem(0x05, 16, 0x00, 0x04, bySource.data()), EStatus::Verify);
+    EXPECT_EQ(debug.Take(), (Lines{"Verify failed\n", "Verify failed\n"}));
+    EXPECT_EQ(loader.ReadSerNo(), "");
 }
 
 // For every transfer of a small update, it fails (or its read-back differs): the status, nothing
@@ -266,19 +260,19 @@ class UpdateFaultTest : public ::testing::Test
 protected:
     // A fresh bus with one board in its bootloader, and an update through the worker procedure
     // with the fault at transfer nAt.
-    int Run(ESimFault fault, std::uint64_t nAt, std::size_t nPosition = 5)
+    EStatus Run(ESimFault fault, std::uint64_t nAt, std::size_t nPosition = 5)
     {
-        m_pSim.reset(); // its end uninstalls the backend
+        m_pSim.reset();
         m_pSim = std::make_unique<CSimFixture>();
         m_pBoard = m_pSim->Plug(SimBoardConfig().Boot());
         m_byBootBlock = m_pBoard->ReadMemory(0, 0x800);
         m_pBoard->InjectFault(fault, nAt, nPosition);
         m_hooks.clear();
-        const int nStatus =
-            BootLoadThread(NewLoader(m_strPath), [&](int n) { m_hooks.push_back(n); });
+        const EStatus eStatus =
+            BootLoadThread(NewLoader(*m_pSim, m_strPath), [&](EStatus n) { m_hooks.push_back(n); });
         m_pBoard->ClearFaults();
         m_vecTrace = m_pSim->Trace();
-        return nStatus;
+        return eStatus;
     }
 
     // The clean update up to transfer nAt, which failed, and nothing after it.
@@ -293,7 +287,8 @@ protected:
     {
         EXPECT_EQ(m_pBoard->ReadMemory(0, 0x800), m_byBootBlock);
         ASSERT_TRUE(m_pBoard->IsBootMode());
-        EXPECT_EQ(BootLoadThread(NewLoader(m_strPath), [](int) { ADD_FAILURE(); }), BL_OK);
+        EXPECT_EQ(BootLoadThread(NewLoader(*m_pSim, m_strPath), [](EStatus) { ADD_FAILURE(); }),
+                  EStatus::Ok);
         EXPECT_FALSE(m_pBoard->IsBootMode());
         Bytes byExpected = SMALL_PLAN.byProgram; // the image from the application start
         std::copy(m_byBootBlock.begin(), m_byBootBlock.end(), byExpected.begin());
@@ -306,7 +301,7 @@ protected:
     std::unique_ptr<CSimFixture> m_pSim;
     std::shared_ptr<CSimBoard> m_pBoard;
     Bytes m_byBootBlock;
-    std::vector<int> m_hooks; // the failure hook's calls
+    std::vector<EStatus> m_hooks; // the failure hook's calls
     Lines m_vecTrace;
 };
 
@@ -318,8 +313,8 @@ TEST_F(UpdateFaultTest, EveryFailedTransferStopsTheUpdateRecoverably)
         // The restart's own failure does not count: the board, fully written, stays in its
         // bootloader until the next update restarts it.
         const bool bRestart = nAt == m_clean.size();
-        EXPECT_EQ(Run(ESimFault::Fail, nAt), bRestart ? BL_OK : BL_ERR_USB);
-        EXPECT_EQ(m_hooks, bRestart ? std::vector<int>{} : std::vector<int>{BL_ERR_USB});
+        EXPECT_EQ(Run(ESimFault::Fail, nAt), bRestart ? EStatus::Ok : EStatus::Usb);
+        EXPECT_EQ(m_hooks, bRestart ? std::vector<EStatus>{} : std::vector<EStatus>{EStatus::Usb});
         ASSERT_TRUE(m_vecTrace == FailedAt(nAt));
         ExpectRecoverable();
     }
@@ -339,8 +334,8 @@ TEST_F(UpdateFaultTest, EveryDifferingReadBackStopsTheUpdateRecoverably)
         // write request is three lines up, "0 > " and the header, then 3 characters per byte.
         const std::size_t nData = (m_clean[nAt - 4].size() - 18) / 3;
         CDebugCapture debug;
-        EXPECT_EQ(Run(ESimFault::Corrupt, nAt, 5 + nData - 1), BL_ERR_VERIFY);
-        EXPECT_EQ(m_hooks, std::vector<int>{BL_ERR_VERIFY});
+        EXPECT_EQ(Run(ESimFault::Corrupt, nAt, 5 + nData - 1), EStatus::Verify);
+        EXPECT_EQ(m_hooks, std::vector<EStatus>{EStatus::Verify});
         ASSERT_EQ(m_vecTrace.size(), nAt) << "nothing after the differing read-back";
         EXPECT_NE(m_vecTrace.back(), strLine);
         EXPECT_EQ(debug.Take().back(), "Verify failed\n");

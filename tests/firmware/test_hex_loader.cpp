@@ -1,6 +1,6 @@
 // The Intel HEX reader: records, both passes, memory areas and images.
-#include "firmware/BootStatus.h"
 #include "firmware/HexImage.h"
+#include "protocol/Status.h"
 #include "tests/firmware/BootTestSupport.h"
 
 #include <array>
@@ -40,7 +40,7 @@ class HexFileTest : public ::testing::Test
 {
 protected:
     // Loads text through a file, the way an update does.
-    int Load(const std::string& strText)
+    EStatus Load(const std::string& strText)
     {
         m_strPath = m_dir.Write(strText);
         return m_loader.LoadFile(m_strPath);
@@ -70,7 +70,7 @@ TEST_F(HexFileTest, LineEndsJunkSpacesAndCaseLoadAlike)
          {Join(records, "\n"), Join(records, "\n\n\r\n"), Join(records, ""),
           "junk\n  \t;comment\n" + Join(records, "\r\n   "), strUpper})
     {
-        ASSERT_EQ(Load(strText), BL_OK) << strText;
+        ASSERT_EQ(Load(strText), EStatus::Ok) << strText;
         EXPECT_EQ(Program(), Filled(0x13, {{0x10, {0xAB, 0xCD, 0xEF}}}));
         EXPECT_EQ(Eeprom(), (Bytes{0xFF, 0xFF, 0x5A}));
     }
@@ -80,12 +80,12 @@ TEST_F(HexFileTest, EndRecordIsNeededAndNothingAfterItIsRead)
 {
     const std::string strGood = Join({Data(0, {1, 2}), HEX_END});
     for (std::size_t n = 0; n + 2 < strGood.size(); ++n) // cut inside a record or before the end
-        EXPECT_EQ(Load(strGood.substr(0, n)), BL_ERR_EOF) << strGood.substr(0, n);
+        EXPECT_EQ(Load(strGood.substr(0, n)), EStatus::FileEnd) << strGood.substr(0, n);
     ExpectNoImages();
     for (const std::string& strTail : {Data(0x100, {9}), std::string(":00000001FE"),
                                        std::string(":10"), Upper(0x00F0) + "\nrubbish :ZZ"})
     {
-        ASSERT_EQ(Load(strGood + strTail), BL_OK) << strTail;
+        ASSERT_EQ(Load(strGood + strTail), EStatus::Ok) << strTail;
         EXPECT_EQ(Program(), (Bytes{1, 2}));
         EXPECT_EQ(m_loader.m_pEepromImage, nullptr);
     }
@@ -104,7 +104,7 @@ TEST_F(HexFileTest, BadChecksumOnAnyRecordTypeOrANonDigitStopsTheLoad)
           spoil(Upper(0x0001)), spoil(HexRecord(0x03, 0, {0, 0, 0, 0})),
           std::string(":0300310002337A1E"), std::string(":0000000G00"), std::string(":00000 0000")})
     {
-        EXPECT_EQ(Load(Join({Data(0, {1, 2}), strBad, Data(4, {3}), HEX_END})), BL_ERR_CHECKSUM)
+        EXPECT_EQ(Load(Join({Data(0, {1, 2}), strBad, Data(4, {3}), HEX_END})), EStatus::FileRecord)
             << strBad;
         ExpectNoImages();
     }
@@ -125,14 +125,14 @@ TEST_F(HexFileTest, AreasAndExtents)
                          Upper(0x0000), Data(0x10, {5}), Upper(0x00F0), strSegment,
                          Data(0x10, {1, 2, 3, 4}), Upper(0x0020), Data(0, {1, 2, 3, 4, 5, 6, 7, 8}),
                          Data(0x8, {0xA, 0xB, 0xC, 0xD}), HEX_END})),
-              BL_OK);
+              EStatus::Ok);
     EXPECT_EQ(Program(), Filled(0x201, {{0x10, {5}}, {0x100, {1, 9, 3}}, {0x200, {4}}}));
     EXPECT_EQ(Eeprom(), Filled(20, {{16, {1, 2, 3, 4}}}));
     EXPECT_EQ(Id(), Filled(16, {{0, {1, 2, 3, 4, 5, 6, 7, 8}}, {8, {0xA, 0xB, 0xC, 0xD}}}));
     EXPECT_EQ(m_loader.m_nIdExtent, 12);
 
     ASSERT_EQ(Load(Join({Data(0, {0}), Upper(0x0020), Data(0, Counting(16, 0x30)), HEX_END})),
-              BL_OK);
+              EStatus::Ok);
     EXPECT_EQ(Id(), Counting(16, 0x30));
     EXPECT_EQ(m_loader.m_nIdExtent, 16);
 
@@ -140,7 +140,7 @@ TEST_F(HexFileTest, AreasAndExtents)
     CHexImage scan;
     EXPECT_EQ(scan.ScanFile(m_dir.Write(Join(
                   {Upper(0x00F0), Data(0x20, {1, 2}), Upper(0x0020), Data(0x4, {3}), HEX_END}))),
-              BL_OK);
+              EStatus::Ok);
     EXPECT_EQ((std::vector<int>{scan.m_nProgramExtent, scan.m_nEepromExtent, scan.m_nIdExtent}),
               (std::vector<int>{INT_MIN, 0x22, 5}));
     EXPECT_EQ(scan.m_pEepromImage, nullptr);
@@ -148,24 +148,26 @@ TEST_F(HexFileTest, AreasAndExtents)
 
 TEST_F(HexFileTest, FilesThatCannotMakeAnImageAreRejected)
 {
-    EXPECT_EQ(m_loader.LoadFile(m_dir.File("missing.hex")), BL_ERR_OPEN);
+    EXPECT_EQ(m_loader.LoadFile(m_dir.File("missing.hex")), EStatus::FileOpen);
     // A directory opens but cannot be read.
-    EXPECT_EQ(m_loader.LoadFile(m_dir.File("")), BL_ERR_OPEN);
-    const std::pair<std::string, int> cases[] = {
+    EXPECT_EQ(m_loader.LoadFile(m_dir.File("")), EStatus::FileOpen);
+    const std::pair<std::string, EStatus> cases[] = {
         // No program byte: nothing to size the image with, nothing to write.
-        {HEX_END, BL_ERR_EOF},
-        {Join({Upper(0x00F0), Data(0, {1}), Upper(0x0020), Data(0, {2}), HEX_END}), BL_ERR_EOF},
-        {Join({Data(0x0800, {}), HEX_END}), BL_ERR_EOF},
+        {HEX_END, EStatus::FileEnd},
+        {Join({Upper(0x00F0), Data(0, {1}), Upper(0x0020), Data(0, {2}), HEX_END}),
+         EStatus::FileEnd},
+        {Join({Data(0x0800, {}), HEX_END}), EStatus::FileEnd},
         // More than the 16 ID locations.
-        {Join({Data(0, {1}), Upper(0x0020), Data(0, Bytes(17, 0x11)), HEX_END}), BL_ERR_CHECKSUM}};
+        {Join({Data(0, {1}), Upper(0x0020), Data(0, Bytes(17, 0x11)), HEX_END}),
+         EStatus::FileRecord}};
     for (const auto& [strText, nStatus] : cases)
     {
-        ASSERT_EQ(Load(Join({Data(0x40, {1}), Upper(0x00F0), Data(0, {3}), HEX_END})), BL_OK);
+        ASSERT_EQ(Load(Join({Data(0x40, {1}), Upper(0x00F0), Data(0, {3}), HEX_END})), EStatus::Ok);
         EXPECT_EQ(Load(strText), nStatus) << strText;
         ExpectNoImages(); // not even those of the last load
     }
     // A new load replaces every image of the last.
-    ASSERT_EQ(Load(Join({Data(0x2, {5}), HEX_END})), BL_OK);
+    ASSERT_EQ(Load(Join({Data(0x2, {5}), HEX_END})), EStatus::Ok);
     EXPECT_EQ(Program(), (Bytes{0xFF, 0xFF, 5}));
     EXPECT_EQ(m_loader.m_pEepromImage, nullptr);
     EXPECT_EQ(Id(), Bytes(16, 0xFF));
@@ -207,7 +209,7 @@ TEST_F(HexFileTest, FileChangedBetweenPassesFailsSafely)
           Join({Data(0, {1}), Upper(0x0020), Data(0, Bytes(17, 0)), HEX_END})})
     {
         std::thread writer(FeedPasses, strFifo, fdWatch, std::vector{strFirst, strGrown});
-        EXPECT_EQ(m_loader.LoadFile(strFifo), BL_ERR_CHECKSUM);
+        EXPECT_EQ(m_loader.LoadFile(strFifo), EStatus::FileRecord);
         writer.join();
         ExpectNoImages();
     }
@@ -262,7 +264,7 @@ TEST_F(HexFileTest, ImagesMatchSrecCat)
                            "\n";
             }
         }
-        ASSERT_EQ(Load(strText + HEX_END), BL_OK);
+        ASSERT_EQ(Load(strText + HEX_END), EStatus::Ok);
         EXPECT_EQ((std::vector<int>{m_loader.m_nProgramExtent, m_loader.m_nEepromExtent,
                                     m_loader.m_nIdExtent}),
                   (std::vector<int>{nProgramExtent, nEepromExtent, nIdExtent}));

@@ -1,6 +1,6 @@
 // The serial number in the boot block: reading it, and rewriting its erase block 0x7C0-0x7FF
 // through the bootloader with every byte but the characters kept.
-#include "firmware/BootStatus.h"
+#include "protocol/Status.h"
 #include "tests/firmware/BootTestSupport.h"
 
 namespace
@@ -54,14 +54,14 @@ protected:
 
 TEST_F(SerialNumberTest, ReadSerNoTakesEveryOtherByteFrom0x7F0)
 {
-    EXPECT_EQ(NewLoader()->ReadSerNo(), "AB12CD34");
+    EXPECT_EQ(NewLoader(m_sim)->ReadSerNo(), "AB12CD34");
     EXPECT_EQ(m_sim.Trace(),
               (Lines{"0 > 01 10 f0 07 00",
                      "0 < 01 10 f0 07 00 41 00 42 00 31 00 32 00 43 00 44 00 33 00 34 00"}));
 
     // The bounds: blank and 'z' are characters; 0x1F, 0x7B and an erased 0xFF are not. The odd
     // bytes are not part of the text.
-    auto pLoader = NewLoader();
+    auto pLoader = NewLoader(m_sim);
     m_pBoard->StoreMemory(
         0x7F0, {' ', 0xFF, 'z', 0x01, ' ', 0, 'z', 0, '0', 0, '9', 0, 'A', 0, 'Z', 0x7B});
     EXPECT_EQ(pLoader->ReadSerNo(), " z z09AZ");
@@ -71,7 +71,7 @@ TEST_F(SerialNumberTest, ReadSerNoTakesEveryOtherByteFrom0x7F0)
         EXPECT_EQ(pLoader->ReadSerNo(), "") << int(byBad);
     }
     m_pBoard->InjectFault(ESimFault::Fail, 1); // a failed exchange gives no serial number
-    EXPECT_EQ(NewLoader()->ReadSerNo(), "");
+    EXPECT_EQ(NewLoader(m_sim)->ReadSerNo(), "");
 }
 
 // Into an erased block, over a stored one, characters above 'z': every byte of 0x7C0-0x7FF but
@@ -90,18 +90,18 @@ TEST_F(SerialNumberTest, WritingKeepsEveryOtherByteOfTheBlock)
         const Bytes byBefore = bErased ? Bytes(64, 0xFF) : m_byStored;
         m_pBoard->StoreMemory(BLOCK, byBefore);
         m_sim.Trace();
-        EXPECT_TRUE(NewLoader()->WriteSerNo(strText));
+        EXPECT_TRUE(NewLoader(m_sim)->WriteSerNo(strText));
         const Bytes byAfter = WithCharacters(byBefore, strText);
         EXPECT_EQ(m_sim.Trace(), ExpectedWrite(byBefore, byAfter));
         ExpectFlash(byAfter);
-        EXPECT_EQ(NewLoader()->ReadSerNo(), strReadBack);
+        EXPECT_EQ(NewLoader(m_sim)->ReadSerNo(), strReadBack);
     }
     // Lengths 0 and 9 write nothing: the chip is identified first, as always; nothing follows.
     m_pBoard->StoreMemory(BLOCK, m_byStored);
     m_sim.Trace();
     for (const std::string& strText : {std::string(), std::string("123456789")})
     {
-        EXPECT_FALSE(NewLoader()->WriteSerNo(strText)) << strText;
+        EXPECT_FALSE(NewLoader(m_sim)->WriteSerNo(strText)) << strText;
         EXPECT_EQ(m_sim.Trace(), (Lines{"0 > 01 02 fe ff 3f", "0 < 01 02 fe ff 3f 00 12"}));
     }
     ExpectFlash(m_byStored);
@@ -122,7 +122,8 @@ TEST_F(SerialNumberTest, FailureAtEveryTransfer)
         m_pBoard->StoreMemory(BLOCK, m_byStored);
         m_sim.Trace();
         m_pBoard->InjectFault(ESimFault::Fail, nAt);
-        EXPECT_EQ(NewLoader()->WriteSerialNumber("XYZ"), nAt <= 11 ? BL_ERR_USB : BL_OK);
+        EXPECT_EQ(NewLoader(m_sim)->WriteSerialNumber("XYZ"),
+                  nAt <= 11 ? EStatus::Usb : EStatus::Ok);
         m_pBoard->ClearFaults();
         Lines expected = clean;
         expected[nAt - 1] = Failed(clean[nAt - 1]);
@@ -144,9 +145,9 @@ TEST_F(SerialNumberTest, ARewriteThatNeverReadsBackIsReported)
         for (int i = 0; i < nBadTries; ++i) // the first read-back of each try: 16, 22, 28, 34
             m_pBoard->InjectFault(ESimFault::Corrupt, 16 + 6 * std::uint64_t(i));
         CDebugCapture debug;
-        auto pLoader = NewLoader();
+        auto pLoader = NewLoader(m_sim);
         EXPECT_EQ(pLoader->WriteSerialNumber("AB12CD34"),
-                  nBadTries < 4 ? BL_OK : BL_ERR_BOOT_BLOCK);
+                  nBadTries < 4 ? EStatus::Ok : EStatus::BootBlock);
         m_pBoard->ClearFaults();
         const Lines log = debug.Take();
         EXPECT_EQ(std::count(log.begin(), log.end(), "Boot block rewrite failed\n"),

@@ -1,9 +1,8 @@
-// The driver operations: identity and endpoint names, handles, the enumeration walk and the
-// device-change watch. (The backend chosen from the environment: every test that loads the
-// library, which reads its bus from there.)
-#include "protocol/DeviceLink.h"
+// The driver operations on the default context (the simulated bus, from its module, as the
+// environment asks), contexts side by side, the enumeration walk and the device-change watch.
 #include "protocol/DeviceWatch.h"
 #include "protocol/Enumeration.h"
+#include "protocol/Mpusb.h"
 #include "tests/support/SimFixture.h"
 
 #include <gtest/gtest.h>
@@ -21,16 +20,17 @@ class CRecordingBackend : public CSimBackend
 public:
     using CSimBackend::CSimBackend;
 
-    UsbPipeId OpenPipe(std::uint32_t nInstance, std::uint16_t wVendor, std::uint16_t wProduct,
-                       std::uint8_t byEndpoint) override
+    EStatus OpenPipe(std::uint32_t nInstance, std::uint16_t wVendor, std::uint16_t wProduct,
+                     std::uint8_t byEndpoint, UsbPipeId& pipe) override
     {
         m_opens.emplace_back(nInstance, byEndpoint);
         if (m_refused.count({nInstance, byEndpoint}))
-            return 0;
-        const UsbPipeId pipe = CSimBackend::OpenPipe(nInstance, wVendor, wProduct, byEndpoint);
+            return EStatus::Busy;
+        const EStatus eStatus =
+            CSimBackend::OpenPipe(nInstance, wVendor, wProduct, byEndpoint, pipe);
         if (pipe)
             m_open.insert(pipe);
-        return pipe;
+        return eStatus;
     }
     void ClosePipe(UsbPipeId pipe) override
     {
@@ -53,26 +53,21 @@ protected:
         m_pBus->SetReattachDelay(std::chrono::milliseconds(0));
         for (int i = 0; i < 4; ++i)
             m_pBus->Plug(SimBoardConfig().Id(static_cast<std::uint8_t>(10 + i)));
-        MpusbInstallBackend(m_pBackend);
     }
-    ~EnumerationWalk() override { MpusbInstallBackend(nullptr); }
 
     // The instances visited.
     std::vector<std::uint32_t> Run(std::int32_t nCount)
     {
         std::vector<std::uint32_t> vecInstances;
-        WalkDeviceLinks(nCount,
-                        [&](std::uint32_t nInstance, MPUSB_HANDLE hRead, MPUSB_HANDLE hWrite)
-                        {
-                            vecInstances.push_back(nInstance);
-                            MPUSBClose(hRead);
-                            MPUSBClose(hWrite);
-                        });
+        WalkDeviceLinks(m_context, nCount,
+                        [&](std::uint32_t nInstance, CBoardLink)
+                        { vecInstances.push_back(nInstance); });
         return vecInstances;
     }
 
     std::shared_ptr<CSimBus> m_pBus = std::make_shared<CSimBus>();
     std::shared_ptr<CRecordingBackend> m_pBackend = std::make_shared<CRecordingBackend>(m_pBus);
+    CDriverContext m_context{m_pBackend};
 };
 
 TEST_F(EnumerationWalk, StopsAtTheInstanceThatBringsTheCountToZero)
@@ -101,10 +96,18 @@ TEST_F(EnumerationWalk, ACountOfZeroOrMoreThanAttachedTriesAll127)
     }
 }
 
-TEST(Driver, IdentityEndpointAndHandles)
+// The default context, made at its first use, is the simulated bus of the environment, loaded
+// from its module; a context of one's own (libusb here, with no boards) lives beside it.
+TEST(Driver, TheFiveOperationsUseTheDefaultContext)
 {
-    CSimFixture sim;
-    sim.Plug(SimBoardConfig().Id(5));
+    setenv("KELVARD_USB", "sim", 1);
+    setenv("KELVARD_SIM_BOARDS", "id=5", 1);
+    const auto pDefault = CDriverContext::Default();
+    EXPECT_FALSE(CDriverContext::SetDefault(CDriverContext::CreateLibusb())) << "chosen already";
+    EXPECT_EQ(CDriverContext::Default(), pDefault);
+    EXPECT_EQ(pDefault->Location(0), "sim:0");
+    const auto pLibusb = CDriverContext::CreateLibusb();
+    EXPECT_EQ(pLibusb->Count(), 0u);
     EXPECT_EQ(MPUSBGetDeviceCount("vid_04d8&pid_fffe"), 1u);
     EXPECT_EQ(MPUSBGetDeviceCount("VID_04D8&PID_FFFE"), 1u);
     EXPECT_EQ(MPUSBGetDeviceCount("vid_04d8&pid_0001"), 0u);
@@ -144,10 +147,11 @@ TEST(Driver, IdentityEndpointAndHandles)
 TEST(DeviceWatch, DeliversEachChangeOnItsOwnThreadUntilRemoved)
 {
     CSimFixture sim;
+    CDeviceWatch& watch = sim.Context()->Watch();
     std::mutex mutex;
     std::vector<EDeviceChange> changes;
     std::set<std::thread::id> threads;
-    const int nId = CDeviceWatch::Add(
+    const int nId = watch.Add(
         [&](EDeviceChange change)
         {
             std::lock_guard lock(mutex);
@@ -157,12 +161,9 @@ TEST(DeviceWatch, DeliversEachChangeOnItsOwnThreadUntilRemoved)
     auto pBoard = sim.Plug();
     sim.Bus().Unplug(pBoard);
     sim.Bus().Replug(pBoard);
-    {
-        // enter-bootloader: the board leaves and comes back, two changes
-        CTestLink link;
-        EXPECT_TRUE(UsbEnterBootloader(link.Write()));
-    }
-    CDeviceWatch::Flush();
+    // enter-bootloader: the board leaves and comes back, two changes
+    EXPECT_EQ(sim.Context()->Open(0).EnterBootloader(), EStatus::Ok);
+    watch.Flush();
     {
         std::lock_guard lock(mutex);
         EXPECT_EQ(changes,
@@ -172,9 +173,9 @@ TEST(DeviceWatch, DeliversEachChangeOnItsOwnThreadUntilRemoved)
         ASSERT_EQ(threads.size(), 1u);
         EXPECT_NE(*threads.begin(), std::this_thread::get_id());
     }
-    CDeviceWatch::Remove(nId);
+    watch.Remove(nId);
     sim.Bus().Unplug(pBoard);
-    CDeviceWatch::Flush();
+    watch.Flush();
     std::lock_guard lock(mutex);
     EXPECT_EQ(changes.size(), 5u) << "nothing after Remove";
 }
@@ -182,9 +183,10 @@ TEST(DeviceWatch, DeliversEachChangeOnItsOwnThreadUntilRemoved)
 TEST(DeviceWatch, RemoveWaitsForARunningCallbackAndMayBeCalledFromInsideIt)
 {
     CSimFixture sim;
+    CDeviceWatch& watch = sim.Context()->Watch();
     std::atomic<bool> bInside{false};
     std::atomic<bool> bDone{false};
-    const int nSlow = CDeviceWatch::Add(
+    const int nSlow = watch.Add(
         [&](EDeviceChange)
         {
             bInside = true;
@@ -193,19 +195,19 @@ TEST(DeviceWatch, RemoveWaitsForARunningCallbackAndMayBeCalledFromInsideIt)
         });
     int nSelf = 0;
     std::atomic<int> nSelfCalls{0};
-    nSelf = CDeviceWatch::Add(
+    nSelf = watch.Add(
         [&](EDeviceChange)
         {
             ++nSelfCalls;
-            CDeviceWatch::Remove(nSelf);
+            watch.Remove(nSelf);
         });
     sim.Plug();
     while (!bInside)
         std::this_thread::yield();
-    CDeviceWatch::Remove(nSlow);
+    watch.Remove(nSlow);
     EXPECT_TRUE(bDone) << "Remove returned while the callback was still running";
-    CDeviceWatch::Flush();
+    watch.Flush();
     sim.Plug();
-    CDeviceWatch::Flush();
+    watch.Flush();
     EXPECT_EQ(nSelfCalls, 1);
 }

@@ -143,7 +143,7 @@ void UsbWorker(int nWorker)
 
 // Unplugs and plugs boards 3 and 4 in turn; each change is settled (the library's enumeration
 // after it done) before the next.
-void Plugger(CSimBus& bus, const std::array<std::shared_ptr<CSimBoard>, 2>& boards)
+void Plugger(CSimFixture& sim, const std::array<std::shared_ptr<CSimBoard>, 2>& boards)
 {
     for (std::size_t i = 0; !g_bStop; ++i)
     {
@@ -152,10 +152,10 @@ void Plugger(CSimBus& bus, const std::array<std::shared_ptr<CSimBoard>, 2>& boar
         ++g_nEpoch;
         g_bPresent[b] = false;
         if (bPlug)
-            bus.Replug(boards[b]);
+            sim.Bus().Replug(boards[b]);
         else
-            bus.Unplug(boards[b]);
-        CDeviceWatch::Flush();
+            sim.Bus().Unplug(boards[b]);
+        sim.Context()->Watch().Flush();
         g_bPresent[b] = bPlug;
         ++g_nEpoch;
         ++g_nChanges;
@@ -250,6 +250,7 @@ int main(int argc, char** argv)
     // USB boards on the simulated bus; the library follows their changes from Initialize on.
     CSimFixture sim;
     sim.Bus().CaptureTrace(false);
+    TheZorvaneApp().InitInstance(sim.Context()); // the library's own object, on this bus
     sim.Plug(SimBoardConfig().Id(1));
     sim.Plug(SimBoardConfig().Id(2));
     const std::array<std::shared_ptr<CSimBoard>, 2> comingAndGoing = {
@@ -284,7 +285,7 @@ int main(int argc, char** argv)
     std::vector<std::thread> threads;
     for (int k = 0; k < 3; ++k)
         threads.emplace_back(UsbWorker, k);
-    threads.emplace_back(Plugger, std::ref(sim.Bus()), std::cref(comingAndGoing));
+    threads.emplace_back(Plugger, std::ref(sim), std::cref(comingAndGoing));
     threads.emplace_back(ComWorker, std::ref(comBoard));
 
     Probe self{"self"};

@@ -1,19 +1,17 @@
 #pragma once
 // Driving the real "Kelvard IO" dialog against the simulated bus (a CSimFixture declared before
-// the dialog, so it outlives it): trace lines, the grid as port bytes, clicks on controls by ID,
-// device-change delivery and the debug log.
+// the dialog, so it outlives it, and whose Context() the dialog is given): trace lines, the grid
+// as port bytes, clicks on controls by ID, device-change delivery and the debug log.
 #include "tests/support/DebugCapture.h"
 #include "tests/support/HexText.h"
 #include "tests/support/SimFixture.h"
 
+#include "tarvel/bootloader/DialogUpdates.h"
 #include "tarvel/dialog/ButtonCtrl.h"
 #include "tarvel/dialog/ComboBoxCtrl.h"
 #include "tarvel/dialog/TarvelApp.h"
 #include "tarvel/dialog/TarvelDlg.h"
 #include "tarvel/res/ControlIds.h"
-
-#include "protocol/DeviceLink.h"
-#include "protocol/DeviceWatch.h"
 
 #include <QApplication>
 #include <QFile>
@@ -88,19 +86,26 @@ inline void ClickBit(CTarvelDlg& dlg, int nPort, int nBit)
     ClickControl(dlg, BitBoxId(nPort, nBit));
 }
 
-// Lets the device-change watch hand its notices to the dialog, and the dialog handle them.
-inline void DeliverDeviceChanges()
+// The firmware update part attached to the dialog, as the program wires it.
+inline CDialogUpdates& AttachUpdates(CTarvelDlg& dlg)
 {
-    CDeviceWatch::Flush();
+    auto* pUpdates = new CDialogUpdates(dlg);
+    dlg.SetBootloaderBoards(std::unique_ptr<CBootloaderBoards>(pUpdates));
+    return *pUpdates;
+}
+
+// Lets the device-change watch hand its notices to the dialog, and the dialog handle them.
+inline void DeliverDeviceChanges(CSimFixture& sim)
+{
+    sim.Context()->Watch().Flush();
     QCoreApplication::processEvents();
 }
 
 // Writes a board's configuration through a link of its own, as another program would.
-inline void ConfigureBoard(std::uint32_t nInstance, const ConfigBlock& config)
+inline void ConfigureBoard(CSimFixture& sim, std::uint32_t nInstance, const ConfigBlock& config)
 {
-    CTestLink link(nInstance);
-    QVERIFY(link.IsOpen());
-    QVERIFY(UsbWriteConfiguration(link.Write(), config));
+    CBoardLink link = sim.Context()->Open(nInstance);
+    QCOMPARE(link.WriteConfiguration(config), EStatus::Ok);
 }
 
 inline const QString READ_CONFIG_REQUEST = QStringLiteral("0 > 38 00 00 00 00 00 00 00 00 00 00");

@@ -92,6 +92,7 @@ private:
 class CRecordingDlg : public CTarvelDlg
 {
 public:
+    using CTarvelDlg::CTarvelDlg;
     void OnSocketFrame(const std::uint8_t* pFrame, int nLength, CClientSocket* pLink) override
     {
         m_vecFrames << QByteArray(reinterpret_cast<const char*>(pFrame), nLength);

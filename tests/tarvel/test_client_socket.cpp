@@ -52,7 +52,7 @@ private slots:
     {
         CSimFixture sim;
         CTestPeer peer;
-        CRecordingDlg dlg;
+        CRecordingDlg dlg(sim.Context());
         OpenDialog(dlg);
         CONNECT_TO(dlg, peer, 0);
         const QByteArray reply = PortsReply(0x01, 0x02, 0x03, 0x04, 0x05);
@@ -87,7 +87,7 @@ private slots:
     {
         CSimFixture sim;
         CTestPeer peer;
-        CRecordingDlg dlg;
+        CRecordingDlg dlg(sim.Context());
         OpenDialog(dlg);
         CONNECT_TO(dlg, peer, 0);
         peer.Send(PortsReply(0x01, 0x02, 0x03, 0x04, 0x05));
@@ -122,7 +122,7 @@ private slots:
     {
         CSimFixture sim;
         CTestPeer peer;
-        CRecordingDlg dlg;
+        CRecordingDlg dlg(sim.Context());
         OpenDialog(dlg);
         CONNECT_TO(dlg, peer, 0);
         // About 4 MB in one write, then a reply to draw.
@@ -147,7 +147,7 @@ private slots:
         CSimFixture sim;
         CDebugCapture log;
         CTestPeer peer;
-        CRecordingDlg dlg;
+        CRecordingDlg dlg(sim.Context());
         OpenDialog(dlg);
         PressConnect(dlg, peer.Port());
         QVERIFY(dlg.m_pLink->State() != QAbstractSocket::ConnectedState);
@@ -199,7 +199,7 @@ private slots:
     {
         CSimFixture sim;
         CTestPeer peer;
-        CRecordingDlg dlg;
+        CRecordingDlg dlg(sim.Context());
         OpenDialog(dlg);
         for (int n : {0, 1}) // an orderly close, then a reset
         {

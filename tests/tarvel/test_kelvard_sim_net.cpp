@@ -32,7 +32,7 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(
             (nPort = Lines().filter(listening).value(0).section(':', -1).toUShort()) != 0, WAIT_MS);
 
-        CTarvelDlg dlg;
+        CTarvelDlg dlg(sim.Context());
         OpenDialog(dlg);
         PressConnect(dlg, nPort);
         QStringList expected{FrameText(0x38)};

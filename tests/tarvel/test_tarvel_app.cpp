@@ -2,7 +2,7 @@
 // three ways, and the tarvel program itself on the simulated bus.
 #include "tests/tarvel/DialogTestSupport.h"
 
-#include "firmware/UsbDev.h"
+#include "firmware/BoardRecord.h"
 #include "tarvel/dialog/IpAddressCtrl.h"
 #include "tarvel/dialog/TarvelApp.h"
 
@@ -11,6 +11,7 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QProcess>
+#include <QSet>
 
 namespace
 {
@@ -70,7 +71,7 @@ private slots:
             file.write("[Settings]\nIPAddress=" + stored + "\n");
         }
         CSimFixture sim;
-        CTarvelDlg dlg;
+        CTarvelDlg dlg(sim.Context());
         OpenDialog(dlg);
         QCOMPARE(dlg.m_ipAddress->GetWindowText(), shown);
         QCOMPARE(QFile::exists(SettingsFile()), !stored.isNull()); // reading creates nothing
@@ -109,15 +110,13 @@ private slots:
         CSimFixture sim;
         sim.Plug(SimBoardConfig().Id(1).Serial("SIM00001"));
         sim.Plug(SimBoardConfig().Id(2));
-        CTarvelDlg dlg;
+        CTarvelDlg dlg(sim.Context());
         OpenDialog(dlg);
         QCOMPARE(dlg.m_cbDevices->GetCount(), 2);
-        std::vector<MPUSB_HANDLE> pipes;
+        std::vector<CBoardLink::STag> links;
         for (int i = 0; i < 2; ++i)
-        {
-            auto* pDevice = static_cast<CUsbDev*>(dlg.m_cbDevices->GetItemDataPtr(i));
-            pipes.insert(pipes.end(), {pDevice->m_hRead, pDevice->m_hWrite});
-        }
+            links.push_back(
+                static_cast<CBoardRecord*>(dlg.m_cbDevices->GetItemDataPtr(i))->m_lnkBoard.Tag());
 
         if (way == 0)
             ClickControl(dlg, IDOK);
@@ -133,11 +132,11 @@ private slots:
         QCOMPARE(dlg.m_cbDevices->GetCount(), 0);
         QVERIFY(!dlg.m_pDevice);
         QCOMPARE(dlg.m_nTimer, 0);
-        for (MPUSB_HANDLE hPipe : pipes)
-            QVERIFY2(!MPUSBClose(hPipe), "every pipe was closed already");
+        for (const CBoardLink::STag& tag : links) // a closed link is no board's any more
+            QVERIFY(!CBoardLink::SameDevice(tag, tag));
         // Nothing is opened again once the dialog has ended.
         sim.Plug(SimBoardConfig().Id(3));
-        DeliverDeviceChanges();
+        DeliverDeviceChanges(sim);
         QCOMPARE(dlg.m_cbDevices->GetCount(), 0);
     }
 
@@ -163,6 +162,9 @@ private slots:
         QVERIFY(trace.contains("\n1 > 3c 00\n1 < 3c 02\n"));
         QVERIFY(trace.count("0 > 36 00 00 00 00 00\n") >= 5);
         QVERIFY(trace.contains("\n0 > 3d\n0 < 3d 02 "));
+        // The simulated bus drifts the inputs: the polls see them change.
+        const QStringList polls = QString::fromLatin1(trace).split('\n').filter("0 < 36");
+        QVERIFY(QSet<QString>(polls.begin(), polls.end()).size() > 1);
     }
 
     // In the build tree the image lies beside the program; the packages put it in a data folder.

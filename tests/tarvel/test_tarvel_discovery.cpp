@@ -3,7 +3,7 @@
 // unplug, and the device-change notices with their debug lines.
 #include "tests/tarvel/DialogTestSupport.h"
 
-#include "firmware/UsbDev.h"
+#include "firmware/BoardRecord.h"
 
 #include <QLabel>
 #include <QLineEdit>
@@ -17,46 +17,35 @@ class TestTarvelDiscovery : public QObject
 private slots:
     void listsBoardsAsSortedTextSkipsBootloaderBoardsAndRescansOnlyOnANewCount()
     {
-        // Instances 2 and 10 run their application, the others wait in their bootloader (with
-        // a serial number, so that no prompt comes up).
+        // Instances 2 and 10 run their application, the others wait in their bootloader.
         CSimFixture sim;
         for (int i = 0; i <= 10; ++i)
-        {
-            const bool bBoot = i != 2 && i != 10;
-            sim.Plug(SimBoardConfig()
-                         .Id(static_cast<std::uint8_t>(20 + i))
-                         .Boot(bBoot)
-                         .Serial(bBoot ? "BOOT00" + std::to_string(10 + i) : ""));
-        }
-        CTarvelDlg dlg;
+            sim.Plug(
+                SimBoardConfig().Id(static_cast<std::uint8_t>(20 + i)).Boot(i != 2 && i != 10));
+        CTarvelDlg dlg(sim.Context()); // with no update part to hand bootloader boards to
         OpenDialog(dlg);
         QCOMPARE(Entries(dlg), (QStringList{"Device 10", "Device 2"}));
         QCOMPARE(dlg.m_cbDevices->GetCurSel(), 0);
         QCOMPARE(dlg.m_pDevice->m_nDeviceId, 30);
         QCOMPARE(dlg.m_stFirmware->text(), QStringLiteral("FirmVer. 1.03  Dev ID - 30"));
         QCOMPARE(dlg.m_nDeviceCount, 11);
-        // A board in its bootloader is never asked who it is nor read.
-        dlg.m_bootLoads.WaitAll();
-        QVERIFY(TraceOf(sim)
-                    .filter(QRegularExpression(QStringLiteral("^[013-9] > (31|00|3c|36|38)")))
-                    .isEmpty());
+        // A board in its bootloader is asked nothing after query-mode, and left waiting there.
+        QVERIFY(
+            TraceOf(sim).filter(QRegularExpression(QStringLiteral("^[013-9] > (?!08)"))).isEmpty());
 
         // The count has not changed: nothing is opened or read again.
-        CUsbDev* pDevice = dlg.m_pDevice;
+        CBoardRecord* pDevice = dlg.m_pDevice;
         dlg.OnDeviceChange(DBT_DEVNODES_CHANGED, 0);
         QCOMPARE(TraceOf(sim), QStringList());
         QCOMPARE(dlg.m_pDevice, pDevice);
 
         // An arrival notice alone only logs; the rescan comes with the node change and selects
-        // the first entry (the updated boards are listed too by then).
+        // the first entry.
         sim.Plug(SimBoardConfig().Id(31));
         dlg.OnDeviceChange(DBT_DEVICEARRIVAL, 0);
         QCOMPARE(TraceOf(sim), QStringList());
         dlg.OnDeviceChange(DBT_DEVNODES_CHANGED, 0);
-        QStringList sorted = Entries(dlg);
-        sorted.sort();
-        QCOMPARE(Entries(dlg), sorted);
-        QVERIFY(sorted.contains("Device 11"));
+        QCOMPARE(Entries(dlg), (QStringList{"Device 10", "Device 11", "Device 2"}));
         QCOMPARE(dlg.m_cbDevices->GetCurSel(), 0);
         QCOMPARE(dlg.m_pDevice, dlg.m_cbDevices->GetItemDataPtr(0));
     }
@@ -66,8 +55,8 @@ private slots:
         CSimFixture sim;
         sim.Plug(SimBoardConfig().Id(5).Serial("AB12CD34").Version(0x0103));
         sim.Plug(SimBoardConfig().Id(6).Serial("A{CDEFGH").Version(0x0102)); // not A to Z
-        ConfigureBoard(0, ConfigBlock{{0x0F, 0, 0, 0, 0}, {}, 2});
-        CTarvelDlg dlg;
+        ConfigureBoard(sim, 0, ConfigBlock{{0x0F, 0, 0, 0, 0}, {}, 2});
+        CTarvelDlg dlg(sim.Context());
         OpenDialog(dlg);
         QCOMPARE(dlg.m_edSerial->text(), QStringLiteral("AB12CD34"));
         QVERIFY(!dlg.m_edSerial->isEnabled());
@@ -107,7 +96,7 @@ private slots:
             auto pBoard = sim.Plug(SimBoardConfig().Id(5).Serial("SN000001").Version(0x0105));
             for (int n : c.failedReads)
                 pBoard->InjectFault(ESimFault::Fail, n);
-            CTarvelDlg dlg;
+            CTarvelDlg dlg(sim.Context());
             OpenDialog(dlg);
             QCOMPARE(Entries(dlg), (QStringList{"Device 0"}));
             QCOMPARE(dlg.m_stFirmware->text(), QString::fromLatin1(c.pszFirmware));
@@ -121,7 +110,7 @@ private slots:
     {
         CDebugCapture log;
         CSimFixture sim;
-        CTarvelDlg dlg;
+        CTarvelDlg dlg(sim.Context());
         OpenDialog(dlg);
         QCOMPARE(dlg.m_cbDevices->GetCount(), 0);
         QVERIFY(!dlg.m_pDevice);
@@ -144,16 +133,16 @@ private slots:
 
         // A board arrives, configured with four analog channels.
         auto pBoard = sim.Plug(SimBoardConfig().Id(9).Serial("SN000009"));
-        ConfigureBoard(0, ConfigBlock{{0xFF, 0, 0, 0, 0}, {}, 4});
+        ConfigureBoard(sim, 0, ConfigBlock{{0xFF, 0, 0, 0, 0}, {}, 4});
         pBoard->SetAnalog(0, 0x123);
-        DeliverDeviceChanges();
+        DeliverDeviceChanges(sim);
         QCOMPARE(Entries(dlg), (QStringList{"Device 0"}));
         dlg.OnTimer(TIMER_POLL);
         QCOMPARE(AnalogCaptions(dlg)[0], QStringLiteral("0123"));
 
         // The last board goes: the list empties and everything that needs a board is disabled.
         sim.Bus().Unplug(pBoard);
-        DeliverDeviceChanges();
+        DeliverDeviceChanges(sim);
         QCOMPARE(dlg.m_cbDevices->GetCount(), 0);
         QVERIFY(!dlg.m_pDevice);
         QCOMPARE(Enabled(dlg), QStringLiteral("00 00 00 00 00"));
@@ -168,7 +157,7 @@ private slots:
 
         // It comes back: listed and shown again.
         sim.Bus().Replug(pBoard);
-        DeliverDeviceChanges();
+        DeliverDeviceChanges(sim);
         QCOMPARE(Entries(dlg), (QStringList{"Device 0"}));
         QCOMPARE(dlg.m_stFirmware->text(), QStringLiteral("FirmVer. 1.03  Dev ID - 9"));
         QCOMPARE(dlg.m_nAnalogMask, std::uint8_t(0x0F));

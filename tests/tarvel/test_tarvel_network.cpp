@@ -38,7 +38,7 @@ private slots:
         qunsetenv("KELVARD_NET_PORT");
         QCOMPARE(LinkPort(), std::uint16_t(9764));
         CSimFixture sim;
-        CTarvelDlg dlg;
+        CTarvelDlg dlg(sim.Context());
         OpenDialog(dlg);
         const quint16 nClosed = ClosedPort();
         PressConnect(dlg, nClosed, "10.0.0.1");
@@ -59,7 +59,7 @@ private slots:
     {
         CSimFixture sim;
         CTestPeer peer;
-        auto pDlg = std::make_unique<CTarvelDlg>();
+        auto pDlg = std::make_unique<CTarvelDlg>(sim.Context());
         CTarvelDlg& dlg = *pDlg;
         OpenDialog(dlg);
         ClickControl(dlg, IDC_CLOSE_LINK); // without a link: nothing
@@ -87,7 +87,7 @@ private slots:
         // Plugging a USB board closes the link.
         CONNECT_TO(dlg, peer, 2);
         auto pBoard = sim.Plug(SimBoardConfig().Id(3));
-        DeliverDeviceChanges();
+        DeliverDeviceChanges(sim);
         QVERIFY(dlg.m_pDevice);
         QVERIFY(!dlg.m_pLink);
         QTRY_VERIFY_WITH_TIMEOUT(peer.IsClosed(2), WAIT_MS);
@@ -100,7 +100,7 @@ private slots:
         QCOMPARE(peer.Frames(3), QStringList{FrameText(0x38)});
         // Unplugging it closes the link too.
         sim.Bus().Unplug(pBoard);
-        DeliverDeviceChanges();
+        DeliverDeviceChanges(sim);
         QVERIFY(!dlg.m_pDevice);
         QVERIFY(!dlg.m_pLink);
         QTRY_VERIFY_WITH_TIMEOUT(peer.IsClosed(3), WAIT_MS);
@@ -119,7 +119,7 @@ private slots:
     {
         CSimFixture sim;
         CTestPeer peer;
-        CTarvelDlg dlg;
+        CTarvelDlg dlg(sim.Context());
         OpenDialog(dlg);
         CONNECT_TO(dlg, peer, 0);
         QStringList expected{FrameText(0x38)};

@@ -53,7 +53,7 @@ private slots:
     void dialogIsBuiltAsItsTemplateSaysWithItsIconAboutBoxAndStrings()
     {
         CSimFixture sim;
-        CTarvelDlg dlg;
+        CTarvelDlg dlg(sim.Context());
         OpenDialog(dlg);
         QCOMPARE(dlg.windowTitle(), QStringLiteral("Kelvard IO"));
         QCOMPARE(QFontInfo(dlg.font()).family(), QStringLiteral("DejaVu Sans"));

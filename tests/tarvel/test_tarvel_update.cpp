@@ -9,8 +9,8 @@
 #include "tests/support/TempDir.h"
 #include "tests/tarvel/DialogTestSupport.h"
 
+#include "firmware/BoardRecord.h"
 #include "firmware/HexImage.h"
-#include "firmware/UsbDev.h"
 #include "tarvel/bootloader/SerialNum.h"
 
 #include <QLabel>
@@ -106,7 +106,7 @@ Bytes LoadImage()
     CHexImage loader;
     if (loader.LoadFile(QFile::encodeName(QCoreApplication::applicationDirPath() +
                                           QStringLiteral("/KelvardUSB.hex"))
-                            .toStdString()) != 0)
+                            .toStdString()) != EStatus::Ok)
         return {};
     return Bytes(loader.m_pProgramImage.get(),
                  loader.m_pProgramImage.get() + loader.m_nProgramExtent);
@@ -118,9 +118,9 @@ QStringList OfInstance(const QStringList& trace, int nInstance)
 }
 
 // Waiting runs the event loop: the poll timer keeps ticking meanwhile.
-bool WaitForUpdates(CTarvelDlg& dlg)
+bool WaitForUpdates(CDialogUpdates& updates)
 {
-    return QTest::qWaitFor([&] { return dlg.m_bootLoads.Running() == 0; }, 120000);
+    return QTest::qWaitFor([&] { return updates.m_bootLoads.Running() == 0; }, 120000);
 }
 
 bool Attached(CSimFixture& sim, const std::shared_ptr<CSimBoard>& pBoard)
@@ -141,7 +141,7 @@ void SendToBootloader(CTarvelDlg& dlg, CSimFixture& sim, const std::shared_ptr<C
 {
     ClickControl(dlg, IDC_UPDATE);
     QVERIFY(!Attached(sim, pBoard));
-    DeliverDeviceChanges();
+    DeliverDeviceChanges(sim);
 }
 
 // Where each control of the template is and whether it shows.
@@ -157,7 +157,7 @@ QList<std::pair<QRect, bool>> Layout(const CTarvelDlg& dlg)
 void ComeBack(CSimFixture& sim, const std::shared_ptr<CSimBoard>& pBoard)
 {
     sim.Bus().Replug(pBoard);
-    DeliverDeviceChanges();
+    DeliverDeviceChanges(sim);
 }
 } // namespace
 
@@ -178,9 +178,9 @@ private slots:
         QTest::newRow("OK, nine characters") << "KV0000421" << true << "";
     }
 
-    // The question (No, then Yes for the board picked), the board's return in its bootloader,
-    // the prompt, the update on a worker while the other board is polled, and the board listed
-    // again with version 1.04.
+    // The question (Yes without the update part, No, then Yes for the board picked), the board's
+    // return in its bootloader, the prompt, the update on a worker while the other board is polled,
+    // and the board listed again with version 1.04.
     void wholeCycle()
     {
         QFETCH(QString, typed);
@@ -193,13 +193,15 @@ private slots:
         auto pA = sim.Plug(SimBoardConfig().Id(1)); // instance 1: no serial number, version 1.03
         const Bytes byBefore = pA->ReadMemory(0, 0x8000);
         CModalAnswers answers;
-        answers.m_answer = QMessageBox::No;
         answers.m_strTyped = typed;
         answers.m_bPromptOk = ok;
-        CTarvelDlg dlg;
+        CTarvelDlg dlg(sim.Context());
         OpenDialog(dlg);
+        ClickControl(dlg, IDC_UPDATE); // Yes, but the dialog has no update part to hand over to
+        answers.m_answer = QMessageBox::No;
+        CDialogUpdates& updates = AttachUpdates(dlg);
         ClickControl(dlg, IDC_UPDATE);
-        QCOMPARE(answers.m_seen, (QStringList{QUESTION_BOX}));
+        QCOMPARE(answers.m_seen, (QStringList{QUESTION_BOX, QUESTION_BOX}));
         QVERIFY(TraceOf(sim).filter(QStringLiteral("> 32")).isEmpty());
 
         // Yes for the board picked: enter-bootloader, one byte and no reply read, to it alone.
@@ -215,26 +217,26 @@ private slots:
         // worker; each transfer takes a millisecond, so the update lasts seconds.
         pA->SetLatency(1ms);
         const auto layout = Layout(dlg);
-        QVERIFY(dlg.m_stUpdating->isHidden() && dlg.m_pbUpdating->isHidden());
+        QVERIFY(updates.m_stUpdating->isHidden() && updates.m_pbUpdating->isHidden());
         ComeBack(sim, pA);
         QVERIFY(pA->IsBootMode());
-        QCOMPARE(answers.m_seen, (QStringList{QUESTION_BOX, QUESTION_BOX, PROMPT}));
+        QCOMPARE(answers.m_seen, (QStringList{QUESTION_BOX, QUESTION_BOX, QUESTION_BOX, PROMPT}));
         QCOMPARE(Entries(dlg), (QStringList{"Device 0"}));
-        QCOMPARE(dlg.m_bootLoads.Running(), std::size_t(1)); // discovery did not wait for it
+        QCOMPARE(updates.m_bootLoads.Running(), std::size_t(1)); // discovery did not wait for it
         // Meanwhile the free corner says which board and how far; no control moves or hides,
         // and the progress covers none of them.
-        QVERIFY(QTest::qWaitFor([&] { return dlg.m_pbUpdating->value() > 5; }));
-        QVERIFY(dlg.m_stUpdating->isVisible() && dlg.m_pbUpdating->isVisible());
-        QCOMPARE(dlg.m_stUpdating->text(), QStringLiteral("Updating Device 1"));
+        QVERIFY(QTest::qWaitFor([&] { return updates.m_pbUpdating->value() > 5; }));
+        QVERIFY(updates.m_stUpdating->isVisible() && updates.m_pbUpdating->isVisible());
+        QCOMPARE(updates.m_stUpdating->text(), QStringLiteral("Updating Device 1"));
         QCOMPARE(Layout(dlg), layout);
         for (const QWidget* pControl : dlg.GetControls())
             QVERIFY(!pControl->isVisible() ||
                     !pControl->geometry().intersects(
-                        dlg.m_stUpdating->geometry().united(dlg.m_pbUpdating->geometry())));
-        QVERIFY(WaitForUpdates(dlg));
-        QVERIFY(QTest::qWaitFor([&] { return dlg.m_stUpdating->isHidden(); }));
-        QVERIFY(dlg.m_pbUpdating->isHidden());
-        QCOMPARE(dlg.m_bootLoads.TakeResults(), std::vector<int>{0});
+                        updates.m_stUpdating->geometry().united(updates.m_pbUpdating->geometry())));
+        QVERIFY(WaitForUpdates(updates));
+        QVERIFY(QTest::qWaitFor([&] { return updates.m_stUpdating->isHidden(); }));
+        QVERIFY(updates.m_pbUpdating->isHidden());
+        QCOMPARE(updates.m_bootLoads.TakeResults(), std::vector{EStatus::Ok});
         pA->SetLatency(0us);
 
         // The other board was polled while the worker ran: the dialog thread was free.
@@ -270,13 +272,13 @@ private slots:
 
         // Restarted: it leaves, and comes back with its new application.
         QVERIFY(!Attached(sim, pA));
-        DeliverDeviceChanges();
+        DeliverDeviceChanges(sim);
         ComeBack(sim, pA);
         QCOMPARE(Entries(dlg), (QStringList{"Device 0", "Device 1"}));
         SelectSecond(dlg);
         QCOMPARE(dlg.m_stFirmware->text(), QStringLiteral("FirmVer. 1.04  Dev ID - 1"));
         QCOMPARE(dlg.m_edSerial->text(), serial);
-        QCOMPARE(answers.m_seen, (QStringList{QUESTION_BOX, QUESTION_BOX, PROMPT}));
+        QCOMPARE(answers.m_seen, (QStringList{QUESTION_BOX, QUESTION_BOX, QUESTION_BOX, PROMPT}));
     }
 
     // An image that cannot be written: a message box says why, and the board is not sent into
@@ -301,7 +303,8 @@ private slots:
         CSimFixture sim;
         auto pA = sim.Plug(SimBoardConfig().Id(1).Serial("SN000001"));
         CModalAnswers answers;
-        CTarvelDlg dlg;
+        CTarvelDlg dlg(sim.Context());
+        AttachUpdates(dlg);
         dlg.m_strHexPath = QString::fromStdString(text.isEmpty() ? dir.File("KelvardUSB.hex")
                                                                  : dir.Write(text.toStdString()));
         OpenDialog(dlg);
@@ -327,15 +330,16 @@ private slots:
         auto pA = sim.Plug(SimBoardConfig().Id(1).Serial("SN000001")); // no prompt
         const Bytes byBefore = pA->ReadMemory(0, 0x800);
         CModalAnswers answers;
-        CTarvelDlg dlg;
+        CTarvelDlg dlg(sim.Context());
+        CDialogUpdates& updates = AttachUpdates(dlg);
         OpenDialog(dlg);
         SendToBootloader(dlg, sim, pA);
         TraceOf(sim);
         // Transfer 100 is the reply to the 47th erase (after query-mode, ReadSerNo, identify).
         pA->InjectFault(ESimFault::Fail, 100);
         ComeBack(sim, pA);
-        QVERIFY(WaitForUpdates(dlg));
-        QCOMPARE(dlg.m_bootLoads.TakeResults(), std::vector<int>{-1});
+        QVERIFY(WaitForUpdates(updates));
+        QCOMPARE(updates.m_bootLoads.TakeResults(), std::vector{EStatus::Usb});
         QVERIFY(QTest::qWaitFor([&] { return answers.m_seen.count(FAILURE_BOX) == 1; }));
         const QStringList traceA = OfInstance(TraceOf(sim), 0);
         QCOMPARE(traceA.size(), qsizetype(100));
@@ -346,11 +350,11 @@ private slots:
         // Another board arrives: the next discovery finds the board still in its bootloader
         // and updates it; no second box.
         sim.Plug(SimBoardConfig().Id(3).Serial("SN000003"));
-        DeliverDeviceChanges();
-        QVERIFY(WaitForUpdates(dlg));
-        QCOMPARE(dlg.m_bootLoads.TakeResults(), std::vector<int>{0});
+        DeliverDeviceChanges(sim);
+        QVERIFY(WaitForUpdates(updates));
+        QCOMPARE(updates.m_bootLoads.TakeResults(), std::vector{EStatus::Ok});
         QCOMPARE(TraceOf(sim).count(RESTART), 1);
-        DeliverDeviceChanges();
+        DeliverDeviceChanges(sim);
         ComeBack(sim, pA);
         QCOMPARE(Entries(dlg), (QStringList{"Device 0", "Device 1"}));
         QCOMPARE(dlg.m_stFirmware->text(), QStringLiteral("FirmVer. 1.04  Dev ID - 1"));
@@ -372,7 +376,8 @@ private slots:
         pA->SetLatency(1ms);
         CModalAnswers answers;
         answers.m_strTyped = QStringLiteral("HELD0001");
-        CTarvelDlg dlg;
+        CTarvelDlg dlg(sim.Context());
+        CDialogUpdates& updates = AttachUpdates(dlg);
         QStringList traceDuring, entriesDuring;
         QString strLogDuring;
         std::shared_ptr<CSimBoard> pC;
@@ -381,7 +386,7 @@ private slots:
             TraceOf(sim);
             pC = sim.Plug(SimBoardConfig().Id(3).Serial("SN000003"));
             sim.Plug(SimBoardConfig().Id(4).Serial("SN000004"));
-            DeliverDeviceChanges(); // as the prompt's own message loop delivers them
+            DeliverDeviceChanges(sim); // as the prompt's own message loop delivers them
             traceDuring = TraceOf(sim);
             entriesDuring = Entries(dlg);
             strLogDuring = QString::fromStdString(log.Text());
@@ -394,11 +399,11 @@ private slots:
         QCOMPARE(traceDuring, QStringList());
         QCOMPARE(entriesDuring, QStringList());
         QCOMPARE(Entries(dlg), (QStringList{"Device 1", "Device 2"}));
-        QCOMPARE(dlg.m_bootLoads.Running(), std::size_t(1));
+        QCOMPARE(updates.m_bootLoads.Running(), std::size_t(1));
         sim.Bus().Unplug(pC);
-        DeliverDeviceChanges();
+        DeliverDeviceChanges(sim);
         QCOMPARE(Entries(dlg), (QStringList{"Device 1"}));
-        QCOMPARE(dlg.m_bootLoads.Running(), std::size_t(1));
+        QCOMPARE(updates.m_bootLoads.Running(), std::size_t(1));
 
         // Closing meanwhile: the dialog says which update it finishes, stays until it has, then
         // ends as it was told to.
@@ -407,11 +412,11 @@ private slots:
         QVERIFY(pFinishing != nullptr && pFinishing->isVisible());
         QCOMPARE(pFinishing->labelText(), QStringLiteral("Finishing the update of Device 0..."));
         QVERIFY(dlg.isVisible());
-        QVERIFY(WaitForUpdates(dlg));
+        QVERIFY(WaitForUpdates(updates));
         QVERIFY(QTest::qWaitFor([&] { return !dlg.isVisible(); }));
         QCOMPARE(dlg.result(), int(IDCANCEL));
         QVERIFY(dlg.findChild<QProgressDialog*>() == nullptr);
-        QCOMPARE(dlg.m_bootLoads.TakeResults(), std::vector<int>{0});
+        QCOMPARE(updates.m_bootLoads.TakeResults(), std::vector{EStatus::Ok});
         const QStringList traceA = OfInstance(TraceOf(sim), 0);
         // No discovery asked it anything after its first: no query-mode.
         QVERIFY(traceA.filter(QRegularExpression(QStringLiteral("^0 > 08"))).isEmpty());

@@ -23,10 +23,10 @@ private slots:
         CSimFixture sim;
         auto pBoard = sim.Plug(SimBoardConfig().Id(7));
         // Port A's low nibble input (A0 inverted) and D7 input, everything else output.
-        ConfigureBoard(0, ConfigBlock{{0x0F, 0, 0, 0x80, 0}, {0x01, 0, 0, 0}, 0});
+        ConfigureBoard(sim, 0, ConfigBlock{{0x0F, 0, 0, 0x80, 0}, {0x01, 0, 0, 0}, 0});
         pBoard->SetInputs(PORT_A, 0x05); // A0 reads low (inverted), A2 high
         pBoard->SetInputs(PORT_D, 0x80); // D7 high: its hidden box is marked by the read
-        CTarvelDlg dlg;
+        CTarvelDlg dlg(sim.Context());
         OpenDialog(dlg);
         QCOMPARE(Marks(dlg), QStringLiteral("04 00 00 80 00"));
         QCOMPARE(Enabled(dlg), QStringLiteral("f0 ff ff 1f ff"));
@@ -71,8 +71,8 @@ private slots:
     {
         CSimFixture sim;
         sim.Plug(SimBoardConfig().Id(7));
-        ConfigureBoard(0, ConfigBlock{{0x0F, 0, 0, 0, 0}, {0x01, 0x02, 0x00, 0x08}, 2});
-        CTarvelDlg dlg;
+        ConfigureBoard(sim, 0, ConfigBlock{{0x0F, 0, 0, 0, 0}, {0x01, 0x02, 0x00, 0x08}, 2});
+        CTarvelDlg dlg(sim.Context());
         OpenDialog(dlg);
         TraceOf(sim);
 
@@ -103,10 +103,10 @@ private slots:
     {
         CSimFixture sim;
         auto pBoard = sim.Plug(SimBoardConfig().Id(7));
-        ConfigureBoard(0, ConfigBlock{{0xFF, 0, 0, 0, 0xFF}, {0x01, 0, 0, 0}, 0});
+        ConfigureBoard(sim, 0, ConfigBlock{{0xFF, 0, 0, 0, 0xFF}, {0x01, 0, 0, 0}, 0});
         for (int k = 0; k < 4; ++k)
             pBoard->SetAnalog(k, static_cast<std::uint16_t>(0x3FF - k));
-        CTarvelDlg dlg;
+        CTarvelDlg dlg(sim.Context());
         OpenDialog(dlg);
         ClickControl(dlg, IDC_ANALOG_INPUTS);
         QCOMPARE(MessageLine(dlg), QStringLiteral("When checked I/O pin is analog input"));
@@ -151,16 +151,16 @@ private slots:
     {
         CSimFixture sim;
         auto pBoard = sim.Plug(SimBoardConfig().Id(7));
-        ConfigureBoard(0, ConfigBlock{{0, 0, 0, 0, 0}, {}, 4});
+        ConfigureBoard(sim, 0, ConfigBlock{{0, 0, 0, 0, 0}, {}, 4});
         for (int k = 0; k < 4; ++k)
             pBoard->SetAnalog(k, 0x111);
-        CTarvelDlg dlg;
+        CTarvelDlg dlg(sim.Context());
         OpenDialog(dlg);
         dlg.OnTimer(TIMER_POLL);
         QCOMPARE(AnalogCaptions(dlg), (QStringList{"0111", "0111", "0111", "0111"}));
 
         // Another program leaves only two channels on; the dialog still polls four.
-        ConfigureBoard(0, ConfigBlock{{0, 0, 0, 0, 0}, {}, 2});
+        ConfigureBoard(sim, 0, ConfigBlock{{0, 0, 0, 0, 0}, {}, 2});
         pBoard->SetAnalog(0, 0x3FF);
         pBoard->SetAnalog(1, 0x002);
         pBoard->SetAnalog(2, 0x155);
@@ -184,7 +184,7 @@ private slots:
     {
         CSimFixture sim;
         auto pBoard = sim.Plug(SimBoardConfig().Id(7));
-        CTarvelDlg dlg;
+        CTarvelDlg dlg(sim.Context());
         OpenDialog(dlg); // a board after reset: every pin an input
         QCOMPARE(dlg.m_nTimer, TIMER_POLL);
         QCOMPARE(Enabled(dlg), QStringLiteral("00 00 00 00 00"));
@@ -216,8 +216,8 @@ private slots:
     {
         CSimFixture sim;
         sim.Plug(SimBoardConfig().Id(7));
-        ConfigureBoard(0, ConfigBlock{{0x01, 0, 0, 0, 0}, {}, 2});
-        CTarvelDlg dlg;
+        ConfigureBoard(sim, 0, ConfigBlock{{0x01, 0, 0, 0, 0}, {}, 2});
+        CTarvelDlg dlg(sim.Context());
         OpenDialog(dlg);
         QCOMPARE(dlg.m_nTimer, TIMER_POLL);
         ClickControl(dlg, IDC_PORT_DIRECTION);
@@ -244,7 +244,7 @@ private slots:
         QCOMPARE(TraceOf(sim).last(), QStringLiteral("0 > 39 02 00 00 00 00 00 00 00 80 02"));
 
         // Reading all-output directions on entering a view stops it too, analog channels or not.
-        ConfigureBoard(0, ConfigBlock{{0, 0, 0, 0, 0}, {}, 2});
+        ConfigureBoard(sim, 0, ConfigBlock{{0, 0, 0, 0, 0}, {}, 2});
         QCOMPARE(dlg.m_nAnalogMask, std::uint8_t(0x03));
         ClickControl(dlg, IDC_PORT_BITS);
         QCOMPARE(dlg.m_nTimer, 0);
@@ -257,7 +257,7 @@ private slots:
     void viewsWithoutABoardChangeOnlyTheMarks()
     {
         CSimFixture sim;
-        CTarvelDlg dlg;
+        CTarvelDlg dlg(sim.Context());
         OpenDialog(dlg);
         ClickBit(dlg, PORT_A, 1);
         ClickBit(dlg, PORT_E, 0);

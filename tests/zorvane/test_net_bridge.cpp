@@ -23,7 +23,10 @@ std::string Frame(std::uint8_t byCode, std::initializer_list<std::uint8_t> paylo
 // The bridge on a thread of its own before the first board on the bus, and a client of it.
 struct SServedBoard
 {
-    explicit SServedBoard(std::vector<SNetRange> vecIn = {}) : vecAllow(std::move(vecIn)) {}
+    explicit SServedBoard(CSimFixture& sim, std::vector<SNetRange> vecIn = {})
+        : context(*sim.Context()), vecAllow(std::move(vecIn))
+    {
+    }
     ~SServedBoard() { Stop(); }
     // Stops the bridge, which closes the client's connection; what it logged.
     Lines Stop()
@@ -37,9 +40,10 @@ struct SServedBoard
         return log;
     }
 
+    const CDriverContext& context;
     std::vector<SNetRange> vecAllow;
     Lines log; // the bridge's thread writes it until the join
-    CNetBridge bridge{ScanBoards().at(0),
+    CNetBridge bridge{context, ScanBoards(context).at(0),
                       [this](const std::string& strLine) { log.push_back(strLine); }};
     int hStop[2] = {-1, -1};
     const bool bStarted = pipe(hStop) == 0 && bridge.Start({0x7F000001, 0, vecAllow});
@@ -56,7 +60,7 @@ TEST(NetBridgeTest, FramesReachTheBoardWhateverTheirCutsAndGarbageReachesNothing
 {
     CSimFixture sim;
     sim.Plug(SimBoardConfig().Id(7));
-    SServedBoard served;
+    SServedBoard served(sim);
     ASSERT_TRUE(served.bStarted) << served.bridge.Error();
     sim.Trace();
     // Two frames in one segment (A and B become outputs; a write-ports frame shorter than its
@@ -88,7 +92,7 @@ TEST(NetBridgeTest, APeerOutsideTheAllowedRangesIsClosedAtOnce)
 {
     CSimFixture sim;
     sim.Plug(SimBoardConfig().Id(7));
-    SServedBoard served({{0x0A000000, 8}}); // 10.0.0.0/8
+    SServedBoard served(sim, {{0x0A000000, 8}}); // 10.0.0.0/8
     EXPECT_EQ(served.client.Receive(1), "closed");
     EXPECT_EQ(served.Stop(), Lines{served.client.Name() + " refused: outside --allow"});
 }
@@ -99,7 +103,7 @@ TEST(NetBridgeTest, AnUnpluggedBoardAnswersNothingAndIsOpenedAgainAtItsPlaceOrBy
     {
         CSimFixture sim;
         const auto pBoard = sim.Plug(SimBoardConfig().Id(7).Serial("AB12CD34"));
-        SServedBoard served;
+        SServedBoard served(sim);
         sim.Bus().Unplug(pBoard);
         EXPECT_TRUE(served.client.Send(Frame(0x36) + " " + Frame(0x36) + " " + Frame(0x36)));
         EXPECT_EQ(served.client.Receive(1, 300), "") << "no reply while it is away";
@@ -124,7 +128,7 @@ TEST(NetBridgeTest, AnotherBoardAtItsPlaceIsNotTakenForIt)
 {
     CSimFixture sim;
     const auto pBoard = sim.Plug(SimBoardConfig().Id(7).Serial("AB12CD34"));
-    SServedBoard served;
+    SServedBoard served(sim);
     sim.Bus().Unplug(pBoard);
     EXPECT_TRUE(served.client.Send(Frame(0x36)));
     EXPECT_EQ(served.client.Receive(1, 300), "") << "no reply while it is away";

@@ -22,11 +22,11 @@ namespace
 {
 const std::string IMAGE = KELVARD_SIM_FIRMWARE; // version 1.04, program, EEPROM and ID data
 
-ToolResult Zorvane(const std::vector<std::string>& args)
+ToolResult Zorvane(CSimFixture& sim, const std::vector<std::string>& args)
 {
     testing::internal::CaptureStdout();
     testing::internal::CaptureStderr();
-    const int nStatus = ZorvaneMain(args);
+    const int nStatus = ZorvaneMain(args, sim.Context());
     std::string strOut = testing::internal::GetCapturedStdout();
     return {nStatus, strOut, testing::internal::GetCapturedStderr()};
 }
@@ -81,7 +81,7 @@ TEST(FirmwareCommandTest, UpdateReachesTheBoardByEveryKindOfTarget)
         auto pOther = sim.Plug(SimBoardConfig().Id(5).Serial("OTHER005"));
         sim.Plug(SimBoardConfig().Id(7).Serial("AB12CD34"));
         sim.Plug(SimBoardConfig().Id(9).Boot().Serial("BOOT0001"));
-        const ToolResult result = Zorvane({"update", row.pszTarget, IMAGE});
+        const ToolResult result = Zorvane(sim, {"update", row.pszTarget, IMAGE});
         const std::string strLabel = row.pszLabel;
         EXPECT_EQ(result, (ToolResult{0,
                                       Stages(strLabel,
@@ -103,11 +103,11 @@ TEST(FirmwareCommandTest, UpdateReachesTheBoardByEveryKindOfTarget)
     CSimFixture sim;
     sim.Plug(SimBoardConfig().Id(7).Serial("AB12CD34"));
     sim.Plug(SimBoardConfig().Id(7).Serial("SAME7777"));
-    EXPECT_EQ(Zorvane({"update", "9", IMAGE}),
+    EXPECT_EQ(Zorvane(sim, {"update", "9", IMAGE}),
               (ToolResult{1, "",
                           "zorvane: no board matches 9; attached:\n"
                           "  0 7 AB12CD34 1.03 app sim:0\n  1 7 SAME7777 1.03 app sim:1\n"}));
-    EXPECT_EQ(Zorvane({"update", "7", IMAGE}),
+    EXPECT_EQ(Zorvane(sim, {"update", "7", IMAGE}),
               (ToolResult{1, "",
                           "zorvane: 7 matches 2 boards; name one by its path:\n"
                           "  0 7 AB12CD34 1.03 app sim:0\n  1 7 SAME7777 1.03 app sim:1\n"}));
@@ -120,7 +120,7 @@ TEST(FirmwareCommandTest, UpdateAllFinishesTheOthersWhenOneFails)
     auto pB = sim.Plug(SimBoardConfig().Id(2));
     auto pC = sim.Plug(SimBoardConfig().Id(3).Boot());
     pB->InjectFault(ESimFault::Fail, 500); // in the middle of its erase
-    const ToolResult result = Zorvane({"update", "--all", "--quiet", IMAGE});
+    const ToolResult result = Zorvane(sim, {"update", "--all", "--quiet", IMAGE});
     EXPECT_EQ(result.nStatus, 1);
     EXPECT_EQ(result.strOut, "") << "quiet: errors only";
     EXPECT_EQ(result.strErr.rfind("zorvane: board 2 (sim:1): erase failed: no reply at 0x", 0), 0u)
@@ -161,7 +161,7 @@ TEST(FirmwareCommandTest, ABadFileChangesNoBoard)
             std::ofstream(strPath) << row.pszText;
         for (const char* pszTarget : {"7", "--all"})
         {
-            const ToolResult result = Zorvane({"update", pszTarget, strPath});
+            const ToolResult result = Zorvane(sim, {"update", pszTarget, strPath});
             char szError[256];
             std::snprintf(szError, sizeof szError, row.pszError, strPath.c_str());
             EXPECT_EQ(result.nStatus, 1) << row.pszName;
@@ -193,7 +193,7 @@ TEST(FirmwareCommandTest, AFailureInEachPhaseLeavesTheBootloaderAndTheResumeComp
     {
         CSimFixture sim;
         sim.Plug(config);
-        ASSERT_EQ(Zorvane({"update", "7", IMAGE}).nStatus, 0);
+        ASSERT_EQ(Zorvane(sim, {"update", "7", IMAGE}).nStatus, 0);
         clean = sim.Trace();
     }
     for (const auto& row : rows)
@@ -203,13 +203,13 @@ TEST(FirmwareCommandTest, AFailureInEachPhaseLeavesTheBootloaderAndTheResumeComp
         const std::uint64_t nTransfer = TransferOf(clean, row.pszAt);
         ASSERT_NE(nTransfer, 0u) << row.pszAt;
         pBoard->InjectFault(row.fault, nTransfer);
-        EXPECT_EQ(Zorvane({"update", "--quiet", "7", IMAGE}),
+        EXPECT_EQ(Zorvane(sim, {"update", "--quiet", "7", IMAGE}),
                   (ToolResult{1, "",
                               std::string("zorvane: board 7 (sim:0): ") + row.pszError +
                                   Resume("sim:0")}));
         EXPECT_TRUE(pBoard->IsBootMode()) << row.pszError;
         EXPECT_EQ(sim.Trace().size(), nTransfer) << "nothing is sent after the failure";
-        EXPECT_EQ(Zorvane({"update", "--quiet", "path=sim:0", IMAGE}), (ToolResult{0, "", ""}));
+        EXPECT_EQ(Zorvane(sim, {"update", "--quiet", "path=sim:0", IMAGE}), (ToolResult{0, "", ""}));
         EXPECT_EQ(pBoard->FirmwareVersion(), 0x0104);
         EXPECT_FALSE(pBoard->IsBootMode());
     }
@@ -242,7 +242,7 @@ TEST(FirmwareCommandTest, ImagesAndChipsThatDoNotFitAreRefusedBeforeTheErase)
     };
     for (const auto& row : rows)
     {
-        EXPECT_EQ(Zorvane(row.args), (ToolResult{1, "", row.strError}));
+        EXPECT_EQ(Zorvane(sim, row.args), (ToolResult{1, "", row.strError}));
         for (const std::string& strLine : sim.Trace())
             EXPECT_TRUE(strLine.find(" > 02") == std::string::npos &&
                         strLine.find(" > 03") == std::string::npos)
@@ -257,11 +257,11 @@ TEST(FirmwareCommandTest, VerifyComparesTheBoardWithTheFile)
 {
     CSimFixture sim;
     auto pBoard = sim.Plug(SimBoardConfig().Id(7));
-    ASSERT_EQ(Zorvane({"update", "--quiet", "7", IMAGE}).nStatus, 0);
+    ASSERT_EQ(Zorvane(sim, {"update", "--quiet", "7", IMAGE}).nStatus, 0);
     sim.Trace();
-    EXPECT_EQ(Zorvane({"verify", "--quiet", "7", IMAGE}), (ToolResult{0, "", ""}));
+    EXPECT_EQ(Zorvane(sim, {"verify", "--quiet", "7", IMAGE}), (ToolResult{0, "", ""}));
     pBoard->StoreMemory(0x880, {0x00});
-    EXPECT_EQ(Zorvane({"verify", "7", IMAGE}).strErr,
+    EXPECT_EQ(Zorvane(sim, {"verify", "7", IMAGE}).strErr,
               "zorvane: board 7 (sim:0): differs from " + IMAGE + " at 0x0880\n");
     EXPECT_FALSE(pBoard->IsBootMode());
     for (const std::string& strLine : sim.Trace())
@@ -282,7 +282,7 @@ TEST(FirmwareCommandTest, CtrlCLetsTheRequestInFlightCompleteAndSendsNothingMore
                 std::this_thread::sleep_for(1ms);
             std::raise(SIGINT);
         });
-    const ToolResult result = Zorvane({"update", "--quiet", "7", IMAGE});
+    const ToolResult result = Zorvane(sim, {"update", "--quiet", "7", IMAGE});
     interrupt.join();
     EXPECT_EQ(result.nStatus, 130);
     EXPECT_EQ(result.strErr.rfind("zorvane: board 7 (sim:0): interrupted during erase at 0x", 0),
@@ -293,7 +293,7 @@ TEST(FirmwareCommandTest, CtrlCLetsTheRequestInFlightCompleteAndSendsNothingMore
     ASSERT_FALSE(trace.empty());
     EXPECT_EQ(trace.back().rfind("0 < 03 01", 0), 0u) << "the erase in flight got its reply";
     EXPECT_TRUE(pBoard->IsBootMode());
-    EXPECT_EQ(Zorvane({"update", "--quiet", "path=sim:0", IMAGE}).nStatus, 0);
+    EXPECT_EQ(Zorvane(sim, {"update", "--quiet", "path=sim:0", IMAGE}).nStatus, 0);
     EXPECT_EQ(pBoard->FirmwareVersion(), 0x0104);
 }
 
@@ -323,13 +323,13 @@ TEST(FirmwareCommandTest, BackupRoundTrip)
     CSimFixture sim;
     auto pBoard = sim.Plug(SimBoardConfig().Id(7));
     auto pBoot = sim.Plug(SimBoardConfig().Id(8).Boot());
-    ASSERT_EQ(Zorvane({"update", "--quiet", "7", IMAGE}).nStatus, 0);
+    ASSERT_EQ(Zorvane(sim, {"update", "--quiet", "7", IMAGE}).nStatus, 0);
     const std::string strFirst = dir.File("first.hex");
-    EXPECT_EQ(Zorvane({"backup", "--quiet", "7", strFirst}), (ToolResult{0, "", ""}));
+    EXPECT_EQ(Zorvane(sim, {"backup", "--quiet", "7", strFirst}), (ToolResult{0, "", ""}));
     EXPECT_FALSE(pBoard->IsBootMode());
-    ASSERT_EQ(Zorvane({"update", "--quiet", "7", strFirst}).nStatus, 0);
+    ASSERT_EQ(Zorvane(sim, {"update", "--quiet", "7", strFirst}).nStatus, 0);
     const std::string strSecond = dir.File("second.hex");
-    EXPECT_EQ(Zorvane({"backup", "7", strSecond}),
+    EXPECT_EQ(Zorvane(sim, {"backup", "7", strSecond}),
               (ToolResult{0,
                           Stages("board 7 (sim:0)",
                                  {"bootloader", "identify", "read 30992 bytes", "application",
@@ -354,7 +354,7 @@ TEST(FirmwareCommandTest, BackupRoundTrip)
     EXPECT_EQ(ReadFile(strEeprom), strBoardEeprom);
     EXPECT_NE(strBoardEeprom, std::string(256, '\xff')) << "the image's EEPROM bytes are there";
 
-    EXPECT_EQ(Zorvane({"backup", "--quiet", "path=sim:1", dir.File("boot.hex")}).nStatus, 0);
+    EXPECT_EQ(Zorvane(sim, {"backup", "--quiet", "path=sim:1", dir.File("boot.hex")}).nStatus, 0);
     EXPECT_TRUE(pBoot->IsBootMode());
 }
 
@@ -368,25 +368,25 @@ TEST(FirmwareCommandTest, BackupNeverReplacesWhatItDidNotCreate)
     auto pBoard = sim.Plug(SimBoardConfig().Id(7));
     const std::string strNotes = dir.Write("mine", "notes.part");
     pBoard->InjectFault(ESimFault::Fail, 30); // while it is read
-    EXPECT_EQ(Zorvane({"backup", "--quiet", "7", dir.File("notes")}).nStatus, 1);
+    EXPECT_EQ(Zorvane(sim, {"backup", "--quiet", "7", dir.File("notes")}).nStatus, 1);
     EXPECT_EQ(ReadFile(strNotes), "mine");
     EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.File("")),
                             std::filesystem::directory_iterator()),
               1);
-    ASSERT_EQ(Zorvane({"update", "--quiet", "path=sim:0", IMAGE}).nStatus, 0);
+    ASSERT_EQ(Zorvane(sim, {"update", "--quiet", "path=sim:0", IMAGE}).nStatus, 0);
     sim.Trace();
     // A named pipe of the test's own stands for a device node (/dev/full as root).
     ASSERT_EQ(mkfifo(dir.File("fifo").c_str(), 0600), 0);
     for (const auto& [strFile, strError] : {std::pair{dir.File(""), " is a folder"},
                                             std::pair{dir.File("fifo"), " is not a regular file"}})
     {
-        const ToolResult result = Zorvane({"backup", "7", strFile});
+        const ToolResult result = Zorvane(sim, {"backup", "7", strFile});
         EXPECT_EQ(result.nStatus, 1);
         EXPECT_NE(result.strErr.find(strError), std::string::npos) << result;
         EXPECT_EQ(sim.Trace(), Lines{}) << "the board is not touched";
     }
-    const ToolResult toStdout = Zorvane({"backup", "7", "-"});
-    EXPECT_EQ(Zorvane({"backup", "--quiet", "7", dir.File("notes")}), (ToolResult{0, "", ""}));
+    const ToolResult toStdout = Zorvane(sim, {"backup", "7", "-"});
+    EXPECT_EQ(Zorvane(sim, {"backup", "--quiet", "7", dir.File("notes")}), (ToolResult{0, "", ""}));
     EXPECT_EQ(toStdout, (ToolResult{0, ReadFile(dir.File("notes")), ""}));
     EXPECT_EQ(ReadFile(strNotes), "mine");
 }
@@ -396,22 +396,22 @@ TEST(FirmwareCommandTest, SerialNumbersAreReadAndWritten)
     CSimFixture sim;
     auto pApp = sim.Plug(SimBoardConfig().Id(7).Serial("AB12CD34"));
     auto pBoot = sim.Plug(SimBoardConfig().Id(9).Boot().Serial("BOOT0001"));
-    EXPECT_EQ(Zorvane({"serial", "7"}), (ToolResult{0, "AB12CD34\n", ""}));
-    EXPECT_EQ(Zorvane({"serial", "serial=BOOT0001"}), (ToolResult{0, "BOOT0001\n", ""}));
+    EXPECT_EQ(Zorvane(sim, {"serial", "7"}), (ToolResult{0, "AB12CD34\n", ""}));
+    EXPECT_EQ(Zorvane(sim, {"serial", "serial=BOOT0001"}), (ToolResult{0, "BOOT0001\n", ""}));
     for (const std::string& strLine : sim.Trace())
         EXPECT_EQ(strLine.find(" > 03"), std::string::npos) << "reading writes nothing";
 
-    EXPECT_EQ(Zorvane({"serial", "7", "NEWSER01"}), (ToolResult{0, "NEWSER01\n", ""}));
-    EXPECT_EQ(Zorvane({"serial", "path=sim:1", "KV000042"}), (ToolResult{0, "KV000042\n", ""}));
+    EXPECT_EQ(Zorvane(sim, {"serial", "7", "NEWSER01"}), (ToolResult{0, "NEWSER01\n", ""}));
+    EXPECT_EQ(Zorvane(sim, {"serial", "path=sim:1", "KV000042"}), (ToolResult{0, "KV000042\n", ""}));
     EXPECT_FALSE(pApp->IsBootMode());
     EXPECT_TRUE(pBoot->IsBootMode());
-    EXPECT_EQ(Zorvane({"serial", "7"}), (ToolResult{0, "NEWSER01\n", ""}));
+    EXPECT_EQ(Zorvane(sim, {"serial", "7"}), (ToolResult{0, "NEWSER01\n", ""}));
     // What would not read back as a valid serial number is refused before the board is touched.
     sim.Trace();
     for (const char* pszText : {"NEWSN01", "NEWSER012", "NEWSER0{"})
-        EXPECT_EQ(Zorvane({"serial", "7", pszText}).nStatus, 2) << pszText;
+        EXPECT_EQ(Zorvane(sim, {"serial", "7", pszText}).nStatus, 2) << pszText;
     EXPECT_EQ(sim.Trace(), Lines{});
-    EXPECT_EQ(Zorvane({"serial", "7"}), (ToolResult{0, "NEWSER01\n", ""}));
+    EXPECT_EQ(Zorvane(sim, {"serial", "7"}), (ToolResult{0, "NEWSER01\n", ""}));
 }
 
 TEST(FirmwareCommandTest, ListLongShowsEveryModeAndWhyABoardDoesNotOpen)
@@ -421,7 +421,7 @@ TEST(FirmwareCommandTest, ListLongShowsEveryModeAndWhyABoardDoesNotOpen)
     sim.Plug(SimBoardConfig().Id(9).Boot());
     sim.Plug(SimBoardConfig().Id(3).Access(ESimAccess::Denied));
     sim.Plug(SimBoardConfig().Id(4).Access(ESimAccess::Busy));
-    const ToolResult result = Zorvane({"list", "-l"});
+    const ToolResult result = Zorvane(sim, {"list", "-l"});
     EXPECT_EQ(result.nStatus, 0);
     EXPECT_EQ(result.strOut.substr(0, result.strOut.find("sim:2") + 5),
               "0 7 AB12CD34 1.02 app sim:0\n1 - - - boot sim:1\n2 ? ? ? ? sim:2");
@@ -430,8 +430,8 @@ TEST(FirmwareCommandTest, ListLongShowsEveryModeAndWhyABoardDoesNotOpen)
               std::string::npos);
     EXPECT_NE(result.strOut.find("\n3 ? ? ? ? sim:3 cannot be opened: in use by another program\n"),
               std::string::npos);
-    EXPECT_EQ(Zorvane({"update", "3", IMAGE}).strErr.rfind("zorvane: no board matches 3", 0), 0u);
-    EXPECT_EQ(Zorvane({"update", "path=sim:2", IMAGE})
+    EXPECT_EQ(Zorvane(sim, {"update", "3", IMAGE}).strErr.rfind("zorvane: no board matches 3", 0), 0u);
+    EXPECT_EQ(Zorvane(sim, {"update", "path=sim:2", IMAGE})
                   .strErr.rfind("zorvane: board at sim:2 cannot be opened: permission denied", 0),
               0u);
 }

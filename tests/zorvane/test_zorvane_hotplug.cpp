@@ -35,9 +35,9 @@ Names Listed()
 }
 
 // The table once the watch's thread has handled every change so far.
-Names ListedOnceSettled()
+Names ListedOnceSettled(CSimFixture& sim)
 {
-    CDeviceWatch::Flush();
+    sim.Context()->Watch().Flush();
     return Listed();
 }
 } // namespace
@@ -49,7 +49,7 @@ protected:
     {
         setenv("KELVARD_COM_PATTERN", "/nonexistent/ttyKV%d", 1);
         TheZorvaneApp().ExitInstance();
-        ASSERT_TRUE(TheZorvaneApp().InitInstance());
+        ASSERT_TRUE(TheZorvaneApp().InitInstance(m_sim.Context()));
         m_nThreadsBefore = ThreadCount();
     }
     void TearDown() override { TheZorvaneApp().ExitInstance(); }
@@ -65,7 +65,7 @@ TEST_F(ZorvaneHotplugTest, OnlyEventSevenIsFollowedAndOnlyOnceArmed)
     auto pFive = m_sim.Plug(SimBoardConfig().Id(5));
     CHiddenWnd* pWnd = TheZorvaneApp().GetHiddenWnd();
     EXPECT_EQ(pWnd->OnDeviceChange(DBT_DEVNODES_CHANGED, 0), 0);
-    EXPECT_TRUE(ListedOnceSettled().empty());
+    EXPECT_TRUE(ListedOnceSettled(m_sim).empty());
     EXPECT_TRUE(m_sim.Trace().empty()) << "nobody asked the board anything";
 
     m_sim.Bus().Unplug(pFive);
@@ -83,21 +83,21 @@ TEST_F(ZorvaneHotplugTest, AfterOneInitializePlugAndUnplugAreFollowedWithNoFurth
 {
     ASSERT_EQ(Initialize(), 0);
     auto pFive = m_sim.Plug(SimBoardConfig().Id(5));
-    EXPECT_EQ(ListedOnceSettled(), (Names{"5"}));
+    EXPECT_EQ(ListedOnceSettled(m_sim), (Names{"5"}));
     auto pNine = m_sim.Plug(SimBoardConfig().Id(9));
-    EXPECT_EQ(ListedOnceSettled(), (Names{"5", "9"}));
+    EXPECT_EQ(ListedOnceSettled(m_sim), (Names{"5", "9"}));
     m_sim.Bus().Unplug(pFive);
-    EXPECT_EQ(ListedOnceSettled(), (Names{"9"}));
+    EXPECT_EQ(ListedOnceSettled(m_sim), (Names{"9"}));
     EXPECT_EQ(WriteBytePortB("9", 0x5A), 1);
     m_sim.Bus().Replug(pFive);
-    EXPECT_EQ(ListedOnceSettled(), (Names{"5", "9"}));
+    EXPECT_EQ(ListedOnceSettled(m_sim), (Names{"5", "9"}));
     EXPECT_EQ(pNine->Pins().byLatch[PORT_B], 0x5A);
 
     EXPECT_EQ(Initialize(), 2);
     TheZorvaneApp().ExitInstance();
     ASSERT_TRUE(TheZorvaneApp().InitInstance());
     m_sim.Bus().Unplug(pNine);
-    EXPECT_TRUE(ListedOnceSettled().empty()) << "a new life starts unarmed";
+    EXPECT_TRUE(ListedOnceSettled(m_sim).empty()) << "a new life starts unarmed";
 }
 
 // A notice waiting for the lock while the library ends: ExitInstance lets it finish instead of
@@ -218,14 +218,14 @@ TEST_F(ZorvaneHotplugTest, ExportsStayCorrectWhileBoardsComeAndGoThousandsOfTime
         else
             m_sim.Bus().Replug(pBoard);
         if (i == CHANGES / 2)
-            midway = ListedOnceSettled(); // the front board just left, the back one is there
+            midway = ListedOnceSettled(m_sim); // the front board just left, the back one is there
         else if (i % 64 == 0)
             std::this_thread::sleep_for(1ms); // now and then let the notices catch up
         if (i % 256 == 128)
             Initialize(); // an enumeration of the caller's own, under the same lock
     }
     m_sim.Bus().Unplug(pBack);
-    CDeviceWatch::Flush();
+    m_sim.Context()->Watch().Flush();
     bStop = true;
     for (std::thread& thread : workers)
         thread.join();

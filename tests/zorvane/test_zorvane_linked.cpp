@@ -28,7 +28,7 @@ protected:
         setenv("KELVARD_COM_PATTERN", "/nonexistent/ttyKV%d", 1);
         // The library's own object, restarted so every test begins with empty tables.
         TheZorvaneApp().ExitInstance();
-        ASSERT_TRUE(TheZorvaneApp().InitInstance());
+        ASSERT_TRUE(TheZorvaneApp().InitInstance(m_sim.Context()));
         TakeError();
     }
     void TearDown() override { TheZorvaneApp().ExitInstance(); }

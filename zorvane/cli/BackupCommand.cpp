@@ -31,14 +31,14 @@ constexpr std::size_t ID_WRITTEN = 15;
 class CBackupJob final : public CFirmwareJob
 {
 public:
-    CBackupJob(SBoardInfo board, std::string strFile)
-        : CFirmwareJob(std::move(board)), m_strFile(std::move(strFile))
+    CBackupJob(const CDriverContext& context, SBoardInfo board, std::string strFile)
+        : CFirmwareJob(context, std::move(board)), m_strFile(std::move(strFile))
     {
     }
     const SFirmwareMemory& Memory() const { return m_memRead; }
 
 protected:
-    int Work(CBootLoader& loader) override { return loader.ReadFirmware(m_memRead); }
+    EStatus Work(CBootLoader& loader) override { return loader.ReadFirmware(m_memRead); }
     std::string DoneText(std::uint16_t) const override
     {
         return "backed up to " + m_strFile + " (" + std::to_string(m_memRead.vecProgram.size()) +
@@ -168,8 +168,9 @@ int RunBackup(const CToolArgs& args)
         file.emplace(strFile);
 
     std::vector<std::unique_ptr<CFirmwareJob>> vecJobs;
-    vecJobs.push_back(std::make_unique<CBackupJob>(ResolveTarget(target, ScanBoards()),
-                                                   bStdout ? "standard output" : strFile));
+    vecJobs.push_back(std::make_unique<CBackupJob>(
+        args.Context(), ResolveTarget(target, ScanBoards(args.Context())),
+        bStdout ? "standard output" : strFile));
     const auto& job = static_cast<const CBackupJob&>(*vecJobs.front());
     const int nSignal = RunJobs(vecJobs, bQuiet);
     if (nSignal == 0 && job.Status().bOk)

@@ -59,9 +59,9 @@ bool SBoardTarget::Matches(const SBoardInfo& board) const
     switch (eKind)
     {
     case EKind::Id:
-        return board.eOpenError == EUsbOpenError::None && !board.bBoot && board.nDeviceId == nId;
+        return board.eOpen == EStatus::Ok && !board.bBoot && board.nDeviceId == nId;
     case EKind::Serial:
-        return board.eOpenError == EUsbOpenError::None && board.strSerial == strValue;
+        return board.eOpen == EStatus::Ok && board.strSerial == strValue;
     case EKind::Path:
         return board.strLocation == strValue;
     }
@@ -99,7 +99,7 @@ SBoardInfo ResolveTarget(const SBoardTarget& target, const std::vector<SBoardInf
             strMessage += "\n  " + BoardLine(*pBoard);
         throw std::runtime_error(strMessage);
     }
-    if (vecMatches.front()->eOpenError != EUsbOpenError::None)
+    if (vecMatches.front()->eOpen != EStatus::Ok)
         throw std::runtime_error(BoardLabel(*vecMatches.front()) + " " +
                                  OpenFailureText(*vecMatches.front()));
     return *vecMatches.front();
@@ -120,7 +120,7 @@ std::string ResumeTarget(const SBoardInfo& board)
 std::string BoardLine(const SBoardInfo& board)
 {
     const std::string strInstance = std::to_string(board.nInstance);
-    if (board.eOpenError != EUsbOpenError::None)
+    if (board.eOpen != EStatus::Ok)
         return strInstance + " ? ? ? ? " + board.strLocation + " " + OpenFailureText(board);
     const std::string strId = board.nDeviceId >= 0 ? std::to_string(board.nDeviceId) : "-";
     const std::string strSerial = board.strSerial.empty() ? "-" : board.strSerial;
@@ -131,8 +131,8 @@ std::string BoardLine(const SBoardInfo& board)
 
 std::string OpenFailureText(const SBoardInfo& board)
 {
-    std::string strText = std::string("cannot be opened: ") + UsbOpenErrorText(board.eOpenError);
-    if (board.eOpenError == EUsbOpenError::Access)
+    std::string strText = std::string("cannot be opened: ") + StatusText(board.eOpen);
+    if (board.eOpen == EStatus::Access)
         strText += " (install the udev rule 70-kelvard.rules, which the libzorvane1 package puts in"
                    " /lib/udev/rules.d, or join the plugdev group: sudo usermod -aG plugdev $USER"
                    " and log in again; then unplug the board and plug it in again)";

@@ -1,8 +1,7 @@
 #include "zorvane/cli/FirmwareJob.h"
 
-#include "firmware/BootStatus.h"
 #include "firmware/ImageFile.h"
-#include "protocol/DeviceLink.h"
+#include "protocol/Status.h"
 
 #include <cstdio>
 #include <exception>
@@ -14,8 +13,9 @@ namespace
 constexpr auto REATTACH_TIMEOUT = std::chrono::seconds(10);
 } // namespace
 
-CFirmwareJob::CFirmwareJob(SBoardInfo board)
-    : m_infoBoard(std::move(board)), m_keyBoard{m_infoBoard.strLocation, m_infoBoard.strSerial},
+CFirmwareJob::CFirmwareJob(const CDriverContext& context, SBoardInfo board)
+    : m_ctxDriver(context),
+      m_infoBoard(std::move(board)), m_keyBoard{m_infoBoard.strLocation, m_infoBoard.strSerial},
       m_clmLocation(m_infoBoard.strLocation)
 {
     m_stsJob.strStage = "waiting";
@@ -65,62 +65,63 @@ void CFirmwareJob::End(bool bOk, std::string strMessage)
     m_stsJob.strMessage = std::move(strMessage);
 }
 
-std::unique_ptr<CUsbDev> CFirmwareJob::OpenInBootloader()
+CBoardLink CFirmwareJob::OpenInBootloader()
 {
     SetStage("bootloader");
     if (!m_infoBoard.bBoot)
     {
-        auto pApp = WaitForBoard(m_keyBoard, false, std::chrono::seconds(0), &m_bStop);
-        if (!pApp || !UsbEnterBootloader(pApp->m_hWrite))
-            return nullptr;
+        CBoardLink app =
+            WaitForBoard(m_ctxDriver, m_keyBoard, false, std::chrono::seconds(0), &m_bStop);
+        if (!app.IsOpen() || app.EnterBootloader() != EStatus::Ok)
+            return {};
     }
     // The application leaves the bus at once and comes back as the bootloader.
-    return WaitForBoard(m_keyBoard, true, REATTACH_TIMEOUT, &m_bStop);
+    return WaitForBoard(m_ctxDriver, m_keyBoard, true, REATTACH_TIMEOUT, &m_bStop);
 }
 
 std::uint16_t CFirmwareJob::FollowToApplication(std::string& strProblem)
 {
     SetStage("application");
-    const auto pApp = WaitForBoard(m_keyBoard, false, REATTACH_TIMEOUT, &m_bStop);
-    if (!pApp)
+    CBoardLink app = WaitForBoard(m_ctxDriver, m_keyBoard, false, REATTACH_TIMEOUT, &m_bStop);
+    if (!app.IsOpen())
     {
         strProblem = m_bStop ? "stopped while it restarted"
                              : "it did not come back in its application within 10 s";
         return 0;
     }
-    const std::uint16_t wVersion = UsbReadVersion(pApp->m_hRead, pApp->m_hWrite);
+    const std::uint16_t wVersion = app.ReadVersion();
     if (wVersion == 0)
         strProblem = "it came back but does not report its firmware version";
     return wVersion;
 }
 
-std::string CFirmwareJob::StatusText(int nStatus, const std::string& strPhase,
+std::string CFirmwareJob::StatusText(EStatus eStatus, const std::string& strPhase,
                                      const CBootLoader& loader)
 {
     char szAt[24] = "";
     if (loader.m_nFailedAddress >= 0)
         std::snprintf(szAt, sizeof szAt, " at 0x%04x",
                       static_cast<unsigned>(loader.m_nFailedAddress));
-    switch (nStatus)
+    switch (eStatus)
     {
-    case BL_ERR_STOPPED:
+    case EStatus::Stopped:
         return "interrupted during " + strPhase + szAt;
-    case BL_ERR_USB:
+    case EStatus::Usb:
         return strPhase + " failed: no reply" + szAt;
-    case BL_ERR_VERIFY:
+    case EStatus::Verify:
         return strPhase + " failed: verify failed" + szAt;
-    case BL_ERR_FIT:
+    case EStatus::NoFit:
         return "the image does not fit its " + loader.m_strChipName + ": " + loader.m_strRefusal +
                "; nothing was written";
-    case BL_ERR_CHIP:
+    case EStatus::UnknownChip:
         return "refused: " + loader.m_strRefusal +
                ", whose memory map zorvane does not know; nothing was written";
-    case BL_ERR_BOOT_BLOCK:
+    case EStatus::BootBlock:
         return std::string("the rewrite of the boot block") + szAt +
                " failed on every try: the block, which holds bootloader code, may be damaged; "
                "do not unplug the board";
     default:
-        return strPhase + " failed: status " + std::to_string(nStatus);
+        return strPhase + " failed: status " + std::to_string(StatusCode(eStatus));
     }
 }
 
@@ -129,15 +130,15 @@ void CFirmwareJob::Run() noexcept
     try
     {
         const std::string strLabel = BoardLabel(m_infoBoard);
-        auto pDev = OpenInBootloader();
-        if (!pDev)
+        CBoardLink link = OpenInBootloader();
+        if (!link.IsOpen())
         {
             const char* pszWhy = m_bStop ? "interrupted while it went into its bootloader"
                                          : "it did not come back in its bootloader within 10 s";
             End(false, strLabel + ": " + pszWhy + "; run it again: " + ResumeCommand());
             return;
         }
-        CBootLoader loader(pDev.release(), "");
+        CBootLoader loader(std::move(link), "");
         loader.m_fnProgress = [this](const SBootProgress& progress) { SetProgress(progress); };
         {
             const std::lock_guard lock(m_mtxLock);
@@ -145,7 +146,7 @@ void CFirmwareJob::Run() noexcept
             if (m_bStop)
                 loader.Stop();
         }
-        const int nStatus = Work(loader);
+        const EStatus eStatus = Work(loader);
         const std::string strPhase = BootPhaseName(Status().prgLoader.ePhase);
         {
             const std::lock_guard lock(m_mtxLock);
@@ -153,24 +154,24 @@ void CFirmwareJob::Run() noexcept
         }
 
         const bool bBackToApp =
-            !m_infoBoard.bBoot && (nStatus == BL_OK || RestartAfterFailure(nStatus));
-        if (bBackToApp && (nStatus != BL_OK || !WorkRestarts()))
+            !m_infoBoard.bBoot && (eStatus == EStatus::Ok || RestartAfterFailure(eStatus));
+        if (bBackToApp && (eStatus != EStatus::Ok || !WorkRestarts()))
             loader.Restart();
-        loader.m_pDev.reset(); // closes the pipes before the board comes back
+        loader.m_lnkBoard.Close(); // before the board comes back
 
-        if (nStatus != BL_OK)
+        if (eStatus != EStatus::Ok)
         {
-            std::string strMessage = FailureText(nStatus, loader);
+            std::string strMessage = FailureText(eStatus, loader);
             if (!strMessage.empty())
                 strMessage = strLabel + ": " + strMessage;
-            else if (nStatus == BL_ERR_FIT || nStatus == BL_ERR_CHIP)
-                strMessage = strLabel + ": " + StatusText(nStatus, strPhase, loader) +
+            else if (eStatus == EStatus::NoFit || eStatus == EStatus::UnknownChip)
+                strMessage = strLabel + ": " + StatusText(eStatus, strPhase, loader) +
                              (bBackToApp ? "" : "; the board waits in its bootloader, as found");
             else if (!bBackToApp)
-                strMessage = strLabel + ": " + StatusText(nStatus, strPhase, loader) +
+                strMessage = strLabel + ": " + StatusText(eStatus, strPhase, loader) +
                              "; the board waits in its bootloader; resume with: " + ResumeCommand();
             else
-                strMessage = strLabel + ": " + StatusText(nStatus, strPhase, loader) +
+                strMessage = strLabel + ": " + StatusText(eStatus, strPhase, loader) +
                              "; run it again: " + ResumeCommand();
             End(false, strMessage);
             return;

@@ -17,7 +17,8 @@
 class CFirmwareJob
 {
 public:
-    explicit CFirmwareJob(SBoardInfo board);
+    // The context must outlive the job.
+    CFirmwareJob(const CDriverContext& context, SBoardInfo board);
     virtual ~CFirmwareJob() = default;
     CFirmwareJob(const CFirmwareJob&) = delete;
     CFirmwareJob& operator=(const CFirmwareJob&) = delete;
@@ -42,16 +43,16 @@ public:
 
 protected:
     // The command's work on the board waiting in its bootloader; a loader status.
-    virtual int Work(CBootLoader& loader) = 0;
+    virtual EStatus Work(CBootLoader& loader) = 0;
     // True when the work ends by restarting the board itself (an update does).
     virtual bool WorkRestarts() const { return false; }
-    // True when the board goes back to its application after work that failed with nStatus.
-    virtual bool RestartAfterFailure(int /*nStatus*/) const { return true; }
+    // True when the board goes back to its application after work that failed so.
+    virtual bool RestartAfterFailure(EStatus /*eStatus*/) const { return true; }
     // The message of a job done; wVersion is the firmware the board reports afterwards (0 for
     // a board left in its bootloader, as it was found).
     virtual std::string DoneText(std::uint16_t wVersion) const = 0;
     // The message of failed work when the command words it itself ("" for the usual one).
-    virtual std::string FailureText(int /*nStatus*/, const CBootLoader& /*loader*/) const
+    virtual std::string FailureText(EStatus /*eStatus*/, const CBootLoader& /*loader*/) const
     {
         return {};
     }
@@ -66,15 +67,16 @@ private:
     void EnterStageLocked(const std::string& strStage, std::int64_t nTotal);
     void SetProgress(const SBootProgress& progress);
     void End(bool bOk, std::string strMessage);
-    // Sends the board into its bootloader and opens it there; null when it did not come.
-    std::unique_ptr<CUsbDev> OpenInBootloader();
+    // Sends the board into its bootloader and opens it there; not open when it did not come.
+    CBoardLink OpenInBootloader();
     // Waits for the board's application; its firmware version, 0 when it did not come back.
     std::uint16_t FollowToApplication(std::string& strProblem);
     // "program failed: verify failed at 0x1230", "erase failed: no reply at 0x0840",
     // "interrupted during program at 0x1230", "refused: ...; nothing was written".
-    static std::string StatusText(int nStatus, const std::string& strPhase,
+    static std::string StatusText(EStatus eStatus, const std::string& strPhase,
                                   const CBootLoader& loader);
 
+    const CDriverContext& m_ctxDriver;
     SBoardInfo m_infoBoard;
     SBoardKey m_keyBoard;
     CLocationClaim m_clmLocation;

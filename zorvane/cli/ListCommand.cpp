@@ -3,6 +3,8 @@
 #include "zorvane/cli/BoardTarget.h"
 #include "zorvane/cli/Commands.h"
 
+#include "protocol/Mpusb.h"
+
 #include "zorvane.h"
 
 #include <cstdio>
@@ -12,7 +14,7 @@ int RunList(const CToolArgs& args)
     args.ExpectOperands(0, 0, "");
     if (args.Has("long"))
     {
-        for (const SBoardInfo& board : ScanBoards())
+        for (const SBoardInfo& board : ScanBoards(args.Context()))
             std::printf("%s\n", BoardLine(board).c_str());
         return 0;
     }
@@ -23,13 +25,14 @@ int RunList(const CToolArgs& args)
         std::printf("%s\n", names[i].c_str());
     // The library leaves out what it cannot open, silently: say so. The probe claims nothing,
     // so it does not disturb the boards the library holds.
-    const std::uint32_t nCount = MPUSBGetDeviceCount(MPUSB_VID_PID);
+    const CDriverContext& context = args.Context();
+    const std::uint32_t nCount = context.Count();
     for (std::uint32_t i = 0; i < nCount && i < MPUSB_MAX_INSTANCES; ++i)
     {
         SBoardInfo board;
-        board.strLocation = MpusbLocation(i);
-        board.eOpenError = MpusbProbeOpen(i);
-        if (board.eOpenError != EUsbOpenError::None && board.eOpenError != EUsbOpenError::Gone)
+        board.strLocation = context.Location(i);
+        board.eOpen = context.ProbeOpen(i);
+        if (board.eOpen != EStatus::Ok && board.eOpen != EStatus::Gone)
             std::fprintf(stderr, "zorvane: warning: %s %s\n", BoardLabel(board).c_str(),
                          OpenFailureText(board).c_str());
     }

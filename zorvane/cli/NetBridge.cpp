@@ -3,7 +3,6 @@
 #include "zorvane/cli/BoardTarget.h"
 #include "zorvane/cli/ToolArgs.h"
 
-#include "protocol/DeviceLink.h"
 #include "protocol/net/Frames.h"
 
 #include <algorithm>
@@ -97,8 +96,8 @@ std::string EndpointText(std::uint32_t nAddress, std::uint16_t nPort)
            std::to_string(nPort);
 }
 
-CNetBridge::CNetBridge(SBoardInfo board, LogSink log)
-    : m_infoBoard(std::move(board)), m_fnLog(std::move(log))
+CNetBridge::CNetBridge(const CDriverContext& context, SBoardInfo board, LogSink log)
+    : m_ctxDriver(context), m_infoBoard(std::move(board)), m_fnLog(std::move(log))
 {
 }
 
@@ -110,8 +109,8 @@ CNetBridge::~CNetBridge()
 bool CNetBridge::Start(const SBridgeOptions& options)
 {
     m_optsServe = options;
-    m_pDev = CBoardFinder(BoardKey(), false).TryOpen();
-    if (!m_pDev)
+    m_lnkBoard = CBoardFinder(m_ctxDriver, BoardKey(), false).TryOpen();
+    if (!m_lnkBoard.IsOpen())
     {
         m_strError =
             BoardLabel(m_infoBoard) + " cannot be opened: it left, or another program holds it";
@@ -280,7 +279,7 @@ void CNetBridge::Serve(const std::uint8_t* pFrame, int nLength)
         }
         return;
     }
-    if (!m_pDev)
+    if (!m_lnkBoard.IsOpen())
     {
         ++m_nUnanswered;
         return;
@@ -288,8 +287,7 @@ void CNetBridge::Serve(const std::uint8_t* pFrame, int nLength)
     Packet packet;
     FrameRequest(pFrame, static_cast<std::size_t>(nLength), packet);
     const std::size_t nReplyLength = FindCommand(byCode)->byReplyLength;
-    const ExchangeResult result = ExchangeCommand(m_pDev->m_hRead, m_pDev->m_hWrite, packet);
-    if (!result.bWritten || (nReplyLength > 0 && !result.bRead))
+    if (m_lnkBoard.Exchange(packet) != EStatus::Ok)
     {
         ++m_nUnanswered;
         LoseBoard();
@@ -315,8 +313,8 @@ void CNetBridge::DropClient(const std::string& strWhy)
 
 void CNetBridge::LoseBoard()
 {
-    m_pDev.reset();
-    m_pFinder = std::make_unique<CBoardFinder>(BoardKey(), false);
+    m_lnkBoard.Close();
+    m_pFinder = std::make_unique<CBoardFinder>(m_ctxDriver, BoardKey(), false);
     m_tNextLook = Clock::now() + LOOK_INTERVAL;
     m_fnLog(BoardLabel(m_infoBoard) +
             " does not answer (unplugged?): frames get no reply until it is back");
@@ -330,14 +328,14 @@ SBoardKey CNetBridge::BoardKey() const
 
 void CNetBridge::LookForBoard()
 {
-    m_pDev = m_pFinder->TryOpen();
-    if (!m_pDev)
+    m_lnkBoard = m_pFinder->TryOpen();
+    if (!m_lnkBoard.IsOpen())
     {
         m_tNextLook = Clock::now() + LOOK_INTERVAL;
         return;
     }
     m_pFinder.reset();
-    m_infoBoard.strLocation = MpusbPipeLocation(m_pDev->m_hRead);
+    m_infoBoard.strLocation = m_lnkBoard.Location();
     m_fnLog(BoardLabel(m_infoBoard) + " is back (" + std::to_string(m_nUnanswered) +
             " frames went unanswered)");
     m_nUnanswered = 0;
@@ -358,6 +356,6 @@ void CNetBridge::Close()
     if (m_hListen >= 0)
         close(m_hListen);
     m_hListen = -1;
-    m_pDev.reset();
+    m_lnkBoard.Close();
     m_pFinder.reset();
 }

@@ -60,9 +60,9 @@ public:
     // One line per event, without an ending line feed.
     using LogSink = std::function<void(const std::string&)>;
 
-    // The board as a scan found it: its location and serial number say where to look when it
-    // comes back.
-    CNetBridge(SBoardInfo board, LogSink log);
+    // The board as a scan of context found it: its location and serial number say where to look
+    // when it comes back. The context must outlive the bridge.
+    CNetBridge(const CDriverContext& context, SBoardInfo board, LogSink log);
     // Closes the client, the listening socket and the board's pipes.
     ~CNetBridge();
     CNetBridge(const CNetBridge&) = delete;
@@ -96,12 +96,13 @@ private:
     int LookTimeoutMs() const;
     void Close();
 
+    const CDriverContext& m_ctxDriver;
     SBoardInfo m_infoBoard;
     LogSink m_fnLog;
     std::string m_strError;
     SBridgeOptions m_optsServe;
 
-    std::unique_ptr<CUsbDev> m_pDev;         // none while the board is away
+    CBoardLink m_lnkBoard;                   // not open while the board is away
     std::unique_ptr<CBoardFinder> m_pFinder; // while the board is away
     std::chrono::steady_clock::time_point m_tNextLook;
     std::uint64_t m_nUnanswered = 0; // frames that found the board away

@@ -5,7 +5,7 @@
 #include "zorvane/cli/FirmwareJob.h"
 #include "zorvane/cli/JobRunner.h"
 
-#include "firmware/BootStatus.h"
+#include "protocol/Status.h"
 
 #include <cstdio>
 
@@ -20,24 +20,27 @@ constexpr char SERIAL_CHAR_LAST = 0x7A;  // 'z'
 class CSerialJob final : public CFirmwareJob
 {
 public:
-    CSerialJob(SBoardInfo board, std::string strSerial)
-        : CFirmwareJob(std::move(board)), m_strSerial(std::move(strSerial))
+    CSerialJob(const CDriverContext& context, SBoardInfo board, std::string strSerial)
+        : CFirmwareJob(context, std::move(board)), m_strSerial(std::move(strSerial))
     {
     }
     const std::string& ReadBack() const { return m_strReadBack; }
 
 protected:
-    int Work(CBootLoader& loader) override
+    EStatus Work(CBootLoader& loader) override
     {
         loader.m_bKnownChipsOnly = true;
-        const int nStatus = loader.WriteSerialNumber(m_strSerial);
-        if (nStatus == BL_OK)
+        const EStatus eStatus = loader.WriteSerialNumber(m_strSerial);
+        if (eStatus == EStatus::Ok)
             m_strReadBack = loader.ReadSerNo();
-        return nStatus;
+        return eStatus;
     }
     // A boot block that may be damaged stays in the bootloader, where the rewrite can be run
     // again; a board restarted with it might never come back there.
-    bool RestartAfterFailure(int nStatus) const override { return nStatus != BL_ERR_BOOT_BLOCK; }
+    bool RestartAfterFailure(EStatus eStatus) const override
+    {
+        return eStatus != EStatus::BootBlock;
+    }
     std::string DoneText(std::uint16_t) const override { return "serial number " + m_strReadBack; }
     std::string ResumeCommand() const override
     {
@@ -63,14 +66,14 @@ int RunSerial(const CToolArgs& args)
         if (c < SERIAL_CHAR_FIRST || c > SERIAL_CHAR_LAST)
             throw CUsageError("a serial number holds the characters from blank to 'z' only");
 
-    const SBoardInfo board = ResolveTarget(target, ScanBoards());
+    const SBoardInfo board = ResolveTarget(target, ScanBoards(args.Context()));
     if (!bWrite)
     {
         std::printf("%s\n", board.strSerial.c_str());
         return 0;
     }
     std::vector<std::unique_ptr<CFirmwareJob>> vecJobs;
-    vecJobs.push_back(std::make_unique<CSerialJob>(board, strSerial));
+    vecJobs.push_back(std::make_unique<CSerialJob>(args.Context(), board, strSerial));
     const int nSignal = RunJobs(vecJobs, true);
     const CFirmwareJob::SStatus status = vecJobs.front()->Status();
     if (nSignal != 0 || !status.bOk)

@@ -15,11 +15,12 @@ int RunServe(const CToolArgs& args)
         SBridgeOptions::Parse(args.Value("listen", ""), args.Values("allow"));
 
     CStopSignal stop;
-    const SBoardInfo board = ResolveTarget(target, ScanBoards());
+    const SBoardInfo board = ResolveTarget(target, ScanBoards(args.Context()));
     if (board.bBoot)
         return Fail("%s waits in its bootloader: it has no ports to serve (update it first)",
                     BoardLabel(board).c_str());
-    CNetBridge bridge(board, [](const std::string& strLine)
+    CNetBridge bridge(args.Context(), board,
+                      [](const std::string& strLine)
                       { std::fprintf(stderr, "zorvane: %s\n", strLine.c_str()); });
     if (!bridge.Start(options))
         return Fail("%s", bridge.Error().c_str());

@@ -3,9 +3,12 @@
 // "--name value", "-h" and the options' own short letters), wherever they stand, and its operands
 // in order. "--" ends the options. An argument that the sub-command cannot take is a usage error:
 // CUsageError, which main turns into exit status 2.
+#include <memory>
 #include <stdexcept>
 #include <string>
 #include <vector>
+
+class CDriverContext;
 
 class CUsageError : public std::runtime_error
 {
@@ -36,7 +39,13 @@ public:
     // Usage errors when the operand count is outside nMin..nMax.
     void ExpectOperands(std::size_t nMin, std::size_t nMax, const char* pszWhat) const;
 
+    // The driver context the run works on: the simulated bus (--simulate), or the default one
+    // the library's exports use too, so that a run holds one driver layer.
+    CDriverContext& Context() const { return *m_pContext; }
+    void SetContext(std::shared_ptr<CDriverContext> pContext) { m_pContext = std::move(pContext); }
+
 private:
+    std::shared_ptr<CDriverContext> m_pContext;
     std::vector<std::pair<std::string, std::string>> m_vecGiven;
     std::vector<std::string> m_vecOperands;
 };

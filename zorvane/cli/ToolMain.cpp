@@ -3,9 +3,12 @@
 #include "zorvane/cli/ToolMain.h"
 #include "zorvane/cli/Commands.h"
 
+#include "protocol/DriverContext.h"
+
 #include <cstdio>
 #include <cstdlib>
 #include <exception>
+#include <stdexcept>
 #include <string>
 
 #ifndef ZORVANE_TOOL_VERSION
@@ -48,7 +51,24 @@ const ToolCommand* FindCommand(const std::string& strName)
     return nullptr;
 }
 
-int Run(const std::vector<std::string>& args, std::string& strCommand)
+// The context a run works on. The simulated bus, when asked for, also becomes the default one,
+// which the library's exports use: a run holds one driver layer.
+std::shared_ptr<CDriverContext> RunContext(bool bSimulate, std::shared_ptr<CDriverContext> pGiven)
+{
+    if (pGiven)
+        return pGiven;
+    if (!bSimulate)
+        return CDriverContext::Default();
+    std::string strError;
+    auto pContext = CDriverContext::CreateSimulated(strError);
+    if (!pContext)
+        throw std::runtime_error(strError);
+    CDriverContext::SetDefault(pContext);
+    return pContext;
+}
+
+int Run(const std::vector<std::string>& args, std::string& strCommand,
+        std::shared_ptr<CDriverContext> pContext)
 {
     std::size_t nNext = 0;
     bool bSimulate = false;
@@ -75,27 +95,26 @@ int Run(const std::vector<std::string>& args, std::string& strCommand)
     if (!pCommand)
         throw CUsageError("unknown command '" + args[nNext] + "'");
     strCommand = pCommand->pszName;
-    const CToolArgs commandArgs({args.begin() + static_cast<std::ptrdiff_t>(nNext) + 1, args.end()},
-                                pCommand->vecOptions);
+    CToolArgs commandArgs({args.begin() + static_cast<std::ptrdiff_t>(nNext) + 1, args.end()},
+                          pCommand->vecOptions);
     if (commandArgs.Has("help"))
     {
         PrintCommandUsage(*pCommand);
         return EXIT_SUCCESS;
     }
-    // The library picks its backend at its first use, which comes after this.
-    if (bSimulate || commandArgs.Has("simulate"))
-        setenv("KELVARD_USB", "sim", 1);
+    commandArgs.SetContext(
+        RunContext(bSimulate || commandArgs.Has("simulate"), std::move(pContext)));
     return pCommand->pfnRun(commandArgs);
 }
 } // namespace
 
-int ZorvaneMain(const std::vector<std::string>& args)
+int ZorvaneMain(const std::vector<std::string>& args, std::shared_ptr<CDriverContext> pContext)
 {
     std::string strCommand;
     int nStatus;
     try
     {
-        nStatus = Run(args, strCommand);
+        nStatus = Run(args, strCommand, std::move(pContext));
     }
     catch (const CUsageError& e)
     {

@@ -1,7 +1,12 @@
 #pragma once
-// The whole zorvane command, for main and for tests that run it in their own process (on a
-// simulated bus they installed): the arguments after the program name; the exit status.
+// The whole zorvane command, for main and for tests that run it in their own process on a driver
+// context of their own (pContext; null: the default one, or the simulated bus of --simulate): the
+// arguments after the program name; the exit status.
+#include <memory>
 #include <string>
 #include <vector>
 
-int ZorvaneMain(const std::vector<std::string>& args);
+class CDriverContext;
+
+int ZorvaneMain(const std::vector<std::string>& args,
+                std::shared_ptr<CDriverContext> pContext = nullptr);

@@ -5,21 +5,23 @@
 #include "zorvane/cli/FirmwareJob.h"
 #include "zorvane/cli/JobRunner.h"
 
-#include "firmware/BootStatus.h"
 #include "protocol/PortTypes.h"
+#include "protocol/Status.h"
 
 namespace
 {
 class CUpdateJob final : public CFirmwareJob
 {
 public:
-    CUpdateJob(SBoardInfo board, const std::string& strImage, std::string strFile)
-        : CFirmwareJob(std::move(board)), m_strImage(strImage), m_strFile(std::move(strFile))
+    CUpdateJob(const CDriverContext& context, SBoardInfo board, const std::string& strImage,
+               std::string strFile)
+        : CFirmwareJob(context, std::move(board)), m_strImage(strImage),
+          m_strFile(std::move(strFile))
     {
     }
 
 protected:
-    int Work(CBootLoader& loader) override
+    EStatus Work(CBootLoader& loader) override
     {
         loader.m_bKnownChipsOnly = true;
         return loader.UpdateFirmware(m_strImage);
@@ -27,9 +29,9 @@ protected:
     bool WorkRestarts() const override { return true; }
     // Once anything may be erased, only a finished update may leave the bootloader; an image
     // refused before the first erase leaves the application as it was.
-    bool RestartAfterFailure(int nStatus) const override
+    bool RestartAfterFailure(EStatus eStatus) const override
     {
-        return nStatus == BL_ERR_FIT || nStatus == BL_ERR_CHIP;
+        return eStatus == EStatus::NoFit || eStatus == EStatus::UnknownChip;
     }
     std::string DoneText(std::uint16_t wVersion) const override
     {
@@ -59,18 +61,19 @@ int RunUpdate(const CToolArgs& args)
     const SBoardTarget target = bAll ? SBoardTarget{} : SBoardTarget::Parse(operands.front());
 
     const std::string strImage = ImageText(strFile);
-    const std::vector<SBoardInfo> vecBoards = ScanBoards();
+    const std::vector<SBoardInfo> vecBoards = ScanBoards(args.Context());
     std::vector<std::unique_ptr<CFirmwareJob>> vecJobs;
     int nStatus = 0;
     if (!bAll)
-        vecJobs.push_back(
-            std::make_unique<CUpdateJob>(ResolveTarget(target, vecBoards), strImage, strFile));
+        vecJobs.push_back(std::make_unique<CUpdateJob>(
+            args.Context(), ResolveTarget(target, vecBoards), strImage, strFile));
     for (const SBoardInfo& board : bAll ? vecBoards : std::vector<SBoardInfo>{})
     {
-        if (board.eOpenError != EUsbOpenError::None)
+        if (board.eOpen != EStatus::Ok)
             nStatus = Fail("%s %s", BoardLabel(board).c_str(), OpenFailureText(board).c_str());
         else
-            vecJobs.push_back(std::make_unique<CUpdateJob>(board, strImage, strFile));
+            vecJobs.push_back(
+                std::make_unique<CUpdateJob>(args.Context(), board, strImage, strFile));
     }
     if (vecJobs.empty())
         return nStatus != 0 ? nStatus : Fail("no board is attached");

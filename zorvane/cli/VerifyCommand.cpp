@@ -5,7 +5,7 @@
 #include "zorvane/cli/FirmwareJob.h"
 #include "zorvane/cli/JobRunner.h"
 
-#include "firmware/BootStatus.h"
+#include "protocol/Status.h"
 
 #include <cstdio>
 
@@ -14,22 +14,23 @@ namespace
 class CVerifyJob final : public CFirmwareJob
 {
 public:
-    CVerifyJob(SBoardInfo board, std::string strImage, std::string strFile)
-        : CFirmwareJob(std::move(board)), m_strImage(std::move(strImage)),
+    CVerifyJob(const CDriverContext& context, SBoardInfo board, std::string strImage,
+               std::string strFile)
+        : CFirmwareJob(context, std::move(board)), m_strImage(std::move(strImage)),
           m_strFile(std::move(strFile))
     {
     }
 
 protected:
-    int Work(CBootLoader& loader) override
+    EStatus Work(CBootLoader& loader) override
     {
         loader.m_bKnownChipsOnly = true;
         return loader.VerifyFirmware(m_strImage);
     }
     std::string DoneText(std::uint16_t) const override { return "holds " + m_strFile; }
-    std::string FailureText(int nStatus, const CBootLoader& loader) const override
+    std::string FailureText(EStatus eStatus, const CBootLoader& loader) const override
     {
-        if (nStatus != BL_ERR_VERIFY)
+        if (eStatus != EStatus::Verify)
             return {};
         char szAt[16];
         std::snprintf(szAt, sizeof szAt, "0x%04x", static_cast<unsigned>(loader.m_nFailedAddress));
@@ -55,8 +56,9 @@ int RunVerify(const CToolArgs& args)
 
     std::string strImage = ImageText(strFile);
     std::vector<std::unique_ptr<CFirmwareJob>> vecJobs;
-    vecJobs.push_back(std::make_unique<CVerifyJob>(ResolveTarget(target, ScanBoards()),
-                                                   std::move(strImage), strFile));
+    vecJobs.push_back(std::make_unique<CVerifyJob>(
+        args.Context(), ResolveTarget(target, ScanBoards(args.Context())), std::move(strImage),
+        strFile));
     const int nSignal = RunJobs(vecJobs, bQuiet);
     return ReportJobs(vecJobs, nSignal, bQuiet);
 }

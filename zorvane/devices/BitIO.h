@@ -22,8 +22,9 @@ public:
     CBitIO& operator=(const CBitIO&) = delete;
 
     // Slots 0 to 26, in this order.
-    virtual std::int32_t ConfigurePortsEx(std::int32_t nDirA, std::int32_t nDirB, std::int32_t nDirC,
-                                          std::int32_t nDirD, std::int32_t nDirE, std::int32_t nUnused);
+    virtual std::int32_t ConfigurePortsEx(std::int32_t nDirA, std::int32_t nDirB,
+                                          std::int32_t nDirC, std::int32_t nDirD,
+                                          std::int32_t nDirE, std::int32_t nUnused);
     virtual std::int32_t ConfigurePorts(std::int32_t nDirA, std::int32_t nDirB, std::int32_t nDirC,
                                         std::int32_t nUnused);
     virtual std::int32_t WriteBytePortA(std::int32_t nValue);
@@ -47,8 +48,8 @@ public:
     virtual std::int32_t ReadBitPortC(std::int32_t nBit, std::int32_t* pnValue);
     virtual std::int32_t Open(); // 1 when the COM port opened without error
     virtual ~CBitIO();
-    virtual std::int32_t AddVirtualPort(const char* pszName, std::int32_t nStart, std::int32_t nWidth,
-                                        std::int32_t nInput);
+    virtual std::int32_t AddVirtualPort(const char* pszName, std::int32_t nStart,
+                                        std::int32_t nWidth, std::int32_t nInput);
     virtual std::int32_t RemoveVirtualPort(const char* pszName);
     virtual std::int32_t RemoveAllVirtualPorts();
     virtual std::int32_t WriteVirtualPort(const char* pszName, std::int32_t nValue);
@@ -78,10 +79,10 @@ public:
 private:
     // Serial protocol steps. Each answers 0 at once without a COM port.
     std::int32_t SendConfiguration(std::int32_t nDirA, std::int32_t nDirB, std::int32_t nDirC);
-    std::int32_t SendOutputs();                      // the Output line, then the waiting reply count
+    std::int32_t SendOutputs(); // the Output line, then the waiting reply count
     std::int32_t SendBit(char cPort, std::uint8_t& byPort, std::int32_t nBit, std::int32_t nValue);
-    std::int32_t TakeWaitingReply();                 // characters already waiting, up to 64, dropped
-    bool ExchangeInputs();                           // "I\n", then its reply into the caches
+    std::int32_t TakeWaitingReply(); // characters already waiting, up to 64, dropped
+    bool ExchangeInputs();           // "I\n", then its reply into the caches
     std::int32_t AskBit(char cPort, std::int32_t nBit, std::int32_t* pnValue);
     std::int32_t ReadOnePort(const std::uint8_t& byPort, std::uint8_t* pbyValue);
 };

@@ -22,10 +22,10 @@ bool CHiddenWnd::Create()
 void CHiddenWnd::DestroyWindow()
 {
     if (const int nWatch = m_nWatch.exchange(0))
-        CDeviceWatch::Remove(nWatch);
+        m_pWatch->Remove(nWatch);
 }
 
-void CHiddenWnd::Arm()
+void CHiddenWnd::Arm(CDeviceWatch& watch)
 {
     m_bArmed = 1;
     if (m_nWatch.load() != 0)
@@ -33,8 +33,8 @@ void CHiddenWnd::Arm()
     try
     {
         // Arrival and removal alike change the device nodes; the enumeration sorts out which.
-        m_nWatch =
-            CDeviceWatch::Add([this](EDeviceChange) { OnDeviceChange(DBT_DEVNODES_CHANGED, 0); });
+        m_pWatch = &watch;
+        m_nWatch = watch.Add([this](EDeviceChange) { OnDeviceChange(DBT_DEVNODES_CHANGED, 0); });
     }
     catch (...)
     {

@@ -11,6 +11,8 @@
 #include <functional>
 #include <mutex>
 
+class CDeviceWatch;
+
 class CHiddenWnd
 {
 public:
@@ -29,8 +31,9 @@ public:
     void DestroyWindow();
 
     // Locked (Initialize). Sets m_bArmed and, unless already connected, connects the window to
-    // the device-change watch, which starts the watch's one thread.
-    void Arm();
+    // the device-change watch of the library's driver context, which starts the watch's one
+    // thread. The watch must outlive the window's connection (DestroyWindow).
+    void Arm(CDeviceWatch& watch);
 
     // Takes the library lock; rescans when armed and nEventType is 7. nData is never looked
     // at. Always 0. Must not be called with the library lock held.
@@ -42,4 +45,5 @@ private:
     std::mutex& m_mtxLock;
     std::function<void()> m_fnEnumerate;
     std::atomic<int> m_nWatch; // the watch registration; 0 while not connected
+    CDeviceWatch* m_pWatch = nullptr;
 };

@@ -1,17 +1,15 @@
 #include "zorvane/devices/UsbDev.h"
 
-#include "protocol/DeviceLink.h"
-
-CUsbDev::CUsbDev(MPUSB_HANDLE hRead, MPUSB_HANDLE hWrite)
-    : m_nDeviceId(0), m_bIdentified(false), m_hRead(hRead), m_hWrite(hWrite), m_wVersion(0),
-      m_byPortD(0), m_byPortE(0), m_byDirD(0xFF), m_byDirE(0xFF), m_byInvD(0), m_byAnalogCount(0)
+CUsbDev::CUsbDev(CBoardLink link)
+    : m_nDeviceId(0), m_bIdentified(false), m_wVersion(0), m_byPortD(0), m_byPortE(0),
+      m_byDirD(0xFF), m_byDirE(0xFF), m_byInvD(0), m_byAnalogCount(0), m_lnkBoard(std::move(link))
 {
     std::uint8_t byId = 0;
-    m_bIdentified = UsbReadDeviceId(m_hRead, m_hWrite, byId);
+    m_bIdentified = m_lnkBoard.ReadDeviceId(byId) == EStatus::Ok;
     if (m_bIdentified)
         m_nDeviceId = byId;
-    m_strSerialNumber = UsbReadSerialNumber(m_hRead, m_hWrite);
-    m_wVersion = UsbReadVersion(m_hRead, m_hWrite);
+    m_strSerialNumber = m_lnkBoard.ReadSerialNumber();
+    m_wVersion = m_lnkBoard.ReadVersion();
 }
 
 CUsbDev::~CUsbDev()
@@ -22,7 +20,7 @@ CUsbDev::~CUsbDev()
 
 bool CUsbDev::IsInBootloader()
 {
-    return UsbQueryBootloader(m_hRead, m_hWrite);
+    return m_lnkBoard.QueryBootloader();
 }
 
 std::string CUsbDev::GetName() const
@@ -43,7 +41,7 @@ std::int32_t CUsbDev::ConfigurePortsEx(std::int32_t nDirA, std::int32_t nDirB, s
     config.byDir = {m_byDirA, m_byDirB, m_byDirC, m_byDirD, m_byDirE};
     config.byInv = {m_byInvA, m_byInvB, m_byInvC, m_byInvD};
     config.byAnalogCount = m_byAnalogCount;
-    return UsbWriteConfiguration(m_hWrite, config) ? 1 : 0;
+    return m_lnkBoard.WriteConfiguration(config) == EStatus::Ok ? 1 : 0;
 }
 
 std::int32_t CUsbDev::ConfigurePorts(std::int32_t, std::int32_t, std::int32_t, std::int32_t)
@@ -171,34 +169,29 @@ std::int32_t CUsbDev::SpareOperation4(std::int32_t, std::int32_t)
 std::int32_t CUsbDev::IsPresent()
 {
     std::uint8_t byId = 0;
-    return UsbReadDeviceId(m_hRead, m_hWrite, byId) ? 1 : 0;
+    return m_lnkBoard.ReadDeviceId(byId) == EStatus::Ok ? 1 : 0;
 }
 
 void CUsbDev::ClosePipes()
 {
-    if (m_hRead != 0)
-        MPUSBClose(m_hRead);
-    m_hRead = 0;
-    if (m_hWrite != 0)
-        MPUSBClose(m_hWrite);
-    m_hWrite = 0;
+    m_lnkBoard.Close();
 }
 
-void CUsbDev::SetPipes(MPUSB_HANDLE hRead, MPUSB_HANDLE hWrite)
+void CUsbDev::SetLink(CBoardLink link)
 {
-    m_hRead = hRead;
-    m_hWrite = hWrite;
+    m_lnkBoard = std::move(link);
 }
 
 std::int32_t CUsbDev::SendPorts()
 {
-    return UsbWritePorts(m_hWrite, {m_byPortA, m_byPortB, m_byPortC, m_byPortD, m_byPortE}) ? 1 : 0;
+    const PortBytes ports{m_byPortA, m_byPortB, m_byPortC, m_byPortD, m_byPortE};
+    return m_lnkBoard.WritePorts(ports) == EStatus::Ok ? 1 : 0;
 }
 
 std::int32_t CUsbDev::FetchPorts()
 {
     PortBytes ports{};
-    if (!UsbReadPorts(m_hRead, m_hWrite, ports))
+    if (m_lnkBoard.ReadPorts(ports) != EStatus::Ok)
         return 0;
     m_byPortA = ports[PORT_A];
     m_byPortB = ports[PORT_B];

@@ -1,12 +1,11 @@
 #pragma once
 // The library's object for one USB board: the port-device interface over the board's command
-// set. It owns both pipes of its link, caches all five ports (a write-ports packet always
-// carries all five) and keeps the board's virtual ports. Not the tool's device record of the
-// same name.
+// set. It owns the board's link, caches all five ports (a write-ports packet always carries all
+// five) and keeps the board's virtual ports.
 #include "zorvane/devices/BitIO.h"
 #include "zorvane/devices/VirtualPort.h"
 
-#include "protocol/Mpusb.h"
+#include "protocol/BoardLink.h"
 
 #include <cstdint>
 #include <string>
@@ -15,10 +14,10 @@
 class CUsbDev : public CBitIO
 {
 public:
-    // Takes over both pipes and asks the board, in this order, for its device ID, serial
-    // number and firmware version. Never fails: a board that does not answer gets ID 0, an
-    // empty serial number and version 0, and m_bIdentified stays false.
-    CUsbDev(MPUSB_HANDLE hRead, MPUSB_HANDLE hWrite);
+    // Takes the link over and asks the board, in this order, for its device ID, serial number
+    // and firmware version. Never fails: a board that does not answer gets ID 0, an empty
+    // serial number and version 0, and m_bIdentified stays false.
+    explicit CUsbDev(CBoardLink link);
 
     // query-mode: true when the board runs its bootloader; false when the request could not be
     // sent. A lost reply counts as application firmware.
@@ -64,17 +63,15 @@ public:
     virtual std::int32_t SpareOperation2(std::int32_t n1, std::int32_t n2);
     virtual std::int32_t SpareOperation3(std::int32_t n1, std::int32_t n2);
     virtual std::int32_t SpareOperation4(std::int32_t n1, std::int32_t n2);
-    virtual std::int32_t IsPresent(); // 1 when read-device-id went both ways
-    virtual void ClosePipes();        // read pipe, then write pipe; both handles become 0
-    virtual void SetPipes(MPUSB_HANDLE hRead, MPUSB_HANDLE hWrite); // old ones are not closed
-    virtual VirtualPortInfo* FindVirtualPort(const char* pszName);  // null when not defined
+    virtual std::int32_t IsPresent();      // 1 when read-device-id went both ways
+    virtual void ClosePipes();             // closes the link: read pipe, then write pipe
+    virtual void SetLink(CBoardLink link); // the old link is closed
+    virtual VirtualPortInfo* FindVirtualPort(const char* pszName); // null when not defined
     virtual std::int32_t SendPorts();  // write-ports with the five cached values
     virtual std::int32_t FetchPorts(); // read-ports into the five caches; unchanged on failure
 
     std::int32_t m_nDeviceId;
     bool m_bIdentified; // the board answered read-device-id at construction
-    MPUSB_HANDLE m_hRead;
-    MPUSB_HANDLE m_hWrite;
     std::string m_strSerialNumber;
     std::uint16_t m_wVersion;
     std::uint8_t m_byPortD;
@@ -86,6 +83,7 @@ public:
     std::unordered_map<std::string, VirtualPortInfo> m_mapVirtualPorts; // name, case kept
 
 private:
+    CBoardLink m_lnkBoard;
     // Writes the four port bytes that hold a field, with the field's pins set to nValue.
     void WriteField(const VirtualPortInfo& info, std::int32_t nValue);
     std::int32_t StorePort(std::uint8_t& byPort, std::int32_t nValue);

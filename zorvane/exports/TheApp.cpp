@@ -2,8 +2,6 @@
 
 #include "zorvane/exports/ZorvaneApp.h"
 
-#include "protocol/UsbBackend.h"
-
 namespace
 {
 CZorvaneApp theApp;
@@ -12,12 +10,9 @@ CZorvaneApp theApp;
 // it is made after it and ended before it.
 struct CLibraryLife
 {
-    CLibraryLife()
-    {
-        // The driver layer must outlive the boards that close their pipes at unload.
-        MpusbStartup();
-        theApp.InitInstance();
-    }
+    // The boards' links and the driver context they came from are the application object's
+    // own, so they end with it whatever order the program's statics end in.
+    CLibraryLife() { theApp.InitInstance(); }
     ~CLibraryLife()
     {
         try

@@ -5,7 +5,6 @@
 #include "zorvane/devices/UsbDev.h"
 
 #include "protocol/Enumeration.h"
-#include "protocol/Mpusb.h"
 
 #include <algorithm>
 #include <charconv>
@@ -47,13 +46,25 @@ std::string UpperCaseName(const char* pszName)
     return strName;
 }
 
-CZorvaneApp::CZorvaneApp() : m_nDeviceCount(0) {}
+CZorvaneApp::CZorvaneApp(std::shared_ptr<CDriverContext> pContext)
+    : m_nDeviceCount(0), m_pContext(std::move(pContext))
+{
+}
+
+CDriverContext& CZorvaneApp::Context()
+{
+    if (!m_pContext)
+        m_pContext = CDriverContext::Default();
+    return *m_pContext;
+}
 
 CZorvaneApp::~CZorvaneApp() = default;
 
-bool CZorvaneApp::InitInstance()
+bool CZorvaneApp::InitInstance(std::shared_ptr<CDriverContext> pContext)
 {
     std::lock_guard lock(m_mtxLock);
+    if (pContext)
+        m_pContext = std::move(pContext);
     m_nDeviceCount = 0;
     m_pHiddenWnd.reset(new (std::nothrow) CHiddenWnd(m_mtxLock, [this] { EnumerateDevices(); }));
     if (m_pHiddenWnd)
@@ -77,7 +88,7 @@ int CZorvaneApp::ExitInstance()
 std::int32_t CZorvaneApp::Initialize()
 {
     if (m_pHiddenWnd)
-        m_pHiddenWnd->Arm();
+        m_pHiddenWnd->Arm(Context().Watch());
     EnumerateDevices();
     return m_nDeviceCount;
 }
@@ -108,26 +119,17 @@ CUsbDev* CZorvaneApp::FindUsbDevice(std::int32_t nDevice)
 
 void CZorvaneApp::EnumerateDevices()
 {
-    const auto nCount = static_cast<std::int32_t>(MPUSBGetDeviceCount(MPUSB_VID_PID));
+    CDriverContext& context = Context();
+    const auto nCount = static_cast<std::int32_t>(context.Count());
     PurgeAbsentDevices();
-    WalkDeviceLinks(nCount, [this](std::uint32_t, MPUSB_HANDLE hRead, MPUSB_HANDLE hWrite)
-                    { EnterDevice(hRead, hWrite); });
+    WalkDeviceLinks(context, nCount,
+                    [this](std::uint32_t, CBoardLink link) { EnterDevice(std::move(link)); });
     m_nDeviceCount = static_cast<std::int32_t>(m_mapUsbDevices.size());
 }
 
-void CZorvaneApp::EnterDevice(MPUSB_HANDLE hRead, MPUSB_HANDLE hWrite)
+void CZorvaneApp::EnterDevice(CBoardLink link)
 {
-    std::unique_ptr<CUsbDev> pDevice;
-    try
-    {
-        pDevice = std::make_unique<CUsbDev>(hRead, hWrite);
-    }
-    catch (...)
-    {
-        MPUSBClose(hRead);
-        MPUSBClose(hWrite);
-        throw;
-    }
+    auto pDevice = std::make_unique<CUsbDev>(std::move(link));
     // A board in its bootloader, or a second board with a taken ID, is closed again at once. So
     // is a link that never told its device ID: a board that left during its own enumeration,
     // or pipes opened on two boards because one came or went between the two opens. Entered,

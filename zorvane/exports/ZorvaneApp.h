@@ -5,7 +5,7 @@
 //
 // Locking: every export and the device-change enumeration hold Mutex() for their whole call.
 // Methods marked "locked" expect the caller to hold it; they never take it themselves.
-#include "protocol/Mpusb.h"
+#include "protocol/DriverContext.h"
 
 #include <cstdint>
 #include <map>
@@ -23,16 +23,19 @@ class CHiddenWnd;
 class CZorvaneApp
 {
 public:
-    CZorvaneApp();
+    // The boards of pContext; without one, of the default driver context, taken at the first
+    // enumeration (so a program may choose the default before its first call).
+    explicit CZorvaneApp(std::shared_ptr<CDriverContext> pContext = nullptr);
     virtual ~CZorvaneApp();
     CZorvaneApp(const CZorvaneApp&) = delete;
     CZorvaneApp& operator=(const CZorvaneApp&) = delete;
 
     // Start of the library's life: device count 0, the device-change window made (unarmed).
-    // No board is enumerated here.
-    virtual bool InitInstance();
+    // No board is enumerated here. pContext, when given, replaces the context the object was
+    // made with (tests restart the library's own object on a bus of theirs).
+    virtual bool InitInstance(std::shared_ptr<CDriverContext> pContext = nullptr);
     // End of its life: the window (first disconnected from the device-change watch, without
-    // the lock), every COM-port board, then every USB board (closing its pipes) go. Takes the
+    // the lock), every COM-port board, then every USB board (closing its link) go. Takes the
     // lock itself; no export may run at the same time.
     virtual int ExitInstance();
 
@@ -89,10 +92,13 @@ public:
     std::string m_strLastError;
 
 private:
-    // Offers one opened link to the table; takes over both pipes.
-    void EnterDevice(MPUSB_HANDLE hRead, MPUSB_HANDLE hWrite);
+    // Offers one opened link to the table; takes it over.
+    void EnterDevice(CBoardLink link);
+    // Locked. The driver context, taken now if not yet.
+    CDriverContext& Context();
 
     std::mutex m_mtxLock;
+    std::shared_ptr<CDriverContext> m_pContext;
 };
 
 // ASCII upper case, whatever the locale: the form names are stored and looked up in.

@@ -1,22 +1,16 @@
-// CTarvelDlg: the Update button, and boards found in their bootloader handed to the firmware
-// update (serial-number prompt, then a worker thread).
-#include "tarvel/dialog/TarvelDlg.h"
+#include "tarvel/bootloader/DialogUpdates.h"
 
 #include "firmware/BootLoader.h"
 #include "firmware/ImageFile.h"
-#include "firmware/UsbDev.h"
 #include "tarvel/bootloader/SerialNum.h"
-#include "tarvel/dialog/ComboBoxCtrl.h"
 #include "tarvel/dialog/DialogBuilder.h"
+#include "tarvel/dialog/TarvelDlg.h"
 #include "tarvel/res/ControlIds.h"
-
-#include "protocol/DeviceLink.h"
 
 #include <QFile>
 #include <QLabel>
 #include <QMessageBox>
 #include <QMetaObject>
-#include <QPointer>
 #include <QProgressBar>
 #include <QProgressDialog>
 
@@ -24,7 +18,6 @@
 
 namespace
 {
-constexpr char UPDATE_QUESTION[] = "Do you want to update the firmware at this time?";
 constexpr char UPDATE_TITLE[] = "Device Firmware";
 constexpr char CANNOT_UPDATE[] = "The firmware cannot be updated:\n%1";
 constexpr char FAILED_BOOT_LOAD[] = "Failed boot load";
@@ -56,43 +49,46 @@ QString RunningNames(const std::vector<CBootLoadWorkers::SRunning>& vecRunning, 
 }
 } // namespace
 
-void CTarvelDlg::OnUpdateButton()
+CDialogUpdates::CDialogUpdates(CTarvelDlg& dlg)
+    : m_stUpdating(new QLabel(&dlg)), m_pbUpdating(new QProgressBar(&dlg)), m_pDlg(&dlg)
 {
-    QMessageBox box(QMessageBox::NoIcon, QString::fromUtf8(UPDATE_TITLE),
-                    QString::fromUtf8(UPDATE_QUESTION), QMessageBox::Yes | QMessageBox::No, this);
-    if (box.exec() != QMessageBox::Yes)
-        return;
-    // The box ran its own message loop: the list may have been rebuilt meanwhile, so the
-    // selection is taken as it is now.
-    const int nSelected = m_cbDevices->GetCurSel();
-    if (nSelected < 0)
-        return;
-    auto* pDevice = static_cast<CUsbDev*>(m_cbDevices->GetItemDataPtr(nSelected));
-    if (pDevice == nullptr)
-        return;
+    m_pbUpdating->setRange(0, 100);
+    m_stUpdating->hide();
+    m_pbUpdating->hide();
+    connect(&m_tmrProgress, &QTimer::timeout, this, &CDialogUpdates::ShowUpdateProgress);
+}
+
+std::string CDialogUpdates::HexPath() const
+{
+    return QFile::encodeName(m_pDlg->m_strHexPath).toStdString();
+}
+
+bool CDialogUpdates::IsUpdating(const CBoardLink& link) const
+{
+    return m_bootLoads.IsUpdating(link);
+}
+
+void CDialogUpdates::UpdateBoard(CBoardLink& link)
+{
     // A board sent into its bootloader for an image that cannot be written would wait there
     // without its application: the file is checked first, as far as it can be before the chip
     // is known.
     std::string strText;
-    const std::string strProblem =
-        ReadFirmwareImage(QFile::encodeName(m_strHexPath).toStdString(), strText);
+    const std::string strProblem = ReadFirmwareImage(HexPath(), strText);
     if (!strProblem.empty())
     {
         QMessageBox failed(QMessageBox::NoIcon, QString::fromUtf8(UPDATE_TITLE),
                            QString::fromUtf8(CANNOT_UPDATE).arg(QString::fromStdString(strProblem)),
-                           QMessageBox::Ok, this);
+                           QMessageBox::Ok, m_pDlg);
         failed.exec();
         return;
     }
-    UsbEnterBootloader(pDevice->m_hWrite); // the board leaves at once; nothing to examine
+    link.EnterBootloader(); // the board leaves at once; nothing to examine
 }
 
-void CTarvelDlg::StartBootloaderUpdate(std::unique_ptr<CUsbDev> pDevice, std::uint32_t nInstance)
+void CDialogUpdates::TakeBoard(CBoardLink link, std::uint32_t nInstance)
 {
-    auto pLoader =
-        std::make_unique<CBootLoader>(nullptr, QFile::encodeName(m_strHexPath).toStdString());
-    pLoader->m_pDev = std::move(pDevice);
-
+    auto pLoader = std::make_unique<CBootLoader>(std::move(link), HexPath());
     if (pLoader->ReadSerNo().empty())
     {
         SerialNum dlgSerial;
@@ -100,38 +96,23 @@ void CTarvelDlg::StartBootloaderUpdate(std::unique_ptr<CUsbDev> pDevice, std::ui
             pLoader->WriteSerNo(dlgSerial.m_strSerial.toLatin1().toStdString());
     }
 
-    // The hook runs on the worker's thread: it only queues the box to the dialog's. The
-    // dialog outlives every worker (m_bootLoads waits for them as it goes).
+    // The hook runs on the worker's thread: it only queues the box to the dialog's. This object
+    // outlives every worker: m_bootLoads waits for them before the QObject part goes.
     const bool bStarted = m_bootLoads.Start(
         std::move(pLoader),
-        [pDlg = QPointer<CTarvelDlg>(this)](int /*nStatus*/)
-        {
-            if (CTarvelDlg* pTarget = pDlg.data())
-                QMetaObject::invokeMethod(pTarget, &CTarvelDlg::OnBootLoadFailed,
-                                          Qt::QueuedConnection);
+        [this](EStatus /*eStatus*/) {
+            QMetaObject::invokeMethod(this, &CDialogUpdates::OnBootLoadFailed,
+                                      Qt::QueuedConnection);
         },
         QString::asprintf(DEVICE_NAME, nInstance).toStdString());
     if (bStarted)
     {
         ShowUpdateProgress();
-        m_updateTimer.start(UPDATE_PROGRESS_MS);
+        m_tmrProgress.start(UPDATE_PROGRESS_MS);
     }
 }
 
-void CTarvelDlg::CreateUpdateProgress()
-{
-    const DialogBaseUnits units = CDialogBuilder::BaseUnits(font());
-    m_stUpdating = new QLabel(this);
-    m_stUpdating->setGeometry(CDialogBuilder::MapDialogRect(UPDATING_LABEL_RECT, units));
-    m_pbUpdating = new QProgressBar(this);
-    m_pbUpdating->setGeometry(CDialogBuilder::MapDialogRect(UPDATING_BAR_RECT, units));
-    m_pbUpdating->setRange(0, 100);
-    m_stUpdating->hide();
-    m_pbUpdating->hide();
-    connect(&m_updateTimer, &QTimer::timeout, this, &CTarvelDlg::ShowUpdateProgress);
-}
-
-void CTarvelDlg::ShowUpdateProgress()
+void CDialogUpdates::ShowUpdateProgress()
 {
     const std::vector<CBootLoadWorkers::SRunning> vecRunning = m_bootLoads.Progress();
     int nPercent = 0;
@@ -141,22 +122,24 @@ void CTarvelDlg::ShowUpdateProgress()
         if (vecRunning.empty())
         {
             delete std::exchange(m_pFinishing, nullptr);
-            m_updateTimer.stop();
-            EndDialog(m_nCloseResult);
+            m_tmrProgress.stop();
+            m_pDlg->EndDialog(m_nCloseResult);
             return;
         }
         m_pFinishing->setLabelText(QString::fromUtf8(FINISHING).arg(strNames));
         m_pFinishing->setValue(nPercent);
     }
-    if (m_stUpdating == nullptr)
-        return;
     if (vecRunning.empty())
     {
-        m_updateTimer.stop();
+        m_tmrProgress.stop();
         m_stUpdating->hide();
         m_pbUpdating->hide();
         return;
     }
+    // Placed in the dialog's font, which the dialog has once it is made.
+    const DialogBaseUnits units = CDialogBuilder::BaseUnits(m_pDlg->font());
+    m_stUpdating->setGeometry(CDialogBuilder::MapDialogRect(UPDATING_LABEL_RECT, units));
+    m_pbUpdating->setGeometry(CDialogBuilder::MapDialogRect(UPDATING_BAR_RECT, units));
     m_stUpdating->setText(m_stUpdating->fontMetrics().elidedText(
         QString::fromUtf8(UPDATING).arg(strNames), Qt::ElideRight, m_stUpdating->width()));
     m_stUpdating->setToolTip(strNames);
@@ -165,7 +148,7 @@ void CTarvelDlg::ShowUpdateProgress()
     m_pbUpdating->show();
 }
 
-bool CTarvelDlg::FinishUpdatesBeforeClosing(int nResult)
+bool CDialogUpdates::FinishBeforeClosing(int nResult)
 {
     if (m_pFinishing != nullptr)
         return true; // already waiting; a second close changes nothing
@@ -174,23 +157,23 @@ bool CTarvelDlg::FinishUpdatesBeforeClosing(int nResult)
     // A board left half written would need the update again: the dialog stays until its
     // updates are done, and says so instead of vanishing while the process lives on.
     m_nCloseResult = nResult;
-    m_pFinishing = new QProgressDialog(this);
+    m_pFinishing = new QProgressDialog(m_pDlg);
     m_pFinishing->setWindowTitle(QString::fromUtf8(APP_TITLE));
     m_pFinishing->setCancelButton(nullptr);
     m_pFinishing->setRange(0, 100);
     m_pFinishing->setMinimumDuration(0);
     m_pFinishing->setAutoClose(false);
     m_pFinishing->setAutoReset(false);
-    setEnabled(false);
+    m_pDlg->setEnabled(false);
     ShowUpdateProgress();
     m_pFinishing->show();
-    m_updateTimer.start(UPDATE_PROGRESS_MS);
+    m_tmrProgress.start(UPDATE_PROGRESS_MS);
     return true;
 }
 
-void CTarvelDlg::OnBootLoadFailed()
+void CDialogUpdates::OnBootLoadFailed()
 {
     QMessageBox box(QMessageBox::NoIcon, QString::fromUtf8(APP_TITLE),
-                    QString::fromUtf8(FAILED_BOOT_LOAD), QMessageBox::Ok, this);
+                    QString::fromUtf8(FAILED_BOOT_LOAD), QMessageBox::Ok, m_pDlg);
     box.exec();
 }

@@ -1,29 +1,30 @@
-// One command over a device link: the bytes on the wire, which reads are checked, and what a
+// One command over a board link: the bytes on the wire, which reads are checked, and what a
 // failed write or read leaves behind.
-#include "protocol/DeviceLink.h"
+#include "protocol/BoardLink.h"
 #include "tests/support/HexText.h"
 #include "tests/support/SimFixture.h"
 
 #include <gtest/gtest.h>
 
-class DeviceLinkTest : public ::testing::Test
+class BoardLinkTest : public ::testing::Test
 {
 protected:
     CSimFixture m_sim;
     std::shared_ptr<CSimBoard> m_pBoard =
         m_sim.Plug(SimBoardConfig().Id(7).Serial("AB12CD34").Version(0x0105));
-    CTestLink m_link;
+    CBoardLink m_lnkBoard = m_sim.Context()->Open(0);
 };
 
-TEST_F(DeviceLinkTest, IdentityCommandsMoveFullPackets)
+TEST_F(BoardLinkTest, IdentityCommandsMoveFullPackets)
 {
-    ASSERT_TRUE(m_link.IsOpen());
-    EXPECT_EQ(UsbReadVersion(m_link.Read(), m_link.Write()), 0x0105);
-    EXPECT_FALSE(UsbQueryBootloader(m_link.Read(), m_link.Write()));
-    EXPECT_EQ(UsbReadSerialNumber(m_link.Read(), m_link.Write()), "AB12CD34");
+    ASSERT_TRUE(m_lnkBoard.IsOpen());
+    EXPECT_EQ(m_lnkBoard.ReadVersion(), 0x0105);
+    EXPECT_FALSE(m_lnkBoard.QueryBootloader());
+    EXPECT_EQ(m_lnkBoard.ReadSerialNumber(), "AB12CD34");
     std::uint8_t byId = 0;
-    EXPECT_TRUE(UsbReadDeviceId(m_link.Read(), m_link.Write(), byId));
+    EXPECT_EQ(m_lnkBoard.ReadDeviceId(byId), EStatus::Ok);
     EXPECT_EQ(byId, 7);
+    EXPECT_EQ(m_lnkBoard.Location(), "sim:0");
 
     EXPECT_EQ(
         m_sim.Trace(),
@@ -35,24 +36,24 @@ TEST_F(DeviceLinkTest, IdentityCommandsMoveFullPackets)
                "0 > 3c 00", "0 < 3c 07"}));
 }
 
-TEST_F(DeviceLinkTest, PortAndConfigurationCommands)
+TEST_F(BoardLinkTest, PortAndConfigurationCommands)
 {
-    EXPECT_TRUE(UsbWriteConfiguration(m_link.Write(),
-                                      ConfigBlock{{0x0F, 0, 0, 0, 0xFF}, {0x01, 0, 0, 0}, 2}));
+    EXPECT_EQ(m_lnkBoard.WriteConfiguration(ConfigBlock{{0x0F, 0, 0, 0, 0xFF}, {0x01, 0, 0, 0}, 2}),
+              EStatus::Ok);
     m_pBoard->SetInputs(PORT_A, 0xA5);
     m_pBoard->SetAnalog(0, 0x3FF);
     m_pBoard->SetAnalog(1, 0x123);
-    EXPECT_TRUE(UsbWritePorts(m_link.Write(), {0x50, 0x02, 0x03, 0x04, 0x05}));
+    EXPECT_EQ(m_lnkBoard.WritePorts({0x50, 0x02, 0x03, 0x04, 0x05}), EStatus::Ok);
     PortBytes ports{};
-    EXPECT_TRUE(UsbReadPorts(m_link.Read(), m_link.Write(), ports));
+    EXPECT_EQ(m_lnkBoard.ReadPorts(ports), EStatus::Ok);
     // A0-A3 are inputs (A0 inverted), A4-A7 read back their latch.
     EXPECT_EQ(ports, (PortBytes{0x54, 0x02, 0x03, 0x04, 0x00}));
     ConfigBlock config;
-    EXPECT_TRUE(UsbReadConfiguration(m_link.Read(), m_link.Write(), config));
+    EXPECT_EQ(m_lnkBoard.ReadConfiguration(config), EStatus::Ok);
     EXPECT_EQ(config, (ConfigBlock{{0x0F, 0, 0, 0, 0xFF}, {0x01, 0, 0, 0}, 2}));
     int nChannels = -1;
     std::array<std::uint16_t, 4> wReadings{};
-    EXPECT_TRUE(UsbReadAnalog(m_link.Read(), m_link.Write(), nChannels, wReadings));
+    EXPECT_EQ(m_lnkBoard.ReadAnalog(nChannels, wReadings), EStatus::Ok);
     EXPECT_EQ(nChannels, 2);
     EXPECT_EQ(wReadings, (std::array<std::uint16_t, 4>{0x3FF, 0x123, 0, 0}));
 
@@ -65,7 +66,7 @@ TEST_F(DeviceLinkTest, PortAndConfigurationCommands)
 
 // A failed write makes no read. A failed read fails the commands that check it; the others
 // parse the packet as it still is, the request, which reads as neutral values.
-TEST_F(DeviceLinkTest, FailedTransfersLeaveTheOutputsAndGiveNeutralValues)
+TEST_F(BoardLinkTest, FailedTransfersLeaveTheOutputsAndGiveNeutralValues)
 {
     for (const int nStep : {1, 2}) // every write fails, then every read
     {
@@ -77,13 +78,13 @@ TEST_F(DeviceLinkTest, FailedTransfersLeaveTheOutputsAndGiveNeutralValues)
         std::uint8_t byId = 9;
         int nChannels = 9;
         std::array<std::uint16_t, 4> wReadings{};
-        EXPECT_EQ(UsbReadVersion(m_link.Read(), m_link.Write()), 0);
-        EXPECT_FALSE(UsbQueryBootloader(m_link.Read(), m_link.Write()));
-        EXPECT_EQ(UsbReadSerialNumber(m_link.Read(), m_link.Write()), "");
-        EXPECT_FALSE(UsbReadPorts(m_link.Read(), m_link.Write(), ports));
-        EXPECT_FALSE(UsbReadConfiguration(m_link.Read(), m_link.Write(), config));
-        EXPECT_FALSE(UsbReadDeviceId(m_link.Read(), m_link.Write(), byId));
-        EXPECT_FALSE(UsbReadAnalog(m_link.Read(), m_link.Write(), nChannels, wReadings));
+        EXPECT_EQ(m_lnkBoard.ReadVersion(), 0);
+        EXPECT_FALSE(m_lnkBoard.QueryBootloader());
+        EXPECT_EQ(m_lnkBoard.ReadSerialNumber(), "");
+        EXPECT_EQ(m_lnkBoard.ReadPorts(ports), EStatus::Usb);
+        EXPECT_EQ(m_lnkBoard.ReadConfiguration(config), EStatus::Usb);
+        EXPECT_EQ(m_lnkBoard.ReadDeviceId(byId), EStatus::Usb);
+        EXPECT_EQ(m_lnkBoard.ReadAnalog(nChannels, wReadings), EStatus::Usb);
         EXPECT_EQ(ports, (PortBytes{9, 9, 9, 9, 9}));
         EXPECT_EQ((std::array<int, 3>{config.byAnalogCount, byId, nChannels}),
                   (std::array<int, 3>{9, 9, 9}));
@@ -93,12 +94,20 @@ TEST_F(DeviceLinkTest, FailedTransfersLeaveTheOutputsAndGiveNeutralValues)
     }
 }
 
-TEST_F(DeviceLinkTest, EnterBootloaderSendsOneByteAndTheBoardComesBackInItsBootloader)
+// A link owns its pipes: moved, the new owner holds them; closed or gone, it fails as Gone.
+TEST_F(BoardLinkTest, EnterBootloaderEndsTheLinkAndTheBoardComesBackInItsBootloader)
 {
-    EXPECT_TRUE(UsbEnterBootloader(m_link.Write()));
+    CBoardLink moved = std::move(m_lnkBoard);
+    EXPECT_FALSE(m_lnkBoard.IsOpen());
+    EXPECT_EQ(moved.EnterBootloader(), EStatus::Ok);
     EXPECT_EQ(m_sim.Trace(), (Lines{"0 > 32"}));
-    // The old link died with the reset; a new one reaches the bootloader.
-    EXPECT_EQ(UsbReadVersion(m_link.Read(), m_link.Write()), 0);
-    CTestLink boot;
-    EXPECT_TRUE(UsbQueryBootloader(boot.Read(), boot.Write()));
+    // The link died with the reset; a new one reaches the bootloader, on another attachment.
+    PortBytes ports{};
+    EXPECT_EQ(moved.ReadPorts(ports), EStatus::Gone);
+    CBoardLink boot = m_sim.Context()->Open(0);
+    EXPECT_TRUE(boot.QueryBootloader());
+    EXPECT_FALSE(boot.SameDevice(moved));
+    EXPECT_TRUE(boot.SameDevice(boot.Tag()));
+    moved.Close();
+    EXPECT_EQ(moved.ReadPorts(ports), EStatus::Gone);
 }

@@ -1,4 +1,4 @@
-#include "protocol/backends/SimBackend.h"
+#include "sim/SimBackend.h"
 
 #include "protocol/DebugOutput.h"
 
@@ -23,30 +23,36 @@ std::uint32_t CSimBackend::CountDevices(std::uint16_t wVendor, std::uint16_t wPr
     return IsBoardIdentity(wVendor, wProduct) ? m_pBus->Count() : 0;
 }
 
-UsbPipeId CSimBackend::OpenPipe(std::uint32_t nInstance, std::uint16_t wVendor,
-                                std::uint16_t wProduct, std::uint8_t byEndpoint)
+EStatus CSimBackend::OpenPipe(std::uint32_t nInstance, std::uint16_t wVendor,
+                              std::uint16_t wProduct, std::uint8_t byEndpoint, UsbPipeId& pipe)
 {
-    if (!IsBoardIdentity(wVendor, wProduct))
-        return 0;
-    const UsbPipeId pipe = m_pBus->Open(nInstance, byEndpoint);
+    pipe = IsBoardIdentity(wVendor, wProduct) ? m_pBus->Open(nInstance, byEndpoint) : 0;
+    if (pipe != 0)
+        return EStatus::Ok;
     // A board that is there but refuses, as a real one without the udev rule would: say why.
-    if (const EUsbOpenError eError = ProbeOpen(nInstance, wVendor, wProduct);
-        pipe == 0 && eError != EUsbOpenError::Gone)
+    EStatus eStatus = ProbeOpen(nInstance, wVendor, wProduct);
+    if (eStatus == EStatus::Ok)
+        eStatus = EStatus::System; // no such endpoint
+    if (eStatus != EStatus::Gone)
         DebugOutputFormat("sim: cannot open the board at %s: %s\n",
-                          Location(nInstance, wVendor, wProduct).c_str(), UsbOpenErrorText(eError));
-    return pipe;
+                          Location(nInstance, wVendor, wProduct).c_str(), StatusText(eStatus));
+    return eStatus;
 }
 
-bool CSimBackend::WritePipe(UsbPipeId pipe, const std::uint8_t* pData, std::size_t nLength,
-                            std::size_t& nMoved, std::uint32_t nTimeoutMs)
+EStatus CSimBackend::WritePipe(UsbPipeId pipe, const std::uint8_t* pData, std::size_t nLength,
+                               std::size_t& nMoved, std::uint32_t nTimeoutMs)
 {
-    return m_pBus->Write(pipe, pData, nLength, nMoved, nTimeoutMs);
+    if (m_pBus->Write(pipe, pData, nLength, nMoved, nTimeoutMs))
+        return EStatus::Ok;
+    return m_pBus->IsPipeAttached(pipe) ? EStatus::Usb : EStatus::Gone;
 }
 
-bool CSimBackend::ReadPipe(UsbPipeId pipe, std::uint8_t* pData, std::size_t nLength,
-                           std::size_t& nMoved, std::uint32_t nTimeoutMs)
+EStatus CSimBackend::ReadPipe(UsbPipeId pipe, std::uint8_t* pData, std::size_t nLength,
+                              std::size_t& nMoved, std::uint32_t nTimeoutMs)
 {
-    return m_pBus->Read(pipe, pData, nLength, nMoved, nTimeoutMs);
+    if (m_pBus->Read(pipe, pData, nLength, nMoved, nTimeoutMs))
+        return EStatus::Ok;
+    return m_pBus->IsPipeAttached(pipe) ? EStatus::Usb : EStatus::Gone;
 }
 
 void CSimBackend::ClosePipe(UsbPipeId pipe)
@@ -73,22 +79,22 @@ std::string CSimBackend::PipeLocation(UsbPipeId pipe)
     return nSlot == CSimBus::NO_SLOT ? std::string() : "sim:" + std::to_string(nSlot);
 }
 
-EUsbOpenError CSimBackend::ProbeOpen(std::uint32_t nInstance, std::uint16_t wVendor,
-                                     std::uint16_t wProduct)
+EStatus CSimBackend::ProbeOpen(std::uint32_t nInstance, std::uint16_t wVendor,
+                               std::uint16_t wProduct)
 {
     const auto pBoard = IsBoardIdentity(wVendor, wProduct) ? m_pBus->Board(nInstance) : nullptr;
     if (!pBoard)
-        return EUsbOpenError::Gone;
+        return EStatus::Gone;
     switch (pBoard->Config().eAccess)
     {
     case ESimAccess::Open:
-        return EUsbOpenError::None;
+        return EStatus::Ok;
     case ESimAccess::Denied:
-        return EUsbOpenError::Access;
+        return EStatus::Access;
     case ESimAccess::Busy:
-        return EUsbOpenError::Busy;
+        return EStatus::Busy;
     }
-    return EUsbOpenError::Other;
+    return EStatus::System;
 }
 
 void CSimBackend::WatchChanges(ChangeSink sink)
