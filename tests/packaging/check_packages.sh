@@ -3,8 +3,9 @@
 # this machine: each package's files against expected-files.txt, its version and dependencies,
 # lintian (any error fails; warnings are shown); then all of them unpacked into a scratch root
 # and used from there: a C program built through zorvane.pc and find_package(Zorvane), the
-# programs' --version, zorvane --simulate list, tarvel --simulate --screenshot, man finding and
-# groff rendering every manual page without a warning, the desktop entry and the metainfo.
+# programs' --version, zorvane --simulate list, tarvel --simulate --screenshot, every option of
+# kelvard-sim --help in its manual page, man finding and groff rendering every manual page
+# without a warning, the desktop entry and the metainfo.
 #   check_packages.sh <build dir> <version> <libdir> <udev rules dir>
 set -euo pipefail
 build=$1
@@ -70,6 +71,11 @@ printed=$(QT_QPA_PLATFORM=offscreen XDG_RUNTIME_DIR=$work/runtime XDG_CONFIG_HOM
 [ "$printed" = "$shot" ] && [ -s "$shot" ] || fail "installed tarvel made no screenshot: $printed"
 
 export MANPATH=$root/usr/share/man
+# Every option that kelvard-sim --help names has its entry in the manual page.
+for option in $("$root/usr/bin/kelvard-sim" --help | grep -o -- '--[a-z-]*' | sort -u); do
+    zcat "$MANPATH/man1/kelvard-sim.1.gz" | grep -q "^\\\\fB$option\\\\fR" ||
+        fail "kelvard-sim(1) does not document $option"
+done
 [ "$(man -w zorvane)" = "$MANPATH/man1/zorvane.1.gz" ] || fail "man zorvane finds $(man -w zorvane)"
 [ "$(man -w 3 zorvane)" = "$MANPATH/man3/zorvane.3.gz" ] || fail "man 3 zorvane finds $(man -w 3 zorvane)"
 for page in "$MANPATH"/man*/*.gz; do
