@@ -4,9 +4,9 @@
 # python3-kelvard's maintainer scripts, lintian (any error fails; warnings are shown); then all
 # of them unpacked into a scratch root and used from there: a C program built through
 # zorvane.pc and find_package(Zorvane), the programs' --version, zorvane --simulate list,
-# tarvel --simulate --screenshot, every option of kelvard-sim --help in its manual page, man
-# finding and groff rendering every manual page without a warning, the desktop entry and the
-# metainfo.
+# tarvel --simulate --screenshot, zorvane.pc's flags, every option of kelvard-sim --help in its
+# manual page, man finding and groff rendering every manual page without a warning, the
+# desktop entry and the metainfo.
 #   check_packages.sh <build dir> <version> <libdir> <udev rules dir>
 set -euo pipefail
 build=$1
@@ -86,6 +86,10 @@ shot=$work/tarvel.png
 printed=$(QT_QPA_PLATFORM=offscreen XDG_RUNTIME_DIR=$work/runtime XDG_CONFIG_HOME=$work/config \
     KELVARD_SIM_BOARDS='id=7;id=12' timeout 60 "$root/usr/bin/tarvel" --simulate --screenshot "$shot")
 [ "$printed" = "$shot" ] && [ -s "$shot" ] || fail "installed tarvel made no screenshot: $printed"
+
+# zorvane.pc as on a system with libzorvane-dev: /usr's folders are the system's own.
+printed=$(PKG_CONFIG_PATH=$root/usr/$libdir/pkgconfig pkg-config --cflags --libs zorvane)
+[ "${printed% }" = "-lzorvane" ] || fail "pkg-config --cflags --libs zorvane printed: $printed"
 
 export MANPATH=$root/usr/share/man
 # Every option that kelvard-sim --help names has its entry in the manual page.
