@@ -1,10 +1,12 @@
 #!/usr/bin/env bash
 # The Debian packages of a build, made by CPack into a scratch folder and never installed into
 # this machine: each package's files against expected-files.txt, its version and dependencies,
-# lintian (any error fails; warnings are shown); then all of them unpacked into a scratch root
-# and used from there: a C program built through zorvane.pc and find_package(Zorvane), the
-# programs' --version, zorvane --simulate list, tarvel --simulate --screenshot, man finding and
-# groff rendering every manual page without a warning, the desktop entry and the metainfo.
+# python3-kelvard's maintainer scripts, lintian (any error fails; warnings are shown); then all
+# of them unpacked into a scratch root and used from there: a C program built through
+# zorvane.pc and find_package(Zorvane), the programs' --version, zorvane --simulate list,
+# tarvel --simulate --screenshot, zorvane.pc's flags, every option of kelvard-sim --help in its
+# manual page, man finding and groff rendering every manual page without a warning, the
+# desktop entry and the metainfo.
 #   check_packages.sh <build dir> <version> <libdir> <udev rules dir>
 set -euo pipefail
 build=$1
@@ -41,6 +43,22 @@ for package in zorvane-tools tarvel python3-kelvard; do
 done
 grep -q "libusb-1.0-0" <<<"$(depends libzorvane1)" || fail "libzorvane1: no computed dependencies"
 grep -q "libqt6widgets6" <<<"$(depends tarvel)" || fail "tarvel: no computed dependencies"
+grep -q "python3:any" <<<"$(depends python3-kelvard)" || fail "python3-kelvard does not depend on python3"
+
+# python3-kelvard byte-compiles its module when configured and removes the byte code before
+# removal, with Debian's tools: its scripts run here with stand-ins that log their calls.
+dpkg-deb -e "$(ls "$work"/debs/python3-kelvard_"$version"_*.deb)" "$work/python3-kelvard"
+mkdir "$work/stubs"
+for tool in py3compile py3clean; do
+    printf '#!/bin/sh\necho %s "$*" >>"%s"\n' "$tool" "$work/called" >"$work/stubs/$tool"
+    chmod +x "$work/stubs/$tool"
+done
+for script in postinst:configure prerm:remove; do
+    PATH=$work/stubs:$PATH sh "$work/python3-kelvard/${script%:*}" "${script#*:}" ||
+        fail "python3-kelvard: ${script%:*} failed"
+done
+grep -qx "py3compile -p python3-kelvard" "$work/called" || fail "python3-kelvard: postinst runs no py3compile"
+grep -qx "py3clean -p python3-kelvard" "$work/called" || fail "python3-kelvard: prerm runs no py3clean"
 
 status=0
 lintian --fail-on error --tag-display-limit 0 "${debs[@]}" >"$work/lintian.log" 2>&1 || status=$?
@@ -72,7 +90,16 @@ printed=$(QT_QPA_PLATFORM=offscreen XDG_RUNTIME_DIR=$work/runtime XDG_CONFIG_HOM
     KELVARD_SIM_BOARDS='id=7;id=12' timeout 60 "$root/usr/bin/tarvel" --simulate --screenshot "$shot")
 [ "$printed" = "$shot" ] && [ -s "$shot" ] || fail "installed tarvel made no screenshot: $printed"
 
+# zorvane.pc as on a system with libzorvane-dev: /usr's folders are the system's own.
+printed=$(PKG_CONFIG_PATH=$root/usr/$libdir/pkgconfig pkg-config --cflags --libs zorvane)
+[ "${printed% }" = "-lzorvane" ] || fail "pkg-config --cflags --libs zorvane printed: $printed"
+
 export MANPATH=$root/usr/share/man
+# Every option that kelvard-sim --help names has its entry in the manual page.
+for option in $("$root/usr/bin/kelvard-sim" --help | grep -o -- '--[a-z-]*' | sort -u); do
+    zcat "$MANPATH/man1/kelvard-sim.1.gz" | grep -q "^\\\\fB$option\\\\fR" ||
+        fail "kelvard-sim(1) does not document $option"
+done
 [ "$(man -w zorvane)" = "$MANPATH/man1/zorvane.1.gz" ] || fail "man zorvane finds $(man -w zorvane)"
 [ "$(man -w 3 zorvane)" = "$MANPATH/man3/zorvane.3.gz" ] || fail "man 3 zorvane finds $(man -w 3 zorvane)"
 for page in "$MANPATH"/man*/*.gz; do

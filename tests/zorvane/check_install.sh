@@ -5,7 +5,8 @@
 #   check_install.sh --build <build dir> <consumer source dir> [extra C flags]
 #       installs the build into a fresh prefix first, the udev rule under it included
 #   check_install.sh --prefix <prefix> <consumer source dir> [extra C flags]
-#       an installed tree as it is (the Debian packages unpacked into a scratch root)
+#       an installed tree as it is (the Debian packages unpacked into a scratch root: zorvane.pc
+#       names /usr, and pkg-config finds the tree through the root as its sysroot)
 set -euo pipefail
 mode=$1
 source=$3
@@ -41,6 +42,15 @@ run() {
 
 export PKG_CONFIG_PATH=$libdir/pkgconfig
 [ "$(pkg-config --modversion zorvane)" = "1.0.1" ] || fail "zorvane.pc: wrong version"
+# zorvane.pc names the prefix it was installed under: this one, or its tail under a root.
+named=$(pkg-config --variable=prefix zorvane)
+if [ "$mode" = --build ]; then
+    [ "$named" = "$prefix" ] || fail "zorvane.pc names prefix $named, installed in $prefix"
+else
+    [ -n "$named" ] && [ "${prefix%"$named"}$named" = "$prefix" ] ||
+        fail "zorvane.pc names prefix $named, not in $prefix"
+    export PKG_CONFIG_SYSROOT_DIR=${prefix%"$named"}
+fi
 # shellcheck disable=SC2046,SC2086
 cc $cflags -o "$work/consumer-pc" "$source/consumer.c" $(pkg-config --cflags --libs zorvane)
 run "$work/consumer-pc"
