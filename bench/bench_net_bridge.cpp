@@ -1,6 +1,8 @@
 // One read-ports frame round trip over loopback TCP through the bridge of 'zorvane serve', against
 // the bare USB exchange it carries, both on the simulated bus with zero latency: the difference is
-// what the bridge adds (two loopback hops, the wake-up of its loop, the frame code).
+// what the bridge adds (two loopback hops, the wake-up of its loop, the frame code). And the same
+// read as libkelvard's tcp: board makes it (at most twice the bare frame round trip).
+#include "kelvard.h"
 #include "tests/support/LoopbackClient.h"
 #include "tests/support/SimFixture.h"
 #include "zorvane/cli/NetBridge.h"
@@ -39,37 +41,78 @@ static void BM_UsbReadPorts(benchmark::State& state)
 }
 BENCHMARK(BM_UsbReadPorts)->UseRealTime();
 
+// A bridge of 'zorvane serve' on loopback, serving while it lives.
+class CServing
+{
+public:
+    CServing()
+        : m_bridge(*m_board.sim.Context(), ScanBoards(*m_board.sim.Context()).at(0),
+                   [](const std::string&) {})
+    {
+        if (m_bridge.Start(SBridgeOptions{}) && pipe(m_hStop) == 0)
+            m_thread = std::thread([this] { m_bridge.Run(m_hStop[0]); });
+    }
+    ~CServing()
+    {
+        if (!m_thread.joinable())
+            return;
+        [[maybe_unused]] const ssize_t nWritten = write(m_hStop[1], "x", 1);
+        m_thread.join();
+        close(m_hStop[0]);
+        close(m_hStop[1]);
+    }
+    bool IsServing() const { return m_thread.joinable(); }
+    std::uint16_t Port() const { return m_bridge.Port(); }
+
+private:
+    SBoardOnBus m_board;
+    CNetBridge m_bridge;
+    int m_hStop[2] = {-1, -1};
+    std::thread m_thread;
+};
+
 static void BM_BridgeReadPortsFrame(benchmark::State& state)
 {
-    SBoardOnBus board;
-    CNetBridge bridge(*board.sim.Context(), ScanBoards(*board.sim.Context()).at(0),
-                      [](const std::string&) {});
-    int hStop[2] = {-1, -1};
-    if (!bridge.Start(SBridgeOptions{}) || pipe(hStop) != 0)
+    CServing serving;
+    if (!serving.IsServing())
     {
         state.SkipWithError("the bridge did not start");
         return;
     }
-    std::thread thread([&] { bridge.Run(hStop[0]); });
+    CLoopbackClient client(serving.Port());
+    // A board after reset reads all zeros: its reply frame reads as the request.
+    const NetFrame request = BuildFrame(CMD_READ_PORTS);
+    const std::string strFrame = HexText(request.data(), request.size());
+    for (auto _ : state)
     {
-        CLoopbackClient client(bridge.Port());
-        // A board after reset reads all zeros: its reply frame reads as the request.
-        const NetFrame request = BuildFrame(CMD_READ_PORTS);
-        const std::string strFrame = HexText(request.data(), request.size());
-        for (auto _ : state)
+        if (!client.Send(strFrame) || client.Receive(NET_FRAME_SIZE, 1000) != strFrame)
         {
-            if (!client.Send(strFrame) || client.Receive(NET_FRAME_SIZE, 1000) != strFrame)
-            {
-                state.SkipWithError("no reply frame");
-                break;
-            }
+            state.SkipWithError("no reply frame");
+            break;
         }
     }
-    [[maybe_unused]] const ssize_t nWritten = write(hStop[1], "x", 1);
-    thread.join();
-    close(hStop[0]);
-    close(hStop[1]);
 }
 BENCHMARK(BM_BridgeReadPortsFrame)->UseRealTime();
+
+static void BM_KelvardTcpReadPorts(benchmark::State& state)
+{
+    CServing serving;
+    kelvard_board* pBoard = nullptr;
+    const std::string strName = "tcp:127.0.0.1:" + std::to_string(serving.Port());
+    if (!serving.IsServing() || kelvard_board_open(strName.c_str(), &pBoard) != KELVARD_OK)
+    {
+        state.SkipWithError("no board on TCP");
+        return;
+    }
+    std::uint8_t byPorts[KELVARD_PORTS];
+    for (auto _ : state)
+    {
+        if (kelvard_board_read_ports(pBoard, byPorts, KELVARD_PORTS) != KELVARD_OK)
+            state.SkipWithError("read-ports failed");
+        benchmark::DoNotOptimize(byPorts);
+    }
+    kelvard_board_close(pBoard);
+}
+BENCHMARK(BM_KelvardTcpReadPorts)->UseRealTime();
 
 BENCHMARK_MAIN();

@@ -4,6 +4,7 @@
 #include "protocol/Mpusb.h"
 
 #include <algorithm>
+#include <cctype>
 #include <mutex>
 #include <set>
 #include <thread>
@@ -97,7 +98,7 @@ void ReadIdentity(CBoardLink& link, SBoardInfo& info)
     info.nDeviceId = link.ReadDeviceId(byId) == EStatus::Ok ? byId : -1;
 }
 
-std::vector<SBoardInfo> ScanBoards(const CDriverContext& context)
+std::vector<SBoardInfo> ScanBoards(const CDriverContext& context, const KnownBoard& fnKnown)
 {
     std::vector<SBoardInfo> vecBoards;
     const std::uint32_t nCount = context.Count();
@@ -106,7 +107,11 @@ std::vector<SBoardInfo> ScanBoards(const CDriverContext& context)
         SBoardInfo info;
         info.nInstance = i;
         info.strLocation = context.Location(i);
-        if (CBoardLink link = context.Open(i); link.IsOpen())
+        if (fnKnown && !info.strLocation.empty() && fnKnown(info.strLocation, info))
+        {
+            info.nInstance = i;
+        }
+        else if (CBoardLink link = context.Open(i); link.IsOpen())
         {
             info.strLocation = link.Location();
             ReadIdentity(link, info);
@@ -122,6 +127,76 @@ std::vector<SBoardInfo> ScanBoards(const CDriverContext& context)
             vecBoards.push_back(std::move(info));
     }
     return vecBoards;
+}
+
+bool SBoardTarget::Parse(const std::string& strText, SBoardTarget& target, std::string& strError)
+{
+    constexpr char SERIAL_PREFIX[] = "serial=";
+    constexpr char PATH_PREFIX[] = "path=";
+    target = {};
+    if (strText.rfind(SERIAL_PREFIX, 0) == 0 || strText.rfind(PATH_PREFIX, 0) == 0)
+    {
+        const bool bSerial = strText[0] == 's';
+        target.eKind = bSerial ? EKind::Serial : EKind::Path;
+        target.strValue =
+            strText.substr(bSerial ? sizeof SERIAL_PREFIX - 1 : sizeof PATH_PREFIX - 1);
+        if (target.strValue.empty())
+            strError = bSerial ? "'serial=' needs the serial number"
+                               : "'path=' needs a location as 'zorvane list --long' prints it";
+        return !target.strValue.empty();
+    }
+    // A device ID, in decimal or 0x hex.
+    const bool bHex =
+        strText.size() > 2 && strText[0] == '0' && (strText[1] == 'x' || strText[1] == 'X');
+    const std::size_t nFirst = bHex ? 2 : 0;
+    const int nBase = bHex ? 16 : 10;
+    int nValue = 0;
+    bool bValid = strText.size() > nFirst;
+    for (std::size_t i = nFirst; bValid && i < strText.size(); ++i)
+    {
+        const char c = static_cast<char>(std::tolower(static_cast<unsigned char>(strText[i])));
+        const int nDigit = c >= '0' && c <= '9'   ? c - '0'
+                           : c >= 'a' && c <= 'f' ? c - 'a' + 10
+                                                  : 16;
+        nValue = nValue * nBase + nDigit;
+        bValid = nDigit < nBase && nValue <= 255;
+    }
+    if (!bValid)
+    {
+        strError = "invalid board (device ID, serial=TEXT or path=LOCATION) '" + strText +
+                   "' (0 to 255, decimal or 0x hex)";
+        return false;
+    }
+    target.nId = nValue;
+    return true;
+}
+
+bool SBoardTarget::Matches(const SBoardInfo& board) const
+{
+    switch (eKind)
+    {
+    case EKind::Id:
+        return board.eOpen == EStatus::Ok && !board.bBoot && board.nDeviceId == nId;
+    case EKind::Serial:
+        return board.eOpen == EStatus::Ok && board.strSerial == strValue;
+    case EKind::Path:
+        return board.strLocation == strValue;
+    }
+    return false;
+}
+
+std::string SBoardTarget::Text() const
+{
+    switch (eKind)
+    {
+    case EKind::Id:
+        return std::to_string(nId);
+    case EKind::Serial:
+        return "serial=" + strValue;
+    case EKind::Path:
+        return "path=" + strValue;
+    }
+    return {};
 }
 
 CLocationClaim::CLocationClaim(std::string strLocation) : m_strLocation(std::move(strLocation))

@@ -9,6 +9,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -25,12 +26,37 @@ struct SBoardInfo
     std::uint16_t wVersion = 0;  // application only
 };
 
+// The board a program names: a device ID ("7", "0x07"), "serial=TEXT", or "path=LOCATION" as
+// 'zorvane list --long' prints it ("path=1-2.3", "path=sim:0"). Boards in their bootloader have
+// no device ID: only the other two forms reach them.
+struct SBoardTarget
+{
+    enum class EKind
+    {
+        Id,
+        Serial,
+        Path,
+    };
+    EKind eKind = EKind::Id;
+    std::string strValue; // the serial number or the location
+    int nId = -1;
+
+    // Reads strText into target; false, with strError saying why, for a text that names no
+    // board.
+    static bool Parse(const std::string& strText, SBoardTarget& target, std::string& strError);
+    bool Matches(const SBoardInfo& board) const;
+    std::string Text() const; // as the user wrote it
+};
+
 // Every attached board, in instance order. Each is opened, asked its mode (query-mode) and its
 // identity, and closed again: in its application read-serial-number, read-version and
 // read-device-id, the dialog's questions in the dialog's order; in its bootloader the serial
 // number from the boot block. A board that does not open is listed with the reason. Must not run
 // while another thread works on one of the boards.
-std::vector<SBoardInfo> ScanBoards(const CDriverContext& context);
+// fnKnown, when given, may tell a board's identity from elsewhere (a board this process holds
+// open, which must not be asked while another thread talks to it): true skips its exchanges.
+using KnownBoard = std::function<bool(const std::string& strLocation, SBoardInfo& info)>;
+std::vector<SBoardInfo> ScanBoards(const CDriverContext& context, const KnownBoard& fnKnown = {});
 
 // Mode and identity of an open board, as above. The link stays open (in the bootloader a loader
 // holds it for the serial number and hands it back).

@@ -52,6 +52,8 @@ enum kelvard_result {
     KELVARD_ERR_NO_MEMORY = -10,
     KELVARD_ERR_SYSTEM = -11,       /* the system refused (errno says why) */
     KELVARD_ERR_AGAIN = -12,        /* nothing to take now (kelvard_watch_read) */
+    KELVARD_ERR_EXISTS = -13,       /* a field of that name exists on the board */
+    KELVARD_ERR_OVERLAP = -14,      /* the pins belong to another field of the board */
 };
 
 /* The result's text, e.g. "not supported by this kind of board"; never null, also for a value
@@ -167,8 +169,11 @@ KELVARD_API int kelvard_board_read_ports(struct kelvard_board *board, uint8_t *v
                                          size_t count);
 /* Writes one port's latches; the other ports keep their latches (as last read or written
  * through this board object; a USB or TCP board reads them first if it has not yet).
- * KELVARD_OK; KELVARD_ERR_ARGUMENT; KELVARD_ERR_NOT_SUPPORTED (port D or E of a COM-port
- * board); KELVARD_ERR_IO; KELVARD_ERR_GONE. */
+ * KELVARD_OK once the board took the write: a USB board's transfer completed; a TCP board
+ * answers no write, so a read follows it on the connection and its reply shows the write was
+ * handled; a COM-port board confirms nothing, and the write is done once its line went out.
+ * KELVARD_ERR_ARGUMENT; KELVARD_ERR_NOT_SUPPORTED (port D or E of a COM-port board);
+ * KELVARD_ERR_IO; KELVARD_ERR_GONE. */
 KELVARD_API int kelvard_board_write_port(struct kelvard_board *board, enum kelvard_port port,
                                          uint8_t value);
 /* Writes one pin's latch (bit 0 to 7, value 0 or not 0); the other pins keep theirs. Results as
@@ -182,11 +187,12 @@ KELVARD_API int kelvard_board_read_config(struct kelvard_board *board,
                                           struct kelvard_config *config);
 /* Changes the parts of the configuration that mask names (KELVARD_CONFIG_*) to their values in
  * config, by reading the configuration, replacing those parts and writing it back: a part not
- * named keeps what the board holds. KELVARD_OK; KELVARD_ERR_ARGUMENT (mask 0 or beyond the
- * parts, analog_count above 4); KELVARD_ERR_NOT_SUPPORTED, with nothing written, for what the
- * kind of board cannot carry: on a COM-port board anything but the directions of A, B and C
- * named together (it cannot tell the others, so they would be lost); on a TCP board the analog
- * count (the network frames have no place for it); KELVARD_ERR_IO; KELVARD_ERR_GONE. */
+ * named keeps what the board holds (a TCP board's frames carry the whole block, the analog
+ * count included, and the block is read back after the write: KELVARD_ERR_IO when the board
+ * holds something else). KELVARD_OK; KELVARD_ERR_ARGUMENT (mask 0 or beyond the parts, analog_count
+ * above 4 where named); KELVARD_ERR_NOT_SUPPORTED, with nothing written, on a COM-port board for
+ * anything but the directions of A, B and C named together (it cannot tell the rest, so a change
+ * of a part would lose the others); KELVARD_ERR_IO; KELVARD_ERR_GONE. */
 KELVARD_API int kelvard_board_change_config(struct kelvard_board *board,
                                             const struct kelvard_config *config, unsigned mask);
 
@@ -196,6 +202,26 @@ KELVARD_API int kelvard_board_change_config(struct kelvard_board *board,
 KELVARD_API int kelvard_board_read_analog(struct kelvard_board *board,
                                           uint16_t readings[KELVARD_ANALOG_CHANNELS],
                                           unsigned *count);
+
+/* --- Fields ------------------------------------------------------------------------------------ */
+
+/* A field (virtual port) is a named run of width adjacent pins from pin start of a USB board,
+ * written as one number: pin n is bit n % 8 of port A, B, C or D for n / 8 = 0 to 3 (pins 0 to
+ * 26). They are the library's own (libzorvane's AddVirtualPort), kept by the board object.
+ *
+ * kelvard_board_add_field writes the field's pins 0, then makes them inputs (input not 0) or
+ * outputs, keeping the other pins' directions, polarity and analog inputs as the board holds
+ * them. KELVARD_OK; KELVARD_ERR_ARGUMENT (null or empty name, a field beyond pin 26);
+ * KELVARD_ERR_EXISTS; KELVARD_ERR_OVERLAP; KELVARD_ERR_NOT_SUPPORTED for COM-port and TCP
+ * boards; KELVARD_ERR_IO; KELVARD_ERR_GONE. The writes of a field are not confirmed by the board.
+ * kelvard_board_write_field sets the field to value (its low bits; lowest pin = bit 0), the
+ * other pins keeping their latches; kelvard_board_remove_field writes it 0 and forgets it
+ * (KELVARD_ERR_NOT_FOUND for a name the board has no field of). */
+KELVARD_API int kelvard_board_add_field(struct kelvard_board *board, const char *name,
+                                        unsigned start, unsigned width, int input);
+KELVARD_API int kelvard_board_write_field(struct kelvard_board *board, const char *name,
+                                          uint32_t value);
+KELVARD_API int kelvard_board_remove_field(struct kelvard_board *board, const char *name);
 
 /* --- Plugging and unplugging ---------------------------------------------------------------- */
 

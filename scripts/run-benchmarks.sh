@@ -11,4 +11,4 @@ for bench in build/default/bench/bench_*; do
 done
 
 echo "=== bench_kelvard.py (the Python module's read beside the C call)"
-/usr/bin/python3 bench/bench_kelvard.py --c-benchmark build/default/bench/bench_zorvane
+/usr/bin/python3 bench/bench_kelvard.py --c-benchmark build/default/bench/bench_protocol

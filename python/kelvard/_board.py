@@ -1,4 +1,4 @@
-"""Boards, their fields (virtual ports) and the monitor, over the library's exports."""
+"""Boards, their configuration, fields (virtual ports) and the monitor, over libkelvard."""
 
 from __future__ import annotations
 
@@ -6,28 +6,67 @@ import ctypes
 import enum
 import math
 import re
+import threading
 import time
 from types import TracebackType
-from typing import Any, Iterator, NamedTuple, Optional, Union
+from typing import Iterator, NamedTuple, Optional, Union
 
-from . import _library
+from . import _library as lib
 from ._errors import Error, NotAnswering, NotFound, NotSupported
 
 PIN_COUNT = 27
 """Fields lie within pins 0 to 26: pin n is bit n % 8 of port A, B, C, D for n // 8 = 0 to 3."""
 
-_USB_NAME = re.compile(r"[0-9]{1,3}")
+_USB_ID = re.compile(r"[0-9]{1,3}")
+_USB_NAME = re.compile(r"(serial|path)=.+")
 _COM_NAME = re.compile(r"com([1-9][0-9]{0,8})", re.IGNORECASE)
+_TCP_NAME = re.compile(r"tcp:.+")
 
 
 class Kind(enum.Enum):
     """How a board is attached, which decides what it can do."""
 
     USB = "usb"
-    """Ports A to E, fields; no single-bit writes. The board confirms each port write."""
+    """Ports A to E, the configuration, analog inputs, fields and the identity. The board
+    confirms each port write."""
     COM = "com"
-    """Ports A to C and single-bit writes over the serial text protocol; no fields. Writes
-    are not confirmed (see Board.write)."""
+    """Ports A to C over the serial text protocol; the directions of A to C can be set,
+    nothing else of the configuration. Writes are not confirmed (see Board.write)."""
+    TCP = "tcp"
+    """A board on the network (behind ``zorvane serve`` or a network board): ports A to E
+    and the configuration; no analog inputs, fields or identity. Writes are not
+    confirmed."""
+
+
+_KINDS = {lib.KIND_USB: Kind.USB, lib.KIND_COM: Kind.COM, lib.KIND_TCP: Kind.TCP}
+# The buffer a read of 1 to 5 ports fills, by count.
+_PORT_VALUES = [ctypes.c_char * count for count in range(lib.PORTS + 1)]
+
+
+class Identity(NamedTuple):
+    """What a USB board told about itself when it was opened."""
+
+    device_id: int
+    """0 to 255; -1 for a board in its bootloader."""
+    serial: str
+    """The serial number; "" when the board has none."""
+    version: str
+    """The firmware version as "1.03"; "" in the bootloader."""
+    mode: str
+    """"application" or "bootloader"."""
+    location: str
+    """Where the board sits: "1-2.3" on a USB bus, "sim:0" on the simulated bus."""
+
+
+class Configuration(NamedTuple):
+    """The configuration a board holds."""
+
+    directions: dict[str, int]
+    """Direction masks of ports "A" to "E": bit set = input."""
+    polarity: dict[str, int]
+    """Polarity masks of ports "A" to "D": bit set = inverted input."""
+    analog_count: int
+    """0 to 4: channels E0 up to E(count - 1) are analog inputs."""
 
 
 def _check_range(what: str, value: object, low: int, high: int) -> int:
@@ -38,151 +77,226 @@ def _check_range(what: str, value: object, low: int, high: int) -> int:
     return value
 
 
-def _by_letter(lib: ctypes.CDLL, prefix: str, letters: str) -> dict[str, Any]:
-    """The export ``prefix + letter`` of each port, under the letter in either case."""
-    functions = {p: getattr(lib, prefix + p) for p in letters}
-    functions.update({p.lower(): f for p, f in functions.items()})
-    return functions
+def _identity(handle: int) -> Identity:
+    f = lib.library()
+    boot = f.kelvard_identity_mode(handle) == lib.MODE_BOOTLOADER
+    version = f.kelvard_identity_version(handle)
+    return Identity(
+        f.kelvard_identity_device_id(handle),
+        f.kelvard_identity_serial(handle).decode("ascii", "replace"),
+        "" if boot else f"{version >> 8}.{version & 0xFF:02d}",
+        "bootloader" if boot else "application",
+        f.kelvard_identity_location(handle).decode("utf-8", "replace"),
+    )
 
 
 class Board:
-    """One board, named as the library names it: a USB board by its device ID ("7"), a
-    COM-port board by its port ("COM3"). Get boards from boards() or open().
+    """One board: a USB board named by its device ID ("7"), "serial=TEXT" or "path=LOCATION",
+    a COM-port board by its port ("COM3"), a board on the network by "tcp:HOST[:PORT]". Get
+    boards from boards() or open().
 
     Every method is one or a few library calls; any thread may use any board at any time
-    (the library serialises the calls). Arguments are checked first and raise TypeError or
-    ValueError, with nothing sent. A USB board that has left the bus raises NotFound; a board
-    that does not answer raises NotAnswering. Port letters are "A" to "E" ("A" to "C" on a
-    COM-port board), in either case.
+    (the library serialises the calls on a board). Arguments are checked first and raise
+    TypeError or ValueError, with nothing sent. A USB board that has left the bus raises
+    NotFound, and is opened again by its name at the next call; a board that does not
+    answer raises NotAnswering; what the board's kind cannot do raises NotSupported. Port
+    letters are "A" to "E" ("A" to "C" on a COM-port board), in either case.
     """
 
-    __slots__ = ("name", "kind", "ports", "_lib", "_bname", "_reads", "_writes", "_bits")
+    __slots__ = ("name", "kind", "ports", "_target", "_handle", "_lock", "_closed", "_read_ports")
 
-    def __init__(self, name: str, kind: Kind) -> None:
-        lib = _library.library()
+    def __init__(self, name: str, kind: Kind, target: Optional[str] = None) -> None:
         self.name: str = name
-        """The name the library knows the board by: "7" or "COM3"."""
+        """The board's name: "7", "serial=AB12CD34", "COM3", "tcp:lab-pi:9764"."""
         self.kind: Kind = kind
-        """Kind.USB or Kind.COM."""
-        self.ports: tuple[str, ...] = tuple("ABCDE" if kind is Kind.USB else "ABC")
+        """Kind.USB, Kind.COM or Kind.TCP."""
+        self.ports: tuple[str, ...] = tuple("ABC" if kind is Kind.COM else "ABCDE")
         """The board's port letters."""
-        self._lib = lib
-        self._bname = name.encode("ascii")
-        self._reads = _by_letter(lib, "ReadBytePort", "".join(self.ports))
-        self._writes = _by_letter(lib, "WriteBytePort", "".join(self.ports))
-        self._bits = _by_letter(lib, "WriteBitPort", "ABC") if kind is Kind.COM else {}
+        self._target = (target or name).encode("utf-8")
+        self._handle: Optional[ctypes.c_void_p] = None
+        self._lock = threading.Lock()
+        self._closed: list[ctypes.c_void_p] = []  # of a board that left, freed with the object
+        self._read_ports = lib.library().kelvard_board_read_ports
 
     def __repr__(self) -> str:
         return f"<kelvard.Board {self.name} ({self.kind.value})>"
 
+    def __del__(self) -> None:
+        close = lib.library().kelvard_board_close
+        for handle in [self._handle, *self._closed]:
+            if handle:
+                close(handle)
+
+    def _open(self, operation: str = "open") -> ctypes.c_void_p:
+        with self._lock:
+            if self._handle is None:
+                handle = ctypes.c_void_p()
+                result = lib.library().kelvard_board_open(self._target, ctypes.byref(handle))
+                if result != lib.OK:
+                    raise self._error(result, operation)
+                self._handle = handle
+            return self._handle
+
+    def _error(self, result: int, operation: str) -> Exception:
+        reason = lib.result_text(result)
+        if result in (lib.ERR_NOT_FOUND, lib.ERR_GONE):
+            if result == lib.ERR_GONE:
+                with self._lock:
+                    if self._handle is not None:
+                        # Other threads may still be in a call on it: freed with the object.
+                        self._closed.append(self._handle)
+                        self._handle = None
+            return NotFound(self.name, operation, reason)
+        if result == lib.ERR_NOT_SUPPORTED:
+            return NotSupported(self.name, operation, f"{reason} ({self.kind.value})")
+        if result in (lib.ERR_ARGUMENT, lib.ERR_EXISTS, lib.ERR_OVERLAP, lib.ERR_AMBIGUOUS):
+            return ValueError(f"board {self.name}: {operation}: {reason}")
+        if result == lib.ERR_IO:
+            return NotAnswering(self.name, operation, reason)
+        return Error(self.name, operation, reason)
+
+    def _port(self, port: object) -> int:
+        index = "ABCDE".find(port.upper()) if isinstance(port, str) and len(port) == 1 else -1
+        if not 0 <= index < len(self.ports):
+            raise ValueError(f"board {self.name} has ports {', '.join(self.ports)}, not {port!r}")
+        return index
+
+    def _read(self, count: int, port: Optional[str] = None) -> bytes:
+        # The hot path of scripts that poll: nothing is built that only a failure needs.
+        handle = self._handle or self._open(_read_operation(port))
+        values = _PORT_VALUES[count]()
+        result = self._read_ports(handle, values, count)
+        if result:
+            raise self._error(result, _read_operation(port))
+        return values.raw
+
     def read(self, port: str) -> int:
         """The value of one port, 0 to 255 (bit n = pin n): output pins read back as
-        written, input pins as the board sees them. Each read asks the board."""
-        read = self._reads.get(port)
-        if read is None:
-            raise self._bad_port(port)
-        value = ctypes.c_uint8()
-        if not read(self._bname, ctypes.byref(value)):
-            raise self._failure(f"read port {port.upper()}")
-        return value.value
+        written, input pins as the board sees them (inverted where the polarity says so).
+        Each read asks the board."""
+        index = self._port(port)
+        return self._read(index + 1, port)[index]
 
     def read_all(self) -> dict[str, int]:
-        """Every port of the board, by letter. A COM-port board answers ports A to C in one
-        exchange; a USB board is asked once per port, so the five values are not taken at
-        one instant."""
-        if self.kind is Kind.USB:
-            return {port: self.read(port) for port in self.ports}
-        a, b, c = ctypes.c_uint8(), ctypes.c_uint8(), ctypes.c_uint8()
-        byref = ctypes.byref
-        if not self._lib.ReadBytePorts(self._bname, byref(a), byref(b), byref(c)):
-            raise self._failure("read ports A to C")
-        return {"A": a.value, "B": b.value, "C": c.value}
+        """Every port of the board, by letter, taken in one exchange."""
+        return dict(zip(self.ports, self._read(len(self.ports))))
 
     def write(self, port: str, value: int) -> None:
-        """Set the output pins of one port to ``value`` (0 to 255).
+        """Set the output pins of one port to ``value`` (0 to 255); the other ports keep
+        what this object last read or wrote (a USB or network board is read first once).
 
-        A USB board receives all five ports at once, the others as this process last wrote
-        or read them, and confirms the write: NotAnswering or NotFound when it did not take
-        it. A COM-port board sends no confirmation and the library cannot tell a written line
-        from a lost one, so nothing is raised: read() the port to check. A COM port that does
-        not exist shows in read() and configure().
+        A USB board confirms the write: NotAnswering or NotFound when it did not take it.
+        COM-port and network boards send no confirmation: a write is done once it went out.
         """
-        write = self._writes.get(port)
-        if write is None:
-            raise self._bad_port(port)
+        index = self._port(port)
         _check_range("value", value, 0, 255)
-        if not write(self._bname, value) and self.kind is Kind.USB:
-            raise self._failure(f"write port {port.upper()}")
+        self._call("kelvard_board_write_port", f"write port {port.upper()}", index, value)
 
     def write_bit(self, port: str, bit: int, value: Union[bool, int]) -> None:
-        """Set (``value`` 1 or True) or clear (0 or False) pin ``bit`` (0 to 7) of port A, B
-        or C of a COM-port board; the other pins keep the values this process last wrote or
-        read. Unconfirmed, as write() on a COM-port board. USB boards raise NotSupported:
-        write the whole port instead."""
-        if self.kind is Kind.USB:
-            raise NotSupported(self.name, "write bit", "USB boards take whole ports only")
-        write = self._bits.get(port)
-        if write is None:
-            raise self._bad_port(port)
+        """Set (``value`` 1 or True) or clear (0 or False) pin ``bit`` (0 to 7) of a port;
+        the other pins keep the values this object last wrote or read. A COM-port board has
+        single-pin writes for ports A to C."""
+        index = self._port(port)
         _check_range("bit", bit, 0, 7)
-        write(self._bname, bit, _check_range("value", value, 0, 1))
+        _check_range("value", value, 0, 1)
+        self._call("kelvard_board_write_bit", f"write bit {port.upper()}{bit}", index, bit,
+                   int(value))
 
     def configure(
         self, a: int, b: int, c: int, d: Optional[int] = None, e: Optional[int] = None
     ) -> None:
         """Set the pin directions of the ports, one mask (0 to 255) per port: a bit set makes
-        that pin an input, a bit clear an output. On a USB board ports D and E become all
-        inputs when not given; a COM-port board has ports A to C only. Raises NotAnswering
-        when the board (USB) or the COM port did not take the configuration. A USB board is
-        configured without inverted or analog inputs."""
+        that pin an input, a bit clear an output. On a USB or network board ports D and E
+        become all inputs when not given; a COM-port board has ports A to C only. Input
+        polarity and analog inputs keep what the board holds. Raises NotAnswering when the
+        board did not take the configuration."""
         masks = [a, b, c]
-        if self.kind is Kind.USB:
+        if self.kind is not Kind.COM:
             masks += [0xFF if d is None else d, 0xFF if e is None else e]
         elif d is not None or e is not None:
             raise ValueError(f"board {self.name} has ports A to C only")
         for port, mask in zip("ABCDE", masks):
             _check_range(f"direction mask of port {port}", mask, 0, 255)
-        masks += [0xFF] * (5 - len(masks))
-        if not self._lib.ConfigurePortsEx(self._bname, *masks, 0):
-            raise self._failure("configure")
+        config = lib.Config()
+        config.direction[: len(masks)] = masks
+        self._change(config, (1 << len(masks)) - 1, "configure")
+
+    def set_polarity(self, a: int, b: int, c: int, d: int) -> None:
+        """Invert the inputs of ports A to D, one mask (0 to 255) per port: a bit set
+        inverts that pin. Directions and analog inputs keep what the board holds."""
+        config = lib.Config()
+        for i, mask in enumerate((a, b, c, d)):
+            config.polarity[i] = _check_range(f"polarity mask of port {'ABCD'[i]}", mask, 0, 255)
+        self._change(config, lib.CONFIG_ALL_POLARITY, "set polarity")
+
+    def set_analog_count(self, count: int) -> None:
+        """Make channels E0 up to E(count - 1) analog inputs (``count`` 0 to 4); everything
+        else keeps what the board holds."""
+        config = lib.Config()
+        config.analog_count = _check_range("analog input count", count, 0, 4)
+        self._change(config, lib.CONFIG_ANALOG_COUNT, "set analog count")
+
+    def configuration(self) -> Configuration:
+        """The configuration the board holds. COM-port boards raise NotSupported: they
+        cannot tell it."""
+        config = lib.Config()
+        self._call("kelvard_board_read_config", "read configuration", ctypes.byref(config))
+        return Configuration(
+            dict(zip("ABCDE", config.direction)),
+            dict(zip("ABCD", config.polarity)),
+            config.analog_count,
+        )
+
+    def analog(self) -> dict[str, int]:
+        """The enabled analog inputs, {"E0": 967, ...} (0 to 1023 each); an empty dict when
+        none is enabled. Only USB boards have them."""
+        readings = (ctypes.c_uint16 * lib.ANALOG_CHANNELS)()
+        count = ctypes.c_uint()
+        self._call("kelvard_board_read_analog", "read analog inputs", ctypes.byref(readings),
+                   ctypes.byref(count))
+        return {f"E{i}": readings[i] for i in range(count.value)}
+
+    @property
+    def identity(self) -> Identity:
+        """What the USB board told about itself when it was opened: device ID, serial
+        number, firmware version, mode and location. Other kinds raise NotSupported."""
+        handle = self._handle or self._open("identity")
+        identity = ctypes.c_void_p()
+        result = lib.library().kelvard_board_identity(handle, ctypes.byref(identity))
+        if result:
+            raise self._error(result, "identity")
+        return _identity(identity.value)  # type: ignore[arg-type]
 
     def field(self, name: str, start: int, width: int, output: bool = True) -> Field:
         """Define a field (virtual port) ``name`` over ``width`` adjacent pins from pin
         ``start`` of this USB board (pins 0 to 26 run over ports A to D, pin n being bit
         n % 8 of port A, B, C, D for n // 8 = 0 to 3). Its pins are written 0 and then made
-        outputs, or inputs with ``output=False``. ValueError when the name is taken or the
-        pins overlap another field of the board. Use it in a ``with`` block to remove it at
-        the end. COM-port boards raise NotSupported."""
-        operation = f"add field {name!r}"
-        if self.kind is not Kind.USB:
-            raise NotSupported(self.name, operation, "fields exist on USB boards only")
+        outputs, or inputs with ``output=False``; every other setting keeps what the board
+        holds. ValueError when the name is taken or the pins overlap another field of the
+        board. Use it in a ``with`` block to remove it at the end. Other kinds raise
+        NotSupported."""
         encoded = _field_name(name)
         _check_range("start", start, 0, PIN_COUNT - 1)
         _check_range("width", width, 1, PIN_COUNT)
         if start + width > PIN_COUNT:
             last = PIN_COUNT - 1
             raise ValueError(f"a field of {width} pins from pin {start} runs past pin {last}")
-        self._require_present(operation)
-        result = self._lib.AddVirtualPort(int(self.name), encoded, start, width, 0 if output else 1)
-        if result == 1:
-            raise ValueError(f"field {name!r} would overlap another field of board {self.name}")
-        if result == 2:
-            raise ValueError(f"board {self.name} already has a field named {name!r}")
+        self._call("kelvard_board_add_field", f"add field {name!r}", encoded, start, width,
+                   0 if output else 1)
         return Field(self, name, start, width, bool(output))
 
-    def _bad_port(self, port: object) -> ValueError:
-        return ValueError(f"board {self.name} has ports {', '.join(self.ports)}, not {port!r}")
+    def _change(self, config: lib.Config, mask: int, operation: str) -> None:
+        self._call("kelvard_board_change_config", operation, ctypes.byref(config), mask)
 
-    def _require_present(self, operation: str) -> None:
-        if self.name not in _library.usb_names():
-            raise NotFound(self.name, operation, "the board has left the bus")
+    def _call(self, function: str, operation: str, *arguments: object) -> None:
+        handle = self._handle or self._open(operation)
+        result = getattr(lib.library(), function)(handle, *arguments)
+        if result:
+            raise self._error(result, operation)
 
-    def _failure(self, operation: str) -> Error:
-        if self.kind is Kind.COM:
-            reason = "the exchange over the COM port failed (is the port there, a board on it?)"
-            return NotAnswering(self.name, operation, reason)
-        self._require_present(operation)
-        return NotAnswering(self.name, operation, "the board did not answer")
+
+def _read_operation(port: Optional[str]) -> str:
+    return f"read port {port.upper()}" if port else "read ports"
 
 
 def _field_name(name: object) -> bytes:
@@ -197,8 +311,8 @@ class Field:
     """A virtual port: ``width`` adjacent pins from pin ``start`` of a USB board, written
     as one number. Made by Board.field(); a context manager that removes the field on exit.
 
-    The library does not confirm field writes: a transfer that fails is not noticed. What
-    the module checks is that the board is still on the bus (NotFound otherwise).
+    The board does not confirm field writes: a transfer that fails is not noticed. A board
+    that has left the bus raises NotFound.
     """
 
     __slots__ = ("board", "name", "start", "width", "output", "_encoded", "_removed")
@@ -229,8 +343,7 @@ class Field:
         if self._removed:
             raise Error(self.board.name, operation, "the field has been removed")
         _check_range("value", value, 0, (1 << self.width) - 1)
-        self.board._require_present(operation)
-        self.board._lib.WriteVirtualPort(int(self.board.name), self._encoded, value)
+        self.board._call("kelvard_board_write_field", operation, self._encoded, value)
 
     def remove(self) -> None:
         """Write the field 0 and remove it; its pins keep their direction. A field whose
@@ -238,8 +351,11 @@ class Field:
         if self._removed:
             return
         self._removed = True
-        if self.board.name in _library.usb_names():
-            self.board._lib.RemoveVirtualPort(int(self.board.name), self._encoded)
+        try:
+            self.board._call("kelvard_board_remove_field", f"remove field {self.name!r}",
+                             self._encoded)
+        except NotFound:
+            pass
 
     def __enter__(self) -> Field:
         return self
@@ -265,21 +381,41 @@ class Change(NamedTuple):
 
 
 def boards() -> list[Board]:
-    """Find the attached USB boards and return them in the library's order. Boards in
-    their bootloader and second boards with a device ID already taken are left out. After
-    the first call the library follows plugging and unplugging by itself."""
-    _library.library().Initialize()
-    return [Board(name, Kind.USB) for name in _library.usb_names()]
+    """The attached USB boards in their application, in the order the bus lists them. Boards
+    in their bootloader, boards another program holds and second boards with a device ID
+    already taken are left out. Each is opened by its device ID (or, where two boards share
+    one, by its location)."""
+    f = lib.library()
+    listing = ctypes.c_void_p()
+    result = f.kelvard_list_boards(ctypes.byref(listing))
+    if result:
+        raise Error("(all)", "list boards", lib.result_text(result))
+    try:
+        found = [_identity(f.kelvard_list_get(listing, i))
+                 for i in range(f.kelvard_list_count(listing))
+                 if f.kelvard_identity_open_result(f.kelvard_list_get(listing, i)) == lib.OK]
+    finally:
+        f.kelvard_list_free(listing)
+    ids = [board.device_id for board in found]
+    result_boards: list[Board] = []
+    for board in found:
+        name = str(board.device_id)
+        if board.device_id < 0 or name in (b.name for b in result_boards):
+            continue
+        target = name if ids.count(board.device_id) == 1 else f"path={board.location}"
+        result_boards.append(Board(name, Kind.USB, target))
+    return result_boards
 
 
 def open(name: Union[str, int]) -> Board:  # noqa: A001 (kelvard.open, as gzip.open)
-    """The board called ``name``: a USB board's device ID (0 to 255, as text or integer)
-    or a COM port name "COMn" (either case; COM n is the device node that the printf pattern
-    in KELVARD_COM_PATTERN makes of n - 1, default /dev/ttyS%d).
+    """The board called ``name``: a USB board's device ID (0 to 255, as text or integer),
+    "serial=TEXT" or "path=LOCATION" (as ``zorvane list --long`` prints it); a COM port
+    name "COMn" (either case; COM n is the device node that the printf pattern in
+    KELVARD_COM_PATTERN makes of n - 1, default /dev/ttyS%d); or "tcp:HOST[:PORT]", a
+    board on the network behind ``zorvane serve`` or a network board (port 9764 by default).
 
-    A USB board must be attached (NotFound otherwise; the boards are looked for again first
-    when it is not known yet). A COM port is not touched until the first operation, which
-    raises NotAnswering when the port does not exist or no board answers on it.
+    USB and network boards are opened now (NotFound when there is none). A COM port is not
+    touched until the first operation, which raises NotFound when the port does not exist.
     """
     if isinstance(name, int) and not isinstance(name, bool):
         text = str(name)
@@ -287,19 +423,21 @@ def open(name: Union[str, int]) -> Board:  # noqa: A001 (kelvard.open, as gzip.o
         text = name
     else:
         raise TypeError(f"a board name is a text or a device ID, not {type(name).__name__}")
-    if _USB_NAME.fullmatch(text) and int(text) <= 255:
-        usb_name = str(int(text))
-        if usb_name not in _library.usb_names():
-            _library.library().Initialize()
-            if usb_name not in _library.usb_names():
-                raise NotFound(usb_name, "open", "no USB board has this device ID")
-        return Board(usb_name, Kind.USB)
-    com = _COM_NAME.fullmatch(text)
-    if com:
-        return Board(f"COM{com.group(1)}", Kind.COM)
-    raise ValueError(
-        f"a board name is a device ID from 0 to 255 or a COM port such as COM3, not {name!r}"
-    )
+    if _USB_ID.fullmatch(text) and int(text) <= 255:
+        board = Board(str(int(text)), Kind.USB)
+    elif _USB_NAME.fullmatch(text):
+        board = Board(text, Kind.USB)
+    elif _TCP_NAME.fullmatch(text):
+        board = Board(text, Kind.TCP)
+    elif _COM_NAME.fullmatch(text):
+        return Board(f"COM{_COM_NAME.fullmatch(text).group(1)}", Kind.COM)  # type: ignore[union-attr]
+    else:
+        raise ValueError(
+            "a board name is a device ID from 0 to 255, serial=TEXT, path=LOCATION, a COM "
+            f"port such as COM3 or tcp:HOST[:PORT], not {name!r}"
+        )
+    board._open()
+    return board
 
 
 def monitor(board: Board, interval: float = 0.1) -> Iterator[Change]:

@@ -14,14 +14,16 @@ class Error(Exception):
 
 
 class NotFound(Error):
-    """No USB board has this device ID: it was never attached, or it has left the bus."""
+    """No board answers to the name: a USB board that was never attached or has left the
+    bus, a COM port that does not exist, a network address where nobody listens."""
 
 
 class NotAnswering(Error):
-    """The board is known but the exchange failed: a USB board that did not answer, a COM
-    port that does not open, or a COM-port board that sent no reply in time."""
+    """The board is known but the exchange failed: a USB board that did not answer, a
+    COM-port board that sent no reply in time, a network board that did not answer."""
 
 
 class NotSupported(Error):
-    """The board's kind cannot do this: single bits are COM-port operations, fields
-    (virtual ports) USB operations."""
+    """The board's kind cannot do this: COM-port boards have no ports D and E, no analog
+    inputs and cannot tell their configuration; fields, analog inputs and the identity are
+    USB board operations."""

@@ -1,9 +1,9 @@
-"""Finding, loading and declaring libzorvane.so.1.
+"""Finding, loading and declaring libkelvard.so.1.
 
 The library is loaded on first use, not at import, so that use_simulator() can still choose
 the simulated bus after ``import kelvard``. Every function is declared with its argument and
 result types; ctypes releases the interpreter lock for the length of each call, and the
-library's own lock serialises the calls of all threads.
+library serialises the calls on each board.
 """
 
 from __future__ import annotations
@@ -14,25 +14,71 @@ import threading
 from pathlib import Path
 from typing import Any, Optional
 
-LIBRARY_NAME = "libzorvane.so.1"
+LIBRARY_NAME = "libkelvard.so.1"
 
-_INT = ctypes.c_int32
-_NAME = ctypes.c_char_p
-_BYTE_OUT = ctypes.POINTER(ctypes.c_uint8)
-_PORTS = "ABCDE"
+PORTS = 5
+POLARITY_PORTS = 4
+ANALOG_CHANNELS = 4
 
-# Export name -> argument types; every result is a 32-bit int except GetUsbDeviceID's text.
-_PROTOTYPES: dict[str, tuple[Any, ...]] = {
-    "Initialize": (),
-    "GetUsbDeviceID": (_INT,),
-    "ConfigurePortsEx": (_NAME, _INT, _INT, _INT, _INT, _INT, _INT),
-    "ReadBytePorts": (_NAME, _BYTE_OUT, _BYTE_OUT, _BYTE_OUT),
-    "AddVirtualPort": (_INT, _NAME, _INT, _INT, _INT),
-    "RemoveVirtualPort": (_INT, _NAME),
-    "WriteVirtualPort": (_INT, _NAME, _INT),
-    **{"WriteBytePort" + p: (_NAME, _INT) for p in _PORTS},
-    **{"ReadBytePort" + p: (_NAME, _BYTE_OUT) for p in _PORTS},
-    **{"WriteBitPort" + p: (_NAME, _INT, _INT) for p in _PORTS[:3]},
+# Results of kelvard.h.
+OK = 0
+ERR_ARGUMENT = -1
+ERR_NOT_FOUND = -2
+ERR_AMBIGUOUS = -3
+ERR_IO = -6
+ERR_GONE = -7
+ERR_NOT_SUPPORTED = -8
+ERR_EXISTS = -13
+ERR_OVERLAP = -14
+
+KIND_USB, KIND_COM, KIND_TCP = 0, 1, 2
+MODE_BOOTLOADER = 1
+CONFIG_ALL_DIRECTIONS = 0x1F
+CONFIG_ALL_POLARITY = 0x1E0
+CONFIG_ANALOG_COUNT = 1 << 9
+
+
+class Config(ctypes.Structure):
+    """struct kelvard_config."""
+
+    _fields_ = [
+        ("direction", ctypes.c_uint8 * PORTS),
+        ("polarity", ctypes.c_uint8 * POLARITY_PORTS),
+        ("analog_count", ctypes.c_uint8),
+    ]
+
+
+_P = ctypes.c_void_p
+_INT = ctypes.c_int
+_UINT = ctypes.c_uint
+_TEXT = ctypes.c_char_p
+
+# Function name -> (result type, argument types).
+_PROTOTYPES: dict[str, tuple[Any, tuple[Any, ...]]] = {
+    "kelvard_result_text": (_TEXT, (_INT,)),
+    "kelvard_list_boards": (_INT, (ctypes.POINTER(_P),)),
+    "kelvard_list_count": (ctypes.c_size_t, (_P,)),
+    "kelvard_list_get": (_P, (_P, ctypes.c_size_t)),
+    "kelvard_list_free": (None, (_P,)),
+    "kelvard_identity_device_id": (_INT, (_P,)),
+    "kelvard_identity_serial": (_TEXT, (_P,)),
+    "kelvard_identity_version": (_UINT, (_P,)),
+    "kelvard_identity_mode": (_INT, (_P,)),
+    "kelvard_identity_location": (_TEXT, (_P,)),
+    "kelvard_identity_open_result": (_INT, (_P,)),
+    "kelvard_board_open": (_INT, (_TEXT, ctypes.POINTER(_P))),
+    "kelvard_board_close": (None, (_P,)),
+    "kelvard_board_identity": (_INT, (_P, ctypes.POINTER(_P))),
+    "kelvard_board_read_ports": (_INT, (_P, ctypes.c_void_p, ctypes.c_size_t)),
+    "kelvard_board_write_port": (_INT, (_P, _INT, ctypes.c_uint8)),
+    "kelvard_board_write_bit": (_INT, (_P, _INT, _UINT, _INT)),
+    "kelvard_board_read_config": (_INT, (_P, ctypes.POINTER(Config))),
+    "kelvard_board_change_config": (_INT, (_P, ctypes.POINTER(Config), _UINT)),
+    "kelvard_board_read_analog": (
+        _INT, (_P, ctypes.POINTER(ctypes.c_uint16 * ANALOG_CHANNELS), ctypes.POINTER(_UINT))),
+    "kelvard_board_add_field": (_INT, (_P, _TEXT, _UINT, _UINT, _INT)),
+    "kelvard_board_write_field": (_INT, (_P, _TEXT, ctypes.c_uint32)),
+    "kelvard_board_remove_field": (_INT, (_P, _TEXT)),
 }
 
 _lock = threading.Lock()
@@ -46,8 +92,8 @@ def library_path() -> str:
     if explicit:
         return explicit
     root = Path(__file__).resolve().parents[2]
-    built = root / "build" / "default" / "zorvane" / LIBRARY_NAME
-    if (root / "zorvane" / "exports" / "zorvane.h").is_file() and built.is_file():
+    built = root / "build" / "default" / "kelvard" / LIBRARY_NAME
+    if (root / "kelvard" / "kelvard.h").is_file() and built.is_file():
         return str(built)
     return LIBRARY_NAME
 
@@ -75,22 +121,17 @@ def _load(path: str) -> ctypes.CDLL:
 
 
 def _declare(lib: ctypes.CDLL) -> ctypes.CDLL:
-    for name, arguments in _PROTOTYPES.items():
+    for name, (result, arguments) in _PROTOTYPES.items():
         function = getattr(lib, name)
         function.argtypes = arguments
-        function.restype = _NAME if name == "GetUsbDeviceID" else _INT
+        function.restype = result
     return lib
 
 
-def usb_names() -> list[str]:
-    """The names of the boards in the library's USB table, in its order."""
-    get_id = library().GetUsbDeviceID
-    names: list[str] = []
-    while True:
-        name = get_id(len(names))
-        if not name:
-            return names
-        names.append(name.decode("ascii"))
+def result_text(result: int) -> str:
+    """The library's text for a result."""
+    text: bytes = library().kelvard_result_text(result)
+    return text.decode("utf-8")
 
 
 def use_simulator(boards: Optional[str] = None, trace: Optional[str] = None) -> None:
@@ -101,7 +142,7 @@ def use_simulator(boards: Optional[str] = None, trace: Optional[str] = None) -> 
     or ``boot``), ``chip``; for example ``"id=1;id=2"``. None keeps KELVARD_SIM_BOARDS as it
     is (unset: two boards, IDs 1 and 2); an empty text attaches no board. ``trace`` names a
     file to which every transfer on the simulated bus appends one line, such as
-    ``0 > 36 00 00 00 00 00``. COM-port boards are not affected.
+    ``0 > 36 00 00 00 00 00``. COM-port and network boards are not affected.
 
     The library reads these settings once, when it loads: call this before the first
     function that reaches a board. Raises RuntimeError when the library is already loaded.

@@ -36,14 +36,16 @@ sed -e "s|@VERSION@|$version|" -e "s|@LIBDIR@|$libdir|" -e "s|@UDEV_RULES_DIR@|$
 
 depends() { dpkg-deb -f "$(ls "$work"/debs/"$1"_"$version"_*.deb)" Depends; }
 grep -q "libzorvane1 (= $version)" <<<"$(depends libzorvane-dev)" || fail "libzorvane-dev does not depend on libzorvane1 (= $version)"
+grep -q "libkelvard1 (= $version)" <<<"$(depends libkelvard-dev)" || fail "libkelvard-dev does not depend on libkelvard1 (= $version)"
 # The core inside libzorvane1 keeps no interface from one version to the next: its users need its
 # very version.
-for package in zorvane-tools tarvel python3-kelvard; do
+for package in zorvane-tools tarvel libkelvard1; do
     grep -q "libzorvane1 (= $version)" <<<"$(depends $package)" || fail "$package does not depend on libzorvane1 (= $version)"
 done
 grep -q "libusb-1.0-0" <<<"$(depends libzorvane1)" || fail "libzorvane1: no computed dependencies"
 grep -q "libqt6widgets6" <<<"$(depends tarvel)" || fail "tarvel: no computed dependencies"
 grep -q "python3:any" <<<"$(depends python3-kelvard)" || fail "python3-kelvard does not depend on python3"
+grep -q "libkelvard1 (= $version)" <<<"$(depends python3-kelvard)" || fail "python3-kelvard does not depend on libkelvard1 (= $version)"
 
 # python3-kelvard byte-compiles its module when configured and removes the byte code before
 # removal, with Debian's tools: its scripts run here with stand-ins that log their calls.
@@ -80,7 +82,7 @@ for program in zorvane kelvard-sim tarvel; do
     [ "$printed" = "$program $version" ] || fail "$program --version printed: $printed"
 done
 # The Python module as Debian's python3 finds it, over the unpacked library.
-printed=$(PYTHONPATH=$root/usr/lib/python3/dist-packages KELVARD_LIBRARY=$root/usr/$libdir/libzorvane.so.1 \
+printed=$(PYTHONPATH=$root/usr/lib/python3/dist-packages KELVARD_LIBRARY=$root/usr/$libdir/libkelvard.so.1 \
     KELVARD_USB=sim KELVARD_SIM_BOARDS='id=7;id=12' /usr/bin/python3 -c \
     'import kelvard; print(*(board.name for board in kelvard.boards()))')
 [ "$printed" = "7 12" ] || fail "the installed module found: $printed"
@@ -102,6 +104,7 @@ for option in $("$root/usr/bin/kelvard-sim" --help | grep -o -- '--[a-z-]*' | so
 done
 [ "$(man -w zorvane)" = "$MANPATH/man1/zorvane.1.gz" ] || fail "man zorvane finds $(man -w zorvane)"
 [ "$(man -w 3 zorvane)" = "$MANPATH/man3/zorvane.3.gz" ] || fail "man 3 zorvane finds $(man -w 3 zorvane)"
+[ "$(man -w 3 kelvard)" = "$MANPATH/man3/kelvard.3.gz" ] || fail "man 3 kelvard finds $(man -w 3 kelvard)"
 for page in "$MANPATH"/man*/*.gz; do
     warnings=$(zcat "$page" | groff -man -Tutf8 -ww -z 2>&1)
     [ -z "$warnings" ] || fail "$page: $warnings"

@@ -23,6 +23,7 @@ def run(command: List[str], cwd: Path = SCRATCH) -> List[str]:
     ("blink.py", ["--count", "2", "--period", "0"], ["board 1: B0 = 1", "board 1: B0 = 0"] * 2),
     ("virtual_port.py", ["--count", "2"], ["0x00", "0x10", "removed: port A = 0x00"]),
     ("monitor.py", ["--count", "3"], ["changed: A,B,C,D,E", "changed: B", "changed: B"]),
+    ("analog.py", ["--channels", "2", "--count", "1", "--period", "0"], ["E0=0 E1=0"]),
 ])
 def test_example_runs_on_the_simulated_bus(example: str, arguments: List[str],
                                            lines: List[str]) -> None:

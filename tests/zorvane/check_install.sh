@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
-# An installed Zorvane: the library, header, CMake package and the zorvane tool (which must run
-# from there); a C program built against it with pkg-config (zorvane.pc) and with CMake
-# (find_package(Zorvane) -> Zorvane::zorvane), both run on a simulated board.
+# An installed Zorvane and libkelvard: the libraries, headers, CMake packages and the zorvane tool
+# (which must run from there); C programs built against each with pkg-config (zorvane.pc,
+# kelvard.pc) and with CMake (find_package(Zorvane) -> Zorvane::zorvane, find_package(Kelvard) ->
+# Kelvard::kelvard), all run on a simulated board.
 #   check_install.sh --build <build dir> <consumer source dir> [extra C flags]
 #       installs the build into a fresh prefix first, the udev rule under it included
 #   check_install.sh --prefix <prefix> <consumer source dir> [extra C flags]
@@ -25,10 +26,13 @@ else
 fi
 
 libdir=$(cd "$(dirname "$(find "$prefix" -name zorvane.pc -print -quit)")/.." && pwd)
-for file in "$libdir/libzorvane.so.1" "$prefix/include/zorvane.h" "$libdir/cmake/Zorvane/ZorvaneConfig.cmake"; do
+for file in "$libdir/libzorvane.so.1" "$prefix/include/zorvane.h" "$libdir/cmake/Zorvane/ZorvaneConfig.cmake" \
+    "$libdir/libkelvard.so.1" "$prefix/include/kelvard.h" "$libdir/cmake/Kelvard/KelvardConfig.cmake"; do
     [ -e "$file" ] || fail "not installed: $file"
 done
-[ "$(readlink "$libdir/libzorvane.so")" = "libzorvane.so.1" ] || fail "libzorvane.so is no soname link"
+for lib in zorvane kelvard; do
+    [ "$(readlink "$libdir/lib$lib.so")" = "lib$lib.so.1" ] || fail "lib$lib.so is no soname link"
+done
 # The tool finds the installed library by itself (no LD_LIBRARY_PATH).
 listed=$(KELVARD_SIM_BOARDS='id=7;id=12' KELVARD_SIM_TRACE= "$prefix/bin/zorvane" --simulate list)
 [ "$listed" = $'7\n12' ] || fail "installed zorvane list printed: $listed"
@@ -54,9 +58,13 @@ fi
 # shellcheck disable=SC2046,SC2086
 cc $cflags -o "$work/consumer-pc" "$source/consumer.c" $(pkg-config --cflags --libs zorvane)
 run "$work/consumer-pc"
+# shellcheck disable=SC2046,SC2086
+cc $cflags -o "$work/kelvard-consumer-pc" "$source/kelvard_consumer.c" $(pkg-config --cflags --libs kelvard)
+run "$work/kelvard-consumer-pc"
 
 cmake -S "$source" -B "$work/cmake-build" -DCMAKE_PREFIX_PATH="$prefix" \
       -DCMAKE_C_FLAGS="$cflags" -DCMAKE_EXE_LINKER_FLAGS="$cflags" >/dev/null
 cmake --build "$work/cmake-build" >/dev/null
 run "$work/cmake-build/consumer"
+run "$work/cmake-build/kelvard_consumer"
 echo "installed package found by pkg-config and find_package"

@@ -156,7 +156,7 @@ private:
 int RunBackup(const CToolArgs& args)
 {
     args.ExpectOperands(2, 2, "TARGET and FILE");
-    const SBoardTarget target = SBoardTarget::Parse(args.Operands()[0]);
+    const SBoardTarget target = ParseTarget(args.Operands()[0]);
     const std::string& strFile = args.Operands()[1];
     const bool bStdout = strFile == "-";
     // On standard output the image is the output: the rest goes to stderr or nowhere.

@@ -18,8 +18,22 @@ constexpr WriteExport WRITES[PORT_COUNT] = {WriteBytePortA, WriteBytePortB, Writ
                                             WriteBytePortD, WriteBytePortE};
 } // namespace
 
+CBoard::CBoard(std::string strName) : m_strName(std::move(strName))
+{
+    if (IsNetworkName(m_strName))
+        m_pNetwork = std::make_unique<COpenBoard>(m_strName);
+}
+
+bool CBoard::Network(int nResult) const
+{
+    m_nNetworkResult = nResult;
+    return nResult == KELVARD_OK;
+}
+
 bool CBoard::IsUsb() const
 {
+    if (m_pNetwork)
+        return false;
     CStringArray names;
     ListUsbDevices(&names);
     for (int i = 0; i < names.GetSize(); ++i)
@@ -30,16 +44,32 @@ bool CBoard::IsUsb() const
 
 bool CBoard::ReadPort(int nPort, std::uint8_t& byValue) const
 {
+    if (m_pNetwork)
+    {
+        std::array<std::uint8_t, PORT_COUNT> byValues{};
+        if (!ReadPorts(byValues, nPort + 1))
+            return false;
+        byValue = byValues[static_cast<std::size_t>(nPort)];
+        return true;
+    }
     return READS[nPort](Name(), &byValue) != 0;
 }
 
 bool CBoard::WritePort(int nPort, std::uint8_t byValue) const
 {
+    if (m_pNetwork)
+        return Network(m_pNetwork->Open()) &&
+               Network(kelvard_board_write_port(m_pNetwork->Get(),
+                                                static_cast<kelvard_port>(nPort), byValue));
     return WRITES[nPort](Name(), byValue) != 0;
 }
 
 bool CBoard::ReadPorts(std::array<std::uint8_t, PORT_COUNT>& byValues, int nCount) const
 {
+    if (m_pNetwork)
+        return Network(m_pNetwork->Open()) &&
+               Network(kelvard_board_read_ports(m_pNetwork->Get(), byValues.data(),
+                                                static_cast<std::size_t>(nCount)));
     // A COM-port board answers ports A to C in one exchange.
     if (nCount == 3)
         return ReadBytePorts(Name(), &byValues[0], &byValues[1], &byValues[2]) != 0;
@@ -61,6 +91,8 @@ std::string CBoard::UsbBoardsText()
 
 std::string CBoard::WhyNoAnswer() const
 {
+    if (m_pNetwork)
+        return kelvard_result_text(m_nNetworkResult);
     CStringArray names;
     ListUsbDevices(&names);
     for (int i = 0; i < names.GetSize(); ++i)

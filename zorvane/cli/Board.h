@@ -1,22 +1,26 @@
 #pragma once
-// The board a command names, reached through the library's exports only. Call Initialize
-// before asking IsUsb: a name is a USB board only while it is in the library's USB table;
-// any other name is a COM-port board (ports A to C).
+// The board a port command names, reached through the library's exports as an application
+// reaches it; a board on TCP ("tcp:HOST[:PORT]"), which the exports do not know, through
+// libkelvard. Call Initialize before asking IsUsb: a name is a USB board only while it is in the
+// library's USB table; any other name but a tcp: one is a COM-port board (ports A to C).
+#include "zorvane/cli/OpenBoard.h"
 #include "zorvane/cli/PortText.h"
 
 #include <array>
 #include <cstdint>
+#include <memory>
 #include <string>
 
 class CBoard
 {
 public:
-    explicit CBoard(std::string strName) : m_strName(std::move(strName)) {}
+    explicit CBoard(std::string strName);
 
     const char* Name() const { return m_strName.c_str(); }
     bool IsUsb() const;
-    // The ports the board has: 5 for a USB board, 3 for a COM-port board.
-    int PortCount() const { return IsUsb() ? PORT_COUNT : 3; }
+    bool IsNetwork() const { return m_pNetwork != nullptr; }
+    // The ports the board has: 5 for a USB or network board, 3 for a COM-port board.
+    int PortCount() const { return m_pNetwork || IsUsb() ? PORT_COUNT : 3; }
 
     // One export call each; true when it returned nonzero.
     bool ReadPort(int nPort, std::uint8_t& byValue) const;
@@ -31,5 +35,10 @@ public:
     static std::string UsbBoardsText();
 
 private:
+    // Through libkelvard: a result kept for WhyNoAnswer.
+    bool Network(int nResult) const;
+
     std::string m_strName;
+    std::unique_ptr<COpenBoard> m_pNetwork; // a tcp: board; null for the others
+    mutable int m_nNetworkResult = KELVARD_OK;
 };

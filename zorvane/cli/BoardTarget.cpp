@@ -1,6 +1,5 @@
 #include "zorvane/cli/BoardTarget.h"
 
-#include "zorvane/cli/PortText.h"
 #include "zorvane/cli/ToolArgs.h"
 
 #include "protocol/PortTypes.h"
@@ -10,13 +9,7 @@
 
 namespace
 {
-constexpr char SERIAL_PREFIX[] = "serial=";
 constexpr char PATH_PREFIX[] = "path=";
-
-bool StartsWith(const std::string& strText, const char* pszPrefix)
-{
-    return strText.rfind(pszPrefix, 0) == 0;
-}
 
 std::string Candidates(const std::vector<SBoardInfo>& vecBoards)
 {
@@ -29,57 +22,13 @@ std::string Candidates(const std::vector<SBoardInfo>& vecBoards)
 }
 } // namespace
 
-SBoardTarget SBoardTarget::Parse(const std::string& strText)
+SBoardTarget ParseTarget(const std::string& strText)
 {
     SBoardTarget target;
-    if (StartsWith(strText, SERIAL_PREFIX))
-    {
-        target.eKind = EKind::Serial;
-        target.strValue = strText.substr(sizeof SERIAL_PREFIX - 1);
-        if (target.strValue.empty())
-            throw CUsageError("'serial=' needs the serial number");
-    }
-    else if (StartsWith(strText, PATH_PREFIX))
-    {
-        target.eKind = EKind::Path;
-        target.strValue = strText.substr(sizeof PATH_PREFIX - 1);
-        if (target.strValue.empty())
-            throw CUsageError("'path=' needs a location as 'zorvane list --long' prints it");
-    }
-    else
-    {
-        target.nId = static_cast<int>(
-            ParseNumber(strText, 255, "board (device ID, serial=TEXT or path=LOCATION)"));
-    }
+    std::string strError;
+    if (!SBoardTarget::Parse(strText, target, strError))
+        throw CUsageError(strError);
     return target;
-}
-
-bool SBoardTarget::Matches(const SBoardInfo& board) const
-{
-    switch (eKind)
-    {
-    case EKind::Id:
-        return board.eOpen == EStatus::Ok && !board.bBoot && board.nDeviceId == nId;
-    case EKind::Serial:
-        return board.eOpen == EStatus::Ok && board.strSerial == strValue;
-    case EKind::Path:
-        return board.strLocation == strValue;
-    }
-    return false;
-}
-
-std::string SBoardTarget::Text() const
-{
-    switch (eKind)
-    {
-    case EKind::Id:
-        return std::to_string(nId);
-    case EKind::Serial:
-        return SERIAL_PREFIX + strValue;
-    case EKind::Path:
-        return PATH_PREFIX + strValue;
-    }
-    return {};
 }
 
 SBoardInfo ResolveTarget(const SBoardTarget& target, const std::vector<SBoardInfo>& vecBoards)

@@ -1,29 +1,13 @@
 #pragma once
-// The board a firmware command works on, named as TARGET: a device ID ("7"), "serial=TEXT" or
-// "path=LOCATION" as 'zorvane list --long' prints it ("path=1-2.3", "path=sim:0"). Boards in
-// their bootloader have no device ID: only the other two forms reach them.
+// The board a firmware command works on, named as TARGET (SBoardTarget), and how messages name
+// boards.
 #include "firmware/BoardScan.h"
 
 #include <string>
 #include <vector>
 
-struct SBoardTarget
-{
-    enum class EKind
-    {
-        Id,
-        Serial,
-        Path,
-    };
-    EKind eKind = EKind::Id;
-    std::string strValue; // the serial number or the location
-    int nId = -1;
-
-    // A malformed TARGET is a CUsageError.
-    static SBoardTarget Parse(const std::string& strText);
-    bool Matches(const SBoardInfo& board) const;
-    std::string Text() const; // as the user wrote it
-};
+// TARGET (SBoardTarget::Parse); a malformed one is a CUsageError.
+SBoardTarget ParseTarget(const std::string& strText);
 
 // The one attached board the target names. A target that names none, or more than one, or a
 // board that cannot be opened, is an error (std::runtime_error) that lists the candidates.

@@ -4,12 +4,14 @@
 // status: 0 done, 1 failed (with a "zorvane: ..." line on stderr), 128 + the signal for one
 // stopped by Ctrl-C or SIGTERM.
 //
-// Two driver layers live in this program: the library's, inside libzorvane.so, and the firmware
-// engine's, linked in. Each has its own libusb context (or simulated bus), and two of them cannot
-// both claim a board. So a run uses one: the port commands (get, set, config, monitor, vport and
-// the plain list) go through the library's exports; the firmware commands (list --long, update,
-// verify, backup, serial) and serve through the driver layer, calling no export. Only counting
-// boards and probing whether their device nodes open, which claim nothing, may use the other.
+// The program holds one driver layer, but three users of it each open the boards they work on:
+// the library's exports (which keep every USB board open once initialised), libkelvard and the
+// firmware engine, and two opens cannot both claim a board. So a run uses one of them: the port
+// commands (get, set, config, monitor, vport and the plain list) go through the exports, or
+// through libkelvard for a board on TCP and for config --invert/--analog; info and analog through
+// libkelvard; the firmware commands (list --long/--json, update, verify, backup, serial) and serve
+// through the firmware engine. Only counting boards and probing whether their device nodes open,
+// which claim nothing, may use another.
 #include "zorvane/cli/ToolArgs.h"
 
 #include <vector>
@@ -40,3 +42,5 @@ int RunBackup(const CToolArgs& args);
 int RunSerial(const CToolArgs& args);
 int RunVerify(const CToolArgs& args);
 int RunServe(const CToolArgs& args);
+int RunInfo(const CToolArgs& args);
+int RunAnalog(const CToolArgs& args);

@@ -1,6 +1,7 @@
 // zorvane get NAME PORT...: one line of port values.
 #include "zorvane/cli/Board.h"
 #include "zorvane/cli/Commands.h"
+#include "zorvane/cli/JsonLine.h"
 
 #include "zorvane.h"
 
@@ -17,6 +18,7 @@ int RunGet(const CToolArgs& args)
     for (std::size_t i = 1; i < operands.size(); ++i)
         ports.push_back(ParsePortLetter(operands[i]));
     const bool bNumeric = args.Has("numeric");
+    CJsonLine::Numbers values;
 
     Initialize();
     const CBoard board(operands[0]);
@@ -30,7 +32,8 @@ int RunGet(const CToolArgs& args)
         if (!strLine.empty())
             strLine += ' ';
         strLine += bNumeric ? std::to_string(byValue) : FormatPortValue(nPort, byValue);
+        values.emplace_back(std::string(1, PortLetter(nPort)), byValue);
     }
-    std::printf("%s\n", strLine.c_str());
+    std::printf("%s\n", args.Has("json") ? CJsonLine::Object(values).c_str() : strLine.c_str());
     return 0;
 }

@@ -1,7 +1,8 @@
-// zorvane list: the USB board names, one per line. --long: every attached board, in either mode,
-// with its identity and location, through the driver layer instead of the library.
+// zorvane list: the USB board names, one per line. --long and --json: every attached board, in
+// either mode, with its identity and location, through the driver layer instead of the library.
 #include "zorvane/cli/BoardTarget.h"
 #include "zorvane/cli/Commands.h"
+#include "zorvane/cli/JsonLine.h"
 
 #include "protocol/Mpusb.h"
 
@@ -12,6 +13,23 @@
 int RunList(const CToolArgs& args)
 {
     args.ExpectOperands(0, 0, "");
+    if (args.Has("json"))
+    {
+        for (const SBoardInfo& board : ScanBoards(args.Context()))
+        {
+            CJsonLine line;
+            line.Add("instance", board.nInstance).Add("location", board.strLocation);
+            if (board.eOpen != EStatus::Ok)
+                line.Add("error", StatusText(board.eOpen));
+            else
+                line.Add("device_id", board.nDeviceId)
+                    .Add("serial", board.strSerial)
+                    .Add("version", board.bBoot ? "" : FormatVersion(board.wVersion))
+                    .Add("mode", board.bBoot ? "bootloader" : "application");
+            std::printf("%s\n", line.Text().c_str());
+        }
+        return 0;
+    }
     if (args.Has("long"))
     {
         for (const SBoardInfo& board : ScanBoards(args.Context()))

@@ -56,7 +56,7 @@ private:
 int RunSerial(const CToolArgs& args)
 {
     args.ExpectOperands(1, 2, "TARGET");
-    const SBoardTarget target = SBoardTarget::Parse(args.Operands()[0]);
+    const SBoardTarget target = ParseTarget(args.Operands()[0]);
     const bool bWrite = args.Operands().size() == 2;
     const std::string strSerial = bWrite ? args.Operands()[1] : std::string();
     if (bWrite && strSerial.size() != SERIAL_LENGTH)

@@ -10,7 +10,7 @@
 int RunServe(const CToolArgs& args)
 {
     args.ExpectOperands(1, 1, "TARGET");
-    const SBoardTarget target = SBoardTarget::Parse(args.Operands()[0]);
+    const SBoardTarget target = ParseTarget(args.Operands()[0]);
     const SBridgeOptions options =
         SBridgeOptions::Parse(args.Value("listen", ""), args.Values("allow"));
 

@@ -33,7 +33,8 @@ int RunSet(const CToolArgs& args)
     // A COM-port board's write reports the reply characters already waiting, mostly 0 whether
     // or not its line went out: there, the read that the board just answered tells that the
     // port works.
-    const int nComPorts = bAnswered && !board.IsUsb() ? board.PortCount() : 0;
+    const int nComPorts =
+        bAnswered && !board.IsUsb() && !board.IsNetwork() ? board.PortCount() : 0;
     int nStatus = 0;
     for (const auto& [nPort, byValue] : writes)
         if (nComPorts != 0 && nPort >= nComPorts)

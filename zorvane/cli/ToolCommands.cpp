@@ -17,41 +17,82 @@ const std::vector<ToolCommand>& ToolCommands()
          "               instance, device ID (- in the bootloader), serial number (- for none),\n"
          "               firmware version, mode (app or boot) and location (USB bus and port\n"
          "               path, e.g. 1-2.3; sim:N on the simulated bus). A board that cannot\n"
-         "               be opened shows ? and the reason.\n",
-         {{"long", false, 'l'}},
+         "               be opened shows ? and the reason.\n"
+         "  --json       the same as one JSON object per board and line: instance, location,\n"
+         "               device_id (-1 in the bootloader), serial, version, mode; or error.\n",
+         {{"long", false, 'l'}, {"json", false}},
          RunList},
+        {"info",
+         "show a board's identity and configuration",
+         "TARGET [--json]",
+         "Prints what the board tells about itself and the configuration it holds, one labelled\n"
+         "line each: kind (usb, com or tcp), device ID, serial number, firmware, mode and\n"
+         "location (USB boards), directions of ports A to E (bit set = input), polarity of A\n"
+         "to D (bit set = inverted input) and the number of analog inputs (E0 upwards).\n"
+         "\n"
+         "TARGET is a device ID (7), serial=TEXT, path=LOCATION, a COM port (COM3: it cannot\n"
+         "tell its configuration) or tcp:HOST[:PORT] (a board behind 'zorvane serve' or a\n"
+         "network board; port 9764 by default: no identity).\n"
+         "\n"
+         "  --json   one JSON object: name, kind, device_id, serial, version, mode, location,\n"
+         "           directions, polarity, analog_count\n",
+         {{"json", false}},
+         RunInfo},
+        {"analog",
+         "read the analog inputs",
+         "TARGET [--json]",
+         "Reads the analog inputs that the board's configuration enables (E0 upwards, 0 to 1023\n"
+         "each) and prints them in decimal on one line, e.g. \"E0=967 E1=744\"; an empty line\n"
+         "when none is enabled (zorvane config TARGET --analog N enables them). Only USB boards\n"
+         "have analog inputs. TARGET as for info.\n"
+         "\n"
+         "  --json   one JSON object, e.g. {\"E0\":967,\"E1\":744}\n",
+         {{"json", false}},
+         RunAnalog},
         {"get",
          "read ports",
          "NAME PORT...",
          "Reads the ports (A to E) of board NAME and prints one line, e.g. \"A=0x5a B=0x00\".\n"
+         "NAME is a device ID, a COM port or tcp:HOST[:PORT], a board on the network.\n"
          "\n"
-         "  --numeric    print the values in decimal only, separated by spaces\n",
-         {{"numeric", false}},
+         "  --numeric    print the values in decimal only, separated by spaces\n"
+         "  --json       print one JSON object, e.g. {\"A\":90,\"B\":0}\n",
+         {{"numeric", false}, {"json", false}},
          RunGet},
         {"set",
          "write ports",
          "NAME PORT=VALUE...",
          "Writes each VALUE (0 to 255, decimal or 0x hex) to its port, in order; the ports not\n"
-         "named keep the values the board reports for them. Fails unless every write succeeds;\n"
+         "named keep the values the board reports for them (NAME as for get). Fails unless\n"
+         "every write succeeds (a board on TCP confirms none: a write succeeds once sent);\n"
          "on a COM-port board (ports A to C) the writes succeed when the board answered the\n"
          "read made first, since its write results tell nothing about the line itself.\n",
          {},
          RunSet},
         {"config",
-         "set pin directions",
-         "NAME DIRA DIRB DIRC DIRD DIRE",
-         "Sets the pin directions of ports A to E (0 to 255 each, bit set = input); input\n"
-         "inversion and analog inputs are switched off. On failure prints the library's error\n"
-         "text.\n",
-         {},
+         "set pin directions, input polarity, analog inputs",
+         "NAME [DIRA DIRB DIRC DIRD DIRE] [--invert PORT=MASK]... [--analog N]",
+         "Sets the pin directions of ports A to E (0 to 255 each, bit set = input) as the\n"
+         "library's ConfigurePortsEx does: input inversion and analog inputs are switched off.\n"
+         "On failure prints the library's error text.\n"
+         "\n"
+         "With --invert or --analog, or for a board on TCP (tcp:HOST[:PORT]), the board's\n"
+         "configuration is read and only what is given changes: the directions when given,\n"
+         "each --invert, the analog input count; the rest keeps what the board holds. NAME is\n"
+         "then a TARGET as for info.\n"
+         "\n"
+         "  --invert PORT=MASK   invert the inputs of port A to D where MASK has a bit set\n"
+         "                       (repeatable)\n"
+         "  --analog N           make E0 up to E(N-1) analog inputs (N from 0 to 4)\n",
+         {{"invert", true}, {"analog", true}},
          RunConfig},
         {"monitor",
          "watch ports for changes",
          "NAME [--interval MS] [--count N]",
-         "Reads the ports of board NAME every interval and prints a line at the start and\n"
-         "whenever a value changed: the seconds since the start (3 decimals), then \"A=0x..\"\n"
-         "up to \"E=0x..\" (up to C for a COM-port board). Stops after N lines or on Ctrl-C;\n"
-         "fails when the board stops answering.\n"
+         "Reads the ports of board NAME (as for get) every interval and prints a line at the\n"
+         "start and whenever a value changed: the seconds since the start (3 decimals), then\n"
+         "\"A=0x..\" up to \"E=0x..\" (up to C for a COM-port board). Stops after N lines or\n"
+         "on Ctrl-C; fails when the board stops answering.\n"
          "\n"
          "  --interval MS   milliseconds between reads (default 100)\n"
          "  --count N       stop after N lines\n",

@@ -58,7 +58,7 @@ int RunUpdate(const CToolArgs& args)
         args.ExpectOperands(2, 2, "TARGET and FILE");
     const std::vector<std::string>& operands = args.Operands();
     const std::string& strFile = operands.back();
-    const SBoardTarget target = bAll ? SBoardTarget{} : SBoardTarget::Parse(operands.front());
+    const SBoardTarget target = bAll ? SBoardTarget{} : ParseTarget(operands.front());
 
     const std::string strImage = ImageText(strFile);
     const std::vector<SBoardInfo> vecBoards = ScanBoards(args.Context());

@@ -50,7 +50,7 @@ private:
 int RunVerify(const CToolArgs& args)
 {
     args.ExpectOperands(2, 2, "TARGET and FILE");
-    const SBoardTarget target = SBoardTarget::Parse(args.Operands()[0]);
+    const SBoardTarget target = ParseTarget(args.Operands()[0]);
     const std::string& strFile = args.Operands()[1];
     const bool bQuiet = args.Has("quiet");
 

@@ -205,7 +205,9 @@ std::int32_t CBitIO::SendConfiguration(std::int32_t nDirA, std::int32_t nDirB, s
 
 std::int32_t CBitIO::SendOutputs()
 {
-    if (!m_pSerial->WriteString(FormatOutputLine(m_byPortA, m_byPortB, m_byPortC).c_str()))
+    m_bLineSent =
+        m_pSerial->WriteString(FormatOutputLine(m_byPortA, m_byPortB, m_byPortC).c_str()) != 0;
+    if (!m_bLineSent)
         return 0;
     return TakeWaitingReply();
 }
@@ -222,7 +224,8 @@ std::int32_t CBitIO::SendBit(char cPort, std::uint8_t& byPort, std::int32_t nBit
         const auto byMask = static_cast<std::uint8_t>(1u << nBitNumber);
         byPort = nValue ? byPort | byMask : byPort & ~byMask;
     }
-    if (!m_pSerial->WriteString(FormatBitOutputLine(cPort, nBit, nValue).c_str()))
+    m_bLineSent = m_pSerial->WriteString(FormatBitOutputLine(cPort, nBit, nValue).c_str()) != 0;
+    if (!m_bLineSent)
         return 0;
     return TakeWaitingReply();
 }

@@ -76,7 +76,12 @@ public:
     std::uint8_t m_byInvC;
     CSerial* m_pSerial; // owned; null for a device without a COM port
 
+    // Whether the last output line (a port or a bit write) went out whole. Their results count
+    // the reply characters that were waiting, so they cannot tell.
+    bool LastLineSent() const { return m_bLineSent; }
+
 private:
+    bool m_bLineSent = false;
     // Serial protocol steps. Each answers 0 at once without a COM port.
     std::int32_t SendConfiguration(std::int32_t nDirA, std::int32_t nDirB, std::int32_t nDirC);
     std::int32_t SendOutputs(); // the Output line, then the waiting reply count

@@ -12,6 +12,14 @@ CUsbDev::CUsbDev(CBoardLink link)
     m_wVersion = m_lnkBoard.ReadVersion();
 }
 
+CUsbDev::CUsbDev(CBoardLink link, std::uint8_t byDeviceId, std::string strSerial,
+                 std::uint16_t wVersion)
+    : m_nDeviceId(byDeviceId), m_bIdentified(true), m_strSerialNumber(std::move(strSerial)),
+      m_wVersion(wVersion), m_byPortD(0), m_byPortE(0), m_byDirD(0xFF), m_byDirE(0xFF),
+      m_byInvD(0), m_byAnalogCount(0), m_lnkBoard(std::move(link))
+{
+}
+
 CUsbDev::~CUsbDev()
 {
     ClosePipes();

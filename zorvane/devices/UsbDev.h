@@ -18,12 +18,17 @@ public:
     // and firmware version. Never fails: a board that does not answer gets ID 0, an empty
     // serial number and version 0, and m_bIdentified stays false.
     explicit CUsbDev(CBoardLink link);
+    // Takes the link over with the identity the caller has read already; asks the board nothing.
+    CUsbDev(CBoardLink link, std::uint8_t byDeviceId, std::string strSerial, std::uint16_t wVersion);
 
     // query-mode: true when the board runs its bootloader; false when the request could not be
     // sent. A lost reply counts as application firmware.
     bool IsInBootloader();
     // The device ID as decimal text: the board's name and its key in the USB table.
     std::string GetName() const;
+    // The board's link, for the exchanges that the port-device interface has no operation for
+    // (the configuration as the board holds it, the analog readings).
+    CBoardLink& Link() { return m_lnkBoard; }
 
     std::int32_t ConfigurePortsEx(std::int32_t nDirA, std::int32_t nDirB, std::int32_t nDirC,
                                   std::int32_t nDirD, std::int32_t nDirE,
