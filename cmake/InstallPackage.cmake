@@ -18,23 +18,32 @@ function(kelvard_install_package target name component)
 endfunction()
 
 # kelvard_install_pkgconfig(name component): installs packaging/<name>.pc.in as <name>.pc.
-# The file names the prefix it is installed under as it is (prefix=/usr in the package), so
-# pkg-config knows /usr/include and /usr/lib/<triplet> for the system's own and prints neither.
-# That prefix is known only when installing (cmake --install --prefix, CPack's /usr): the file
-# is written then.
 function(kelvard_install_pkgconfig name component)
-    configure_file(${PROJECT_SOURCE_DIR}/packaging/${name}.pc.in
-        ${CMAKE_CURRENT_BINARY_DIR}/${name}.pc.in COPYONLY)
-    file(CONFIGURE OUTPUT ${CMAKE_CURRENT_BINARY_DIR}/Install-${name}-pc.cmake @ONLY CONTENT [[
+    kelvard_install_configured(${PROJECT_SOURCE_DIR}/packaging/${name}.pc.in
+        ${CMAKE_INSTALL_LIBDIR}/pkgconfig ${component})
+endfunction()
+
+# kelvard_install_configured(template folder component): installs the template, without its .in,
+# into the folder under the prefix, with @CMAKE_INSTALL_PREFIX@ (and the other folders, the
+# version) filled in as they are when installing. A file that names the prefix it is installed
+# under (zorvane.pc: prefix=/usr in the package, which pkg-config knows for the system's own; the
+# service unit's program) can only be written then: cmake --install --prefix and CPack's /usr
+# decide it, not the configuration.
+function(kelvard_install_configured template folder component)
+    get_filename_component(name ${template} NAME_WLE)
+    set(copy ${CMAKE_CURRENT_BINARY_DIR}/${name}.in)
+    configure_file(${template} ${copy} COPYONLY)
+    file(CONFIGURE OUTPUT ${CMAKE_CURRENT_BINARY_DIR}/Install-${name}.cmake @ONLY CONTENT [[
 block(PROPAGATE CMAKE_INSTALL_MANIFEST_FILES)
     set(PROJECT_VERSION @PROJECT_VERSION@)
+    set(CMAKE_INSTALL_BINDIR @CMAKE_INSTALL_BINDIR@)
     set(CMAKE_INSTALL_LIBDIR @CMAKE_INSTALL_LIBDIR@)
     set(CMAKE_INSTALL_INCLUDEDIR @CMAKE_INSTALL_INCLUDEDIR@)
-    set(pc "$ENV{DESTDIR}${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_LIBDIR}/pkgconfig/@name@.pc")
-    message(STATUS "Installing: ${pc}")
-    configure_file("@CMAKE_CURRENT_BINARY_DIR@/@name@.pc.in" "${pc}" @ONLY)
-    list(APPEND CMAKE_INSTALL_MANIFEST_FILES "${pc}")
+    set(out "$ENV{DESTDIR}${CMAKE_INSTALL_PREFIX}/@folder@/@name@")
+    message(STATUS "Installing: ${out}")
+    configure_file("@copy@" "${out}" @ONLY)
+    list(APPEND CMAKE_INSTALL_MANIFEST_FILES "${out}")
 endblock()
 ]])
-    install(SCRIPT ${CMAKE_CURRENT_BINARY_DIR}/Install-${name}-pc.cmake COMPONENT ${component})
+    install(SCRIPT ${CMAKE_CURRENT_BINARY_DIR}/Install-${name}.cmake COMPONENT ${component})
 endfunction()

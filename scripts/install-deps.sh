@@ -10,6 +10,7 @@ packages=(
     qt6-base-dev qt6-base-dev-tools libgl-dev fonts-dejavu-core xvfb xauth imagemagick
     dpkg-dev fakeroot file lintian scdoc man-db groff-base desktop-file-utils appstream
     python3 python3-pytest python3-mypy python3-setuptools python3-wheel python3-venv python3-pip
+    mosquitto mosquitto-clients libmosquitto-dev systemd
 )
 
 missing=()

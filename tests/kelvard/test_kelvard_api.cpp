@@ -21,15 +21,6 @@
 
 namespace
 {
-CSimFixture& Sim()
-{
-    static CSimFixture* pSim = [] {
-        auto* p = new CSimFixture;
-        CDriverContext::SetDefault(p->Context());
-        return p;
-    }();
-    return *pSim;
-}
 
 Lines Golden(const std::string& strName)
 {
@@ -50,15 +41,15 @@ struct SOpen
 class KelvardUsb : public ::testing::Test
 {
 protected:
-    KelvardUsb() { Sim().Trace(); }
+    KelvardUsb() { DefaultSim().Trace(); }
     ~KelvardUsb() override
     {
         for (const auto& pBoard : m_vecPlugged)
-            Sim().Bus().Unplug(pBoard);
+            DefaultSim().Bus().Unplug(pBoard);
     }
     std::shared_ptr<CSimBoard> Plug(const SimBoardConfig& config)
     {
-        return m_vecPlugged.emplace_back(Sim().Plug(config));
+        return m_vecPlugged.emplace_back(DefaultSim().Plug(config));
     }
     std::vector<std::shared_ptr<CSimBoard>> m_vecPlugged;
 };
@@ -145,9 +136,9 @@ TEST_F(KelvardUsb, CallsMoveTheGoldenBytes)
         SOpen board("serial=AB12CD34");
         ASSERT_EQ(board.nResult, KELVARD_OK);
         ASSERT_EQ(kelvard_board_change_config(board.pBoard, &HELD, 0x3FF), KELVARD_OK);
-        Sim().Trace();
+        DefaultSim().Trace();
         scenario.fnRun(board.pBoard);
-        EXPECT_EQ(Sim().Trace(), Golden(scenario.pszName));
+        EXPECT_EQ(DefaultSim().Trace(), Golden(scenario.pszName));
     }
 }
 
@@ -181,10 +172,10 @@ TEST_F(KelvardUsb, OpensByEveryNameAndListsWithoutAskingOpenBoards)
     EXPECT_EQ(kelvard_board_port_count(board.pBoard), 5u);
 
     kelvard_list* pList = nullptr;
-    Sim().Trace();
+    DefaultSim().Trace();
     ASSERT_EQ(kelvard_list_boards(&pList), KELVARD_OK);
     ASSERT_EQ(kelvard_list_count(pList), 4u);
-    for (const std::string& strLine : Sim().Trace())
+    for (const std::string& strLine : DefaultSim().Trace())
         EXPECT_NE(strLine.substr(0, 2), "0 ") << "the open board was asked: " << strLine;
     EXPECT_STREQ(kelvard_identity_serial(kelvard_list_get(pList, 0)), "AB12CD34");
     EXPECT_EQ(kelvard_identity_mode(kelvard_list_get(pList, 3)), KELVARD_MODE_BOOTLOADER);
@@ -202,10 +193,10 @@ TEST_F(KelvardUsb, FailuresChangeNothingAndGoneStaysGone)
     // The reply to read-configuration is lost: nothing is written.
     pSimBoard->InjectFault(ESimFault::Fail, 2);
     const kelvard_config change = Config({0, 0, 0, 0, 0}, {}, 0);
-    Sim().Trace();
+    DefaultSim().Trace();
     EXPECT_EQ(kelvard_board_change_config(board.pBoard, &change, KELVARD_CONFIG_ALL_DIRECTIONS),
               KELVARD_ERR_IO);
-    EXPECT_EQ(Sim().Trace(), Golden("failed read before a change"));
+    EXPECT_EQ(DefaultSim().Trace(), Golden("failed read before a change"));
     EXPECT_EQ(pSimBoard->Pins().byDir, (PortBytes{0x0F, 0x00, 0xFF, 0xF0, 0xFF}));
 
     std::uint8_t byValues[5] = {1, 2, 3, 4, 5};
@@ -217,7 +208,7 @@ TEST_F(KelvardUsb, FailuresChangeNothingAndGoneStaysGone)
     EXPECT_EQ(kelvard_board_write_bit(board.pBoard, KELVARD_PORT_A, 8, 1), KELVARD_ERR_ARGUMENT);
     EXPECT_EQ(kelvard_board_add_field(board.pBoard, "f", 20, 8, 0), KELVARD_ERR_ARGUMENT);
 
-    Sim().Bus().Unplug(pSimBoard);
+    DefaultSim().Bus().Unplug(pSimBoard);
     EXPECT_EQ(kelvard_board_read_ports(board.pBoard, byValues, 5), KELVARD_ERR_GONE);
     EXPECT_EQ(byValues[0], 1);
     EXPECT_EQ(kelvard_board_write_port(board.pBoard, KELVARD_PORT_A, 1), KELVARD_ERR_GONE);
@@ -241,7 +232,7 @@ TEST_F(KelvardUsb, WatchQueuesBehindItsFdOrCalls)
         static_cast<std::promise<kelvard_event>*>(pUser)->set_value(e);
     };
     ASSERT_EQ(kelvard_watch_set_callback(pWatch, fnCall, &called), KELVARD_OK);
-    Sim().Bus().Unplug(pSimBoard);
+    DefaultSim().Bus().Unplug(pSimBoard);
     auto future = called.get_future();
     ASSERT_EQ(future.wait_for(std::chrono::seconds(5)), std::future_status::ready);
     EXPECT_EQ(future.get(), KELVARD_EVENT_REMOVAL);

@@ -6,13 +6,14 @@
 # zorvane.pc and find_package(Zorvane), the programs' --version, zorvane --simulate list,
 # tarvel --simulate --screenshot, zorvane.pc's flags, every option of kelvard-sim --help in its
 # manual page, man finding and groff rendering every manual page without a warning, the
-# desktop entry and the metainfo.
-#   check_packages.sh <build dir> <version> <libdir> <udev rules dir>
+# desktop entry and the metainfo; the zorvane-mqtt unit through systemd-analyze verify.
+#   check_packages.sh <build dir> <version> <libdir> <udev rules dir> <systemd unit dir>
 set -euo pipefail
 build=$1
 version=$2
 libdir=$3
 rules=$4
+units=$5
 here=$(cd "$(dirname "$0")" && pwd)
 # CMake names one export file after the build type (relwithdebinfo, debug for coverage...).
 config=$(sed -n 's/^CMAKE_BUILD_TYPE:STRING=//p' "$build/CMakeCache.txt" | tr '[:upper:]' '[:lower:]')
@@ -31,6 +32,7 @@ for deb in "${debs[@]}"; do
     dpkg-deb -c "$deb" | awk -v p="$package" '$1 !~ /^d/ { sub(/^\./, "", $6); print p, $6 }'
 done | sort >"$work/files.txt"
 sed -e "s|@VERSION@|$version|" -e "s|@LIBDIR@|$libdir|" -e "s|@UDEV_RULES_DIR@|$rules|" \
+    -e "s|@SYSTEMD_UNIT_DIR@|$units|" \
     -e "s|@CONFIG@|${config:-noconfig}|" \
     "$here/expected-files.txt" | sort | diff -u - "$work/files.txt" || fail "package contents differ (-expected +made)"
 
@@ -39,6 +41,7 @@ grep -q "libzorvane1 (= $version)" <<<"$(depends libzorvane-dev)" || fail "libzo
 grep -q "libkelvard1 (= $version)" <<<"$(depends libkelvard-dev)" || fail "libkelvard-dev does not depend on libkelvard1 (= $version)"
 # The core inside libzorvane1 keeps no interface from one version to the next: its users need its
 # very version.
+grep -q "libmosquitto1" <<<"$(depends zorvane-tools)" || fail "zorvane-tools: no computed dependency on libmosquitto1"
 for package in zorvane-tools tarvel libkelvard1; do
     grep -q "libzorvane1 (= $version)" <<<"$(depends $package)" || fail "$package does not depend on libzorvane1 (= $version)"
 done
@@ -111,6 +114,11 @@ for page in "$MANPATH"/man*/*.gz; do
 done
 
 desktop-file-validate "$root/usr/share/applications/tarvel.desktop" || fail "tarvel.desktop"
+# The unit as systemd reads it, its program taken from the scratch root; nothing enables it.
+sed "s|/usr/bin/zorvane|$root/usr/bin/zorvane|" "$root$units/zorvane-mqtt.service" >"$work/zorvane-mqtt.service"
+systemd-analyze verify "$work/zorvane-mqtt.service" || fail "systemd-analyze verify zorvane-mqtt.service"
+dpkg-deb -I "$(ls "$work"/debs/zorvane-tools_"$version"_*.deb)" conffiles | grep -qx /etc/default/zorvane-mqtt ||
+    fail "zorvane-tools: /etc/default/zorvane-mqtt is no conffile"
 for metainfo in "$root"/usr/share/metainfo/*.xml; do
     appstreamcli validate --no-net --pedantic "$metainfo" >"$work/appstream.log" 2>&1 ||
         { cat "$work/appstream.log"; fail "$metainfo"; }

@@ -44,3 +44,15 @@ private:
     std::shared_ptr<CSimBus> m_pBus;
     std::shared_ptr<CDriverContext> m_pContext;
 };
+
+// One simulated bus for the whole test program, made the default context at its first use, so
+// that what reaches boards through the default context (libkelvard, the exports) reaches it.
+inline CSimFixture& DefaultSim()
+{
+    static CSimFixture* s_pSim = [] {
+        auto* pSim = new CSimFixture;
+        CDriverContext::SetDefault(pSim->Context());
+        return pSim;
+    }();
+    return *s_pSim;
+}

@@ -44,3 +44,4 @@ int RunVerify(const CToolArgs& args);
 int RunServe(const CToolArgs& args);
 int RunInfo(const CToolArgs& args);
 int RunAnalog(const CToolArgs& args);
+int RunMqtt(const CToolArgs& args);

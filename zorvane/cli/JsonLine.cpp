@@ -29,7 +29,7 @@ std::string CJsonLine::Object(const Numbers& numbers)
     return object.Text();
 }
 
-CJsonLine& CJsonLine::Member(const std::string& strKey, const std::string& strJson)
+CJsonLine& CJsonLine::AddJson(const std::string& strKey, const std::string& strJson)
 {
     m_strMembers += (m_strMembers.empty() ? "" : ",") + JsonString(strKey) + ":" + strJson;
     return *this;
@@ -37,15 +37,15 @@ CJsonLine& CJsonLine::Member(const std::string& strKey, const std::string& strJs
 
 CJsonLine& CJsonLine::Add(const std::string& strKey, const std::string& strValue)
 {
-    return Member(strKey, JsonString(strValue));
+    return AddJson(strKey, JsonString(strValue));
 }
 
 CJsonLine& CJsonLine::Add(const std::string& strKey, long long nValue)
 {
-    return Member(strKey, std::to_string(nValue));
+    return AddJson(strKey, std::to_string(nValue));
 }
 
 CJsonLine& CJsonLine::Add(const std::string& strKey, const Numbers& numbers)
 {
-    return Member(strKey, Object(numbers));
+    return AddJson(strKey, Object(numbers));
 }

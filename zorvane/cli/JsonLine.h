@@ -17,12 +17,13 @@ public:
     CJsonLine& Add(const std::string& strKey, const std::string& strValue);
     CJsonLine& Add(const std::string& strKey, long long nValue);
     CJsonLine& Add(const std::string& strKey, const Numbers& numbers);
+    // A value that is JSON already: an object, an array.
+    CJsonLine& AddJson(const std::string& strKey, const std::string& strJson);
     // {"A":255,"B":0}: an object of numbers alone.
     static std::string Object(const Numbers& numbers);
     std::string Text() const { return "{" + m_strMembers + "}"; }
 
 private:
-    CJsonLine& Member(const std::string& strKey, const std::string& strJson);
     std::string m_strMembers;
 };
 

@@ -190,6 +190,44 @@ const std::vector<ToolCommand>& ToolCommands()
          "                          other is closed at once and logged\n",
          {{"listen", true}, {"allow", true}},
          RunServe},
+        {"mqtt",
+         "put the boards on an MQTT broker",
+         "[OPTIONS] [TARGET...]",
+         "Publishes every USB board (or the TARGETs: device ID, serial=TEXT, path=LOCATION, a\n"
+         "COM port such as COM3, tcp:HOST[:PORT]) on an MQTT broker and takes commands from\n"
+         "it, until Ctrl-C or SIGTERM. Under BASE (kelvard/HOSTNAME), with BOARD the board's\n"
+         "serial number, else id<N> with its device ID, else its name:\n"
+         "  BASE/status                online / offline (retained; offline is also the will)\n"
+         "  BASE/BOARD/status          online / offline as the board comes and goes\n"
+         "  BASE/BOARD/A .. E          port levels 0 to 255; BASE/BOARD/A0 .. E7 pins 0 or 1\n"
+         "  BASE/BOARD/A/direction     direction masks (bit set = input)\n"
+         "  BASE/BOARD/analog/E0 ..    the enabled analog inputs, 0 to 1023\n"
+         "  BASE/BOARD/A/set           write a port (0 to 255, decimal or 0x hex)\n"
+         "  BASE/BOARD/A3/set          write an output pin (0, 1, ON, OFF)\n"
+         "  BASE/BOARD/A/direction/set set a port's directions\n"
+         "  BASE/BOARD/error           why a command was refused (not retained)\n"
+         "States are retained, polled every interval and published when they change; commands\n"
+         "apply in arrival order and publish the new state. Home Assistant discovers a switch\n"
+         "per output pin, a binary_sensor per input pin and a sensor per analog input. The\n"
+         "gateway never gives up on the broker: it reconnects with backoff and publishes every\n"
+         "retained message again.\n"
+         "\n"
+         "  --broker HOST[:PORT]      the broker (default localhost:1883)\n"
+         "  --username NAME           log in as NAME\n"
+         "  --password-file FILE      the password: FILE's first line (others may not read FILE)\n"
+         "  --tls-ca FILE             TLS, trusting the CAs in FILE\n"
+         "  --tls-cert FILE, --tls-key FILE   a client certificate and its key\n"
+         "  --client-id ID            the MQTT client ID (default: one of the library's)\n"
+         "  --keepalive S             seconds between keepalives (default 60)\n"
+         "  --topic BASE              the topics' base (default kelvard/HOSTNAME)\n"
+         "  --discovery-prefix P      Home Assistant's discovery prefix (default homeassistant)\n"
+         "  --no-discovery            publish no discovery messages\n"
+         "  --interval MS             milliseconds between polls (default 100)\n",
+         {{"broker", true}, {"username", true}, {"password-file", true}, {"tls-ca", true},
+          {"tls-cert", true}, {"tls-key", true}, {"client-id", true}, {"keepalive", true},
+          {"topic", true}, {"discovery-prefix", true}, {"no-discovery", false},
+          {"interval", true}},
+         RunMqtt},
     };
     return COMMANDS;
 }
