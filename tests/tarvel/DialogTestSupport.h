@@ -38,15 +38,6 @@ template <typename F> QString GridBytes(const CTarvelDlg& dlg, F&& test)
                 byPorts[p] |= static_cast<std::uint8_t>(1u << b);
     return QString::fromStdString(HexText(byPorts.data(), byPorts.size()));
 }
-// The device list's entries, top down.
-inline QStringList Entries(const CTarvelDlg& dlg)
-{
-    QStringList entries;
-    for (int i = 0; i < dlg.m_cbDevices->GetCount(); ++i)
-        entries << dlg.m_cbDevices->itemText(i);
-    return entries;
-}
-
 // Checked (not indeterminate) boxes, and enabled boxes.
 inline QString Marks(const CTarvelDlg& dlg)
 {
@@ -57,6 +48,14 @@ inline QString Enabled(const CTarvelDlg& dlg)
     return GridBytes(dlg, [](CCheckBoxCtrl* p) { return p->isEnabled(); });
 }
 
+// The device list's entries, top down; the captions of E0 to E3.
+inline QStringList Entries(const CTarvelDlg& dlg)
+{
+    QStringList entries;
+    for (int i = 0; i < dlg.m_cbDevices->GetCount(); ++i)
+        entries << dlg.m_cbDevices->itemText(i);
+    return entries;
+}
 inline QStringList AnalogCaptions(const CTarvelDlg& dlg)
 {
     QStringList captions;
@@ -72,6 +71,13 @@ inline void OpenDialog(CTarvelDlg& dlg)
     dlg.Create();
     dlg.show();
 }
+
+// The dialog on the fixture's bus, opened at once.
+class COpenDlg : public CTarvelDlg
+{
+public:
+    explicit COpenDlg(CSimFixture& sim) : CTarvelDlg(sim.Context()) { OpenDialog(*this); }
+};
 
 // A mouse click in the middle of a control, as a user makes it.
 inline void ClickControl(CTarvelDlg& dlg, int nId)

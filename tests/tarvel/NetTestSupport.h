@@ -1,7 +1,6 @@
 #pragma once
 // Driving the dialog's network link against a board played by the test: a QTcpServer on the
-// loopback address that records what each connection receives, a dialog that records the
-// frames its link hands over, and Connect.
+// loopback address that records what each connection receives, and Connect.
 #include "tests/tarvel/DialogTestSupport.h"
 
 #include "protocol/net/Frames.h"
@@ -85,23 +84,6 @@ private:
     // Outlives m_server, whose sockets still report to it as they go.
     std::vector<Connection> m_connections;
     QTcpServer m_server;
-};
-
-// A dialog that records every frame its link hands over, then handles it as usual, and then
-// drops the link if asked to.
-class CRecordingDlg : public CTarvelDlg
-{
-public:
-    using CTarvelDlg::CTarvelDlg;
-    void OnSocketFrame(const std::uint8_t* pFrame, int nLength, CClientSocket* pLink) override
-    {
-        m_vecFrames << QByteArray(reinterpret_cast<const char*>(pFrame), nLength);
-        CTarvelDlg::OnSocketFrame(pFrame, nLength, pLink);
-        if (m_bDropOnFrame)
-            DropConnection();
-    }
-    QList<QByteArray> m_vecFrames;
-    bool m_bDropOnFrame = false;
 };
 
 // Points the dialog at the port and address and presses Connect; nothing is waited for.

@@ -41,6 +41,23 @@ QByteArray RandomFrames(unsigned nSeed, qsizetype nBytes, QList<QByteArray>& fra
     }
     return stream;
 }
+
+// A dialog that records every frame its link hands over, then handles it as usual, and then
+// drops the link if asked to.
+class CRecordingDlg : public CTarvelDlg
+{
+public:
+    using CTarvelDlg::CTarvelDlg;
+    void OnSocketFrame(const std::uint8_t* pFrame, int nLength, CClientSocket* pLink) override
+    {
+        m_vecFrames << QByteArray(reinterpret_cast<const char*>(pFrame), nLength);
+        CTarvelDlg::OnSocketFrame(pFrame, nLength, pLink);
+        if (m_bDropOnFrame)
+            DropConnection();
+    }
+    QList<QByteArray> m_vecFrames;
+    bool m_bDropOnFrame = false;
+};
 } // namespace
 
 class TestClientSocket : public QObject
@@ -48,71 +65,50 @@ class TestClientSocket : public QObject
     Q_OBJECT
 
 private slots:
-    void framesAreReassembledInPiecesOf1And5And6AndSeveralInOneDelivery()
+    void framesAreReassembledAndMalformedOnesChangeNothing()
     {
         CSimFixture sim;
         CTestPeer peer;
         CRecordingDlg dlg(sim.Context());
         OpenDialog(dlg);
         CONNECT_TO(dlg, peer, 0);
+        // In pieces of 1, 5 and 6 bytes, each waited for so that TCP cannot join them.
         const QByteArray reply = PortsReply(0x01, 0x02, 0x03, 0x04, 0x05);
-        // Each piece is waited for, so that TCP cannot join them.
         peer.Send(reply.left(1));
         QTRY_COMPARE_WITH_TIMEOUT(dlg.m_pLink->Receiver().Received(), 1, WAIT_MS);
         peer.Send(reply.mid(1, 5));
         QTRY_COMPARE_WITH_TIMEOUT(dlg.m_pLink->Receiver().Received(), 6, WAIT_MS);
         QVERIFY(dlg.m_vecFrames.isEmpty());
         peer.Send(reply.mid(6));
-        QTRY_COMPARE_WITH_TIMEOUT(dlg.m_vecFrames.size(), 1, WAIT_MS);
-        QCOMPARE(dlg.m_vecFrames[0], reply);
+        QTRY_COMPARE_WITH_TIMEOUT(dlg.m_vecFrames, QList<QByteArray>{reply}, WAIT_MS);
         QCOMPARE(Marks(dlg), QStringLiteral("01 02 03 04 05"));
         QVERIFY(dlg.m_pLink->Receiver().IsBetweenFrames());
 
-        // Several frames in one delivery come in order, 2-byte frames included.
-        const QByteArray ports = PortsReply(0x11, 0x22, 0x33, 0x44, 0x55);
-        const QByteArray config =
-            Bytes({0x38, 0x0C, 0xA0, 0xEE, 0xB0, 0xEE, 0xC0, 0xEE, 0x1F, 0xEE, 0xE0, 0x03});
-        peer.Send(ports + config + Bytes({0x3C, 0x02}));
-        QTRY_COMPARE_WITH_TIMEOUT(dlg.m_vecFrames.size(), 4, WAIT_MS);
-        QCOMPARE(dlg.m_vecFrames.mid(1), (QList<QByteArray>{ports, config, Bytes({0x3C, 0x02})}));
-        // The later reply drew last: direction masks, inversion bytes ignored.
+        // Several frames in one delivery come in order, a 2-byte frame among them. Length
+        // bytes 0 and 1 are discarded; read-ports one byte short of port E, read-configuration
+        // one byte short of E's direction and an unknown code draw nothing.
+        const QList<QByteArray> frames{
+            PortsReply(0x11, 0x22, 0x33, 0x44, 0x55),
+            Bytes({0x38, 0x0C, 0xA0, 0xEE, 0xB0, 0xEE, 0xC0, 0xEE, 0x1F, 0xEE, 0xE0, 0x03}),
+            Bytes({0x3C, 0x02}),
+            Bytes({0x36, 0x06, 0xAA, 0xBB, 0xCC, 0xDD}),
+            Bytes({0x38, 0x0A, 0xAA, 0x00, 0xBB, 0x00, 0xCC, 0x00, 0xDD, 0x00}),
+            Bytes({0x3C, 0x0C, 7, 0xEE, 0xEE, 0xEE, 0xEE, 0xEE, 0xEE, 0xEE, 0xEE, 0xEE})};
+        peer.Send(frames[0] + frames[1] + frames[2] + Bytes({0x36, 0x00, 0x38, 0x01}) + frames[3] +
+                  frames[4] + frames[5]);
+        QTRY_COMPARE_WITH_TIMEOUT(dlg.m_vecFrames.mid(1), frames, WAIT_MS);
+        QCOMPARE(dlg.m_pLink->Receiver().DiscardedHeaders(), 2u);
+        // The configuration drew last: direction masks, inversion bytes ignored.
         QCOMPARE(Marks(dlg), QStringLiteral("a0 b0 c0 1f e0"));
         // A 2-byte frame alone is handed over without waiting for more.
         peer.Send(Bytes({0x40, 0x02}));
-        QTRY_COMPARE_WITH_TIMEOUT(dlg.m_vecFrames.size(), 5, WAIT_MS);
-        QCOMPARE(dlg.m_vecFrames[4], Bytes({0x40, 0x02}));
-    }
+        QTRY_COMPARE_WITH_TIMEOUT(dlg.m_vecFrames.last(), Bytes({0x40, 0x02}), WAIT_MS);
 
-    void malformedShortAndUnknownFramesChangeNothingAndTheLinkGoesOn()
-    {
-        CSimFixture sim;
-        CTestPeer peer;
-        CRecordingDlg dlg(sim.Context());
-        OpenDialog(dlg);
-        CONNECT_TO(dlg, peer, 0);
-        peer.Send(PortsReply(0x01, 0x02, 0x03, 0x04, 0x05));
-        QTRY_COMPARE_WITH_TIMEOUT(dlg.m_vecFrames.size(), 1, WAIT_MS);
-
-        // Length bytes 0 and 1 (discarded), read-ports one byte short of port E,
-        // read-configuration one byte short of E's direction, an unknown code.
-        const QByteArray shortPorts = Bytes({0x36, 0x06, 0xAA, 0xBB, 0xCC, 0xDD});
-        const QByteArray shortConfig =
-            Bytes({0x38, 0x0A, 0xAA, 0x00, 0xBB, 0x00, 0xCC, 0x00, 0xDD, 0x00});
-        const QByteArray unknown =
-            Bytes({0x3C, 0x0C, 7, 0xEE, 0xEE, 0xEE, 0xEE, 0xEE, 0xEE, 0xEE, 0xEE, 0xEE});
-        peer.Send(Bytes({0x36, 0x00, 0x38, 0x01}) + shortPorts + shortConfig + unknown);
-        QTRY_COMPARE_WITH_TIMEOUT(dlg.m_vecFrames.size(), 4, WAIT_MS);
-        QCOMPARE(dlg.m_vecFrames.mid(1), (QList<QByteArray>{shortPorts, shortConfig, unknown}));
-        QCOMPARE(dlg.m_pLink->Receiver().DiscardedHeaders(), 2u);
-        QCOMPARE(Marks(dlg), QStringLiteral("01 02 03 04 05"));
-
-        // The shortest complete replies are drawn.
+        // The shortest complete replies are drawn, and the tool still sends.
         peer.Send(Bytes({0x36, 0x07, 0x10, 0x20, 0x30, 0x40, 0x50}));
         QTRY_COMPARE_WITH_TIMEOUT(Marks(dlg), QStringLiteral("10 20 30 40 50"), WAIT_MS);
         peer.Send(Bytes({0x38, 0x0B, 0x0A, 0x00, 0x0B, 0x00, 0x0C, 0x00, 0x0D, 0x00, 0x0E}));
         QTRY_COMPARE_WITH_TIMEOUT(Marks(dlg), QStringLiteral("0a 0b 0c 0d 0e"), WAIT_MS);
-
-        // And the tool still sends.
         ClickBit(dlg, PORT_B, 3);
         QTRY_COMPARE_WITH_TIMEOUT(peer.Frames().size(), 2, WAIT_MS);
         QCOMPARE(peer.Frames()[1], FrameText(0x37, {0x0A, 0x03, 0x0C, 0x0D, 0x0E}));
@@ -136,7 +132,6 @@ private slots:
         // Never more waiting in the socket than its bounded buffer.
         QVERIFY(dlg.m_pLink->LargestBacklog() > 0);
         QVERIFY(dlg.m_pLink->LargestBacklog() <= LINK_READ_BUFFER);
-
         ClickBit(dlg, PORT_A, 0);
         QTRY_COMPARE_WITH_TIMEOUT(peer.Frames().size(), 2, WAIT_MS);
         QCOMPARE(peer.Frames()[1], FrameText(0x37, {0xC2, 0x3C, 0x99, 0x11, 0x7E}));
@@ -152,12 +147,18 @@ private slots:
         PressConnect(dlg, peer.Port());
         QVERIFY(dlg.m_pLink->State() != QAbstractSocket::ConnectedState);
         CClientSocket* pLink = dlg.m_pLink;
+        // Frames numbered n in ports A and B; SendFrame writes the length byte itself.
+        const auto Send = [pLink](std::size_t n)
+        {
+            NetFrame frame = BuildWritePortsFrame({std::uint8_t(n), std::uint8_t(n >> 8), 0, 0, 0});
+            frame[1] = 0;
+            return pLink->SendFrame(frame.data(), NET_FRAME_SIZE);
+        };
         ClickBit(dlg, PORT_A, 0);
-        NetFrame frame = BuildWritePortsFrame({0x55, 0, 0, 0, 0});
-        QCOMPARE(pLink->SendFrame(frame.data(), NET_FRAME_SIZE), SOCKET_NOT_CONNECTED);
+        QCOMPARE(Send(0x55), SOCKET_NOT_CONNECTED);
         QCOMPARE(pLink->QueuedFrames(), std::size_t(0));
-        QCOMPARE(QString::fromStdString(log.Text()),
-                 QStringLiteral("Socket not connected\n").repeated(2));
+        const QString strNotConnected = QStringLiteral("Socket not connected\n").repeated(2);
+        QCOMPARE(QString::fromStdString(log.Text()), strNotConnected);
 
         // Once connected: the read-configuration frame, then what is sent from then on.
         QTRY_COMPARE_WITH_TIMEOUT(peer.Frames().size(), 1, WAIT_MS);
@@ -167,12 +168,6 @@ private slots:
 
         // Refused frames wait and leave in the order given.
         pLink->SetSendLimit(1); // any backlog at all makes the socket refuse the next frame
-        const auto Send = [pLink](std::size_t n)
-        {
-            NetFrame frame = BuildWritePortsFrame({std::uint8_t(n), std::uint8_t(n >> 8), 0, 0, 0});
-            frame[1] = 0; // SendFrame writes the length byte itself
-            return pLink->SendFrame(frame.data(), NET_FRAME_SIZE);
-        };
         QCOMPARE(Send(1), 0);
         QCOMPARE(Send(2), SOCKET_WOULD_BLOCK);
         QCOMPARE(Send(3), 0);     // behind the refused one
@@ -188,8 +183,7 @@ private slots:
             Send(n);
         QCOMPARE(pLink->QueuedFrames(), LINK_QUEUE_MAX);
         QCOMPARE(QString::fromStdString(log.Text()),
-                 QStringLiteral("Socket not connected\n").repeated(2) +
-                     QStringLiteral("Send queue full\n").repeated(3));
+                 strNotConnected + QStringLiteral("Send queue full\n").repeated(3));
         QTRY_COMPARE_WITH_TIMEOUT(peer.Frames().size(), 6 + 1 + int(LINK_QUEUE_MAX), WAIT_MS);
         QCOMPARE(peer.Frames().last(),
                  FrameText(0x37, {LINK_QUEUE_MAX & 0xFF, LINK_QUEUE_MAX >> 8}));

@@ -1,17 +1,25 @@
-// The tool as a whole: the address setting, the IP address control, closing the dialog in its
-// three ways, and the tarvel program itself on the simulated bus.
+// The tool as a whole: the main dialog as its template describes it, the address setting, the
+// IP address control, closing the dialog in its four ways, and the tarvel program itself on the
+// simulated bus, whose boards drift.
 #include "tests/tarvel/DialogTestSupport.h"
 
 #include "firmware/BoardRecord.h"
+#include "tarvel/dialog/AboutDlg.h"
+#include "tarvel/dialog/DialogBuilder.h"
 #include "tarvel/dialog/IpAddressCtrl.h"
-#include "tarvel/dialog/TarvelApp.h"
+#include "tarvel/res/DialogTemplate.h"
 
 #include <QDir>
 #include <QImage>
 #include <QLineEdit>
 #include <QMenu>
 #include <QProcess>
+#include <QPushButton>
 #include <QSet>
+#include <QTimer>
+
+#include <cmath>
+#include <functional>
 
 namespace
 {
@@ -36,6 +44,7 @@ Run RunTarvel(const QStringList& args, const QProcessEnvironment& env)
     return {bExited ? tarvel.exitCode() : -1, tarvel.readAllStandardOutput(),
             tarvel.readAllStandardError()};
 }
+
 } // namespace
 
 class TestTarvelApp : public QObject
@@ -49,6 +58,79 @@ private slots:
         QDir().mkpath(qEnvironmentVariable("XDG_CONFIG_HOME"));
     }
 
+    // The main dialog as its template describes it, in dialog units of its font (DejaVu Sans
+    // 8 pt, 7 x 13 base units): each control with its ID, caption and place, in template order,
+    // which is the tab order too, none overlapping; the about box from the context menu.
+    void dialogIsBuiltAsItsTemplateSays()
+    {
+        CSimFixture sim;
+        COpenDlg dlg(sim);
+        QCOMPARE(dlg.windowTitle(), "Kelvard IO");
+        QCOMPARE(dlg.size(), QSize(490, 419)); // 280 x 258 dialog units
+        const auto items = FindDialogTemplate(IDD_TARVEL_DIALOG)->arrItems;
+        QCOMPARE(dlg.GetControls().size(), items.size());
+        std::vector<int> tabOrder;
+        std::vector<QRect> placed;
+        for (std::size_t i = 0; i < items.size(); ++i)
+        {
+            QWidget* pControl = dlg.GetControls()[i];
+            const DialogItem& item = items[i];
+            const auto h = [](int n) { return static_cast<int>(std::lround(n * 7 / 4.0)); };
+            const auto v = [](int n) { return static_cast<int>(std::lround(n * 13 / 8.0)); };
+            QCOMPARE(CDialogBuilder::GetDlgCtrlID(pControl), item.nId);
+            QCOMPARE(pControl->pos(), QPoint(h(item.nX), v(item.nY)));
+            // A drop-down list's height in the template is its dropped-down one.
+            QVERIFY(item.eKind == EControlKind::DropDownList ||
+                    pControl->size() == QSize(h(item.nCx), v(item.nCy)));
+            if (auto* pButton = qobject_cast<QAbstractButton*>(pControl))
+                QCOMPARE(pButton->text(), item.pszCaption);
+            if (item.eKind == EControlKind::GroupBox) // a frame that lets clicks through
+            {
+                QVERIFY(pControl->testAttribute(Qt::WA_TransparentForMouseEvents));
+                continue;
+            }
+            for (const QRect& rcEarlier : placed)
+                QVERIFY2(!rcEarlier.intersects(pControl->geometry()),
+                         qPrintable(QString::number(item.nId)));
+            placed.push_back(pControl->geometry());
+            if (pControl->focusPolicy() & Qt::TabFocus)
+                tabOrder.push_back(item.nId);
+        }
+        QCOMPARE(tabOrder.size(), std::size_t(61)); // all but the labels
+        std::vector<int> chain;
+        QWidget* pWidget = dlg.GetDlgItem(tabOrder.front());
+        for (int n = 0; n < 1000 && chain.size() < tabOrder.size(); ++n)
+        {
+            const int nId = CDialogBuilder::GetDlgCtrlID(pWidget);
+            if (nId != IDC_STATIC && dlg.GetDlgItem(nId) == pWidget &&
+                (pWidget->focusPolicy() & Qt::TabFocus))
+                chain.push_back(nId);
+            pWidget = pWidget->nextInFocusChain();
+        }
+        QCOMPARE(chain, tabOrder);
+        QVERIFY(qobject_cast<QPushButton*>(dlg.GetDlgItem(IDOK))->isDefault());
+        QVERIFY(dlg.m_hIcon.availableSizes().contains(QSize(16, 16)) &&
+                dlg.m_hIcon.availableSizes().contains(QSize(32, 32)));
+
+        QAction* pAbout = dlg.GetSystemMenu()->actions().value(2);
+        QVERIFY(pAbout && pAbout->text() == "&About Tarvel...");
+        QCOMPARE(pAbout->data().toUInt(), IDM_ABOUTBOX);
+        QString strTitle;
+        QTimer::singleShot(0, &dlg,
+                           [&]
+                           {
+                               if (auto* pBox =
+                                       qobject_cast<CAboutDlg*>(QApplication::activeModalWidget()))
+                               {
+                                   strTitle = pBox->windowTitle();
+                                   QTest::mouseClick(pBox->GetDlgItem(IDOK), Qt::LeftButton);
+                               }
+                           });
+        pAbout->trigger(); // returns when the about box has closed
+        QCOMPARE(strTitle, "About Tarvel");
+        QVERIFY(dlg.isVisible());
+    }
+
     void storedValueReadsBackAsItsAddress_data()
     {
         QTest::addColumn<QByteArray>("stored");
@@ -59,17 +141,15 @@ private slots:
         QTest::newRow("not a number") << QByteArray("abc") << "0.0.0.0";
         QTest::newRow("number then text") << QByteArray("16909060xyz") << "1.2.3.4";
     }
-
     void storedValueReadsBackAsItsAddress()
     {
         QFETCH(QByteArray, stored);
         QFETCH(QString, shown);
+        QFile file(SettingsFile());
         if (!stored.isNull())
-        {
-            QFile file(SettingsFile());
-            QVERIFY(file.open(QIODevice::WriteOnly));
-            file.write("[Settings]\nIPAddress=" + stored + "\n");
-        }
+            QVERIFY(file.open(QIODevice::WriteOnly) &&
+                    file.write("[Settings]\nIPAddress=" + stored + "\n") > 0);
+        file.close();
         CSimFixture sim;
         CTarvelDlg dlg(sim.Context());
         OpenDialog(dlg);
@@ -93,51 +173,34 @@ private slots:
         QCOMPARE(dwAddress, 0x0AFF1E07u);
     }
 
-    void closingReleasesTheBoards_data()
-    {
-        QTest::addColumn<int>("way");
-        QTest::addColumn<int>("result");
-        QTest::newRow("Close button") << 0 << IDOK;
-        QTest::newRow("Escape") << 1 << IDCANCEL;
-        QTest::newRow("close box") << 2 << IDCANCEL;
-        QTest::newRow("context menu Close") << 3 << IDCANCEL;
-    }
-
+    // By the Close button, Escape, the close box and the context menu's Close.
     void closingReleasesTheBoards()
     {
-        QFETCH(int, way);
-        QFETCH(int, result);
-        CSimFixture sim;
-        sim.Plug(SimBoardConfig().Id(1).Serial("SIM00001"));
-        sim.Plug(SimBoardConfig().Id(2));
-        CTarvelDlg dlg(sim.Context());
-        OpenDialog(dlg);
-        QCOMPARE(dlg.m_cbDevices->GetCount(), 2);
-        std::vector<CBoardLink::STag> links;
-        for (int i = 0; i < 2; ++i)
-            links.push_back(
-                static_cast<CBoardRecord*>(dlg.m_cbDevices->GetItemDataPtr(i))->m_lnkBoard.Tag());
-
-        if (way == 0)
-            ClickControl(dlg, IDOK);
-        else if (way == 1)
-            QTest::keyClick(&dlg, Qt::Key_Escape);
-        else if (way == 2)
-            dlg.close();
-        else
-            dlg.GetSystemMenu()->actions()[0]->trigger();
-
-        QVERIFY(!dlg.isVisible());
-        QCOMPARE(dlg.result(), result);
-        QCOMPARE(dlg.m_cbDevices->GetCount(), 0);
-        QVERIFY(!dlg.m_pDevice);
-        QCOMPARE(dlg.m_nTimer, 0);
-        for (const CBoardLink::STag& tag : links) // a closed link is no board's any more
-            QVERIFY(!CBoardLink::SameDevice(tag, tag));
-        // Nothing is opened again once the dialog has ended.
-        sim.Plug(SimBoardConfig().Id(3));
-        DeliverDeviceChanges(sim);
-        QCOMPARE(dlg.m_cbDevices->GetCount(), 0);
+        const std::pair<std::function<void(CTarvelDlg&)>, int> WAYS[] = {
+            {[](CTarvelDlg& dlg) { ClickControl(dlg, IDOK); }, IDOK},
+            {[](CTarvelDlg& dlg) { QTest::keyClick(&dlg, Qt::Key_Escape); }, IDCANCEL},
+            {[](CTarvelDlg& dlg) { dlg.close(); }, IDCANCEL},
+            {[](CTarvelDlg& dlg) { dlg.GetSystemMenu()->actions()[0]->trigger(); }, IDCANCEL}};
+        for (const auto& [fnClose, nResult] : WAYS)
+        {
+            CSimFixture sim;
+            sim.Plug(SimBoardConfig().Id(1).Serial("SIM00001"));
+            sim.Plug(SimBoardConfig().Id(2));
+            COpenDlg dlg(sim);
+            std::vector<CBoardLink::STag> links;
+            for (int i = 0; i < 2; ++i)
+                links.push_back(static_cast<CBoardRecord*>(dlg.m_cbDevices->GetItemDataPtr(i))
+                                    ->m_lnkBoard.Tag());
+            fnClose(dlg);
+            QVERIFY(!dlg.isVisible() && dlg.result() == nResult);
+            QVERIFY(dlg.m_cbDevices->GetCount() == 0 && !dlg.m_pDevice && dlg.m_nTimer == 0);
+            for (const CBoardLink::STag& tag : links) // a closed link is no board's any more
+                QVERIFY(!CBoardLink::SameDevice(tag, tag));
+            // Nothing is opened again once the dialog has ended.
+            sim.Plug(SimBoardConfig().Id(3));
+            DeliverDeviceChanges(sim);
+            QCOMPARE(dlg.m_cbDevices->GetCount(), 0);
+        }
     }
 
     void programShowsTheSimulatedBoardsAndSavesAScreenshot()
@@ -178,7 +241,6 @@ private slots:
         QTest::newRow("packages") << QStringList{strInstalled} << strInstalled;
         QTest::newRow("neither") << QStringList{} << strBeside;
     }
-
     void simulatedBoardsImageIsBesideTheProgramElseInstalled()
     {
         QFETCH(QStringList, files);
@@ -187,9 +249,9 @@ private slots:
         QVERIFY(QDir(prefix.path()).mkpath(QStringLiteral("bin")));
         for (const QString& strFile : files)
         {
-            QVERIFY(QDir(prefix.path()).mkpath(QFileInfo(strFile).path()));
             QFile file(prefix.filePath(strFile));
-            QVERIFY(file.open(QIODevice::WriteOnly));
+            QVERIFY(QDir(prefix.path()).mkpath(QFileInfo(strFile).path()) &&
+                    file.open(QIODevice::WriteOnly));
         }
         QCOMPARE(CTarvelApp::SimulatedBoardsImage(prefix.filePath(QStringLiteral("bin"))),
                  prefix.filePath(chosen));

@@ -22,12 +22,10 @@ private slots:
         for (int i = 0; i <= 10; ++i)
             sim.Plug(
                 SimBoardConfig().Id(static_cast<std::uint8_t>(20 + i)).Boot(i != 2 && i != 10));
-        CTarvelDlg dlg(sim.Context()); // with no update part to hand bootloader boards to
-        OpenDialog(dlg);
+        COpenDlg dlg(sim); // with no update part to hand bootloader boards to
         QCOMPARE(Entries(dlg), (QStringList{"Device 10", "Device 2"}));
         QCOMPARE(dlg.m_cbDevices->GetCurSel(), 0);
-        QCOMPARE(dlg.m_pDevice->m_nDeviceId, 30);
-        QCOMPARE(dlg.m_stFirmware->text(), QStringLiteral("FirmVer. 1.03  Dev ID - 30"));
+        QCOMPARE(dlg.m_stFirmware->text(), "FirmVer. 1.03  Dev ID - 30");
         QCOMPARE(dlg.m_nDeviceCount, 11);
         // A board in its bootloader is asked nothing after query-mode, and left waiting there.
         QVERIFY(
@@ -56,51 +54,38 @@ private slots:
         sim.Plug(SimBoardConfig().Id(5).Serial("AB12CD34").Version(0x0103));
         sim.Plug(SimBoardConfig().Id(6).Serial("A{CDEFGH").Version(0x0102)); // not A to Z
         ConfigureBoard(sim, 0, ConfigBlock{{0x0F, 0, 0, 0, 0}, {}, 2});
-        CTarvelDlg dlg(sim.Context());
-        OpenDialog(dlg);
-        QCOMPARE(dlg.m_edSerial->text(), QStringLiteral("AB12CD34"));
-        QVERIFY(!dlg.m_edSerial->isEnabled());
-        QVERIFY(dlg.m_btnUpdate->isEnabled());
-        QCOMPARE(dlg.m_nAnalogMask, std::uint8_t(0x03));
+        COpenDlg dlg(sim);
+        QCOMPARE(dlg.m_edSerial->text(), "AB12CD34");
+        QVERIFY(!dlg.m_edSerial->isEnabled() && dlg.m_btnUpdate->isEnabled());
+        QCOMPARE(dlg.m_nAnalogMask, 0x03);
         TraceOf(sim);
 
         dlg.m_cbDevices->setFocus();
         QTest::keyClick(dlg.m_cbDevices, Qt::Key_Down);
-        QCOMPARE(dlg.m_pDevice->m_nDeviceId, 6);
-        QCOMPARE(dlg.m_stFirmware->text(), QStringLiteral("FirmVer. 1.02  Dev ID - 6"));
+        QCOMPARE(dlg.m_stFirmware->text(), "FirmVer. 1.02  Dev ID - 6");
         QCOMPARE(dlg.m_edSerial->text(), QString());
         QVERIFY(dlg.m_edSerial->isEnabled());
-        QVERIFY(!dlg.m_btnUpdate->isEnabled());          // firmware older than 1.03
-        QCOMPARE(dlg.m_nAnalogMask, std::uint8_t(0x03)); // not reloaded
+        QVERIFY(!dlg.m_btnUpdate->isEnabled()); // firmware older than 1.03
+        QCOMPARE(dlg.m_nAnalogMask, 0x03);      // not reloaded
         // Only the view is read again, on instance 1.
-        const QStringList trace = TraceOf(sim);
-        QCOMPARE(trace.size(), 4);
-        QCOMPARE(trace[0], QStringLiteral("1 > 36 00 00 00 00 00"));
-        QCOMPARE(trace[2], QStringLiteral("1 > 38 00 00 00 00 00 00 00 00 00 00"));
+        QCOMPARE(TraceOf(sim).filter(QStringLiteral(" > ")),
+                 (QStringList{"1 > 36 00 00 00 00 00", "1 > 38 00 00 00 00 00 00 00 00 00 00"}));
     }
 
+    // Reads that fail: read-device-id; query-mode, serial number and version.
     void failedIdentityReadsGiveNeutralValues()
     {
-        struct
-        {
-            std::initializer_list<int> failedReads;
-            const char* pszFirmware;
-            const char* pszSerial;
-        } const cases[] = {
-            {{8}, "FirmVer. 1.05  Dev ID - 0", "SN000001"}, // read-device-id
-            {{2, 4, 6}, "FirmVer. 0.00  Dev ID - 5", ""},   // query-mode, serial number, version
-        };
-        for (const auto& c : cases)
+        const std::tuple<QList<int>, const char*> CASES[] = {
+            {{8}, "FirmVer. 1.05  Dev ID - 0|SN000001"}, {{2, 4, 6}, "FirmVer. 0.00  Dev ID - 5|"}};
+        for (const auto& [failedReads, pszShown] : CASES)
         {
             CSimFixture sim;
             auto pBoard = sim.Plug(SimBoardConfig().Id(5).Serial("SN000001").Version(0x0105));
-            for (int n : c.failedReads)
+            for (int n : failedReads)
                 pBoard->InjectFault(ESimFault::Fail, n);
-            CTarvelDlg dlg(sim.Context());
-            OpenDialog(dlg);
+            COpenDlg dlg(sim);
             QCOMPARE(Entries(dlg), (QStringList{"Device 0"}));
-            QCOMPARE(dlg.m_stFirmware->text(), QString::fromLatin1(c.pszFirmware));
-            QCOMPARE(dlg.m_edSerial->text(), QString::fromLatin1(c.pszSerial));
+            QCOMPARE(dlg.m_stFirmware->text() + '|' + dlg.m_edSerial->text(), pszShown);
         }
     }
 
@@ -110,18 +95,19 @@ private slots:
     {
         CDebugCapture log;
         CSimFixture sim;
-        CTarvelDlg dlg(sim.Context());
-        OpenDialog(dlg);
-        QCOMPARE(dlg.m_cbDevices->GetCount(), 0);
-        QVERIFY(!dlg.m_pDevice);
-        QVERIFY(!dlg.m_btnUpdate->isEnabled());
-        QVERIFY(dlg.m_edSerial->isEnabled());
-        QVERIFY(qobject_cast<QRadioButton*>(dlg.GetDlgItem(IDC_PORT_BITS))->isChecked());
-        QCOMPARE(qobject_cast<QLabel*>(dlg.GetDlgItem(IDC_MESSAGE))->text(),
-                 QStringLiteral("When checked I/O pins are high - Inverted inputs are low"));
-        QCOMPARE(Enabled(dlg), QStringLiteral("ff ff ff 1f ff"));
-        QCOMPARE(Marks(dlg), QStringLiteral("00 00 00 00 00"));
-        QCOMPARE(dlg.m_nTimer, 0);
+        COpenDlg dlg(sim);
+        const auto Empty = [&]
+        {
+            QCOMPARE(dlg.m_cbDevices->GetCount(), 0);
+            QVERIFY(!dlg.m_pDevice && !dlg.m_btnUpdate->isEnabled());
+            QCOMPARE(Marks(dlg), "00 00 00 00 00");
+            QCOMPARE(dlg.m_stFirmware->text() + dlg.m_edSerial->text(), QString());
+            QCOMPARE(dlg.m_nTimer, 0);
+        };
+        Empty();
+        QVERIFY(dlg.m_edSerial->isEnabled() &&
+                qobject_cast<QRadioButton*>(dlg.GetDlgItem(IDC_PORT_BITS))->isChecked());
+        QCOMPARE(Enabled(dlg), "ff ff ff 1f ff");
         QCOMPARE(TraceOf(sim), QStringList());
 
         for (unsigned nEvent : {0x8000u, 0x8001u, 0x8004u, 0xFFFFu, 0x0018u, 0x0007u})
@@ -137,30 +123,22 @@ private slots:
         pBoard->SetAnalog(0, 0x123);
         DeliverDeviceChanges(sim);
         QCOMPARE(Entries(dlg), (QStringList{"Device 0"}));
+        QCOMPARE(dlg.m_nAnalogMask, 0x0F);
         dlg.OnTimer(TIMER_POLL);
-        QCOMPARE(AnalogCaptions(dlg)[0], QStringLiteral("0123"));
+        QCOMPARE(AnalogCaptions(dlg)[0], "0123");
 
         // The last board goes: the list empties and everything that needs a board is disabled.
         sim.Bus().Unplug(pBoard);
         DeliverDeviceChanges(sim);
-        QCOMPARE(dlg.m_cbDevices->GetCount(), 0);
-        QVERIFY(!dlg.m_pDevice);
-        QCOMPARE(Enabled(dlg), QStringLiteral("00 00 00 00 00"));
-        QCOMPARE(Marks(dlg), QStringLiteral("00 00 00 00 00"));
+        Empty();
+        QCOMPARE(Enabled(dlg), "00 00 00 00 00");
         QCOMPARE(AnalogCaptions(dlg), (QStringList{"E0", "E1", "E2", "E3"}));
-        QVERIFY(!dlg.m_edSerial->isEnabled());
-        QCOMPARE(dlg.m_edSerial->text(), QString());
-        QVERIFY(!dlg.m_btnUpdate->isEnabled());
-        QCOMPARE(dlg.m_stFirmware->text(), QString());
-        QCOMPARE(dlg.m_nTimer, 0);
-        QCOMPARE(dlg.m_nAnalogMask, std::uint8_t(0));
+        QVERIFY(!dlg.m_edSerial->isEnabled() && dlg.m_nAnalogMask == 0);
 
         // It comes back: listed and shown again.
         sim.Bus().Replug(pBoard);
         DeliverDeviceChanges(sim);
-        QCOMPARE(Entries(dlg), (QStringList{"Device 0"}));
-        QCOMPARE(dlg.m_stFirmware->text(), QStringLiteral("FirmVer. 1.03  Dev ID - 9"));
-        QCOMPARE(dlg.m_nAnalogMask, std::uint8_t(0x0F));
+        QCOMPARE(dlg.m_stFirmware->text(), "FirmVer. 1.03  Dev ID - 9");
         QCOMPARE(QString::fromStdString(log.Text()),
                  QStringLiteral("Device Arrival\nDevice Node changed\n"
                                 "Device remove complete\nDevice Node changed\n"

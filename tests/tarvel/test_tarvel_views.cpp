@@ -5,14 +5,6 @@
 
 #include <QLabel>
 
-namespace
-{
-QString MessageLine(const CTarvelDlg& dlg)
-{
-    return qobject_cast<QLabel*>(dlg.GetDlgItem(IDC_MESSAGE))->text();
-}
-} // namespace
-
 class TestTarvelViews : public QObject
 {
     Q_OBJECT
@@ -26,10 +18,9 @@ private slots:
         ConfigureBoard(sim, 0, ConfigBlock{{0x0F, 0, 0, 0x80, 0}, {0x01, 0, 0, 0}, 0});
         pBoard->SetInputs(PORT_A, 0x05); // A0 reads low (inverted), A2 high
         pBoard->SetInputs(PORT_D, 0x80); // D7 high: its hidden box is marked by the read
-        CTarvelDlg dlg(sim.Context());
-        OpenDialog(dlg);
-        QCOMPARE(Marks(dlg), QStringLiteral("04 00 00 80 00"));
-        QCOMPARE(Enabled(dlg), QStringLiteral("f0 ff ff 1f ff"));
+        COpenDlg dlg(sim);
+        QCOMPARE(Marks(dlg), "04 00 00 80 00");
+        QCOMPARE(Enabled(dlg), "f0 ff ff 1f ff");
         QVERIFY(!dlg.BitBox(PORT_D, 7)->isVisible());
         TraceOf(sim);
 
@@ -51,10 +42,6 @@ private slots:
         }
         QCOMPARE(TraceOf(sim), (QStringList{"0 > 37 04 02 01 80 01", "0 > 37 04 02 01 80 00",
                                             "0 > 37 04 02 01 80 00"}));
-        ClickBit(dlg, PORT_E, 4); // a plain box only toggles
-        ClickBit(dlg, PORT_E, 4);
-        QCOMPARE(dlg.BitBox(PORT_E, 4)->checkState(), Qt::Unchecked);
-        TraceOf(sim);
 
         // Set and Clear mark whole ports, disabled boxes included.
         ClickControl(dlg, SetButtonId(PORT_D)); // D0 to D4 only; D5 to D7 keep their marks
@@ -67,209 +54,166 @@ private slots:
                                             "0 > 37 00 02 01 80 ff"}));
     }
 
+    // Each write reads the block first and changes only its own masks.
     void configurationViewsAreReadModifyWriteOfTheirOwnMasks()
     {
         CSimFixture sim;
         sim.Plug(SimBoardConfig().Id(7));
         ConfigureBoard(sim, 0, ConfigBlock{{0x0F, 0, 0, 0, 0}, {0x01, 0x02, 0x00, 0x08}, 2});
-        CTarvelDlg dlg(sim.Context());
-        OpenDialog(dlg);
+        COpenDlg dlg(sim);
         TraceOf(sim);
-
-        // Each write reads the block first and changes only its own masks.
         ClickControl(dlg, IDC_PORT_DIRECTION);
-        QCOMPARE(MessageLine(dlg), QStringLiteral("When checked I/O pin is an input"));
         QCOMPARE(TraceOf(sim),
                  (QStringList{READ_CONFIG_REQUEST, "0 < 38 0f 01 00 02 00 00 00 08 00 02"}));
-        QCOMPARE(Marks(dlg), QStringLiteral("0f 00 00 00 00"));
-        QCOMPARE(Enabled(dlg), QStringLiteral("ff ff ff 1f fc")); // E0, E1 are analog channels
+        QCOMPARE(Marks(dlg), "0f 00 00 00 00");
+        QCOMPARE(Enabled(dlg), "ff ff ff 1f fc"); // E0, E1 are analog channels
         ClickBit(dlg, PORT_C, 2);
-        QCOMPARE(TraceOf(sim).mid(1), (QStringList{"0 < 38 0f 01 00 02 00 00 00 08 00 02",
-                                                   "0 > 39 0f 01 00 02 04 00 00 08 00 02"}));
+        QCOMPARE(TraceOf(sim).last(), "0 > 39 0f 01 00 02 04 00 00 08 00 02");
 
+        // Inversion masks at bytes 2, 4, 6, 8, port D's too; byte 10, the analog input count,
+        // stays 2.
         ClickControl(dlg, IDC_INPUT_POLARITY);
-        QCOMPARE(MessageLine(dlg), QStringLiteral("When checked input is inverted"));
-        QCOMPARE(Marks(dlg), QStringLiteral("01 02 00 08 00")); // row E clear, not the count
-        QCOMPARE(Enabled(dlg), QStringLiteral("ff ff ff 1f 00"));
+        QCOMPARE(Marks(dlg), "01 02 00 08 00"); // row E clear, not the count
+        QCOMPARE(Enabled(dlg), "ff ff ff 1f 00");
         TraceOf(sim);
         ClickBit(dlg, PORT_B, 0);
-        // Inversion masks at bytes 2, 4, 6, 8; byte 10, the analog input count, stays 2.
-        QCOMPARE(TraceOf(sim).mid(1), (QStringList{"0 < 38 0f 01 00 02 04 00 00 08 00 02",
-                                                   "0 > 39 0f 01 00 03 04 00 00 08 00 02"}));
-        QCOMPARE(dlg.m_nAnalogMask, std::uint8_t(0x03));
+        ClickBit(dlg, PORT_D, 4);
+        QCOMPARE(TraceOf(sim).filter(" > 39"),
+                 (QStringList{"0 > 39 0f 01 00 03 04 00 00 08 00 02",
+                              "0 > 39 0f 01 00 03 04 00 00 18 00 02"}));
+        QCOMPARE(dlg.m_nAnalogMask, 0x03);
     }
 
+    // The channels are a run from E0 whose readings each tick shows, as many as the board
+    // announces.
     void analogInputsAreARunOfMarksFromE0()
     {
         CSimFixture sim;
         auto pBoard = sim.Plug(SimBoardConfig().Id(7));
-        ConfigureBoard(sim, 0, ConfigBlock{{0xFF, 0, 0, 0, 0xFF}, {0x01, 0, 0, 0}, 0});
+        const ConfigBlock config{{0xFF, 0, 0, 0, 0xFF}, {0x01, 0, 0, 0}, 0};
+        ConfigureBoard(sim, 0, config);
         for (int k = 0; k < 4; ++k)
             pBoard->SetAnalog(k, static_cast<std::uint16_t>(0x3FF - k));
-        CTarvelDlg dlg(sim.Context());
-        OpenDialog(dlg);
+        COpenDlg dlg(sim);
         ClickControl(dlg, IDC_ANALOG_INPUTS);
-        QCOMPARE(MessageLine(dlg), QStringLiteral("When checked I/O pin is analog input"));
-        QCOMPARE(Marks(dlg), QStringLiteral("00 00 00 00 00"));
-        QCOMPARE(Enabled(dlg), QStringLiteral("00 00 00 00 0f"));
+        QCOMPARE(Marks(dlg), "00 00 00 00 00");
+        QCOMPARE(Enabled(dlg), "00 00 00 00 0f");
         TraceOf(sim);
 
-        // Checking E2 alone selects E0 to E2; the direction of port E goes to 0.
+        // Checking E2 alone selects E0 to E2; the direction of port E goes to 0. Clearing E1
+        // inside the run leaves the run as it was.
         ClickBit(dlg, PORT_E, 2);
-        QCOMPARE(Marks(dlg), QStringLiteral("00 00 00 00 07"));
-        QCOMPARE(dlg.m_nAnalogMask, std::uint8_t(0x07));
+        QCOMPARE(dlg.m_nAnalogMask, 0x07);
         QCOMPARE(TraceOf(sim),
                  (QStringList{READ_CONFIG_REQUEST, "0 < 38 ff 01 00 00 00 00 00 00 ff 00",
                               "0 > 39 ff 01 00 00 00 00 00 00 00 03"}));
-        // Clearing E1 inside the run leaves the run as it was.
         ClickBit(dlg, PORT_E, 1);
-        QCOMPARE(Marks(dlg), QStringLiteral("00 00 00 00 07"));
-        QCOMPARE(TraceOf(sim).last(), QStringLiteral("0 > 39 ff 01 00 00 00 00 00 00 00 03"));
-
-        // Four channels, whose readings the next tick shows.
+        QCOMPARE(Marks(dlg), "00 00 00 00 07");
+        QCOMPARE(TraceOf(sim).last(), "0 > 39 ff 01 00 00 00 00 00 00 00 03");
         ClickBit(dlg, PORT_E, 3);
-        QCOMPARE(TraceOf(sim).last(), QStringLiteral("0 > 39 ff 01 00 00 00 00 00 00 00 04"));
+        QCOMPARE(Marks(dlg), "00 00 00 00 0f");
+        QCOMPARE(TraceOf(sim).last(), "0 > 39 ff 01 00 00 00 00 00 00 00 04");
         dlg.OnTimer(TIMER_POLL);
         QCOMPARE(TraceOf(sim), (QStringList{"0 > 3d", "0 < 3d 04 ff 03 fe 03 fd 03 fc 03"}));
         QCOMPARE(AnalogCaptions(dlg), (QStringList{"03ff", "03fe", "03fd", "03fc"}));
 
-        // Back to three channels: E3 gets its caption back.
-        ClickBit(dlg, PORT_E, 3);
-        QCOMPARE(dlg.m_nAnalogMask, std::uint8_t(0x07));
-        QCOMPARE(AnalogCaptions(dlg), (QStringList{"03ff", "03fe", "03fd", "E3"}));
-        QCOMPARE(TraceOf(sim).last(), QStringLiteral("0 > 39 ff 01 00 00 00 00 00 00 00 03"));
-
-        // Down to none: every caption back, the mask 0, and the timer still running.
-        ClickControl(dlg, ClearButtonId(PORT_E));
-        QCOMPARE(dlg.m_nAnalogMask, std::uint8_t(0));
-        QCOMPARE(AnalogCaptions(dlg), (QStringList{"E0", "E1", "E2", "E3"}));
-        QCOMPARE(TraceOf(sim).last(), QStringLiteral("0 > 39 ff 01 00 00 00 00 00 00 00 00"));
-        QCOMPARE(dlg.m_nTimer, TIMER_POLL);
-    }
-
-    void readAnalogAnnouncingTwoChannelsUpdatesE0AndE1Only()
-    {
-        CSimFixture sim;
-        auto pBoard = sim.Plug(SimBoardConfig().Id(7));
-        ConfigureBoard(sim, 0, ConfigBlock{{0, 0, 0, 0, 0}, {}, 4});
-        for (int k = 0; k < 4; ++k)
-            pBoard->SetAnalog(k, 0x111);
-        CTarvelDlg dlg(sim.Context());
-        OpenDialog(dlg);
-        dlg.OnTimer(TIMER_POLL);
-        QCOMPARE(AnalogCaptions(dlg), (QStringList{"0111", "0111", "0111", "0111"}));
-
-        // Another program leaves only two channels on; the dialog still polls four.
-        ConfigureBoard(sim, 0, ConfigBlock{{0, 0, 0, 0, 0}, {}, 2});
-        pBoard->SetAnalog(0, 0x3FF);
+        // Another program leaves two channels on: E0 and E1 change, printed as signed values,
+        // and a failed read changes none.
+        ConfigureBoard(sim, 0, ConfigBlock{config.byDir, config.byInv, 2});
         pBoard->SetAnalog(1, 0x002);
-        pBoard->SetAnalog(2, 0x155);
         TraceOf(sim);
+        pBoard->InjectFault(ESimFault::Corrupt, 2, 3); // high byte of channel 0: 03 -> fc
         dlg.OnTimer(TIMER_POLL);
-        QCOMPARE(TraceOf(sim), (QStringList{"0 > 36 00 00 00 00 00", "0 < 36 00 00 00 00 00",
-                                            "0 > 3d", "0 < 3d 02 ff 03 02 00 00 00 00 00"}));
-        QCOMPARE(AnalogCaptions(dlg), (QStringList{"03ff", "0002", "0111", "0111"}));
-
-        // A reading of 0x8000 or more is printed as a signed value.
-        pBoard->InjectFault(ESimFault::Corrupt, 4, 3); // high byte of channel 0: 03 -> fc
-        dlg.OnTimer(TIMER_POLL);
-        QCOMPARE(AnalogCaptions(dlg)[0], QStringLiteral("fffffcff"));
-        // A failed read-analog changes no caption.
-        pBoard->InjectFault(ESimFault::Fail, 4);
-        dlg.OnTimer(TIMER_POLL);
-        QCOMPARE(AnalogCaptions(dlg), (QStringList{"fffffcff", "0002", "0111", "0111"}));
-    }
-
-    void pollingFollowsThePinsAndAFailedReadKeepsTheMarks()
-    {
-        CSimFixture sim;
-        auto pBoard = sim.Plug(SimBoardConfig().Id(7));
-        CTarvelDlg dlg(sim.Context());
-        OpenDialog(dlg); // a board after reset: every pin an input
-        QCOMPARE(dlg.m_nTimer, TIMER_POLL);
-        QCOMPARE(Enabled(dlg), QStringLiteral("00 00 00 00 00"));
-        TraceOf(sim);
-
-        pBoard->SetInputs(PORT_C, 0x81);
-        dlg.OnTimer(TIMER_POLL);
-        QCOMPARE(TraceOf(sim), (QStringList{READ_PORTS_REQUEST, "0 < 36 00 00 81 00 00"}));
-        QCOMPARE(Marks(dlg), QStringLiteral("00 00 81 00 00"));
-        pBoard->SetInputs(PORT_C, 0x00);
+        QCOMPARE(TraceOf(sim), (QStringList{"0 > 3d", "0 < 3d 02 ff fc 02 00 00 00 00 00"}));
         pBoard->InjectFault(ESimFault::Fail, 2);
         dlg.OnTimer(TIMER_POLL);
-        QCOMPARE(Marks(dlg), QStringLiteral("00 00 81 00 00"));
+        QCOMPARE(AnalogCaptions(dlg), (QStringList{"fffffcff", "0002", "03fd", "03fc"}));
 
-        // Other views are not polled for levels.
+        // Back to three channels: E3 gets its caption back; down to none: every caption back,
+        // the mask 0, and the timer still running.
+        ClickBit(dlg, PORT_E, 3);
+        QCOMPARE(dlg.m_nAnalogMask, 0x07);
+        QCOMPARE(AnalogCaptions(dlg), (QStringList{"fffffcff", "0002", "03fd", "E3"}));
+        QCOMPARE(TraceOf(sim).last(), "0 > 39 ff 01 00 00 00 00 00 00 00 03");
+        ClickControl(dlg, ClearButtonId(PORT_E));
+        QCOMPARE(dlg.m_nAnalogMask, 0);
+        QCOMPARE(AnalogCaptions(dlg), (QStringList{"E0", "E1", "E2", "E3"}));
+        QCOMPARE(TraceOf(sim).last(), "0 > 39 ff 01 00 00 00 00 00 00 00 00");
+        QCOMPARE(dlg.m_nTimer, TIMER_POLL);
+    }
+
+    // Polling runs while any pin is an input or analog, reads levels in Port Bits only, and a
+    // failed read keeps the marks.
+    void pollingFollowsTheDirectionsWrittenOrRead()
+    {
+        CSimFixture sim;
+        auto pBoard = sim.Plug(SimBoardConfig().Id(7));
+        ConfigureBoard(sim, 0, ConfigBlock{{0x01, 0, 0, 0, 0}, {}, 2}); // A0 the only input
+        COpenDlg dlg(sim);
+        QCOMPARE(dlg.m_nTimer, TIMER_POLL);
+        QCOMPARE(Enabled(dlg), "fe ff ff 1f ff");
+        TraceOf(sim);
+        pBoard->SetInputs(PORT_A, 0x01);
+        dlg.OnTimer(TIMER_POLL);
+        QCOMPARE(TraceOf(sim).mid(0, 3),
+                 (QStringList{READ_PORTS_REQUEST, "0 < 36 01 00 00 00 00", "0 > 3d"}));
+        QCOMPARE(Marks(dlg), "01 00 00 00 00");
+        pBoard->SetInputs(PORT_A, 0x00);
+        pBoard->InjectFault(ESimFault::Fail, 2);
+        dlg.OnTimer(TIMER_POLL);
+        QCOMPARE(Marks(dlg), "01 00 00 00 00");
+        QStringList seen; // the real timer's
+        QTRY_VERIFY_WITH_TIMEOUT((seen << TraceOf(sim)).contains(READ_PORTS_REQUEST), 2000);
         ClickControl(dlg, IDC_PORT_DIRECTION);
         TraceOf(sim);
         dlg.OnTimer(TIMER_POLL);
-        QCOMPARE(TraceOf(sim), QStringList());
-
-        // The real timer ticks in the Port Bits view.
-        ClickControl(dlg, IDC_PORT_BITS);
-        TraceOf(sim);
-        QStringList seen;
-        QTRY_VERIFY_WITH_TIMEOUT((seen << TraceOf(sim)).contains(READ_PORTS_REQUEST), 2000);
-    }
-
-    void allOutputDirectionsStopThePollingWhenWrittenOrRead()
-    {
-        CSimFixture sim;
-        sim.Plug(SimBoardConfig().Id(7));
-        ConfigureBoard(sim, 0, ConfigBlock{{0x01, 0, 0, 0, 0}, {}, 2});
-        CTarvelDlg dlg(sim.Context());
-        OpenDialog(dlg);
-        QCOMPARE(dlg.m_nTimer, TIMER_POLL);
-        ClickControl(dlg, IDC_PORT_DIRECTION);
-        TraceOf(sim);
+        QCOMPARE(TraceOf(sim), (QStringList{"0 > 3d", "0 < 3d 02 00 00 00 00 00 00 00 00"}));
 
         // A0 back to output: all five masks 0 stop the timer before the write is sent, so
         // even a failed write leaves it stopped.
-        sim.Bus().Board(0)->InjectFault(ESimFault::Fail, 3);
+        pBoard->InjectFault(ESimFault::Fail, 3);
         ClickBit(dlg, PORT_A, 0);
-        QCOMPARE(TraceOf(sim),
-                 (QStringList{READ_CONFIG_REQUEST, "0 < 38 01 00 00 00 00 00 00 00 00 02",
-                              "0 >! 39 00 00 00 00 00 00 00 00 00 02"}));
+        QCOMPARE(TraceOf(sim).last(), "0 >! 39 00 00 00 00 00 00 00 00 00 02");
         QCOMPARE(dlg.m_nTimer, 0);
-
         // A failed read-configuration writes nothing and applies no rule.
-        sim.Bus().Board(0)->InjectFault(ESimFault::Fail, 2);
+        pBoard->InjectFault(ESimFault::Fail, 2);
         ClickBit(dlg, PORT_A, 1);
         QCOMPARE(TraceOf(sim), (QStringList{READ_CONFIG_REQUEST, "0 <!"}));
         QCOMPARE(dlg.m_nTimer, 0);
-
         // Any non-zero mask starts it again.
         ClickBit(dlg, PORT_E, 7);
         QCOMPARE(dlg.m_nTimer, TIMER_POLL);
-        QCOMPARE(TraceOf(sim).last(), QStringLiteral("0 > 39 02 00 00 00 00 00 00 00 80 02"));
+        QCOMPARE(TraceOf(sim).last(), "0 > 39 02 00 00 00 00 00 00 00 80 02");
 
-        // Reading all-output directions on entering a view stops it too, analog channels or not.
+        // Reading all-output directions on entering a view stops it too, analog channels or
+        // not; switching analog channels on starts it.
         ConfigureBoard(sim, 0, ConfigBlock{{0, 0, 0, 0, 0}, {}, 2});
-        QCOMPARE(dlg.m_nAnalogMask, std::uint8_t(0x03));
         ClickControl(dlg, IDC_PORT_BITS);
         QCOMPARE(dlg.m_nTimer, 0);
-        // Switching analog channels on starts it.
         ClickControl(dlg, IDC_ANALOG_INPUTS);
         ClickBit(dlg, PORT_E, 2);
         QCOMPARE(dlg.m_nTimer, TIMER_POLL);
     }
 
+    // Without a board each view only changes the marks, and says what a mark means.
     void viewsWithoutABoardChangeOnlyTheMarks()
     {
         CSimFixture sim;
-        CTarvelDlg dlg(sim.Context());
-        OpenDialog(dlg);
+        COpenDlg dlg(sim);
         ClickBit(dlg, PORT_A, 1);
         ClickBit(dlg, PORT_E, 0);
-        const std::pair<int, const char*> VIEWS[] = {{IDC_INPUT_POLARITY, "ff ff ff 1f 00"},
-                                                     {IDC_PORT_BITS, "ff ff ff 1f 00"},
-                                                     {IDC_PORT_DIRECTION, "ff ff ff 1f ff"},
-                                                     {IDC_ANALOG_INPUTS, "ff ff ff 1f ff"}};
-        for (auto [nView, pszEnabled] : VIEWS)
+        const std::tuple<int, const char*, const char*> VIEWS[] = {
+            {IDC_INPUT_POLARITY, "ff ff ff 1f 00", "When checked input is inverted"},
+            {IDC_PORT_BITS, "ff ff ff 1f 00",
+             "When checked I/O pins are high - Inverted inputs are low"},
+            {IDC_PORT_DIRECTION, "ff ff ff 1f ff", "When checked I/O pin is an input"},
+            {IDC_ANALOG_INPUTS, "ff ff ff 1f ff", "When checked I/O pin is analog input"}};
+        for (auto [nView, pszEnabled, pszMessage] : VIEWS)
         {
             ClickControl(dlg, nView);
-            QCOMPARE(Enabled(dlg), QString::fromLatin1(pszEnabled));
-            QCOMPARE(Marks(dlg), QStringLiteral("02 00 00 00 01"));
+            QCOMPARE(Enabled(dlg), pszEnabled);
+            QCOMPARE(Marks(dlg), "02 00 00 00 01");
+            QCOMPARE(qobject_cast<QLabel*>(dlg.GetDlgItem(IDC_MESSAGE))->text(), pszMessage);
         }
         QCOMPARE(TraceOf(sim), QStringList());
         QCOMPARE(dlg.m_nTimer, 0);
