@@ -58,25 +58,21 @@ inline QStringList Entries(const CTarvelDlg& dlg)
 }
 inline QStringList AnalogCaptions(const CTarvelDlg& dlg)
 {
-    QStringList captions;
-    for (int b = 0; b < 4; ++b)
-        captions << dlg.BitBox(PORT_E, b)->text();
-    return captions;
+    return {dlg.BitBox(PORT_E, 0)->text(), dlg.BitBox(PORT_E, 1)->text(),
+            dlg.BitBox(PORT_E, 2)->text(), dlg.BitBox(PORT_E, 3)->text()};
 }
 
-// Runs OnInitDialog and shows the dialog (offscreen), as DoModal would before its loop.
-inline void OpenDialog(CTarvelDlg& dlg)
-{
-    CTarvelApp::SetDialogStyle();
-    dlg.Create();
-    dlg.show();
-}
-
-// The dialog on the fixture's bus, opened at once.
+// The dialog on the fixture's bus, opened at once as DoModal would before its loop: OnInitDialog
+// runs and it shows (offscreen).
 class COpenDlg : public CTarvelDlg
 {
 public:
-    explicit COpenDlg(CSimFixture& sim) : CTarvelDlg(sim.Context()) { OpenDialog(*this); }
+    explicit COpenDlg(CSimFixture& sim) : CTarvelDlg(sim.Context())
+    {
+        CTarvelApp::SetDialogStyle();
+        Create();
+        show();
+    }
 };
 
 // A mouse click in the middle of a control, as a user makes it.

@@ -42,10 +42,10 @@ QByteArray RandomFrames(qsizetype nBytes, QList<QByteArray>& frames)
 
 // An opened dialog that records every frame its link hands over, then handles it as usual,
 // and then drops the link if asked to.
-class CRecordingDlg : public CTarvelDlg
+class CRecordingDlg : public COpenDlg
 {
 public:
-    explicit CRecordingDlg(CSimFixture& sim) : CTarvelDlg(sim.Context()) { OpenDialog(*this); }
+    using COpenDlg::COpenDlg;
     void OnSocketFrame(const std::uint8_t* pFrame, int nLength, CClientSocket* pLink) override
     {
         m_vecFrames << QByteArray(reinterpret_cast<const char*>(pFrame), nLength);

