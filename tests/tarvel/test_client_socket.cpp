@@ -6,8 +6,6 @@
 
 #include <QPointer>
 
-#include <random>
-
 #include <sys/socket.h>
 
 namespace
@@ -16,28 +14,6 @@ QByteArray PortsReply(std::uint8_t byA, std::uint8_t byB, std::uint8_t byC, std:
                       std::uint8_t byE)
 {
     return Bytes({0x36, 0x0C, byA, byB, byC, byD, byE, 0, 0, 0, 0, 0});
-}
-
-// A random stream as a network peer might send it, and the frames it holds: frames of 2 to 255
-// bytes (replies, some too short to draw, requests and unknown codes) and between them headers
-// whose length byte is 0 or 1, which are not frames.
-QByteArray RandomFrames(qsizetype nBytes, QList<QByteArray>& frames)
-{
-    std::mt19937 random(1234);
-    QByteArray stream;
-    while (stream.size() < nBytes)
-    {
-        const bool bFrame = random() % 4 != 0;
-        QByteArray bytes(bFrame ? 2 + random() % 254 : 2, '\0');
-        for (char& c : bytes)
-            c = static_cast<char>(random());
-        bytes[0] = static_cast<char>(0x36 + random() % 8);
-        bytes[1] = static_cast<char>(bFrame ? bytes.size() : random() % 2);
-        if (bFrame)
-            frames << bytes;
-        stream += bytes;
-    }
-    return stream;
 }
 
 // An opened dialog that records every frame its link hands over, then handles it as usual,
@@ -107,14 +83,18 @@ private slots:
         peer.Send(Bytes({0x38, 0x0B, 0x0A, 0x00, 0x0B, 0x00, 0x0C, 0x00, 0x0D, 0x00, 0x0E}));
         QTRY_COMPARE_WITH_TIMEOUT(Marks(dlg), "0a 0b 0c 0d 0e", WAIT_MS);
 
-        // About 4 MB of good and bad bytes in one write, then a reply to draw: every frame comes
-        // in order, never more waiting in the socket than its bounded buffer, and the link goes
-        // on.
+        // About 4 MB of good and bad bytes in one write, frames of 2 to 255 bytes across the
+        // link's reads, then a reply to draw: every frame comes in order, never more waiting in
+        // the socket than its bounded buffer, and the link goes on.
+        const QByteArray big = Bytes({0x40, 0xFF}) + QByteArray(253, '\xEE');
+        const QByteArray mix =
+            Bytes({0x36, 0x01}) + Bytes({0x3C, 0x02}) + big + PortsReply(1, 2, 3, 4, 5);
         QList<QByteArray> expected;
-        const QByteArray flood = RandomFrames(4 * 1024 * 1024, expected);
+        for (int i = 0; i < 4 * 1024 * 1024 / mix.size(); ++i)
+            expected << Bytes({0x3C, 0x02}) << big << PortsReply(1, 2, 3, 4, 5);
         expected << PortsReply(0xC3, 0x3C, 0x99, 0x11, 0x7E);
         const qsizetype nBefore = dlg.m_vecFrames.size();
-        peer.Send(flood + expected.last());
+        peer.Send(mix.repeated(4 * 1024 * 1024 / mix.size()) + expected.last());
         QTRY_COMPARE_WITH_TIMEOUT(dlg.m_vecFrames.size() - nBefore, expected.size(), 120000);
         QCOMPARE(dlg.m_vecFrames.mid(nBefore), expected);
         QCOMPARE(Marks(dlg), "c3 3c 99 11 7e");

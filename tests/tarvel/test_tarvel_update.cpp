@@ -41,10 +41,10 @@ public:
                 [this]
                 {
                     QWidget* pModal = QApplication::activeModalWidget();
-                    if (!pModal || pModal->property("answered").toBool())
-                        return;
-                    pModal->setProperty("answered", true);
-                    QTimer::singleShot(0, pModal, [this, pModal] { Answer(pModal); });
+                    if (pModal && !pModal->property("answered").toBool())
+                        QTimer::singleShot(0, pModal, [this, pModal] { Answer(pModal); });
+                    if (pModal) // each window once
+                        pModal->setProperty("answered", true);
                 });
         m_tmrPoll.start(2);
     }
@@ -69,9 +69,7 @@ private:
             m_seen << QStringLiteral("prompt ") + pPrompt->windowTitle();
             if (auto fnWhilePrompt = std::exchange(m_fnWhilePrompt, nullptr))
                 fnWhilePrompt();
-            auto* pEdit = qobject_cast<QLineEdit*>(pPrompt->GetDlgItem(IDC_SERIALNUM_EDIT));
-            pEdit->setFocus();
-            QTest::keyClicks(pEdit, m_strTyped);
+            QTest::keyClicks(pPrompt->GetDlgItem(IDC_SERIALNUM_EDIT), m_strTyped);
             QTest::mouseClick(pPrompt->GetDlgItem(m_bPromptOk ? IDOK : IDCANCEL), Qt::LeftButton);
         }
     }
@@ -256,17 +254,14 @@ private slots:
     }
 
     // The prompt itself: made from template 129 with focus on OK, the preset text in the edit,
-    // the text taken as typed (no length or character check) on OK or Enter only.
+    // the text taken as typed (no length or character check) on OK or Enter (as a scanner ends)
+    // only, not on Escape.
     void serialPromptTakesTheTextAsTypedOnOkOnly()
     {
         CTarvelApp::SetDialogStyle();
-        const std::tuple<const char*, Qt::Key, bool> CASES[] = {
-            {"AB{~56789", Qt::Key_unknown, true}, // the button clicked
-            {"", Qt::Key_unknown, true},
-            {"SCAN0042", Qt::Key_Return, true}, // as a scanner ends
-            {"XYZ", Qt::Key_unknown, false},
-            {"XYZ", Qt::Key_Escape, false}};
-        for (const auto& [pszTyped, key, bOk] : CASES)
+        for (const auto& [pszTyped, key] :
+             {std::pair{"AB{~56789", Qt::Key_unknown}, std::pair{"SCAN0042", Qt::Key_Return},
+              std::pair{"XYZ", Qt::Key_Escape}})
         {
             SerialNum dlg;
             dlg.m_strSerial = QStringLiteral("PRESET01");
@@ -280,10 +275,11 @@ private slots:
             pEdit->setFocus();
             QTest::keyClicks(pEdit, pszTyped);
             QCOMPARE(dlg.m_strSerial, "PRESET01"); // taken only on OK
-            if (key != Qt::Key_unknown)
-                QTest::keyClick(pEdit, key);
+            if (key == Qt::Key_unknown)
+                QTest::mouseClick(dlg.GetDlgItem(IDOK), Qt::LeftButton);
             else
-                QTest::mouseClick(dlg.GetDlgItem(bOk ? IDOK : IDCANCEL), Qt::LeftButton);
+                QTest::keyClick(pEdit, key);
+            const bool bOk = key != Qt::Key_Escape;
             QVERIFY(dlg.result() == (bOk ? IDOK : IDCANCEL) && !dlg.isVisible());
             QCOMPARE(dlg.m_strSerial, bOk ? pszTyped : "PRESET01");
         }
