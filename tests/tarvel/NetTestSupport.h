@@ -87,19 +87,14 @@ inline void PressConnect(CTarvelDlg& dlg, quint16 nPort, const char* pszAddress 
     ClickControl(dlg, IDC_CONNECT);
 }
 
-// Connects to the peer and waits for the read-configuration frame on its connection n.
-inline void ConnectTo(CTarvelDlg& dlg, CTestPeer& peer, qsizetype n = 0)
+// Connects to the peer: true once the link is connected and the read-configuration frame has
+// arrived on the peer's connection n.
+inline bool ConnectTo(CTarvelDlg& dlg, CTestPeer& peer, qsizetype n)
 {
     PressConnect(dlg, peer.Port());
-    QVERIFY(dlg.m_pLink);
-    QTRY_COMPARE_WITH_TIMEOUT(peer.Frames(n).value(0), FrameText(0x38), WAIT_MS);
-    QCOMPARE(dlg.m_pLink->State(), QAbstractSocket::ConnectedState);
+    return QTest::qWaitFor([&] { return peer.Frames(n).value(0) == FrameText(0x38); }, WAIT_MS) &&
+           dlg.m_pLink && dlg.m_pLink->State() == QAbstractSocket::ConnectedState;
 }
-
-// ConnectTo, leaving the test at once when it failed.
-#define CONNECT_TO(dlg, peer, n)                                                                   \
-    if (ConnectTo(dlg, peer, n); QTest::currentTestFailed())                                       \
-    return
 
 // The process on the other end of the link stopped as Ctrl-C stops it: it ends well and the
 // dialog's link closes.
