@@ -81,57 +81,6 @@ private slots:
         }
     }
 
-    // Without a board the dialog is as initialised; a board that arrives is shown, and when the
-    // last board goes everything that needs one is disabled.
-    void startWithNoBoardThenPlugAndUnplugFollowTheWatch()
-    {
-        CDebugCapture log;
-        CSimFixture sim;
-        COpenDlg dlg(sim);
-        const auto Empty = [&]
-        {
-            QVERIFY(dlg.m_cbDevices->GetCount() == 0 && !dlg.m_pDevice &&
-                    !dlg.m_btnUpdate->isEnabled() && dlg.m_nTimer == 0);
-            QCOMPARE(Marks(dlg) + dlg.m_stFirmware->text() + dlg.m_edSerial->text(),
-                     "00 00 00 00 00");
-        };
-        Empty();
-        QVERIFY(dlg.m_edSerial->isEnabled() &&
-                qobject_cast<QRadioButton*>(dlg.GetDlgItem(IDC_PORT_BITS))->isChecked());
-
-        for (unsigned nEvent : {0x8000u, 0x8001u, 0x8004u, 0xFFFFu, 0x0018u, 0x0007u})
-            QCOMPARE(dlg.OnDeviceChange(nEvent, 0), false);
-        QCOMPARE(QString::fromStdString(log.Text()),
-                 QStringLiteral("Device Arrival\nDevice query remove\nDevice remove "
-                                "complete\nUser defined\nDevice Node changed\n"));
-        log.Take();
-
-        // A board arrives, configured with four analog channels.
-        auto pBoard = sim.Plug(SimBoardConfig().Id(9).Serial("SN000009"));
-        ConfigureBoard(sim, 0, ConfigBlock{{0xFF, 0, 0, 0, 0}, {}, 4});
-        pBoard->SetAnalog(0, 0x123);
-        DeliverDeviceChanges(sim);
-        QCOMPARE(Entries(dlg), (QStringList{"Device 0"}));
-        dlg.OnTimer(TIMER_POLL);
-        QCOMPARE(AnalogCaptions(dlg)[0], "0123");
-
-        // The last board goes: the list empties and everything that needs a board is disabled.
-        sim.Bus().Unplug(pBoard);
-        DeliverDeviceChanges(sim);
-        Empty();
-        QCOMPARE(Enabled(dlg), "00 00 00 00 00");
-        QCOMPARE(AnalogCaptions(dlg), (QStringList{"E0", "E1", "E2", "E3"}));
-        QVERIFY(!dlg.m_edSerial->isEnabled() && dlg.m_nAnalogMask == 0);
-
-        // It comes back: listed and shown again.
-        sim.Bus().Replug(pBoard);
-        DeliverDeviceChanges(sim);
-        QCOMPARE(dlg.m_stFirmware->text(), "FirmVer. 1.03  Dev ID - 9");
-        QCOMPARE(QString::fromStdString(log.Text()),
-                 QStringLiteral("Device Arrival\nDevice Node changed\n"
-                                "Device remove complete\nDevice Node changed\n"
-                                "Device Arrival\nDevice Node changed\n"));
-    }
     // Port Bits: levels shown, only outputs clickable, what clicks and Set and Clear send. The
     // configuration views: each write reads the block first and changes only its own masks.
     void eachViewWritesItsOwnBytes()
@@ -302,11 +251,28 @@ private slots:
         QCOMPARE(dlg.m_nTimer, TIMER_POLL);
     }
 
-    // Without a board each view only changes the marks, and says what a mark means.
-    void viewsWithoutABoardChangeOnlyTheMarks()
+    // Without a board the dialog is as initialised, and each view only changes the marks and
+    // says what a mark means; a board that arrives is shown, and when the last board goes
+    // everything that needs one is disabled.
+    void withoutABoardThenPlugAndUnplugFollowTheWatch()
     {
+        CDebugCapture log;
         CSimFixture sim;
         COpenDlg dlg(sim);
+        const auto Empty = [&]
+        {
+            QVERIFY(dlg.m_cbDevices->GetCount() == 0 && !dlg.m_pDevice &&
+                    !dlg.m_btnUpdate->isEnabled() && dlg.m_nTimer == 0);
+            QCOMPARE(dlg.m_stFirmware->text() + dlg.m_edSerial->text(), "");
+        };
+        Empty();
+        QVERIFY(dlg.m_edSerial->isEnabled() &&
+                qobject_cast<QRadioButton*>(dlg.GetDlgItem(IDC_PORT_BITS))->isChecked());
+        for (unsigned nEvent : {0x8000u, 0x8001u, 0x8004u, 0xFFFFu, 0x0018u, 0x0007u})
+            QCOMPARE(dlg.OnDeviceChange(nEvent, 0), false);
+        QCOMPARE(QString::fromStdString(log.Text()), "Device Arrival\nDevice query remove\nDevice "
+                                                     "remove complete\nUser defined\nDevice Node "
+                                                     "changed\n");
         ClickBit(dlg, PORT_A, 1);
         ClickBit(dlg, PORT_E, 0);
         const std::tuple<int, const char*, const char*> VIEWS[] = {
@@ -324,6 +290,25 @@ private slots:
         }
         QCOMPARE(TraceOf(sim), QStringList());
         QCOMPARE(dlg.m_nTimer, 0);
+
+        // A board arrives, configured with four analog channels.
+        auto pBoard = sim.Plug(SimBoardConfig().Id(9).Serial("SN000009"));
+        ConfigureBoard(sim, 0, ConfigBlock{{0xFF, 0, 0, 0, 0}, {}, 4});
+        pBoard->SetAnalog(0, 0x123);
+        DeliverDeviceChanges(sim);
+        dlg.OnTimer(TIMER_POLL);
+        QCOMPARE(AnalogCaptions(dlg)[0], "0123");
+        // The last board goes: the list empties and everything that needs a board is disabled.
+        sim.Bus().Unplug(pBoard);
+        DeliverDeviceChanges(sim);
+        Empty();
+        QCOMPARE(Enabled(dlg) + '|' + Marks(dlg), "00 00 00 00 00|00 00 00 00 00");
+        QCOMPARE(AnalogCaptions(dlg), (QStringList{"E0", "E1", "E2", "E3"}));
+        QVERIFY(!dlg.m_edSerial->isEnabled() && dlg.m_nAnalogMask == 0);
+        // It comes back: listed and shown again.
+        sim.Bus().Replug(pBoard);
+        DeliverDeviceChanges(sim);
+        QCOMPARE(dlg.m_stFirmware->text(), "FirmVer. 1.03  Dev ID - 9");
     }
 };
 
