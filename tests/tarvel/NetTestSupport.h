@@ -65,12 +65,7 @@ public:
             frames << QString::fromLatin1(m_received[n].mid(i, NET_FRAME_SIZE).toHex(' '));
         return frames;
     }
-    void Send(const QByteArray& data, qsizetype n = 0)
-    {
-        QVERIFY(Socket(n));
-        Socket(n)->write(data);
-        Socket(n)->flush();
-    }
+    void Send(const QByteArray& data, qsizetype n = 0) { Socket(n)->write(data); }
 
 private:
     // Outlive m_server, whose sockets (its children) may still report as they go.
