@@ -14,7 +14,6 @@
 #include <QMenu>
 #include <QProcess>
 #include <QPushButton>
-#include <QSet>
 #include <QTimer>
 
 #include <cmath>
@@ -191,7 +190,7 @@ private slots:
         QVERIFY(trace.contains("\n0 > 3d\n0 < 3d 02 "));
         // The simulated bus drifts the inputs: the polls see them change.
         const QStringList polls = QString::fromLatin1(trace).split('\n').filter("0 < 36");
-        QVERIFY(QSet<QString>(polls.begin(), polls.end()).size() > 1);
+        QVERIFY(polls.count(polls.value(0)) < polls.size());
     }
 
     // In the build tree the image lies beside the program; the packages put it in a data folder.

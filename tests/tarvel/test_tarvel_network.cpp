@@ -52,7 +52,6 @@ private slots:
         QPointer<CClientSocket> pFirst = dlg.m_pLink;
         QVERIFY(ConnectTo(dlg, peer, 1));
         QVERIFY(pFirst.isNull());
-        QCOMPARE(dlg.findChildren<CClientSocket*>(), (QList<CClientSocket*>{dlg.m_pLink}));
         QTRY_VERIFY_WITH_TIMEOUT(peer.IsClosed(0), WAIT_MS);
         ClickBit(dlg, PORT_A, 7);
         QTRY_COMPARE_WITH_TIMEOUT(peer.Frames(1),
@@ -83,8 +82,7 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(peer.IsClosed(3), WAIT_MS);
         QVERIFY(ConnectTo(dlg, peer, 4));
         ClickControl(dlg, IDOK);
-        QVERIFY(!dlg.m_pLink);
-        QTRY_VERIFY_WITH_TIMEOUT(peer.IsClosed(4), WAIT_MS);
+        QTRY_VERIFY_WITH_TIMEOUT(!dlg.m_pLink && peer.IsClosed(4), WAIT_MS);
         QVERIFY(ConnectTo(dlg, peer, 5));
         pDlg.reset();
         QTRY_VERIFY_WITH_TIMEOUT(peer.IsClosed(5), WAIT_MS);
