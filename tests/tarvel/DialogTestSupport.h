@@ -83,11 +83,6 @@ inline void ClickControl(CTarvelDlg& dlg, int nId)
     QTest::mouseClick(pControl, Qt::LeftButton);
 }
 
-inline void ClickBit(CTarvelDlg& dlg, int nPort, int nBit)
-{
-    ClickControl(dlg, BitBoxId(nPort, nBit));
-}
-
 // The firmware update part attached to the dialog, as the program wires it.
 inline CDialogUpdates& AttachUpdates(CTarvelDlg& dlg)
 {

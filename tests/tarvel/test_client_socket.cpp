@@ -100,7 +100,7 @@ private slots:
         QCOMPARE(Marks(dlg), "c3 3c 99 11 7e");
         QVERIFY(dlg.m_pLink->LargestBacklog() > 0 &&
                 dlg.m_pLink->LargestBacklog() <= LINK_READ_BUFFER);
-        ClickBit(dlg, PORT_A, 0);
+        ClickControl(dlg, BitBoxId(PORT_A, 0));
         QTRY_COMPARE_WITH_TIMEOUT(peer.Frames().size(), 2, WAIT_MS);
         QCOMPARE(peer.Frames()[1], FrameText(0x37, {0xC2, 0x3C, 0x99, 0x11, 0x7E}));
     }
@@ -121,14 +121,14 @@ private slots:
             frame[1] = 0;
             return pLink->SendFrame(frame.data(), NET_FRAME_SIZE);
         };
-        ClickBit(dlg, PORT_A, 0);
+        ClickControl(dlg, BitBoxId(PORT_A, 0));
         QCOMPARE(Send(0x55), SOCKET_NOT_CONNECTED);
         const QString strNotConnected = QStringLiteral("Socket not connected\n").repeated(2);
         QCOMPARE(QString::fromStdString(log.Text()), strNotConnected);
 
         // Once connected: the read-configuration frame, then what is sent from then on.
         QTRY_COMPARE_WITH_TIMEOUT(peer.Frames().size(), 1, WAIT_MS);
-        ClickBit(dlg, PORT_B, 1);
+        ClickControl(dlg, BitBoxId(PORT_B, 1));
         QTRY_COMPARE_WITH_TIMEOUT(peer.Frames().size(), 2, WAIT_MS);
         QCOMPARE(peer.Frames(), (QStringList{FrameText(0x38), FrameText(0x37, {0x01, 0x02})}));
 
@@ -136,8 +136,8 @@ private slots:
         pLink->SetSendLimit(1); // any backlog at all makes the socket refuse the next frame
         QCOMPARE(Send(1), 0);
         QCOMPARE(Send(2), SOCKET_WOULD_BLOCK);
-        QCOMPARE(Send(3), 0);     // behind the refused one
-        ClickBit(dlg, PORT_E, 7); // the dialog's too
+        QCOMPARE(Send(3), 0);                   // behind the refused one
+        ClickControl(dlg, BitBoxId(PORT_E, 7)); // the dialog's too
         QCOMPARE(pLink->QueuedFrames(), std::size_t(3));
         QTRY_COMPARE_WITH_TIMEOUT(peer.Frames().size(), 6, WAIT_MS);
         QCOMPARE(peer.Frames().mid(2),

@@ -53,14 +53,14 @@ private slots:
         QVERIFY(ConnectTo(dlg, peer, 1));
         QVERIFY(pFirst.isNull());
         QTRY_VERIFY_WITH_TIMEOUT(peer.IsClosed(0), WAIT_MS);
-        ClickBit(dlg, PORT_A, 7);
+        ClickControl(dlg, BitBoxId(PORT_A, 7));
         QTRY_COMPARE_WITH_TIMEOUT(peer.Frames(1),
                                   (QStringList{FrameText(0x38), FrameText(0x37, {0x80})}), WAIT_MS);
         QCOMPARE(peer.Frames(0), QStringList{FrameText(0x38)});
         ClickControl(dlg, IDC_CLOSE_LINK);
         QVERIFY(!dlg.m_pLink && dlg.findChildren<CClientSocket*>().isEmpty());
         QTRY_VERIFY_WITH_TIMEOUT(peer.IsClosed(1), WAIT_MS);
-        ClickBit(dlg, PORT_A, 0); // changes only the marks now
+        ClickControl(dlg, BitBoxId(PORT_A, 0)); // changes only the marks now
         QCOMPARE(Marks(dlg), "81 00 00 00 00");
         QCOMPARE(peer.Frames(1).size(), 2);
 
@@ -73,7 +73,7 @@ private slots:
         QVERIFY(ConnectTo(dlg, peer, 3));
         TraceOf(sim);
         ClickControl(dlg, IDC_PORT_DIRECTION);
-        ClickBit(dlg, PORT_A, 0);
+        ClickControl(dlg, BitBoxId(PORT_A, 0));
         QCOMPARE(TraceOf(sim).size(), 5); // read-configuration twice, the write between
         QCOMPARE(peer.Frames(3), QStringList{FrameText(0x38)});
         sim.Bus().Unplug(pBoard);
@@ -97,20 +97,20 @@ private slots:
         QStringList expected{FrameText(0x38)}; // all the frames sent, compared at the end
 
         // Port Bits: write-ports with all five bytes.
-        ClickBit(dlg, PORT_A, 0);
-        ClickBit(dlg, PORT_E, 7);
+        ClickControl(dlg, BitBoxId(PORT_A, 0));
+        ClickControl(dlg, BitBoxId(PORT_E, 7));
         expected << FrameText(0x37, {0x01, 0, 0, 0, 0}) << FrameText(0x37, {0x01, 0, 0, 0, 0x80});
 
         // Port Direction: a read-configuration; the marks wait for its reply.
         ClickControl(dlg, IDC_PORT_DIRECTION);
         QCOMPARE(Marks(dlg), "01 00 00 00 80");
-        ClickBit(dlg, PORT_C, 2);
+        ClickControl(dlg, BitBoxId(PORT_C, 2));
         expected << FrameText(0x38)
                  << FrameText(0x39, {0x01, 0, 0x00, 0, 0x04, 0, 0x00, 0, 0x80, 0});
 
         // Input Polarity: row E is disabled, so it goes as 0 in byte 11.
         ClickControl(dlg, IDC_INPUT_POLARITY);
-        ClickBit(dlg, PORT_D, 4);
+        ClickControl(dlg, BitBoxId(PORT_D, 4));
         ClickControl(dlg, SetButtonId(PORT_B));
         expected << FrameText(0x38)
                  << FrameText(0x39, {0, 0x01, 0, 0x00, 0, 0x04, 0, 0x10, 0, 0x80})
@@ -129,9 +129,9 @@ private slots:
         // read, then nothing for the clicks, as the next view's read shows.
         ClickControl(dlg, IDC_PORT_DIRECTION);
         ClickControl(dlg, IDC_ANALOG_INPUTS);
-        ClickBit(dlg, PORT_E, 1);
+        ClickControl(dlg, BitBoxId(PORT_E, 1));
         QCOMPARE(Marks(dlg), "00 00 00 00 03");
-        ClickBit(dlg, PORT_E, 3);
+        ClickControl(dlg, BitBoxId(PORT_E, 3));
         QCOMPARE(Marks(dlg), "00 00 00 00 0f");
         ClickControl(dlg, IDC_PORT_DIRECTION);
         expected << FrameText(0x38) << FrameText(0x38) << FrameText(0x38);
@@ -164,7 +164,7 @@ private slots:
         ClickControl(dlg, ClearButtonId(PORT_B));
         ClickControl(dlg, IDC_PORT_BITS);
         QTRY_COMPARE_WITH_TIMEOUT(Marks(dlg), "ff 00 ff ff ff", WAIT_MS);
-        ClickBit(dlg, PORT_B, 1);
+        ClickControl(dlg, BitBoxId(PORT_B, 1));
         dlg.OnTimer(TIMER_POLL);
         QTRY_COMPARE_WITH_TIMEOUT(Marks(dlg), "00 02 00 00 00", WAIT_MS);
         StopLikeCtrlC(board, dlg);
