@@ -159,15 +159,11 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(board.canReadLine(), WAIT_MS);
         QCOMPARE(QString::fromLatin1(board.readLine()), "net < " + FrameText(0x38) + "\n");
 
-        // Port B all outputs, B1 set: B drives its new latch, the inputs read low.
+        // Port B all outputs: back in Port Bits, the directions read show it.
         ClickControl(dlg, IDC_PORT_DIRECTION);
         ClickControl(dlg, ClearButtonId(PORT_B));
         ClickControl(dlg, IDC_PORT_BITS);
-        QTRY_COMPARE_WITH_TIMEOUT(Marks(dlg), "ff 00 ff ff ff", WAIT_MS);
-        ClickControl(dlg, BitBoxId(PORT_B, 1));
-        dlg.OnTimer(TIMER_POLL);
-        QTRY_COMPARE_WITH_TIMEOUT(Marks(dlg), "00 02 00 00 00", WAIT_MS);
-        StopLikeCtrlC(board, dlg);
+        SetB1ReadBackAndStop(dlg, board);
     }
 };
 
