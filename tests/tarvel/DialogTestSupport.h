@@ -15,7 +15,6 @@
 
 #include <QApplication>
 #include <QFile>
-#include <QStringList>
 #include <QTemporaryDir>
 #include <QTest>
 

@@ -1,7 +1,7 @@
 // The network link over real loopback TCP against a board played by the test: frames cut
-// anywhere or several per delivery, malformed and short frames, a flood; the send order when
-// the socket refuses frames, frames given while connecting, a peer that goes away, and the link
-// dropped from inside a frame's delivery.
+// anywhere or several per delivery, malformed and short frames, a flood, a peer that goes away,
+// and the link dropped from inside a frame's delivery; the send order when the socket refuses
+// frames, and frames given while connecting.
 #include "tests/tarvel/NetTestSupport.h"
 
 #include <QPointer>
@@ -39,7 +39,7 @@ class TestClientSocket : public QObject
     Q_OBJECT
 
 private slots:
-    void framesAreReassembledMalformedOnesChangeNothingAndAFloodIsBounded()
+    void framesAreReassembledMalformedOnesChangeNothingAFloodIsBoundedAndTheLinkEnds()
     {
         CSimFixture sim;
         CTestPeer peer;
@@ -103,6 +103,32 @@ private slots:
         ClickControl(dlg, BitBoxId(PORT_A, 0));
         QTRY_COMPARE_WITH_TIMEOUT(peer.Frames().value(1),
                                   FrameText(0x37, {0xC2, 0x3C, 0x99, 0x11, 0x7E}), WAIT_MS);
+
+        // The peer closing or resetting ends the link, the frame under way with it.
+        const qsizetype nFrames = dlg.m_vecFrames.size();
+        for (int n : {1, 2}) // an orderly close, then a reset
+        {
+            QVERIFY(ConnectTo(dlg, peer, n));
+            QPointer<CClientSocket> pLink = dlg.m_pLink;
+            peer.Send(PortsReply(1, 2, 3, 4, 5).left(7), n); // half a frame, then the end
+            QTRY_COMPARE_WITH_TIMEOUT(pLink->Receiver().Received(), 7, WAIT_MS);
+            const linger noLinger{n - 1, 0}; // on: a reset rather than an orderly close
+            ::setsockopt(static_cast<int>(peer.Socket(n)->socketDescriptor()), SOL_SOCKET,
+                         SO_LINGER, &noLinger, sizeof noLinger);
+            peer.Socket(n)->abort();
+            QTRY_VERIFY_WITH_TIMEOUT(pLink.isNull(), WAIT_MS);
+            QVERIFY(!dlg.m_pLink && dlg.findChildren<CClientSocket*>().isEmpty());
+        }
+        QCOMPARE(dlg.m_vecFrames.size(), nFrames); // the half frames went with the links
+
+        // The dialog dropping the link while it handles a frame: the next one is not delivered.
+        QVERIFY(ConnectTo(dlg, peer, 3));
+        QPointer<CClientSocket> pLink = dlg.m_pLink;
+        dlg.m_bDropOnFrame = true;
+        peer.Send(PortsReply(1, 2, 3, 4, 5) + PortsReply(6, 7, 8, 9, 10), 3);
+        QTRY_VERIFY_WITH_TIMEOUT(pLink.isNull() && peer.IsClosed(3), WAIT_MS);
+        QVERIFY(!dlg.m_pLink && dlg.m_vecFrames.size() == nFrames + 1);
+        QCOMPARE(Marks(dlg), "01 02 03 04 05");
     }
 
     void framesGivenWhileConnectingAreDroppedAndRefusedOnesWaitInOrder()
@@ -154,36 +180,6 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(peer.Frames().size(), 6 + 1 + int(LINK_QUEUE_MAX), WAIT_MS);
         QCOMPARE(peer.Frames().last(),
                  FrameText(0x37, {LINK_QUEUE_MAX & 0xFF, LINK_QUEUE_MAX >> 8}));
-    }
-
-    void thePeerClosingOrResettingOrTheDialogDroppingEndsTheLink()
-    {
-        CSimFixture sim;
-        CTestPeer peer;
-        CRecordingDlg dlg(sim);
-        for (int n : {0, 1}) // an orderly close, then a reset
-        {
-            QVERIFY(ConnectTo(dlg, peer, n));
-            QPointer<CClientSocket> pLink = dlg.m_pLink;
-            peer.Send(PortsReply(1, 2, 3, 4, 5).left(7), n); // half a frame, then the end
-            QTRY_COMPARE_WITH_TIMEOUT(pLink->Receiver().Received(), 7, WAIT_MS);
-            const linger noLinger{n, 0}; // on: a reset rather than an orderly close
-            ::setsockopt(static_cast<int>(peer.Socket(n)->socketDescriptor()), SOL_SOCKET,
-                         SO_LINGER, &noLinger, sizeof noLinger);
-            peer.Socket(n)->abort();
-            QTRY_VERIFY_WITH_TIMEOUT(pLink.isNull(), WAIT_MS);
-            QVERIFY(!dlg.m_pLink && dlg.findChildren<CClientSocket*>().isEmpty());
-        }
-        QVERIFY(dlg.m_vecFrames.isEmpty()); // the half frame went with the link
-
-        // The dialog dropping the link while it handles a frame: the next one is not delivered.
-        QVERIFY(ConnectTo(dlg, peer, 2));
-        QPointer<CClientSocket> pLink = dlg.m_pLink;
-        dlg.m_bDropOnFrame = true;
-        peer.Send(PortsReply(1, 2, 3, 4, 5) + PortsReply(6, 7, 8, 9, 10), 2);
-        QTRY_VERIFY_WITH_TIMEOUT(pLink.isNull() && peer.IsClosed(2), WAIT_MS);
-        QVERIFY(!dlg.m_pLink && dlg.m_vecFrames.size() == 1);
-        QCOMPARE(Marks(dlg), "01 02 03 04 05");
     }
 };
 

@@ -41,8 +41,7 @@ private slots:
         // is sent.
         PressConnect(dlg, peer.Port(), "255.255.255.255");
         QCOMPARE(StoredAddress(), "-1");
-        const quint16 nClosed = CTestPeer().Port(); // nothing listens there any more
-        PressConnect(dlg, nClosed);
+        PressConnect(dlg, CTestPeer().Port()); // nothing listens there any more
         QCOMPARE(StoredAddress(), "2130706433");
         QTRY_COMPARE_WITH_TIMEOUT(dlg.m_pLink->State(), QAbstractSocket::UnconnectedState, WAIT_MS);
         NetFrame frame = BuildFrame(0x36);

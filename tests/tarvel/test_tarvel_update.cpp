@@ -120,7 +120,6 @@ private slots:
         ClickControl(dlg, IDC_UPDATE);
         // Yes for the board picked: enter-bootloader, one byte and no reply read, to it alone.
         answers.m_answer = QMessageBox::Yes;
-        dlg.m_cbDevices->setFocus();
         QTest::keyClick(dlg.m_cbDevices, Qt::Key_Down);
         ClickControl(dlg, IDC_UPDATE);
         QCOMPARE(TraceOf(sim).filter(" > 32"), (QStringList{"1 > 32"}));
