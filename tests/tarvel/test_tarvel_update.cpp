@@ -102,7 +102,7 @@ private slots:
     // The question (Yes without the update part, No, then Yes for the board picked); the board
     // back in its bootloader: the prompt, while which device changes are held, then the update
     // on a worker that later rebuilds leave alone while the current board is polled, the
-    // progress corner, and the board listed again with version 1.04.
+    // progress corner, and the board back with version 1.04 and the serial number typed on OK.
     void wholeCycle()
     {
         QFETCH(bool, ok);
