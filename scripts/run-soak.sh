@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # The soak of the default build for SOAK_SECONDS (default 600): exports on USB boards that come
-# and go, a COM-port board on a pseudo-terminal and the tool's network link to kelvard-sim net,
+# and go, a COM-port board on a pseudo-terminal and the tool's network link to a network board,
 # all at once; resident memory and open files must stay flat after the warm-up. (make test runs
 # it for 30 s under AddressSanitizer.)
 set -euo pipefail

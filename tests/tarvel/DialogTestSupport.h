@@ -15,7 +15,6 @@
 
 #include <QApplication>
 #include <QFile>
-#include <QStringList>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -38,15 +37,6 @@ template <typename F> QString GridBytes(const CTarvelDlg& dlg, F&& test)
                 byPorts[p] |= static_cast<std::uint8_t>(1u << b);
     return QString::fromStdString(HexText(byPorts.data(), byPorts.size()));
 }
-// The device list's entries, top down.
-inline QStringList Entries(const CTarvelDlg& dlg)
-{
-    QStringList entries;
-    for (int i = 0; i < dlg.m_cbDevices->GetCount(); ++i)
-        entries << dlg.m_cbDevices->itemText(i);
-    return entries;
-}
-
 // Checked (not indeterminate) boxes, and enabled boxes.
 inline QString Marks(const CTarvelDlg& dlg)
 {
@@ -57,21 +47,32 @@ inline QString Enabled(const CTarvelDlg& dlg)
     return GridBytes(dlg, [](CCheckBoxCtrl* p) { return p->isEnabled(); });
 }
 
+// The device list's entries, top down; the captions of E0 to E3.
+inline QStringList Entries(const CTarvelDlg& dlg)
+{
+    QStringList entries;
+    for (int i = 0; i < dlg.m_cbDevices->GetCount(); ++i)
+        entries << dlg.m_cbDevices->itemText(i);
+    return entries;
+}
 inline QStringList AnalogCaptions(const CTarvelDlg& dlg)
 {
-    QStringList captions;
-    for (int b = 0; b < 4; ++b)
-        captions << dlg.BitBox(PORT_E, b)->text();
-    return captions;
+    return {dlg.BitBox(PORT_E, 0)->text(), dlg.BitBox(PORT_E, 1)->text(),
+            dlg.BitBox(PORT_E, 2)->text(), dlg.BitBox(PORT_E, 3)->text()};
 }
 
-// Runs OnInitDialog and shows the dialog (offscreen), as DoModal would before its loop.
-inline void OpenDialog(CTarvelDlg& dlg)
+// The dialog on the fixture's bus, opened at once as DoModal would before its loop: OnInitDialog
+// runs and it shows (offscreen).
+class COpenDlg : public CTarvelDlg
 {
-    CTarvelApp::SetDialogStyle();
-    dlg.Create();
-    dlg.show();
-}
+public:
+    explicit COpenDlg(CSimFixture& sim) : CTarvelDlg(sim.Context())
+    {
+        CTarvelApp::SetDialogStyle();
+        Create();
+        show();
+    }
+};
 
 // A mouse click in the middle of a control, as a user makes it.
 inline void ClickControl(CTarvelDlg& dlg, int nId)
@@ -79,11 +80,6 @@ inline void ClickControl(CTarvelDlg& dlg, int nId)
     QWidget* pControl = dlg.GetDlgItem(nId);
     QVERIFY2(pControl, qPrintable(QStringLiteral("no control %1").arg(nId)));
     QTest::mouseClick(pControl, Qt::LeftButton);
-}
-
-inline void ClickBit(CTarvelDlg& dlg, int nPort, int nBit)
-{
-    ClickControl(dlg, BitBoxId(nPort, nBit));
 }
 
 // The firmware update part attached to the dialog, as the program wires it.

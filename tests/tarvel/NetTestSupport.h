@@ -1,7 +1,6 @@
 #pragma once
 // Driving the dialog's network link against a board played by the test: a QTcpServer on the
-// loopback address that records what each connection receives, a dialog that records the
-// frames its link hands over, and Connect.
+// loopback address that records what each connection receives, and Connect.
 #include "tests/tarvel/DialogTestSupport.h"
 
 #include "protocol/net/Frames.h"
@@ -30,7 +29,8 @@ inline QString FrameText(std::uint8_t byCode, std::initializer_list<std::uint8_t
     return QString::fromLatin1(frame.toHex(' '));
 }
 
-// The board's side: accepts every connection on 127.0.0.1 and a free port.
+// The board's side: accepts every connection on 127.0.0.1 and a free port, and keeps what each
+// one receives.
 class CTestPeer : public QObject
 {
 public:
@@ -42,66 +42,36 @@ public:
                 {
                     while (QTcpSocket* pSocket = m_server.nextPendingConnection())
                     {
-                        const auto n = m_connections.size();
-                        m_connections.push_back({pSocket, {}, false});
+                        m_sockets << pSocket;
+                        m_received << QByteArray();
                         connect(pSocket, &QIODevice::readyRead, this,
-                                [this, n] { m_connections[n].received += Socket(n)->readAll(); });
-                        connect(pSocket, &QAbstractSocket::disconnected, this,
-                                [this, n] { m_connections[n].bClosed = true; });
+                                [this, n = m_sockets.size() - 1]
+                                { m_received[n] += m_sockets[n]->readAll(); });
                     }
                 });
     }
 
     quint16 Port() const { return m_server.serverPort(); }
-    QTcpSocket* Socket(std::size_t n = 0) const
+    QTcpSocket* Socket(qsizetype n = 0) const { return m_sockets.value(n); }
+    bool IsClosed(qsizetype n = 0) const
     {
-        return Has(n) ? m_connections[n].pSocket : nullptr;
+        return Socket(n) && Socket(n)->state() == QAbstractSocket::UnconnectedState;
     }
-    QByteArray Received(std::size_t n = 0) const { return Has(n) ? m_connections[n].received : ""; }
-    bool IsClosed(std::size_t n = 0) const { return Has(n) && m_connections[n].bClosed; }
     // What connection n received, cut into the tool's 12-byte frames.
-    QStringList Frames(std::size_t n = 0) const
+    QStringList Frames(qsizetype n = 0) const
     {
         QStringList frames;
-        for (qsizetype i = 0; i < Received(n).size(); i += NET_FRAME_SIZE)
-            frames << QString::fromLatin1(Received(n).mid(i, NET_FRAME_SIZE).toHex(' '));
+        for (qsizetype i = 0; i < m_received.value(n).size(); i += NET_FRAME_SIZE)
+            frames << QString::fromLatin1(m_received[n].mid(i, NET_FRAME_SIZE).toHex(' '));
         return frames;
     }
-    void Send(const QByteArray& data, std::size_t n = 0)
-    {
-        QVERIFY(Socket(n));
-        Socket(n)->write(data);
-        Socket(n)->flush();
-    }
+    void Send(const QByteArray& data, qsizetype n = 0) { Socket(n)->write(data); }
 
 private:
-    bool Has(std::size_t n) const { return n < m_connections.size(); }
-    struct Connection
-    {
-        QTcpSocket* pSocket; // a child of m_server
-        QByteArray received;
-        bool bClosed;
-    };
-    // Outlives m_server, whose sockets still report to it as they go.
-    std::vector<Connection> m_connections;
+    // Outlive m_server, whose sockets (its children) may still report as they go.
+    QList<QTcpSocket*> m_sockets;
+    QList<QByteArray> m_received;
     QTcpServer m_server;
-};
-
-// A dialog that records every frame its link hands over, then handles it as usual, and then
-// drops the link if asked to.
-class CRecordingDlg : public CTarvelDlg
-{
-public:
-    using CTarvelDlg::CTarvelDlg;
-    void OnSocketFrame(const std::uint8_t* pFrame, int nLength, CClientSocket* pLink) override
-    {
-        m_vecFrames << QByteArray(reinterpret_cast<const char*>(pFrame), nLength);
-        CTarvelDlg::OnSocketFrame(pFrame, nLength, pLink);
-        if (m_bDropOnFrame)
-            DropConnection();
-    }
-    QList<QByteArray> m_vecFrames;
-    bool m_bDropOnFrame = false;
 };
 
 // Points the dialog at the port and address and presses Connect; nothing is waited for.
@@ -112,26 +82,24 @@ inline void PressConnect(CTarvelDlg& dlg, quint16 nPort, const char* pszAddress 
     ClickControl(dlg, IDC_CONNECT);
 }
 
-// Connects to the peer and waits for the read-configuration frame on its connection n.
-inline void ConnectTo(CTarvelDlg& dlg, CTestPeer& peer, std::size_t n = 0)
+// Connects to the peer: true once the link is connected and the read-configuration frame has
+// arrived on the peer's connection n.
+inline bool ConnectTo(CTarvelDlg& dlg, CTestPeer& peer, qsizetype n)
 {
-    QVERIFY(peer.Port() != 0);
     PressConnect(dlg, peer.Port());
-    QVERIFY(dlg.m_pLink);
-    QTRY_VERIFY_WITH_TIMEOUT(peer.Received(n).size() >= NET_FRAME_SIZE, WAIT_MS);
-    QCOMPARE(peer.Frames(n).first(), FrameText(0x38));
-    QCOMPARE(dlg.m_pLink->State(), QAbstractSocket::ConnectedState);
+    return QTest::qWaitFor([&] { return peer.Frames(n).value(0) == FrameText(0x38); }, WAIT_MS) &&
+           dlg.m_pLink && dlg.m_pLink->State() == QAbstractSocket::ConnectedState;
 }
 
-// ConnectTo, leaving the test at once when it failed.
-#define CONNECT_TO(dlg, peer, n)                                                                   \
-    if (ConnectTo(dlg, peer, n); QTest::currentTestFailed())                                       \
-    return
-
-// The process on the other end of the link stopped as Ctrl-C stops it: it ends well and the
-// dialog's link closes.
-inline void StopLikeCtrlC(QProcess& process, CTarvelDlg& dlg)
+// The board behind the process on the other end of the link, with port B all outputs: B1 set,
+// a poll shows its pins, B driving its new latch and the inputs low. Then the process stops as
+// Ctrl-C stops it: it ends well and the dialog's link closes.
+inline void SetB1ReadBackAndStop(CTarvelDlg& dlg, QProcess& process)
 {
+    QTRY_COMPARE_WITH_TIMEOUT(Marks(dlg), "ff 00 ff ff ff", WAIT_MS);
+    ClickControl(dlg, BitBoxId(PORT_B, 1));
+    dlg.OnTimer(TIMER_POLL);
+    QTRY_COMPARE_WITH_TIMEOUT(Marks(dlg), "00 02 00 00 00", WAIT_MS);
     process.terminate();
     QVERIFY(process.waitForFinished(WAIT_MS));
     QCOMPARE(process.exitCode(), 0);

@@ -17,14 +17,14 @@ TEST(KelvardSimSerial, TheLibraryWritesAndReadsTheComPortBoard)
     CToolProcess board(
         {"serial", "--link", strLink, "--line-end", "none", "--reply-delay", "30", "--verbose"});
     const std::string strReady = board.ReadLine();
-    EXPECT_EQ(strReady.rfind("kelvard-sim: COM-port board on /dev/pts/", 0), 0u) << strReady;
-    EXPECT_NE(strReady.find(" linked as " + strLink), std::string::npos) << strReady;
+    EXPECT_TRUE(strReady.rfind("kelvard-sim: COM-port board on /dev/pts/", 0) == 0 &&
+                strReady.find(" linked as " + strLink) != std::string::npos)
+        << strReady;
 
     // Port B output, A and C inputs; then 0x5A on B, with A and C as the library last knew them.
     EXPECT_EQ(lib.ConfigurePorts("COM1", 0xFF, 0x00, 0xFF, 0), 14); // "C,255,0,255,0\n"
     lib.WriteBytePortB("COM1", 0x5A);
-    std::uint8_t byA = 0xEE;
-    std::uint8_t byB = 0xEE;
+    std::uint8_t byA = 0xEE, byB = 0xEE;
     EXPECT_EQ(lib.ReadBytePortA("COM1", &byA), 1);
     EXPECT_EQ(lib.ReadBytePortB("COM1", &byB), 1);
     EXPECT_EQ(byA, 0x00); // inputs at rest

@@ -1,61 +1,113 @@
-// The grid in its four views: marks and enabled boxes with and without a board, what clicks
-// and the Set and Clear buttons send (exact bytes), the analog run of marks and captions, and
-// the polling rules.
+// The dialog against boards on the simulated bus. Finding, listing and selecting them: entry
+// order and selection, the identity shown, the serial edit and Update rules, failed identity
+// reads, boards in their bootloader, plug and unplug, and the device-change notices with their
+// debug lines. The grid in its four views: marks and enabled boxes with and without a board,
+// what clicks and the Set and Clear buttons send (exact bytes), the analog run of marks and
+// captions, and the polling rules.
 #include "tests/tarvel/DialogTestSupport.h"
 
 #include <QLabel>
-
-namespace
-{
-QString MessageLine(const CTarvelDlg& dlg)
-{
-    return qobject_cast<QLabel*>(dlg.GetDlgItem(IDC_MESSAGE))->text();
-}
-} // namespace
+#include <QLineEdit>
+#include <QPushButton>
+#include <QRadioButton>
 
 class TestTarvelViews : public QObject
 {
     Q_OBJECT
 
 private slots:
-    void portBitsShowLevelsOnlyOutputsCanBeClickedAndSetAndClearMarkWholePorts()
+    // Instances 2 and 10 run their application, the others wait in their bootloader, asked
+    // nothing after query-mode; entries are sorted as text, the first selected.
+    void listsBoardsAsSortedTextSkipsBootloaderBoardsAndRescansOnlyOnANewCount()
+    {
+        CSimFixture sim;
+        for (int i = 0; i <= 10; ++i)
+            sim.Plug(
+                SimBoardConfig().Id(static_cast<std::uint8_t>(20 + i)).Boot(i != 2 && i != 10));
+        COpenDlg dlg(sim); // with no update part to hand bootloader boards to
+        QCOMPARE(Entries(dlg), (QStringList{"Device 10", "Device 2"}));
+        QCOMPARE(dlg.m_stFirmware->text(), "FirmVer. 1.03  Dev ID - 30");
+        QVERIFY(TraceOf(sim).filter(QRegularExpression("^[013-9] > (?!08)")).isEmpty());
+
+        // The count has not changed: nothing is opened or read again.
+        const auto* pDevice = dlg.m_pDevice;
+        dlg.OnDeviceChange(DBT_DEVNODES_CHANGED, 0);
+        QVERIFY(TraceOf(sim).isEmpty() && dlg.m_pDevice == pDevice);
+
+        // An arrival notice alone only logs; the rescan comes with the node change and selects
+        // the first entry.
+        sim.Plug(SimBoardConfig().Id(31));
+        dlg.OnDeviceChange(DBT_DEVICEARRIVAL, 0);
+        QCOMPARE(TraceOf(sim), QStringList());
+        dlg.OnDeviceChange(DBT_DEVNODES_CHANGED, 0);
+        QCOMPARE(Entries(dlg), (QStringList{"Device 10", "Device 11", "Device 2"}));
+        QCOMPARE(dlg.m_pDevice, dlg.m_cbDevices->GetItemDataPtr(0));
+    }
+
+    // Selecting shows a board's identity and what may be done with it; reads that failed while
+    // it was found show neutral values.
+    void selectionShowsEachBoardWithItsSerialAndUpdateRules()
+    {
+        CSimFixture sim;
+        sim.Plug(SimBoardConfig().Id(5).Serial("AB12CD34").Version(0x0103));
+        sim.Plug(SimBoardConfig().Id(6).Serial("A{CDEFGH").Version(0x0102)); // not A to Z
+        sim.Plug(SimBoardConfig().Id(7).Serial("SN000001").Version(0x0105))
+            ->InjectFault(ESimFault::Fail, 8); // read-device-id
+        auto pBoard = sim.Plug(SimBoardConfig().Id(8).Serial("SN000001").Version(0x0105));
+        for (int n : {2, 4, 6}) // query-mode, serial number, version
+            pBoard->InjectFault(ESimFault::Fail, n);
+        ConfigureBoard(sim, 0, ConfigBlock{{0x0F, 0, 0, 0, 0}, {}, 2});
+        COpenDlg dlg(sim);
+        QCOMPARE(dlg.m_edSerial->text(), "AB12CD34");
+        QVERIFY(!dlg.m_edSerial->isEnabled() && dlg.m_btnUpdate->isEnabled());
+        TraceOf(sim);
+        QTest::keyClick(dlg.m_cbDevices, Qt::Key_Down);
+        QCOMPARE(dlg.m_stFirmware->text() + '|' + dlg.m_edSerial->text(),
+                 "FirmVer. 1.02  Dev ID - 6|");
+        QVERIFY(dlg.m_edSerial->isEnabled() && !dlg.m_btnUpdate->isEnabled()); // older than 1.03
+        QCOMPARE(dlg.m_nAnalogMask, 0x03);                                     // not reloaded
+        // Only the view is read again, on instance 1.
+        QCOMPARE(TraceOf(sim).filter(" > "),
+                 (QStringList{"1 > 36 00 00 00 00 00", "1 > 38 00 00 00 00 00 00 00 00 00 00"}));
+        for (const char* pszShown :
+             {"FirmVer. 1.05  Dev ID - 0|SN000001", "FirmVer. 0.00  Dev ID - 8|"})
+        {
+            QTest::keyClick(dlg.m_cbDevices, Qt::Key_Down);
+            QCOMPARE(dlg.m_stFirmware->text() + '|' + dlg.m_edSerial->text(), pszShown);
+        }
+    }
+
+    // Port Bits: levels shown, only outputs clickable, what clicks and Set and Clear send. The
+    // configuration views: each write reads the block first and changes only its own masks.
+    void eachViewWritesItsOwnBytes()
     {
         CSimFixture sim;
         auto pBoard = sim.Plug(SimBoardConfig().Id(7));
-        // Port A's low nibble input (A0 inverted) and D7 input, everything else output.
-        ConfigureBoard(sim, 0, ConfigBlock{{0x0F, 0, 0, 0x80, 0}, {0x01, 0, 0, 0}, 0});
+        // Port A's low nibble input (A0 inverted) and D7 input, everything else output; E0 and
+        // E1 analog channels.
+        ConfigureBoard(sim, 0, ConfigBlock{{0x0F, 0, 0, 0x80, 0}, {0x01, 0, 0, 0x08}, 2});
         pBoard->SetInputs(PORT_A, 0x05); // A0 reads low (inverted), A2 high
         pBoard->SetInputs(PORT_D, 0x80); // D7 high: its hidden box is marked by the read
-        CTarvelDlg dlg(sim.Context());
-        OpenDialog(dlg);
-        QCOMPARE(Marks(dlg), QStringLiteral("04 00 00 80 00"));
-        QCOMPARE(Enabled(dlg), QStringLiteral("f0 ff ff 1f ff"));
-        QVERIFY(!dlg.BitBox(PORT_D, 7)->isVisible());
+        COpenDlg dlg(sim);
+        QCOMPARE(Marks(dlg) + '|' + Enabled(dlg), "04 00 00 80 00|f0 ff ff 1f ff");
         TraceOf(sim);
 
         // An output sends all five bytes, the inputs as they are marked; an input is disabled.
-        ClickBit(dlg, PORT_B, 1);
-        ClickBit(dlg, PORT_A, 2);
+        ClickControl(dlg, BitBoxId(PORT_B, 1));
+        ClickControl(dlg, BitBoxId(PORT_A, 2));
         QCOMPARE(TraceOf(sim), (QStringList{"0 > 37 04 02 00 80 00"}));
-        QCOMPARE(pBoard->Pins().byLatch, (PortBytes{0x04, 0x02, 0x00, 0x80, 0x00}));
         // A click anywhere in the box's rectangle acts, far to the right of its caption too.
         CCheckBoxCtrl* pC0 = dlg.BitBox(PORT_C, 0);
         QTest::mouseClick(pC0, Qt::LeftButton, {}, QPoint(pC0->width() - 2, pC0->height() / 2));
         QCOMPARE(TraceOf(sim), (QStringList{"0 > 37 04 02 01 80 00"}));
-
         // E0 cycles checked, indeterminate, unchecked; indeterminate is sent as 0.
         for (Qt::CheckState state : {Qt::Checked, Qt::PartiallyChecked, Qt::Unchecked})
         {
-            ClickBit(dlg, PORT_E, 0);
+            ClickControl(dlg, BitBoxId(PORT_E, 0));
             QCOMPARE(dlg.BitBox(PORT_E, 0)->checkState(), state);
         }
         QCOMPARE(TraceOf(sim), (QStringList{"0 > 37 04 02 01 80 01", "0 > 37 04 02 01 80 00",
                                             "0 > 37 04 02 01 80 00"}));
-        ClickBit(dlg, PORT_E, 4); // a plain box only toggles
-        ClickBit(dlg, PORT_E, 4);
-        QCOMPARE(dlg.BitBox(PORT_E, 4)->checkState(), Qt::Unchecked);
-        TraceOf(sim);
-
         // Set and Clear mark whole ports, disabled boxes included.
         ClickControl(dlg, SetButtonId(PORT_D)); // D0 to D4 only; D5 to D7 keep their marks
         ClickControl(dlg, ClearButtonId(PORT_D));
@@ -65,214 +117,186 @@ private slots:
         QCOMPARE(TraceOf(sim), (QStringList{"0 > 37 04 02 01 9f 00", "0 > 37 04 02 01 80 00",
                                             "0 > 37 ff 02 01 80 00", "0 > 37 ff 02 01 80 ff",
                                             "0 > 37 00 02 01 80 ff"}));
-    }
 
-    void configurationViewsAreReadModifyWriteOfTheirOwnMasks()
-    {
-        CSimFixture sim;
-        sim.Plug(SimBoardConfig().Id(7));
-        ConfigureBoard(sim, 0, ConfigBlock{{0x0F, 0, 0, 0, 0}, {0x01, 0x02, 0x00, 0x08}, 2});
-        CTarvelDlg dlg(sim.Context());
-        OpenDialog(dlg);
-        TraceOf(sim);
-
-        // Each write reads the block first and changes only its own masks.
         ClickControl(dlg, IDC_PORT_DIRECTION);
-        QCOMPARE(MessageLine(dlg), QStringLiteral("When checked I/O pin is an input"));
         QCOMPARE(TraceOf(sim),
-                 (QStringList{READ_CONFIG_REQUEST, "0 < 38 0f 01 00 02 00 00 00 08 00 02"}));
-        QCOMPARE(Marks(dlg), QStringLiteral("0f 00 00 00 00"));
-        QCOMPARE(Enabled(dlg), QStringLiteral("ff ff ff 1f fc")); // E0, E1 are analog channels
-        ClickBit(dlg, PORT_C, 2);
-        QCOMPARE(TraceOf(sim).mid(1), (QStringList{"0 < 38 0f 01 00 02 00 00 00 08 00 02",
-                                                   "0 > 39 0f 01 00 02 04 00 00 08 00 02"}));
-
+                 (QStringList{READ_CONFIG_REQUEST, "0 < 38 0f 01 00 00 00 00 80 08 00 02"}));
+        // The marks and enabled boxes: E0 and E1 are analog channels.
+        QCOMPARE(Marks(dlg) + '|' + Enabled(dlg), "0f 00 00 80 00|ff ff ff 1f fc");
+        ClickControl(dlg, BitBoxId(PORT_C, 2));
+        QCOMPARE(TraceOf(sim).last(), "0 > 39 0f 01 00 00 04 00 80 08 00 02");
+        // Inversion masks at bytes 2, 4, 6, 8, port D's too; byte 10, the analog input count,
+        // stays 2.
         ClickControl(dlg, IDC_INPUT_POLARITY);
-        QCOMPARE(MessageLine(dlg), QStringLiteral("When checked input is inverted"));
-        QCOMPARE(Marks(dlg), QStringLiteral("01 02 00 08 00")); // row E clear, not the count
-        QCOMPARE(Enabled(dlg), QStringLiteral("ff ff ff 1f 00"));
-        TraceOf(sim);
-        ClickBit(dlg, PORT_B, 0);
-        // Inversion masks at bytes 2, 4, 6, 8; byte 10, the analog input count, stays 2.
-        QCOMPARE(TraceOf(sim).mid(1), (QStringList{"0 < 38 0f 01 00 02 04 00 00 08 00 02",
-                                                   "0 > 39 0f 01 00 03 04 00 00 08 00 02"}));
-        QCOMPARE(dlg.m_nAnalogMask, std::uint8_t(0x03));
+        // Row E clear, not the count, and disabled.
+        QCOMPARE(Marks(dlg) + '|' + Enabled(dlg), "01 00 00 08 00|ff ff ff 1f 00");
+        ClickControl(dlg, BitBoxId(PORT_B, 0));
+        ClickControl(dlg, BitBoxId(PORT_D, 4));
+        QCOMPARE(TraceOf(sim).filter(" > 39"),
+                 (QStringList{"0 > 39 0f 01 00 01 04 00 80 08 00 02",
+                              "0 > 39 0f 01 00 01 04 00 80 18 00 02"}));
+        QCOMPARE(dlg.m_nAnalogMask, 0x03);
     }
 
+    // The channels are a run from E0 whose readings each tick shows, as many as the board
+    // announces.
     void analogInputsAreARunOfMarksFromE0()
     {
         CSimFixture sim;
         auto pBoard = sim.Plug(SimBoardConfig().Id(7));
-        ConfigureBoard(sim, 0, ConfigBlock{{0xFF, 0, 0, 0, 0xFF}, {0x01, 0, 0, 0}, 0});
+        const ConfigBlock config{{0xFF, 0, 0, 0, 0xFF}, {0x01, 0, 0, 0}, 0};
+        ConfigureBoard(sim, 0, config);
         for (int k = 0; k < 4; ++k)
             pBoard->SetAnalog(k, static_cast<std::uint16_t>(0x3FF - k));
-        CTarvelDlg dlg(sim.Context());
-        OpenDialog(dlg);
+        COpenDlg dlg(sim);
         ClickControl(dlg, IDC_ANALOG_INPUTS);
-        QCOMPARE(MessageLine(dlg), QStringLiteral("When checked I/O pin is analog input"));
-        QCOMPARE(Marks(dlg), QStringLiteral("00 00 00 00 00"));
-        QCOMPARE(Enabled(dlg), QStringLiteral("00 00 00 00 0f"));
+        QCOMPARE(Marks(dlg) + '|' + Enabled(dlg), "00 00 00 00 00|00 00 00 00 0f");
         TraceOf(sim);
 
-        // Checking E2 alone selects E0 to E2; the direction of port E goes to 0.
-        ClickBit(dlg, PORT_E, 2);
-        QCOMPARE(Marks(dlg), QStringLiteral("00 00 00 00 07"));
-        QCOMPARE(dlg.m_nAnalogMask, std::uint8_t(0x07));
+        // Checking E2 alone selects E0 to E2; the direction of port E goes to 0. Clearing E1
+        // inside the run leaves the run as it was.
+        ClickControl(dlg, BitBoxId(PORT_E, 2));
         QCOMPARE(TraceOf(sim),
                  (QStringList{READ_CONFIG_REQUEST, "0 < 38 ff 01 00 00 00 00 00 00 ff 00",
                               "0 > 39 ff 01 00 00 00 00 00 00 00 03"}));
-        // Clearing E1 inside the run leaves the run as it was.
-        ClickBit(dlg, PORT_E, 1);
-        QCOMPARE(Marks(dlg), QStringLiteral("00 00 00 00 07"));
-        QCOMPARE(TraceOf(sim).last(), QStringLiteral("0 > 39 ff 01 00 00 00 00 00 00 00 03"));
-
-        // Four channels, whose readings the next tick shows.
-        ClickBit(dlg, PORT_E, 3);
-        QCOMPARE(TraceOf(sim).last(), QStringLiteral("0 > 39 ff 01 00 00 00 00 00 00 00 04"));
+        ClickControl(dlg, BitBoxId(PORT_E, 1));
+        QCOMPARE(Marks(dlg), "00 00 00 00 07");
+        ClickControl(dlg, BitBoxId(PORT_E, 3));
+        QCOMPARE(Marks(dlg), "00 00 00 00 0f");
+        QCOMPARE(TraceOf(sim).last(), "0 > 39 ff 01 00 00 00 00 00 00 00 04");
         dlg.OnTimer(TIMER_POLL);
-        QCOMPARE(TraceOf(sim), (QStringList{"0 > 3d", "0 < 3d 04 ff 03 fe 03 fd 03 fc 03"}));
         QCOMPARE(AnalogCaptions(dlg), (QStringList{"03ff", "03fe", "03fd", "03fc"}));
 
-        // Back to three channels: E3 gets its caption back.
-        ClickBit(dlg, PORT_E, 3);
-        QCOMPARE(dlg.m_nAnalogMask, std::uint8_t(0x07));
-        QCOMPARE(AnalogCaptions(dlg), (QStringList{"03ff", "03fe", "03fd", "E3"}));
-        QCOMPARE(TraceOf(sim).last(), QStringLiteral("0 > 39 ff 01 00 00 00 00 00 00 00 03"));
-
-        // Down to none: every caption back, the mask 0, and the timer still running.
-        ClickControl(dlg, ClearButtonId(PORT_E));
-        QCOMPARE(dlg.m_nAnalogMask, std::uint8_t(0));
-        QCOMPARE(AnalogCaptions(dlg), (QStringList{"E0", "E1", "E2", "E3"}));
-        QCOMPARE(TraceOf(sim).last(), QStringLiteral("0 > 39 ff 01 00 00 00 00 00 00 00 00"));
-        QCOMPARE(dlg.m_nTimer, TIMER_POLL);
-    }
-
-    void readAnalogAnnouncingTwoChannelsUpdatesE0AndE1Only()
-    {
-        CSimFixture sim;
-        auto pBoard = sim.Plug(SimBoardConfig().Id(7));
-        ConfigureBoard(sim, 0, ConfigBlock{{0, 0, 0, 0, 0}, {}, 4});
-        for (int k = 0; k < 4; ++k)
-            pBoard->SetAnalog(k, 0x111);
-        CTarvelDlg dlg(sim.Context());
-        OpenDialog(dlg);
-        dlg.OnTimer(TIMER_POLL);
-        QCOMPARE(AnalogCaptions(dlg), (QStringList{"0111", "0111", "0111", "0111"}));
-
-        // Another program leaves only two channels on; the dialog still polls four.
-        ConfigureBoard(sim, 0, ConfigBlock{{0, 0, 0, 0, 0}, {}, 2});
-        pBoard->SetAnalog(0, 0x3FF);
+        // Another program leaves two channels on: E0 and E1 change, printed as signed values,
+        // and a failed read changes none.
+        ConfigureBoard(sim, 0, ConfigBlock{config.byDir, config.byInv, 2});
         pBoard->SetAnalog(1, 0x002);
-        pBoard->SetAnalog(2, 0x155);
         TraceOf(sim);
+        pBoard->InjectFault(ESimFault::Corrupt, 2, 3); // high byte of channel 0: 03 -> fc
         dlg.OnTimer(TIMER_POLL);
-        QCOMPARE(TraceOf(sim), (QStringList{"0 > 36 00 00 00 00 00", "0 < 36 00 00 00 00 00",
-                                            "0 > 3d", "0 < 3d 02 ff 03 02 00 00 00 00 00"}));
-        QCOMPARE(AnalogCaptions(dlg), (QStringList{"03ff", "0002", "0111", "0111"}));
-
-        // A reading of 0x8000 or more is printed as a signed value.
-        pBoard->InjectFault(ESimFault::Corrupt, 4, 3); // high byte of channel 0: 03 -> fc
-        dlg.OnTimer(TIMER_POLL);
-        QCOMPARE(AnalogCaptions(dlg)[0], QStringLiteral("fffffcff"));
-        // A failed read-analog changes no caption.
-        pBoard->InjectFault(ESimFault::Fail, 4);
-        dlg.OnTimer(TIMER_POLL);
-        QCOMPARE(AnalogCaptions(dlg), (QStringList{"fffffcff", "0002", "0111", "0111"}));
-    }
-
-    void pollingFollowsThePinsAndAFailedReadKeepsTheMarks()
-    {
-        CSimFixture sim;
-        auto pBoard = sim.Plug(SimBoardConfig().Id(7));
-        CTarvelDlg dlg(sim.Context());
-        OpenDialog(dlg); // a board after reset: every pin an input
-        QCOMPARE(dlg.m_nTimer, TIMER_POLL);
-        QCOMPARE(Enabled(dlg), QStringLiteral("00 00 00 00 00"));
-        TraceOf(sim);
-
-        pBoard->SetInputs(PORT_C, 0x81);
-        dlg.OnTimer(TIMER_POLL);
-        QCOMPARE(TraceOf(sim), (QStringList{READ_PORTS_REQUEST, "0 < 36 00 00 81 00 00"}));
-        QCOMPARE(Marks(dlg), QStringLiteral("00 00 81 00 00"));
-        pBoard->SetInputs(PORT_C, 0x00);
+        QCOMPARE(TraceOf(sim), (QStringList{"0 > 3d", "0 < 3d 02 ff fc 02 00 00 00 00 00"}));
         pBoard->InjectFault(ESimFault::Fail, 2);
         dlg.OnTimer(TIMER_POLL);
-        QCOMPARE(Marks(dlg), QStringLiteral("00 00 81 00 00"));
+        QCOMPARE(AnalogCaptions(dlg), (QStringList{"fffffcff", "0002", "03fd", "03fc"}));
 
-        // Other views are not polled for levels.
+        // Back to three channels: E3 gets its caption back; down to none: every caption back,
+        // the mask 0, and the timer still running.
+        ClickControl(dlg, BitBoxId(PORT_E, 3));
+        QCOMPARE(AnalogCaptions(dlg), (QStringList{"fffffcff", "0002", "03fd", "E3"}));
+        ClickControl(dlg, ClearButtonId(PORT_E));
+        QCOMPARE(AnalogCaptions(dlg), (QStringList{"E0", "E1", "E2", "E3"}));
+        QCOMPARE(TraceOf(sim).last(), "0 > 39 ff 01 00 00 00 00 00 00 00 00");
+        QCOMPARE(dlg.m_nTimer, TIMER_POLL);
+    }
+
+    // Polling runs while any pin is an input or analog, reads levels in Port Bits only, and a
+    // failed read keeps the marks.
+    void pollingFollowsTheDirectionsWrittenOrRead()
+    {
+        CSimFixture sim;
+        auto pBoard = sim.Plug(SimBoardConfig().Id(7));
+        ConfigureBoard(sim, 0, ConfigBlock{{0x01, 0, 0, 0, 0}, {}, 2}); // A0 the only input
+        COpenDlg dlg(sim);
+        TraceOf(sim);
+        pBoard->SetInputs(PORT_A, 0x01);
+        dlg.OnTimer(TIMER_POLL);
+        QCOMPARE(TraceOf(sim).mid(0, 3),
+                 (QStringList{READ_PORTS_REQUEST, "0 < 36 01 00 00 00 00", "0 > 3d"}));
+        QCOMPARE(Marks(dlg), "01 00 00 00 00");
+        pBoard->SetInputs(PORT_A, 0x00);
+        pBoard->InjectFault(ESimFault::Fail, 2);
+        dlg.OnTimer(TIMER_POLL);
+        QCOMPARE(Marks(dlg), "01 00 00 00 00");
+        QStringList seen; // the real timer's
+        QTRY_VERIFY_WITH_TIMEOUT((seen << TraceOf(sim)).contains(READ_PORTS_REQUEST), 2000);
         ClickControl(dlg, IDC_PORT_DIRECTION);
         TraceOf(sim);
         dlg.OnTimer(TIMER_POLL);
-        QCOMPARE(TraceOf(sim), QStringList());
-
-        // The real timer ticks in the Port Bits view.
-        ClickControl(dlg, IDC_PORT_BITS);
-        TraceOf(sim);
-        QStringList seen;
-        QTRY_VERIFY_WITH_TIMEOUT((seen << TraceOf(sim)).contains(READ_PORTS_REQUEST), 2000);
-    }
-
-    void allOutputDirectionsStopThePollingWhenWrittenOrRead()
-    {
-        CSimFixture sim;
-        sim.Plug(SimBoardConfig().Id(7));
-        ConfigureBoard(sim, 0, ConfigBlock{{0x01, 0, 0, 0, 0}, {}, 2});
-        CTarvelDlg dlg(sim.Context());
-        OpenDialog(dlg);
-        QCOMPARE(dlg.m_nTimer, TIMER_POLL);
-        ClickControl(dlg, IDC_PORT_DIRECTION);
-        TraceOf(sim);
+        QCOMPARE(TraceOf(sim), (QStringList{"0 > 3d", "0 < 3d 02 00 00 00 00 00 00 00 00"}));
 
         // A0 back to output: all five masks 0 stop the timer before the write is sent, so
         // even a failed write leaves it stopped.
-        sim.Bus().Board(0)->InjectFault(ESimFault::Fail, 3);
-        ClickBit(dlg, PORT_A, 0);
-        QCOMPARE(TraceOf(sim),
-                 (QStringList{READ_CONFIG_REQUEST, "0 < 38 01 00 00 00 00 00 00 00 00 02",
-                              "0 >! 39 00 00 00 00 00 00 00 00 00 02"}));
+        pBoard->InjectFault(ESimFault::Fail, 3);
+        ClickControl(dlg, BitBoxId(PORT_A, 0));
+        QCOMPARE(TraceOf(sim).last(), "0 >! 39 00 00 00 00 00 00 00 00 00 02");
         QCOMPARE(dlg.m_nTimer, 0);
-
         // A failed read-configuration writes nothing and applies no rule.
-        sim.Bus().Board(0)->InjectFault(ESimFault::Fail, 2);
-        ClickBit(dlg, PORT_A, 1);
-        QCOMPARE(TraceOf(sim), (QStringList{READ_CONFIG_REQUEST, "0 <!"}));
-        QCOMPARE(dlg.m_nTimer, 0);
-
+        pBoard->InjectFault(ESimFault::Fail, 2);
+        ClickControl(dlg, BitBoxId(PORT_A, 1));
+        QVERIFY(TraceOf(sim) == (QStringList{READ_CONFIG_REQUEST, "0 <!"}) && dlg.m_nTimer == 0);
         // Any non-zero mask starts it again.
-        ClickBit(dlg, PORT_E, 7);
+        ClickControl(dlg, BitBoxId(PORT_E, 7));
         QCOMPARE(dlg.m_nTimer, TIMER_POLL);
-        QCOMPARE(TraceOf(sim).last(), QStringLiteral("0 > 39 02 00 00 00 00 00 00 00 80 02"));
+        QCOMPARE(TraceOf(sim).last(), "0 > 39 02 00 00 00 00 00 00 00 80 02");
 
-        // Reading all-output directions on entering a view stops it too, analog channels or not.
+        // Reading all-output directions on entering a view stops it too, analog channels or
+        // not; switching analog channels on starts it.
         ConfigureBoard(sim, 0, ConfigBlock{{0, 0, 0, 0, 0}, {}, 2});
-        QCOMPARE(dlg.m_nAnalogMask, std::uint8_t(0x03));
         ClickControl(dlg, IDC_PORT_BITS);
         QCOMPARE(dlg.m_nTimer, 0);
-        // Switching analog channels on starts it.
         ClickControl(dlg, IDC_ANALOG_INPUTS);
-        ClickBit(dlg, PORT_E, 2);
+        ClickControl(dlg, BitBoxId(PORT_E, 2));
         QCOMPARE(dlg.m_nTimer, TIMER_POLL);
     }
 
-    void viewsWithoutABoardChangeOnlyTheMarks()
+    // Without a board the dialog is as initialised, and each view only changes the marks and
+    // says what a mark means; a board that arrives is shown, and when the last board goes
+    // everything that needs one is disabled.
+    void withoutABoardThenPlugAndUnplugFollowTheWatch()
     {
+        CDebugCapture log;
         CSimFixture sim;
-        CTarvelDlg dlg(sim.Context());
-        OpenDialog(dlg);
-        ClickBit(dlg, PORT_A, 1);
-        ClickBit(dlg, PORT_E, 0);
-        const std::pair<int, const char*> VIEWS[] = {{IDC_INPUT_POLARITY, "ff ff ff 1f 00"},
-                                                     {IDC_PORT_BITS, "ff ff ff 1f 00"},
-                                                     {IDC_PORT_DIRECTION, "ff ff ff 1f ff"},
-                                                     {IDC_ANALOG_INPUTS, "ff ff ff 1f ff"}};
-        for (auto [nView, pszEnabled] : VIEWS)
+        COpenDlg dlg(sim);
+        const auto Empty = [&]
+        {
+            QVERIFY(dlg.m_cbDevices->GetCount() == 0 && !dlg.m_pDevice &&
+                    !dlg.m_btnUpdate->isEnabled() && dlg.m_nTimer == 0);
+            QCOMPARE(dlg.m_stFirmware->text() + dlg.m_edSerial->text(), "");
+        };
+        Empty();
+        QVERIFY(dlg.m_edSerial->isEnabled() &&
+                qobject_cast<QRadioButton*>(dlg.GetDlgItem(IDC_PORT_BITS))->isChecked());
+        for (unsigned nEvent : {0x8000u, 0x8001u, 0x8004u, 0xFFFFu, 0x0018u, 0x0007u})
+            QCOMPARE(dlg.OnDeviceChange(nEvent, 0), false);
+        QCOMPARE(QString::fromStdString(log.Text()), "Device Arrival\nDevice query remove\nDevice "
+                                                     "remove complete\nUser defined\nDevice Node "
+                                                     "changed\n");
+        ClickControl(dlg, BitBoxId(PORT_A, 1));
+        ClickControl(dlg, BitBoxId(PORT_E, 0));
+        const std::tuple<int, const char*, const char*> VIEWS[] = {
+            {IDC_INPUT_POLARITY, "ff ff ff 1f 00", "When checked input is inverted"},
+            {IDC_PORT_BITS, "ff ff ff 1f 00",
+             "When checked I/O pins are high - Inverted inputs are low"},
+            {IDC_PORT_DIRECTION, "ff ff ff 1f ff", "When checked I/O pin is an input"},
+            {IDC_ANALOG_INPUTS, "ff ff ff 1f ff", "When checked I/O pin is analog input"}};
+        for (auto [nView, pszEnabled, pszMessage] : VIEWS)
         {
             ClickControl(dlg, nView);
-            QCOMPARE(Enabled(dlg), QString::fromLatin1(pszEnabled));
-            QCOMPARE(Marks(dlg), QStringLiteral("02 00 00 00 01"));
+            QCOMPARE(Enabled(dlg), pszEnabled);
+            QCOMPARE(Marks(dlg), "02 00 00 00 01");
+            QCOMPARE(qobject_cast<QLabel*>(dlg.GetDlgItem(IDC_MESSAGE))->text(), pszMessage);
         }
         QCOMPARE(TraceOf(sim), QStringList());
         QCOMPARE(dlg.m_nTimer, 0);
+
+        // A board arrives, configured with four analog channels.
+        auto pBoard = sim.Plug(SimBoardConfig().Id(9).Serial("SN000009"));
+        ConfigureBoard(sim, 0, ConfigBlock{{0xFF, 0, 0, 0, 0}, {}, 4});
+        pBoard->SetAnalog(0, 0x123);
+        DeliverDeviceChanges(sim);
+        dlg.OnTimer(TIMER_POLL);
+        QCOMPARE(AnalogCaptions(dlg)[0], "0123");
+        // The last board goes: the list empties and everything that needs a board is disabled.
+        sim.Bus().Unplug(pBoard);
+        DeliverDeviceChanges(sim);
+        Empty();
+        QCOMPARE(Enabled(dlg) + '|' + Marks(dlg), "00 00 00 00 00|00 00 00 00 00");
+        QCOMPARE(AnalogCaptions(dlg), (QStringList{"E0", "E1", "E2", "E3"}));
+        QVERIFY(!dlg.m_edSerial->isEnabled() && dlg.m_nAnalogMask == 0);
+        // It comes back: listed and shown again.
+        sim.Bus().Replug(pBoard);
+        DeliverDeviceChanges(sim);
+        QCOMPARE(dlg.m_stFirmware->text(), "FirmVer. 1.03  Dev ID - 9");
     }
 };
 

@@ -34,19 +34,11 @@ private slots:
         const NetFrame directions = BuildWriteDirectionsFrame({0xFF, 0x00, 0xFF, 0xFF, 0xFF});
         QVERIFY(other.Send(HexText(directions.data(), directions.size())));
         QTRY_VERIFY_WITH_TIMEOUT(Traced("0 > 39 ff 00 00 00 ff 00 ff 00 ff 00"), WAIT_MS);
-        CTarvelDlg dlg(sim.Context());
-        OpenDialog(dlg);
+        COpenDlg dlg(sim);
         PressConnect(dlg, nPort);
         QCOMPARE(other.Receive(1), std::string("closed"));
-        QTRY_COMPARE_WITH_TIMEOUT(Marks(dlg), QStringLiteral("ff 00 ff ff ff"), WAIT_MS);
-
-        // A click on B1 writes the board; a poll shows its pins: B drives the latch.
-        ClickBit(dlg, PORT_B, 1);
-        QTRY_VERIFY_WITH_TIMEOUT(Traced("0 > 37 ff 02 ff ff ff"), WAIT_MS);
-        dlg.OnTimer(TIMER_POLL);
-        QTRY_COMPARE_WITH_TIMEOUT(Marks(dlg), QStringLiteral("00 02 00 00 00"), WAIT_MS);
-
-        StopLikeCtrlC(bridge, dlg);
+        SetB1ReadBackAndStop(dlg, bridge);
+        QVERIFY(Traced("0 > 37 ff 02 ff ff ff")); // the USB request the click became
     }
 };
 
