@@ -6,7 +6,7 @@ import subprocess
 import sys
 import tempfile
 from pathlib import Path
-from typing import Callable, Iterator, List, Tuple
+from typing import IO, Callable, Iterator, List, cast
 
 import pytest
 
@@ -20,7 +20,6 @@ TRACE = SCRATCH / "trace"
 TRACE.touch()
 kelvard.use_simulator(boards="id=7;id=9", trace=str(TRACE))
 os.environ["KELVARD_COM_PATTERN"] = str(SCRATCH / "ttyKV%d")  # COM n: ttyKV<n-1>
-_com_numbers = iter(range(1, 80))  # the library keeps a COM port's board until it unloads
 
 
 @pytest.fixture
@@ -32,14 +31,12 @@ def wire() -> Iterator[Callable[[], List[str]]]:
 
 
 @pytest.fixture
-def com_board() -> Iterator[Tuple[kelvard.Board, Callable[[], str]]]:
-    """A COM-port board and a function giving the next line it received."""
-    number = next(_com_numbers)
+def com_board() -> Iterator[Callable[[], str]]:
+    """A COM-port board on COM1; gives a function returning the next line it received."""
     sim = os.environ.get("KELVARD_SIM_PROGRAM", ROOT / "build/default/sim/kelvard-sim")
-    board = subprocess.Popen([sim, "serial", "--verbose", "--link", SCRATCH / f"ttyKV{number-1}"],
-                             stdout=subprocess.PIPE, text=True)
-    assert board.stdout and "COM-port board on" in board.stdout.readline()
-    output = board.stdout
-    yield kelvard.open(f"COM{number}"), lambda: output.readline().removeprefix("serial < ").strip()
-    board.terminate()
-    board.wait()
+    with subprocess.Popen([sim, "serial", "--verbose", "--link", SCRATCH / "ttyKV0"],
+                          stdout=subprocess.PIPE, text=True) as board:
+        output = cast(IO[str], board.stdout)  # a pipe, as asked
+        assert "COM-port board on" in output.readline()
+        yield lambda: output.readline().removeprefix("serial < ").strip()
+        board.terminate()
