@@ -90,24 +90,22 @@ TEST(Driver, TheFiveOperationsUseTheDefaultContext)
     EXPECT_EQ(pDefault->Location(0), "sim:0");
     const auto pLibusb = CDriverContext::CreateLibusb();
     EXPECT_EQ(pLibusb->Count(), 0u);
-    EXPECT_EQ(MPUSBGetDeviceCount("vid_04d8&pid_fffe"), 1u);
-    EXPECT_EQ(MPUSBGetDeviceCount("VID_04D8&PID_FFFE"), 1u);
-    EXPECT_EQ(MPUSBGetDeviceCount("vid_04d8&pid_0001"), 0u);
-    EXPECT_EQ(MPUSBGetDeviceCount("garbage"), 0u);
-    EXPECT_EQ(MPUSBGetDeviceCount(nullptr), 0u);
-    EXPECT_EQ(MPUSB_INVALID_HANDLE, ~std::uintptr_t(0));
-    EXPECT_EQ(MPUSBOpen(1, MPUSB_VID_PID, MPUSB_ENDPOINT, MP_READ, 0), MPUSB_INVALID_HANDLE);
-    EXPECT_EQ(MPUSBOpen(0, MPUSB_VID_PID, "\\MCHP_EP2", MP_READ, 0), MPUSB_INVALID_HANDLE);
-    EXPECT_EQ(MPUSBOpen(0, MPUSB_VID_PID, "EP", MP_READ, 0), MPUSB_INVALID_HANDLE);
-    EXPECT_EQ(MPUSBOpen(0, MPUSB_VID_PID, MPUSB_ENDPOINT, 2, 0), MPUSB_INVALID_HANDLE);
-    EXPECT_EQ(MPUSBOpen(127, MPUSB_VID_PID, MPUSB_ENDPOINT, MP_READ, 0), MPUSB_INVALID_HANDLE);
+    EXPECT_EQ((std::vector{MPUSBGetDeviceCount("vid_04d8&pid_fffe"),
+                           MPUSBGetDeviceCount("VID_04D8&PID_FFFE"),
+                           MPUSBGetDeviceCount("vid_04d8&pid_0001"), MPUSBGetDeviceCount("garbage"),
+                           MPUSBGetDeviceCount(nullptr)}),
+              (std::vector<std::uint32_t>{1, 1, 0, 0, 0}));
+    // No instance 1 or 127, no endpoint 2, no direction 2.
+    EXPECT_EQ((std::vector{MPUSBOpen(1, MPUSB_VID_PID, MPUSB_ENDPOINT, MP_READ, 0),
+                           MPUSBOpen(0, MPUSB_VID_PID, "\\MCHP_EP2", MP_READ, 0),
+                           MPUSBOpen(0, MPUSB_VID_PID, "EP", MP_READ, 0),
+                           MPUSBOpen(0, MPUSB_VID_PID, MPUSB_ENDPOINT, 2, 0),
+                           MPUSBOpen(127, MPUSB_VID_PID, MPUSB_ENDPOINT, MP_READ, 0)}),
+              std::vector(5, MPUSB_INVALID_HANDLE));
     const MPUSB_HANDLE hRead = MPUSBOpen(0, MPUSB_VID_PID, MPUSB_ENDPOINT, MP_READ, 0);
     const MPUSB_HANDLE hWrite = MPUSBOpen(0, MPUSB_VID_PID, MPUSB_ENDPOINT, MP_WRITE, 0);
-    ASSERT_NE(hRead, MPUSB_INVALID_HANDLE);
-    ASSERT_NE(hWrite, MPUSB_INVALID_HANDLE);
-    EXPECT_NE(hRead, 0u);
-    std::uint8_t request[2] = {0x3C, 0x00};
-    std::uint8_t reply[2] = {0, 0};
+    ASSERT_TRUE(hRead != MPUSB_INVALID_HANDLE && hWrite != MPUSB_INVALID_HANDLE && hRead != 0);
+    std::uint8_t request[2] = {0x3C, 0x00}, reply[2] = {0, 0};
     std::uint32_t nMoved = 99;
     // Pipes have a direction.
     EXPECT_EQ(MPUSBWrite(hRead, request, 2, &nMoved, 500), MPUSB_FAIL);
