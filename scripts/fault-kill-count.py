@@ -85,8 +85,11 @@ FAULTS = [
           "return eStatus;",
           "test_board_link", "a pipe write that moves fewer bytes than asked passes"),
     Fault("protocol/DriverContext.cpp",
-          "const EStatus eStatus = eRead != EStatus::Ok ? eRead : eWrite;",
-          "const EStatus eStatus = eRead;",
+          "const EStatus eWrite =\n        m_pBackend->OpenPipe(nInstance, MPUSB_VENDOR, MPUSB_PRODUCT,"
+          " ENDPOINT_WRITE, pipeWrite);\n"
+          "    const EStatus eStatus = eRead != EStatus::Ok ? eRead : eWrite;",
+          "m_pBackend->OpenPipe(nInstance, MPUSB_VENDOR, MPUSB_PRODUCT, ENDPOINT_WRITE, pipeWrite);\n"
+          "    const EStatus eStatus = eRead;",
           "test_driver", "a board whose write pipe does not open is taken as open"),
     Fault("protocol/DeviceWatch.cpp",
           "    std::call_once(m_onceConnect, m_fnConnect);\n",
