@@ -80,6 +80,21 @@ FAULTS = [
           "if (nFrameLength == m_nReceived)",
           "if (nFrameLength == m_nReceived + 1)",
           "test_client_socket|test_net_bridge", "a 2-byte frame waits for a byte more"),
+    Fault("protocol/BoardLink.cpp",
+          "return eStatus == EStatus::Ok && nMoved != nLength ? EStatus::Usb : eStatus;",
+          "return eStatus;",
+          "test_board_link", "a pipe write that moves fewer bytes than asked passes"),
+    Fault("protocol/DriverContext.cpp",
+          "const EStatus eWrite =\n        m_pBackend->OpenPipe(nInstance, MPUSB_VENDOR, MPUSB_PRODUCT,"
+          " ENDPOINT_WRITE, pipeWrite);\n"
+          "    const EStatus eStatus = eRead != EStatus::Ok ? eRead : eWrite;",
+          "m_pBackend->OpenPipe(nInstance, MPUSB_VENDOR, MPUSB_PRODUCT, ENDPOINT_WRITE, pipeWrite);\n"
+          "    const EStatus eStatus = eRead;",
+          "test_driver", "a board whose write pipe does not open is taken as open"),
+    Fault("protocol/DeviceWatch.cpp",
+          "    std::call_once(m_onceConnect, m_fnConnect);\n",
+          "\n",
+          "test_driver", "the watch never asks its backend for reports"),
     # protocol/backends
     Fault("sim/SimBackend.cpp",
           "return IsBoardIdentity(wVendor, wProduct) ? m_pBus->Count() : 0;",
@@ -89,6 +104,14 @@ FAULTS = [
           "                         libusb_get_bus_number(m_ppList[i]),",
           "                         std::uint8_t{1},",
           "test_libusb_backend", "libusb instances ignore the bus number"),
+    Fault("sim/SimBackend.cpp",
+          "        return EStatus::Ok;\n"
+          "    return m_pBus->IsPipeAttached(pipe) ? EStatus::Usb : EStatus::Gone;\n}\n\n"
+          "EStatus CSimBackend::ReadPipe",
+          "        return EStatus::Ok;\n"
+          "    return EStatus::Usb;\n}\n\n"
+          "EStatus CSimBackend::ReadPipe",
+          "test_board_link|test_driver", "a write to a board that left reads as a plain failure"),
     # sim/
     Fault("sim/SimFirmware.cpp",
           "levels[p] = static_cast<std::uint8_t>((byDir[p] & byIn) | (~byDir[p] & byLatch[p]));",

@@ -155,6 +155,12 @@ class Board:
             return NotAnswering(self.name, operation, reason)
         return Error(self.name, operation, reason)
 
+    def _usb_or_network(self, operation: str) -> None:
+        """A COM-port board cannot tell its configuration and has no analog inputs, fields or
+        identity: refused before its port is opened."""
+        if self.kind is Kind.COM:
+            raise NotSupported(self.name, operation, "not supported by COM-port boards")
+
     def _port(self, port: object) -> int:
         index = "ABCDE".find(port.upper()) if isinstance(port, str) and len(port) == 1 else -1
         if not 0 <= index < len(self.ports):
@@ -224,6 +230,7 @@ class Board:
     def set_polarity(self, a: int, b: int, c: int, d: int) -> None:
         """Invert the inputs of ports A to D, one mask (0 to 255) per port: a bit set
         inverts that pin. Directions and analog inputs keep what the board holds."""
+        self._usb_or_network("set polarity")
         config = lib.Config()
         for i, mask in enumerate((a, b, c, d)):
             config.polarity[i] = _check_range(f"polarity mask of port {'ABCD'[i]}", mask, 0, 255)
@@ -232,6 +239,7 @@ class Board:
     def set_analog_count(self, count: int) -> None:
         """Make channels E0 up to E(count - 1) analog inputs (``count`` 0 to 4); everything
         else keeps what the board holds."""
+        self._usb_or_network("set analog count")
         config = lib.Config()
         config.analog_count = _check_range("analog input count", count, 0, 4)
         self._change(config, lib.CONFIG_ANALOG_COUNT, "set analog count")
@@ -239,6 +247,7 @@ class Board:
     def configuration(self) -> Configuration:
         """The configuration the board holds. COM-port boards raise NotSupported: they
         cannot tell it."""
+        self._usb_or_network("read configuration")
         config = lib.Config()
         self._call("kelvard_board_read_config", "read configuration", ctypes.byref(config))
         return Configuration(
@@ -250,6 +259,7 @@ class Board:
     def analog(self) -> dict[str, int]:
         """The enabled analog inputs, {"E0": 967, ...} (0 to 1023 each); an empty dict when
         none is enabled. Only USB boards have them."""
+        self._usb_or_network("read analog inputs")
         readings = (ctypes.c_uint16 * lib.ANALOG_CHANNELS)()
         count = ctypes.c_uint()
         self._call("kelvard_board_read_analog", "read analog inputs", ctypes.byref(readings),
@@ -260,6 +270,7 @@ class Board:
     def identity(self) -> Identity:
         """What the USB board told about itself when it was opened: device ID, serial
         number, firmware version, mode and location. Other kinds raise NotSupported."""
+        self._usb_or_network("identity")
         handle = self._handle or self._open("identity")
         identity = ctypes.c_void_p()
         result = lib.library().kelvard_board_identity(handle, ctypes.byref(identity))
@@ -275,6 +286,7 @@ class Board:
         holds. ValueError when the name is taken or the pins overlap another field of the
         board. Use it in a ``with`` block to remove it at the end. Other kinds raise
         NotSupported."""
+        self._usb_or_network(f"add field {name!r}")
         encoded = _field_name(name)
         _check_range("start", start, 0, PIN_COUNT - 1)
         _check_range("width", width, 1, PIN_COUNT)

@@ -69,7 +69,7 @@ _PROTOTYPES: dict[str, tuple[Any, tuple[Any, ...]]] = {
     "kelvard_board_open": (_INT, (_TEXT, ctypes.POINTER(_P))),
     "kelvard_board_close": (None, (_P,)),
     "kelvard_board_identity": (_INT, (_P, ctypes.POINTER(_P))),
-    "kelvard_board_read_ports": (_INT, (_P, ctypes.c_void_p, ctypes.c_size_t)),
+    "kelvard_board_read_ports": (_INT, (_P, ctypes.POINTER(ctypes.c_char), ctypes.c_size_t)),
     "kelvard_board_write_port": (_INT, (_P, _INT, ctypes.c_uint8)),
     "kelvard_board_write_bit": (_INT, (_P, _INT, _UINT, _INT)),
     "kelvard_board_read_config": (_INT, (_P, ctypes.POINTER(Config))),

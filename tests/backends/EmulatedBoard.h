@@ -13,8 +13,6 @@
 #include <algorithm>
 #include <array>
 #include <cerrno>
-#include <cstddef>
-#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <deque>
@@ -26,25 +24,40 @@
 class CEmulatedBoard
 {
 public:
+    // Connections to the node (one per open device handle), interface claims (plain or
+    // disconnect-and-claim) and releases, URBs cancelled by the host (how a time-out ends),
+    // ioctls the board does not serve, and IN transfers waiting for a reply now.
     struct SCounts
     {
-        unsigned nOpens = 0;     // connections to the node (one per open device handle)
-        unsigned nClaims = 0;    // interface claims, plain or disconnect-and-claim
-        unsigned nReleases = 0;  // interface releases
-        unsigned nDiscards = 0;  // URBs cancelled by the host (how a time-out ends)
-        unsigned nUnknown = 0;   // ioctls the board does not serve
-        std::size_t nParked = 0; // IN transfers waiting for a reply now
+        unsigned nOpens = 0, nClaims = 0, nReleases = 0, nDiscards = 0, nUnknown = 0;
+        std::size_t nParked = 0;
     };
 
     // Bus nBus, port strPort of the root hub ("1" is sysfs "1-1"), device number nAddress.
+    // bInterrupt: endpoints 0x01 and 0x81 are interrupt endpoints, as some firmware declares
+    // them, and transfers of another kind are refused, as usbfs refuses them.
     CEmulatedBoard(UMockdevTestbed* pTestbed, unsigned nBus, const std::string& strPort,
-                   unsigned nAddress, std::uint8_t byDeviceId)
-        : m_pTestbed(pTestbed), m_pHandler(umockdev_ioctl_base_new()), m_nBus(nBus),
-          m_nAddress(nAddress), m_byDeviceId(byDeviceId),
-          m_strSysPath("/sys/devices/pci0000:00/0000:00:14.0/usb" + std::to_string(nBus) + "/" +
-                       std::to_string(nBus) + "-" + strPort),
-          m_strNode("/dev/bus/usb/" + ThreeDigits(nBus) + "/" + ThreeDigits(nAddress))
+                   unsigned nAddress, std::uint8_t byDeviceId, bool bInterrupt = false)
+        : m_pTestbed(pTestbed), m_pHandler(umockdev_ioctl_base_new()), m_byDeviceId(byDeviceId),
+          m_nUrbType(bInterrupt ? USBDEVFS_URB_TYPE_INTERRUPT : USBDEVFS_URB_TYPE_BULK)
     {
+        // Device descriptor (04d8:fffe, one configuration), then the configuration: interface 0
+        // with endpoints 0x01 and 0x81 of 64 bytes, bulk as the boards report them (or
+        // interrupt, polled every frame).
+        const char* pszEndpoint = bInterrupt ? "03400001" : "02400000";
+        char szText[1024];
+        std::snprintf(szText, sizeof szText,
+                      "P: /devices/pci0000:00/0000:00:14.0/usb%u/%u-%s\nN: bus/usb/%03u/%03u\n"
+                      "E: SUBSYSTEM=usb\nE: DEVTYPE=usb_device\nE: DEVNAME=/dev/bus/usb/%03u/%03u\n"
+                      "E: BUSNUM=%03u\nE: DEVNUM=%03u\nA: busnum=%u\\n\nA: devnum=%u\\n\n"
+                      "A: speed=12\\n\nA: bConfigurationValue=1\\n\nA: idVendor=04d8\\n\n"
+                      "A: idProduct=fffe\\n\nH: descriptors=1201000200000040d804feff000101020001"
+                      "0902200001010080320904000002ff000000070501%s070581%s\n",
+                      nBus, nBus, strPort.c_str(), nBus, nAddress, nBus, nAddress, nBus, nAddress,
+                      nBus, nAddress, pszEndpoint, pszEndpoint);
+        m_strRecord = szText;
+        m_strSysPath = "/sys" + m_strRecord.substr(3, m_strRecord.find('\n') - 3);
+        m_strNode = "/dev/" + m_strRecord.substr(m_strRecord.find("N: ") + 3, 15);
         g_signal_connect(m_pHandler, "handle-ioctl", G_CALLBACK(&CEmulatedBoard::OnIoctl), this);
         g_signal_connect(m_pHandler, "client-connected", G_CALLBACK(&CEmulatedBoard::OnConnected),
                          this);
@@ -64,10 +77,6 @@ public:
     CEmulatedBoard(const CEmulatedBoard&) = delete;
     CEmulatedBoard& operator=(const CEmulatedBoard&) = delete;
 
-    // Declares endpoints 0x01 and 0x81 as interrupt endpoints (before Plug), as some firmware
-    // does; transfers of another kind are then refused, as usbfs refuses them.
-    void SetInterruptEndpoints() { m_nUrbType = USBDEVFS_URB_TYPE_INTERRUPT; }
-
     // Attaches the ioctl handler to the node (before the device appears: libusb may open it at
     // once), then adds the device, which sends "add".
     bool Plug(std::string& strError)
@@ -75,24 +84,8 @@ public:
         GError* pError = nullptr;
         m_bAttached =
             umockdev_testbed_attach_ioctl(m_pTestbed, m_strNode.c_str(), m_pHandler, &pError);
-        const std::string strBus = ThreeDigits(m_nBus), strDev = ThreeDigits(m_nAddress);
-        // Device descriptor (04d8:fffe, one configuration), then the configuration: interface 0
-        // with endpoints 0x01 and 0x81 of 64 bytes, bulk as the boards report them (or
-        // interrupt, polled every frame).
-        const std::string strEndpoint =
-            m_nUrbType == USBDEVFS_URB_TYPE_INTERRUPT ? "03400001" : "02400000";
-        const std::string strRecord =
-            "P: " + m_strSysPath.substr(std::strlen("/sys")) + "\nN: bus/usb/" + strBus + "/" +
-            strDev + "\nE: SUBSYSTEM=usb\nE: DEVTYPE=usb_device\nE: DEVNAME=" + m_strNode +
-            "\nE: BUSNUM=" + strBus + "\nE: DEVNUM=" + strDev +
-            "\nA: busnum=" + std::to_string(m_nBus) +
-            "\\n\nA: devnum=" + std::to_string(m_nAddress) +
-            "\\n\nA: speed=12\\n\nA: bConfigurationValue=1\\n\nA: idVendor=04d8\\n\n"
-            "A: idProduct=fffe\\n\nH: descriptors=1201000200000040d804feff000101020001"
-            "0902200001010080320904000002ff000000070501" +
-            strEndpoint + "070581" + strEndpoint + "\n";
-        m_bPresent =
-            m_bAttached && umockdev_testbed_add_from_string(m_pTestbed, strRecord.c_str(), &pError);
+        m_bPresent = m_bAttached &&
+                     umockdev_testbed_add_from_string(m_pTestbed, m_strRecord.c_str(), &pError);
         if (pError != nullptr)
             strError = pError->message;
         g_clear_error(&pError);
@@ -125,9 +118,6 @@ public:
     }
 
 private:
-    static constexpr std::uint8_t ENDPOINT_OUT = 0x01;
-    static constexpr std::uint8_t ENDPOINT_IN = 0x81;
-
     // usbfs keeps URBs per open file: each is reaped only through the file it was submitted on.
     struct SUrb
     {
@@ -135,13 +125,6 @@ private:
         UMockdevIoctlData* pUrb;
         UMockdevIoctlData* pBuffer;
     };
-
-    static std::string ThreeDigits(unsigned nValue)
-    {
-        char szText[8];
-        std::snprintf(szText, sizeof(szText), "%03u", nValue);
-        return szText;
-    }
 
     // umockdev hands the ioctl argument over as the caller's pointer value; this fetches the
     // nSize bytes it points to (at nOffset of pArg for a pointer inside a structure). Owned
@@ -332,16 +315,14 @@ private:
         m_dqDone.push_back(urb);
     }
 
+    static constexpr std::uint8_t ENDPOINT_OUT = 0x01;
+    static constexpr std::uint8_t ENDPOINT_IN = 0x81;
     UMockdevTestbed* m_pTestbed;
     UMockdevIoctlBase* m_pHandler;
-    unsigned m_nBus;
-    unsigned m_nAddress;
     std::uint8_t m_byDeviceId;
-    unsigned char m_nUrbType = USBDEVFS_URB_TYPE_BULK; // of both endpoints
-    std::string m_strSysPath;
-    std::string m_strNode;
-    bool m_bAttached = false;
-    bool m_bPresent = false;
+    unsigned char m_nUrbType; // of both endpoints
+    std::string m_strSysPath, m_strNode, m_strRecord;
+    bool m_bAttached = false, m_bPresent = false;
 
     mutable std::mutex m_mtxLock;
     bool m_bUnplugged = false;

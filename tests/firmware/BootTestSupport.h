@@ -1,36 +1,26 @@
 #pragma once
-// Helpers for the bootloader tests: HEX text, loaders on fresh links, and an update's requests and
-// replies in trace form, built from the request layout alone.
+// Helpers for the bootloader tests: HEX text, loaders on fresh links, and the golden cases of
+// golden/, each what one update or serial-number write must put on the wire.
 #include "firmware/BootLoader.h"
 #include "firmware/HexWriter.h"
 #include "tests/support/DebugCapture.h"
-#include "tests/support/HexText.h"
 #include "tests/support/SimFixture.h"
 #include "tests/support/TempDir.h"
 
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <numeric>
+#include <map>
 
 using Bytes = std::vector<std::uint8_t>;
 
 // --- HEX text ------------------------------------------------------------------------------
 
-// Lower-case digits, which the reader takes like upper-case ones.
-inline std::string Lower(std::string str)
+// One record, without its line end.
+inline std::string HexRecord(int nType, int nAddress, const Bytes& by)
 {
-    for (char& c : str)
-        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return str;
-}
-
-// One record, without its line end, in lower case.
-inline std::string HexRecord(int nType, int nAddress, const Bytes& byData)
-{
-    return Lower(HexRecord(nType, std::uint16_t(nAddress), byData.data(), byData.size()));
+    return HexRecord(nType, std::uint16_t(nAddress), by.data(), by.size());
 }
 
 inline const std::string HEX_END = ":00000001FF";
@@ -40,7 +30,7 @@ inline std::string HexData(std::uint32_t nAddress, const Bytes& byData)
 {
     CHexWriter writer;
     writer.Data(nAddress, byData.data(), byData.size());
-    return Lower(writer.Text());
+    return writer.Text();
 }
 
 // nLength bytes of 0xFF but for the parts given at their offsets.
@@ -68,67 +58,94 @@ inline std::unique_ptr<CBootLoader> NewLoader(CSimFixture& sim, const std::strin
     return std::make_unique<CBootLoader>(sim.Context()->Open(nInstance), strHexPath);
 }
 
-// --- Requests and replies in trace form (instance 0) ----------------------------------------
-
-inline Bytes Header(int nCommand, int nCount, std::uint32_t nAddress, const Bytes& byData = {})
-{
-    Bytes by{std::uint8_t(nCommand), std::uint8_t(nCount), std::uint8_t(nAddress),
-             std::uint8_t(nAddress >> 8), std::uint8_t(nAddress >> 16)};
-    by.insert(by.end(), byData.begin(), byData.end());
-    return by;
-}
-
-// The simulated bootloader echoes the request header; reads add the bytes asked for.
-inline void AddExchange(Lines& lines, const Bytes& byRequest, const Bytes& byReplyData = {})
-{
-    Bytes byReply(byRequest.begin(), byRequest.begin() + 5);
-    byReply.insert(byReply.end(), byReplyData.begin(), byReplyData.end());
-    lines.push_back("0 > " + HexText(byRequest.data(), byRequest.size()));
-    lines.push_back("0 < " + HexText(byReply.data(), byReply.size()));
-}
-
 // A trace line as it reads when its transfer fails.
 inline std::string Failed(const std::string& strLine)
 {
     return strLine.rfind("0 >", 0) == 0 ? "0 >!" + strLine.substr(3) : "0 <!";
 }
 
-// Blocks of [nFirst, nEnd) from bySource[address & 0xFFFF]: the write, then the read-back of
-// the bytes written followed by erased ones.
-inline void AddBlocks(Lines& lines, int nWrite, std::uint32_t nFirst, std::uint32_t nEnd,
-                      const Bytes& bySource)
-{
-    for (std::uint32_t nAt = nFirst; nAt < nEnd; nAt += 16)
-    {
-        const auto it = bySource.begin() + (nAt & 0xFFFF);
-        Bytes byData(it, it + std::min<std::uint32_t>(16, nEnd - nAt));
-        AddExchange(lines, Header(nWrite, 16, nAt, byData));
-        byData.resize(16, 0xFF);
-        AddExchange(lines, Header(nWrite - 1, 16, nAt), byData);
-    }
-}
+// --- Golden cases ----------------------------------------------------------------------------
 
-// What one update of a board should put on the wire.
-struct SUpdatePlan
+// A case of golden/NAME.trace: "key: value" lines, then the trace lines of instance 0 in order;
+// '#' starts a comment. board: as KELVARD_SIM_BOARDS writes one; revision: its chip's (decimal).
+// erased: "ADDRESS COUNT" of program memory erased before the run. image: the HEX file, a record
+// a line (none: no file). known-chips-only: yes. serial: the run writes this serial number
+// instead of updating. status: code and text. refusal: why the image does not fit. log: the
+// debug lines in order.
+struct SGolden
 {
-    Bytes byChipId{0x00, 0x12}; // the chip ID word as the board holds it
-    std::uint32_t nAppStart = 0x800, nProgramEnd = 0x7FFF;
-    Bytes byProgram; // from address 0; its size is the extent
-    Bytes byEeprom;  // from 0, empty when the file has none
-    Bytes byId;      // the 16 ID bytes, empty when the file has none
+    explicit SGolden(const std::string& strName)
+    {
+        std::ifstream file(std::string(KELVARD_GOLDEN_DIR "/") + strName + ".trace");
+        for (std::string str; std::getline(file, str);)
+        {
+            const std::string strKey = str.substr(0, str.find(':'));
+            const std::string strValue = str.substr(std::min(strKey.size() + 2, str.size()));
+            if (std::isdigit(str[0]))
+                trace.push_back(str);
+            else if (strKey == "image")
+                strImage += strValue + "\n";
+            else if (strKey == "log")
+                log.push_back(strValue + "\n");
+            else if (!str.empty() && str[0] != '#')
+                mapValues[strKey] = strValue;
+        }
+    }
+    // Plugs the case's board into the bus.
+    std::shared_ptr<CSimBoard> Plug(CSimFixture& sim)
+    {
+        std::vector<std::string> warnings;
+        auto configs = ParseSimBoards(mapValues["board"].c_str(), warnings);
+        EXPECT_TRUE(warnings.empty() && configs.size() == 1) << mapValues["board"];
+        auto pBoard =
+            sim.Plug(configs.at(0).Revision(std::uint8_t(std::stoi("0" + mapValues["revision"]))));
+        std::istringstream erased(mapValues["erased"]);
+        std::uint32_t nAddress = 0, nCount = 0;
+        if (erased >> std::hex >> nAddress >> std::dec >> nCount)
+            pBoard->StoreMemory(nAddress, Bytes(nCount, 0xFF));
+        return pBoard;
+    }
+
+    std::map<std::string, std::string> mapValues; // every key but image and log; "" for none
+    std::string strImage;
+    Lines log, trace;
 };
 
-inline Lines ExpectedUpdate(const SUpdatePlan& plan)
+// Runs every case whose name starts with strPrefix on a fresh bus: the status, the refusal, the
+// debug log and every transfer must be the file's.
+inline void CheckGoldenCases(const std::string& strPrefix)
 {
-    Lines lines;
-    AddExchange(lines, Header(0x01, 2, 0x3FFFFE), plan.byChipId);
-    for (std::uint32_t nAt = plan.nAppStart; nAt <= plan.nProgramEnd; nAt += 64)
-        AddExchange(lines, Header(0x03, 1, nAt));
-    if (!plan.byId.empty())
-        AddExchange(lines, Header(0x03, 1, 0x200000));
-    AddBlocks(lines, 0x02, plan.nAppStart, std::uint32_t(plan.byProgram.size()), plan.byProgram);
-    AddBlocks(lines, 0x05, 0, std::uint32_t(plan.byEeprom.size()), plan.byEeprom);
-    AddBlocks(lines, 0x02, 0x200000, plan.byId.empty() ? 0x200000 : 0x20000F, plan.byId);
-    lines.push_back("0 > ff");
-    return lines;
+    int nCases = 0;
+    for (const auto& entry : std::filesystem::directory_iterator(KELVARD_GOLDEN_DIR))
+    {
+        const std::string strName = entry.path().stem();
+        if (!strName.starts_with(strPrefix))
+            continue;
+        SCOPED_TRACE(strName);
+        ++nCases;
+        SGolden golden(strName);
+        CSimFixture sim;
+        CTempDir dir;
+        golden.Plug(sim);
+        CDebugCapture debug;
+        auto pLoader = NewLoader(sim, golden.strImage.empty() ? dir.File("absent.hex")
+                                                              : dir.Write(golden.strImage));
+        pLoader->m_bKnownChipsOnly = golden.mapValues["known-chips-only"] == "yes";
+        std::vector<int> vecPercent;
+        pLoader->m_fnProgress = [&](const SBootProgress& progress)
+        { vecPercent.push_back(progress.Percent()); };
+        const bool bSerial = golden.mapValues.count("serial");
+        const EStatus eStatus = bSerial ? pLoader->WriteSerialNumber(golden.mapValues["serial"])
+                                        : pLoader->UpdateFirmware();
+        EXPECT_EQ(std::to_string(StatusCode(eStatus)) + " " + StatusText(eStatus),
+                  golden.mapValues["status"]);
+        EXPECT_EQ(pLoader->m_strRefusal, golden.mapValues["refusal"]);
+        EXPECT_EQ(debug.Take(), golden.log);
+        EXPECT_EQ(sim.Trace(), golden.trace);
+        // A step per request of an update: the bar is full with the restart, not before.
+        EXPECT_TRUE(
+            bSerial || eStatus != EStatus::Ok ||
+            (vecPercent.size() > 1 && vecPercent.back() == 100 && vecPercent.end()[-2] < 100));
+    }
+    EXPECT_GT(nCases, 0);
 }

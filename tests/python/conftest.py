@@ -1,13 +1,13 @@
-"""One simulated bus for the whole process (the library reads it as it loads): USB boards 7 and
-9, every transfer traced; COM-port and network boards are kelvard-sim programs on
-pseudo-terminals and loopback."""
+"""One simulated bus for the whole process (the library reads it as it loads): USB boards 7, 9
+and 4, every transfer traced; a COM-port board and a network board are kelvard-sim programs on
+a pseudo-terminal and on loopback."""
 
 import os
 import subprocess
 import sys
 import tempfile
 from pathlib import Path
-from typing import Callable, Iterator, List, Tuple
+from typing import IO, Callable, Iterator, List, cast
 
 import pytest
 
@@ -21,8 +21,6 @@ TRACE = SCRATCH / "trace"
 TRACE.touch()
 kelvard.use_simulator(boards="id=7;id=9;id=4,serial=AB12CD34,version=0x0102", trace=str(TRACE))
 os.environ["KELVARD_COM_PATTERN"] = str(SCRATCH / "ttyKV%d")  # COM n: ttyKV<n-1>
-_com_numbers = iter(range(1, 80))
-SIM = os.environ.get("KELVARD_SIM_PROGRAM", str(ROOT / "build/default/sim/kelvard-sim"))
 
 
 @pytest.fixture
@@ -33,27 +31,25 @@ def wire() -> Iterator[Callable[[], List[str]]]:
         yield lambda: trace.read().splitlines()
 
 
-def _sim(*arguments: "str | Path") -> "Iterator[Tuple[str, Callable[[], str]]]":
-    """A kelvard-sim program: its first line's last word and a function giving its next line."""
-    program = subprocess.Popen([SIM, *arguments, "--verbose"], stdout=subprocess.PIPE, text=True)
-    assert program.stdout
-    output = program.stdout
-    first: str = output.readline()
-    yield first.split()[-1], lambda: str(output.readline()).split(" < ")[-1].strip()
-    program.terminate()
-    program.wait()
+def _sim(*arguments: "str | Path") -> Iterator[IO[str]]:
+    """A kelvard-sim program; its output after the first line, which is given back."""
+    sim = os.environ.get("KELVARD_SIM_PROGRAM", str(ROOT / "build/default/sim/kelvard-sim"))
+    with subprocess.Popen([sim, *arguments, "--verbose"], stdout=subprocess.PIPE,
+                          text=True) as board:
+        yield cast(IO[str], board.stdout)  # a pipe, as asked
+        board.terminate()
 
 
 @pytest.fixture
-def com_board() -> Iterator[Tuple[kelvard.Board, Callable[[], str]]]:
-    """A COM-port board and a function giving the next line it received."""
-    number = next(_com_numbers)
-    for _, line in _sim("serial", "--link", SCRATCH / f"ttyKV{number-1}"):
-        yield kelvard.open(f"COM{number}"), line
+def com_board() -> Iterator[Callable[[], str]]:
+    """A COM-port board on COM1; gives a function returning the next line it received."""
+    for output in _sim("serial", "--link", SCRATCH / "ttyKV0"):
+        assert "COM-port board on" in output.readline()
+        yield lambda: output.readline().removeprefix("serial < ").strip()
 
 
 @pytest.fixture
-def net_address() -> Iterator[str]:
-    """The address of a network board on loopback."""
-    for address, _ in _sim("net", "--listen", "127.0.0.1:0"):
-        yield address
+def net_board() -> Iterator[str]:
+    """A network board on loopback; gives its address."""
+    for output in _sim("net", "--listen", "127.0.0.1:0"):
+        yield output.readline().split()[-1]

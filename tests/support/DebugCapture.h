@@ -3,10 +3,7 @@
 // before any thread that writes them starts.
 #include "tests/support/TempDir.h"
 
-#include <filesystem>
-#include <fstream>
-#include <sstream>
-#include <string>
+#include <iterator>
 #include <vector>
 
 class CDebugCapture
@@ -20,10 +17,7 @@ public:
     // Everything written so far.
     std::string Text() const
     {
-        std::ifstream file(m_strPath);
-        std::ostringstream text;
-        text << file.rdbuf();
-        return text.str();
+        return std::string(std::istreambuf_iterator<char>(std::ifstream(m_strPath).rdbuf()), {});
     }
     // The lines written since the last call, each with its line feed.
     std::vector<std::string> Take()

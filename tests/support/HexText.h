@@ -2,16 +2,12 @@
 // The trace's hex text (protocol/HexText.h), and the long runs of zeros of 64-byte packets.
 #include "protocol/HexText.h"
 
-#include <initializer_list>
 #include <vector>
 
 // n zero bytes in trace form.
 inline std::string Zeros(std::size_t nCount)
 {
-    std::string strText;
-    for (std::size_t i = 0; i < nCount; ++i)
-        strText += i ? " 00" : "00";
-    return strText;
+    return HexText(std::vector<std::uint8_t>(nCount).data(), nCount);
 }
 
 // A trace line whose bytes are the given ones followed by zeros up to nLength.

@@ -6,9 +6,7 @@
 #include <arpa/inet.h>
 #include <netinet/tcp.h>
 #include <poll.h>
-#include <string>
 #include <unistd.h>
-#include <vector>
 
 class CLoopbackClient
 {

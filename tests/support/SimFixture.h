@@ -11,11 +11,6 @@
 #include "sim/SimBackend.h"
 #include "sim/SimBus.h"
 
-#include <chrono>
-#include <memory>
-#include <string>
-#include <vector>
-
 using Lines = std::vector<std::string>;
 
 class CSimFixture

@@ -5,7 +5,6 @@
 #include <filesystem>
 #include <fstream>
 #include <string>
-#include <unistd.h>
 
 class CTempDir
 {
@@ -18,12 +17,7 @@ public:
         if (mkdtemp(strTemplate.data()))
             m_path = strTemplate;
     }
-    ~CTempDir()
-    {
-        std::error_code error;
-        if (!m_path.empty())
-            std::filesystem::remove_all(m_path, error);
-    }
+    ~CTempDir() { std::filesystem::remove_all(m_path, m_errIgnored); }
     CTempDir(const CTempDir&) = delete;
     CTempDir& operator=(const CTempDir&) = delete;
 
@@ -47,5 +41,6 @@ public:
     }
 
 private:
-    std::filesystem::path m_path;
+    std::filesystem::path m_path; // empty when it could not be made
+    std::error_code m_errIgnored;
 };
