@@ -49,15 +49,16 @@ TEST(ZorvaneKelvard, InfoAnalogConfigAndJsonOnUsbAndTcpBoards)
     const std::string strNet = "tcp:127.0.0.1:" + std::to_string(net.Port());
 
     RunAll(sim.Context(), {
+        {{"config", "7", "--invert", "A=0x80"}, {0, "", ""}},
         {{"config", "7", "--invert", "b=0x0f", "--invert", "D=1", "--analog", "2"}, {0, "", ""}},
         {{"info", "7"}, {0, "kind: usb\ndevice ID: 7\nserial number: AB12CD34\nfirmware: 1.02\n"
                            "mode: application\nlocation: sim:0\n"
                            "directions: A=0xff B=0xff C=0xff D=0xff E=0xff\n"
-                           "polarity: A=0x00 B=0x0f C=0x00 D=0x01\nanalog inputs: 2\n", ""}},
+                           "polarity: A=0x80 B=0x0f C=0x00 D=0x01\nanalog inputs: 2\n", ""}},
         {{"info", "serial=AB12CD34", "--json"},
          {0, R"({"name":"serial=AB12CD34","kind":"usb","device_id":7,"serial":"AB12CD34",)"
              R"("version":"1.02","mode":"application","location":"sim:0","directions":)"
-             R"({"A":255,"B":255,"C":255,"D":255,"E":255},"polarity":{"A":0,"B":15,"C":0,"D":1},)"
+             R"({"A":255,"B":255,"C":255,"D":255,"E":255},"polarity":{"A":128,"B":15,"C":0,"D":1},)"
              R"("analog_count":2})" "\n", ""}},
         {{"analog", "7"}, {0, "E0=967 E1=744\n", ""}},
         {{"analog", "7", "--json"}, {0, "{\"E0\":967,\"E1\":744}\n", ""}},
@@ -72,7 +73,7 @@ TEST(ZorvaneKelvard, InfoAnalogConfigAndJsonOnUsbAndTcpBoards)
                                      ": not supported by this kind of board\n"}},
         {{"info", "COM3"}, {1, "", "zorvane: cannot open COM3: no such board\n"}},
         {{"info", "8"}, {1, "", "zorvane: cannot open 8: no such board\n"}},
-        {{"get", "7", "A", "--json"}, {0, "{\"A\":0}\n", ""}},
+        {{"get", "7", "A", "--json"}, {0, "{\"A\":128}\n", ""}}, // A7 inverted
     });
     for (const auto& args : std::vector<std::vector<std::string>>{
              {"config", "7", "--invert", "E=1"}, {"config", "7", "--analog", "5"},
