@@ -17,7 +17,7 @@ using Clock = std::chrono::steady_clock;
 
 // The configuration is read every this many polls: directions set by another program show.
 constexpr std::uint64_t CONFIG_EVERY = 10;
-// Boards named but absent that no plug event announces (COM ports, tcp:) are tried this often.
+// Boards named but absent (COM ports and tcp: boards have no plug events) are tried this often.
 constexpr auto RETRY_ABSENT = std::chrono::seconds(5);
 
 void Log(const std::string& strLine)
@@ -132,7 +132,9 @@ bool CMqttGateway::Run(int hStop)
             TakeCommands();
         }
         const auto now = Clock::now();
-        if (now >= retry)
+        // Named boards, and every board where plugging cannot be watched, are looked for now
+        // and then; otherwise a plug event says when.
+        if (now >= retry && (!m_optGateway.vecTargets.empty() || !pWatch))
         {
             FindBoards();
             retry = now + RETRY_ABSENT;
