@@ -323,7 +323,7 @@ FAULTS = [
           "~std::uint32_t(0) << (32 - nPrefix)",
           "static_cast<std::uint32_t>(~std::uint64_t(0) << (33 - nPrefix))",
           "test_net_bridge", "--allow ranges one bit too wide"),
-    Fault("zorvane/cli/BoardTarget.cpp",
+    Fault("firmware/BoardScan.cpp",
           "board.strSerial == strValue",
           "board.strSerial.compare(0, 4, strValue, 0, 4) == 0",
           "test_zorvane_golden", "serial= matches by the first four characters"),

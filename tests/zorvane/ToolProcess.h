@@ -4,7 +4,6 @@
 //
 //     EXPECT_EQ(CToolProcess({"get", "7", "A"}).Finish(), (ToolResult{0, "A=0x00\n", ""}));
 #include <csignal>
-#include <cstdlib>
 #include <ostream>
 #include <string>
 #include <vector>
@@ -92,12 +91,8 @@ public:
     // tool's messages are far below a pipe's capacity, so standard error can wait till last.
     ToolResult Finish()
     {
-        while (Append(m_hOut, m_result.strOut))
-        {
-        }
-        while (Append(m_hErr, m_result.strErr))
-        {
-        }
+        while (Append(m_hOut, m_result.strOut) || Append(m_hErr, m_result.strErr))
+            continue;
         int nWait = 0;
         if (m_pid > 0 && waitpid(m_pid, &nWait, 0) == m_pid && WIFEXITED(nWait))
             m_result.nStatus = WEXITSTATUS(nWait);

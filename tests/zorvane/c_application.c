@@ -13,15 +13,12 @@
 #include <stdlib.h>
 #include <unistd.h>
 
+/* As a statement: returns 1 from main when the condition does not hold. */
+/* clang-format off */
 #define CHECK(condition)                                                                           \
-    do                                                                                             \
-    {                                                                                              \
-        if (!(condition))                                                                          \
-        {                                                                                          \
-            fprintf(stderr, "c_application:%d: %s\n", __LINE__, #condition);                       \
-            return 1;                                                                              \
-        }                                                                                          \
-    } while (0)
+    if (!(condition))                                                                              \
+        return fprintf(stderr, "c_application:%d: %s\n", __LINE__, #condition), 1
+/* clang-format on */
 /* The export's own type, from zorvane.h. */
 #define LOAD(library, name) __typeof__(&name) p##name = (__typeof__(&name))dlsym(library, #name)
 

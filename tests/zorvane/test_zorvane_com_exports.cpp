@@ -1,7 +1,7 @@
 // COM-port boards through the exports of the loaded library, for what takes time or a board's
-// own doing: the line as the library sets it up, boards that answer late, in pieces, never, or
-// unasked, and a port let go when the library unloads. (The exact line of every operation, the
-// results and the cached values: golden/exports.txt.)
+// own doing: the line as the library sets it up, and boards that answer late, in pieces, never,
+// or unasked. (The exact line of every operation, the results and the cached values:
+// golden/exports.txt; a port let go when the library unloads: test_zorvane_unload.)
 #include "tests/zorvane/LoadedZorvane.h"
 
 #include "sim/SimSerialBoard.h"
@@ -111,17 +111,4 @@ TEST_F(ZorvaneComPortTest, OnlyAReplyToThisRequestIsTakenForThePins)
     ASSERT_TRUE(m_board.WaitHostPending(8, 3s));
     EXPECT_EQ(m_lib.WriteBytePortA("COM3", 9), 8) << "a write takes what waits";
     EXPECT_EQ(LinesOnceThere(5), (Lines{"PI,B,3\n", "I\n", "I\n", "I\n", "O,9,34,51\n"}));
-}
-
-TEST(ZorvaneComPortOrUsb, UnloadingTheLibraryLetsItsComPortsGo)
-{
-    CSimSerialBoard board;
-    for (int nValue : {1, 2})
-    {
-        CLoadedZorvane lib("");
-        ASSERT_TRUE(lib.Dir().ComLink(3, board.SlavePath()));
-        EXPECT_EQ(lib.WriteBytePortA("COM3", nValue), 0);
-        ASSERT_TRUE(board.WaitLines(static_cast<std::size_t>(nValue), 2s))
-            << "opened again after an unload";
-    }
 }
