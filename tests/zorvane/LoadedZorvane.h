@@ -9,9 +9,7 @@
 #include "zorvane.h"
 
 #include <array>
-#include <cstring>
 #include <dlfcn.h>
-#include <fstream>
 #include <gtest/gtest.h>
 #include <string>
 #include <vector>
@@ -63,15 +61,6 @@ public:
     bool IsLoaded() const { return m_hLibrary != nullptr; }
     const CTempDir& Dir() const { return m_dir; }
     Lines Trace() { return m_trace.TakeNew(); } // the lines written since the last call
-
-    // The last error text (taken), through a roomy buffer.
-    std::string TakeError()
-    {
-        char szText[128] = "untouched";
-        const int32_t nLength = GetBitIOError(szText, sizeof szText);
-        EXPECT_EQ(nLength, static_cast<int32_t>(std::strlen(szText)));
-        return szText;
-    }
 
 #define ZORVANE_MEMBER(name) decltype(&::name) name = nullptr;
     ZORVANE_EXPORTS(ZORVANE_MEMBER)

@@ -4,7 +4,6 @@
 //
 //     EXPECT_EQ(CToolProcess({"get", "7", "A"}).Finish(), (ToolResult{0, "A=0x00\n", ""}));
 #include <csignal>
-#include <cstdlib>
 #include <ostream>
 #include <string>
 #include <vector>
@@ -33,17 +32,13 @@ struct ToolResult
 class CToolProcess
 {
 public:
-    explicit CToolProcess(const std::vector<std::string>& args)
-        : CToolProcess(ZORVANE_TOOL, args)
+    explicit CToolProcess(const std::vector<std::string>& args) : CToolProcess(ZORVANE_TOOL, args)
     {
     }
-    // With bTerminalOut, standard output is a pseudo-terminal, as a user's shell gives it.
-    CToolProcess(const char* pszProgram, const std::vector<std::string>& args,
-                 bool bTerminalOut = false)
+    CToolProcess(const char* pszProgram, const std::vector<std::string>& args)
     {
         int hOut[2], hErr[2];
-        if ((bTerminalOut ? !OpenTerminal(hOut) : pipe2(hOut, O_CLOEXEC) != 0) ||
-            pipe2(hErr, O_CLOEXEC) != 0)
+        if (pipe2(hOut, O_CLOEXEC) != 0 || pipe2(hErr, O_CLOEXEC) != 0)
             return;
         posix_spawn_file_actions_t actions;
         posix_spawn_file_actions_init(&actions);
@@ -96,12 +91,8 @@ public:
     // tool's messages are far below a pipe's capacity, so standard error can wait till last.
     ToolResult Finish()
     {
-        while (Append(m_hOut, m_result.strOut))
-        {
-        }
-        while (Append(m_hErr, m_result.strErr))
-        {
-        }
+        while (Append(m_hOut, m_result.strOut) || Append(m_hErr, m_result.strErr))
+            continue;
         int nWait = 0;
         if (m_pid > 0 && waitpid(m_pid, &nWait, 0) == m_pid && WIFEXITED(nWait))
             m_result.nStatus = WEXITSTATUS(nWait);
@@ -110,16 +101,6 @@ public:
     }
 
 private:
-    // hEnds[0] the terminal's master side (read here), hEnds[1] its slave side (the child's).
-    static bool OpenTerminal(int hEnds[2])
-    {
-        hEnds[0] = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
-        if (hEnds[0] < 0 || grantpt(hEnds[0]) != 0 || unlockpt(hEnds[0]) != 0)
-            return false;
-        hEnds[1] = open(ptsname(hEnds[0]), O_RDWR | O_NOCTTY | O_CLOEXEC);
-        return hEnds[1] >= 0;
-    }
-
     static bool Append(int hPipe, std::string& strText)
     {
         char szBuffer[4096];

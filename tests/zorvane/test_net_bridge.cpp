@@ -88,8 +88,18 @@ TEST(NetBridgeTest, FramesReachTheBoardWhateverTheirCutsAndGarbageReachesNothing
                                     strPeer + " closed: the bridge stops"}));
 }
 
+// A range lets in the peers whose first PREFIX bits are its address's, and no other: the
+// addresses just inside and just outside each end. No range: every peer.
 TEST(NetBridgeTest, APeerOutsideTheAllowedRangesIsClosedAtOnce)
 {
+    const SBridgeOptions options = SBridgeOptions::Parse("", {"10.0.0.0/24", "192.168.1.7"});
+    for (const std::uint32_t nPeer : {0x0A000000u, 0x0A0000FFu, 0xC0A80107u})
+        EXPECT_TRUE(options.Allows(nPeer)) << std::hex << nPeer;
+    for (const std::uint32_t nPeer : {0x09FFFFFFu, 0x0A000100u, 0xC0A80106u, 0xC0A80108u})
+        EXPECT_FALSE(options.Allows(nPeer)) << std::hex << nPeer;
+    EXPECT_TRUE(SBridgeOptions::Parse("", {}).Allows(0xC0A80106u));
+    EXPECT_TRUE(SBridgeOptions::Parse("", {"0.0.0.0/0"}).Allows(0xFFFFFFFFu));
+
     CSimFixture sim;
     sim.Plug(SimBoardConfig().Id(7));
     SServedBoard served(sim, {{0x0A000000, 8}}); // 10.0.0.0/8

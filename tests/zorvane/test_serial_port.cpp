@@ -1,6 +1,6 @@
 // The COM-port side below the exports: parsing the input reply, COM port names and device
-// paths, and the transmit-room rule, also on the wrapper over a pseudo-terminal. (Exact lines,
-// line settings, results and timing: test_zorvane_com_exports.)
+// paths, and the transmit-room rule, also on the wrapper over a pseudo-terminal. (Exact lines
+// and results: golden/exports.txt; line settings and timing: test_zorvane_com_exports.)
 #include "tests/support/TempDir.h"
 
 #include "zorvane/serial/ComPortName.h"
@@ -88,8 +88,10 @@ protected:
 TEST_F(SerialPort, WritesGoOutWholeOnlyWhenTheyFitTheTransmitQueue)
 {
     const std::string strTooLong(256, 'x');
+    const auto start = std::chrono::steady_clock::now();
     EXPECT_EQ(m_port.WriteString(strTooLong.c_str()), 0);
     EXPECT_EQ(m_port.Write(reinterpret_cast<const std::uint8_t*>(strTooLong.data()), 256), 0);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 500ms) << "refused at once, never fits";
     EXPECT_EQ(m_port.Write(reinterpret_cast<const std::uint8_t*>("y"), -1), 0);
     EXPECT_EQ(m_port.WriteString(nullptr), 0);
     const std::string strLongest = std::string(254, 'z') + "\n";
