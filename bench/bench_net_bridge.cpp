@@ -2,7 +2,7 @@
 // the bare USB exchange it carries, both on the simulated bus with zero latency: the difference is
 // what the bridge adds (two loopback hops, the wake-up of its loop, the frame code). And the same
 // read as libkelvard's tcp: board makes it (at most twice the bare frame round trip).
-#include "kelvard.h"
+#include "bench/KelvardReadLoop.h"
 #include "tests/support/LoopbackClient.h"
 #include "tests/support/SimFixture.h"
 #include "zorvane/cli/NetBridge.h"
@@ -97,21 +97,12 @@ BENCHMARK(BM_BridgeReadPortsFrame)->UseRealTime();
 static void BM_KelvardTcpReadPorts(benchmark::State& state)
 {
     CServing serving;
-    kelvard_board* pBoard = nullptr;
-    const std::string strName = "tcp:127.0.0.1:" + std::to_string(serving.Port());
-    if (!serving.IsServing() || kelvard_board_open(strName.c_str(), &pBoard) != KELVARD_OK)
+    if (!serving.IsServing())
     {
         state.SkipWithError("no board on TCP");
         return;
     }
-    std::uint8_t byPorts[KELVARD_PORTS];
-    for (auto _ : state)
-    {
-        if (kelvard_board_read_ports(pBoard, byPorts, KELVARD_PORTS) != KELVARD_OK)
-            state.SkipWithError("read-ports failed");
-        benchmark::DoNotOptimize(byPorts);
-    }
-    kelvard_board_close(pBoard);
+    KelvardReadLoop(state, ("tcp:127.0.0.1:" + std::to_string(serving.Port())).c_str());
 }
 BENCHMARK(BM_KelvardTcpReadPorts)->UseRealTime();
 

@@ -1,7 +1,7 @@
 // The cost of the command set alone and of one read-ports exchange through the driver layer on
 // the simulated bus with zero latency: the baseline the libraries' overhead is measured against
 // (libkelvard's read of all ports: at most 1.3 times the bare exchange).
-#include "kelvard.h"
+#include "bench/KelvardReadLoop.h"
 
 #include "protocol/DriverContext.h"
 #include "protocol/Mpusb.h"
@@ -108,20 +108,7 @@ BENCHMARK(BM_ReadPortsLink);
 static void BM_KelvardReadPorts(benchmark::State& state)
 {
     SimulatedDefault();
-    kelvard_board* pBoard = nullptr;
-    if (kelvard_board_open("1", &pBoard) != KELVARD_OK)
-    {
-        state.SkipWithError("the board did not open");
-        return;
-    }
-    std::uint8_t byPorts[KELVARD_PORTS];
-    for (auto _ : state)
-    {
-        if (kelvard_board_read_ports(pBoard, byPorts, KELVARD_PORTS) != KELVARD_OK)
-            state.SkipWithError("read-ports failed");
-        benchmark::DoNotOptimize(byPorts);
-    }
-    kelvard_board_close(pBoard);
+    KelvardReadLoop(state, "1");
 }
 BENCHMARK(BM_KelvardReadPorts);
 
