@@ -74,14 +74,20 @@ EStatus CBoardLink::Exchange(Packet& packet)
     return result.eWrite != EStatus::Ok ? result.eWrite : result.eRead;
 }
 
-EStatus CBoardLink::ReadPorts(PortBytes& ports)
+template <typename Parse>
+EStatus CBoardLink::Query(std::uint8_t byCode, Parse parse)
 {
     Packet packet;
-    BuildRequest(packet, CMD_READ_PORTS);
+    BuildRequest(packet, byCode);
     const EStatus eStatus = Exchange(packet);
     if (eStatus == EStatus::Ok)
-        ports = ParsePorts(packet);
+        parse(packet);
     return eStatus;
+}
+
+EStatus CBoardLink::ReadPorts(PortBytes& ports)
+{
+    return Query(CMD_READ_PORTS, [&](const Packet& packet) { ports = ParsePorts(packet); });
 }
 
 EStatus CBoardLink::WritePorts(const PortBytes& ports)
@@ -93,12 +99,8 @@ EStatus CBoardLink::WritePorts(const PortBytes& ports)
 
 EStatus CBoardLink::ReadConfiguration(ConfigBlock& config)
 {
-    Packet packet;
-    BuildRequest(packet, CMD_READ_CONFIGURATION);
-    const EStatus eStatus = Exchange(packet);
-    if (eStatus == EStatus::Ok)
-        config = ParseConfiguration(packet);
-    return eStatus;
+    return Query(CMD_READ_CONFIGURATION,
+                 [&](const Packet& packet) { config = ParseConfiguration(packet); });
 }
 
 EStatus CBoardLink::WriteConfiguration(const ConfigBlock& config)
@@ -110,30 +112,19 @@ EStatus CBoardLink::WriteConfiguration(const ConfigBlock& config)
 
 EStatus CBoardLink::ReadDeviceId(std::uint8_t& byId)
 {
-    Packet packet;
-    BuildRequest(packet, CMD_READ_DEVICE_ID);
-    const EStatus eStatus = Exchange(packet);
-    if (eStatus == EStatus::Ok)
-        byId = ParseDeviceId(packet);
-    return eStatus;
+    return Query(CMD_READ_DEVICE_ID, [&](const Packet& packet) { byId = ParseDeviceId(packet); });
 }
 
 EStatus CBoardLink::ReadAnalog(int& nChannels,
                                std::array<std::uint16_t, ANALOG_CHANNELS>& wReadings)
 {
-    Packet packet;
-    BuildRequest(packet, CMD_READ_ANALOG);
-    const EStatus eStatus = Exchange(packet);
-    if (eStatus == EStatus::Ok)
-        nChannels = ParseAnalog(packet, wReadings);
-    return eStatus;
+    return Query(CMD_READ_ANALOG,
+                 [&](const Packet& packet) { nChannels = ParseAnalog(packet, wReadings); });
 }
 
 EStatus CBoardLink::EnterBootloader()
 {
-    Packet packet;
-    BuildRequest(packet, CMD_ENTER_BOOTLOADER);
-    return Exchange(packet);
+    return Query(CMD_ENTER_BOOTLOADER, [](const Packet&) {});
 }
 
 std::uint16_t CBoardLink::ReadVersion()

@@ -92,6 +92,9 @@ private:
         EStatus eRead = EStatus::Ok;
     };
     SExchange Transfer(Packet& packet);
+    // A command without fields whose reply, when the exchange went through, goes to parse.
+    template <typename Parse>
+    EStatus Query(std::uint8_t byCode, Parse parse);
 
     std::shared_ptr<CUsbBackend> m_pBackend;
     UsbPipeId m_pipeRead = 0;
