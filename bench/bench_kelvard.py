@@ -59,7 +59,8 @@ def main() -> int:
     bare = best_us("read(handle, values, 5)", names, args.calls)
     module = best_us("board.read_all()", names, args.calls)
     print(f"ctypes kelvard_board_read_ports   {bare:7.3f} µs")
-    print(f"board.read_all()                  {module:7.3f} µs   module adds {module - bare:.3f} µs")
+    print(f"board.read_all()                  {module:7.3f} µs   "
+          f"module adds {module - bare:.3f} µs")
     if args.c_benchmark:
         c_call = c_call_us(args.c_benchmark)
         added = module - c_call

@@ -60,8 +60,10 @@ int main()
     const double dCpu = CpuSeconds();
     const auto tStart = Clock::now();
     std::this_thread::sleep_for(5s);
-    const double dShare = (CpuSeconds() - dCpu) / std::chrono::duration<double>(Clock::now() - tStart).count();
-    std::printf("32 boards, 100 ms interval      %6.2f %% of one core   (target <= 5 %%)\n", dShare * 100);
+    const double dShare =
+        (CpuSeconds() - dCpu) / std::chrono::duration<double>(Clock::now() - tStart).count();
+    std::printf("32 boards, 100 ms interval      %6.2f %% of one core   (target <= 5 %%)\n",
+                dShare * 100);
 
     // A pin's change, at any moment of the interval, to the subscriber.
     std::vector<double> vecChange;
@@ -76,8 +78,9 @@ int main()
             return 1;
         vecChange.push_back(Ms(recorder.Messages().back().tArrived - tChange));
     }
-    std::printf("pin change to a subscriber      median %6.2f ms, 99th %6.2f ms   (target <= 105 ms)\n",
-                Percentile(vecChange, 0.5), Percentile(vecChange, 0.99));
+    std::printf(
+        "pin change to a subscriber      median %6.2f ms, 99th %6.2f ms   (target <= 105 ms)\n",
+        Percentile(vecChange, 0.5), Percentile(vecChange, 0.99));
 
     // A set command from a client to the board's latch.
     recorder.Publish(BASE + "/id2/B/direction/set", "0");
@@ -92,8 +95,9 @@ int main()
             std::this_thread::yield();
         vecSet.push_back(Ms(Clock::now() - tSent));
     }
-    std::printf("set command to the board        median %6.2f ms, 99th %6.2f ms   (target <= 5 ms)\n",
-                Percentile(vecSet, 0.5), Percentile(vecSet, 0.99));
+    std::printf(
+        "set command to the board        median %6.2f ms, 99th %6.2f ms   (target <= 5 ms)\n",
+        Percentile(vecSet, 0.5), Percentile(vecSet, 0.99));
 
     // 10,000 set commands in a burst: each reaches the board in order. The last one writes 255,
     // which no other does, so that its state tells the end.
@@ -108,7 +112,8 @@ int main()
         recorder.Publish(BASE + "/id2/B/set", std::to_string(valueOf(i)));
     const std::string strLast = "255";
     const bool bDone = recorder.WaitUntil(
-        [&](const CMqttRecorder::Payloads& latest) {
+        [&](const CMqttRecorder::Payloads& latest)
+        {
             auto it = latest.find(BASE + "/id2/B");
             return it != latest.end() && it->second == strLast;
         },
