@@ -2,6 +2,7 @@
 
 #include "protocol/BoardLink.h"
 #include "protocol/DebugOutput.h"
+#include "protocol/net/HostPort.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -20,40 +21,6 @@ using Clock = std::chrono::steady_clock;
 
 // Giving up on a host that does not answer the connection.
 constexpr int CONNECT_WAIT_MS = 2000;
-
-// Splits "HOST[:PORT]" and "[V6ADDRESS][:PORT]"; false for anything else.
-bool SplitAddress(const std::string& strAddress, std::string& strHost, std::string& strPort)
-{
-    std::string strRest;
-    if (!strAddress.empty() && strAddress[0] == '[')
-    {
-        const std::size_t nClose = strAddress.find(']');
-        if (nClose == std::string::npos)
-            return false;
-        strHost = strAddress.substr(1, nClose - 1);
-        strRest = strAddress.substr(nClose + 1);
-        if (!strRest.empty() && strRest[0] != ':')
-            return false;
-    }
-    else
-    {
-        const std::size_t nColon = strAddress.find(':');
-        strHost = strAddress.substr(0, nColon);
-        if (nColon != std::string::npos)
-            strRest = strAddress.substr(nColon);
-    }
-    strPort = std::to_string(NET_PORT);
-    if (!strRest.empty())
-    {
-        strPort = strRest.substr(1);
-        const bool bDigits = !strPort.empty() && strPort.size() <= 5 &&
-                             std::all_of(strPort.begin(), strPort.end(),
-                                         [](unsigned char c) { return c >= '0' && c <= '9'; });
-        if (!bDigits || std::stoul(strPort) < 1 || std::stoul(strPort) > 65535)
-            return false;
-    }
-    return !strHost.empty();
-}
 
 // Waits for the socket's events until the deadline: 1 ready, 0 time-out, -1 failure.
 int WaitFor(int hSocket, short nEvents, Clock::time_point deadline)
@@ -106,15 +73,15 @@ int Connect(const addrinfo& address)
 
 int CKelvardTcpBoard::Open(const std::string& strAddress, std::unique_ptr<CKelvardBoard>& pBoard)
 {
-    std::string strHost;
-    std::string strPort;
-    if (!SplitAddress(strAddress, strHost, strPort))
+    SHostPort address;
+    if (!ParseHostPort(strAddress, address))
         return KELVARD_ERR_ARGUMENT;
+    const std::string strPort = std::to_string(address.nPort ? address.nPort : NET_PORT);
     addrinfo hints{};
     hints.ai_family = AF_UNSPEC;
     hints.ai_socktype = SOCK_STREAM;
     addrinfo* pAddresses = nullptr;
-    const int nLookup = ::getaddrinfo(strHost.c_str(), strPort.c_str(), &hints, &pAddresses);
+    const int nLookup = ::getaddrinfo(address.strHost.c_str(), strPort.c_str(), &hints, &pAddresses);
     if (nLookup != 0)
     {
         DebugOutput(("tcp:" + strAddress + ": " + ::gai_strerror(nLookup)).c_str());

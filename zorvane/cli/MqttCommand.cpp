@@ -4,39 +4,22 @@
 #include "zorvane/cli/PortText.h"
 #include "zorvane/cli/StopSignal.h"
 
+#include "protocol/net/HostPort.h"
+
 #include <cstdio>
 #include <fstream>
 #include <sys/stat.h>
 
 namespace
 {
-// HOST, HOST:PORT, [V6ADDRESS]:PORT.
 void ParseBroker(const std::string& strText, SMqttConnection& connection)
 {
-    std::string strPort;
-    if (!strText.empty() && strText[0] == '[')
-    {
-        const std::size_t nClose = strText.find(']');
-        if (nClose == std::string::npos ||
-            (nClose + 1 < strText.size() && strText[nClose + 1] != ':'))
-            throw CUsageError("'" + strText + "' is no HOST[:PORT]");
-        connection.strHost = strText.substr(1, nClose - 1);
-        strPort = nClose + 1 < strText.size() ? strText.substr(nClose + 2) : "";
-    }
-    else
-    {
-        const std::size_t nColon = strText.find(':');
-        connection.strHost = strText.substr(0, nColon);
-        strPort = nColon == std::string::npos ? "" : strText.substr(nColon + 1);
-        if (nColon != std::string::npos && strPort.empty())
-            throw CUsageError("'" + strText + "' is no HOST[:PORT]");
-    }
-    if (connection.strHost.empty())
-        throw CUsageError("'" + strText + "' names no host");
-    if (!strPort.empty())
-        connection.nPort = static_cast<int>(ParseNumber(strPort, 65535, "broker port"));
-    if (connection.nPort == 0)
-        throw CUsageError("the broker port must be from 1 to 65535");
+    SHostPort address;
+    if (!ParseHostPort(strText, address))
+        throw CUsageError("'" + strText + "' is no HOST[:PORT] (PORT 1 to 65535)");
+    connection.strHost = address.strHost;
+    if (address.nPort != 0)
+        connection.nPort = address.nPort;
 }
 
 // The first line of a file that only its owner and group may read.
