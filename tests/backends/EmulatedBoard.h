@@ -26,11 +26,12 @@ class CEmulatedBoard
 public:
     // Connections to the node (one per open device handle), interface claims (plain or
     // disconnect-and-claim) and releases, URBs cancelled by the host (how a time-out ends),
-    // ioctls the board does not serve, and IN transfers waiting for a reply now.
+    // and IN transfers waiting for a reply now.
     struct SCounts
     {
-        unsigned nOpens = 0, nClaims = 0, nReleases = 0, nDiscards = 0, nUnknown = 0;
+        unsigned nOpens = 0, nClaims = 0, nReleases = 0, nDiscards = 0;
         std::size_t nParked = 0;
+        bool operator==(const SCounts&) const = default;
     };
 
     // Bus nBus, port strPort of the root hub ("1" is sysfs "1-1"), device number nAddress.
@@ -59,7 +60,12 @@ public:
         m_strSysPath = "/sys" + m_strRecord.substr(3, m_strRecord.find('\n') - 3);
         m_strNode = "/dev/" + m_strRecord.substr(m_strRecord.find("N: ") + 3, 15);
         g_signal_connect(m_pHandler, "handle-ioctl", G_CALLBACK(&CEmulatedBoard::OnIoctl), this);
-        g_signal_connect(m_pHandler, "client-connected", G_CALLBACK(&CEmulatedBoard::OnConnected),
+        g_signal_connect(m_pHandler, "client-connected",
+                         G_CALLBACK(+[](UMockdevIoctlBase*, UMockdevIoctlClient*, CEmulatedBoard* p)
+                                    {
+                                        const std::lock_guard<std::mutex> lock(p->m_mtxLock);
+                                        ++p->m_counts.nOpens;
+                                    }),
                          this);
     }
 
@@ -156,13 +162,6 @@ private:
         return TRUE;
     }
 
-    static void OnConnected(UMockdevIoctlBase*, UMockdevIoctlClient*, gpointer pSelf)
-    {
-        auto* pBoard = static_cast<CEmulatedBoard*>(pSelf);
-        std::lock_guard<std::mutex> lock(pBoard->m_mtxLock);
-        ++pBoard->m_counts.nOpens;
-    }
-
     // Serves one ioctl. Returns the errno to fail it with, 0 to complete it with success, or -1
     // when it has been completed already.
     int HandleIoctl(UMockdevIoctlClient* pClient, gulong nRequest, UMockdevIoctlData* pArg)
@@ -193,18 +192,6 @@ private:
             ++m_counts.nDiscards;
             return 0;
         }
-        case USBDEVFS_GET_CAPABILITIES:
-        {
-            std::uint32_t nCaps = USBDEVFS_CAP_ZERO_PACKET | USBDEVFS_CAP_BULK_CONTINUATION |
-                                  USBDEVFS_CAP_NO_PACKET_SIZE_LIM;
-            UMockdevIoctlData* pCaps = Pointee(pArg, sizeof(nCaps));
-            if (pCaps == nullptr)
-                return EFAULT;
-            umockdev_ioctl_data_update(pCaps, 0, reinterpret_cast<guint8*>(&nCaps), sizeof(nCaps));
-            umockdev_ioctl_client_complete(pClient, 0, 0);
-            umockdev_ioctl_data_unref(pCaps);
-            return -1;
-        }
         case USBDEVFS_CLAIMINTERFACE: // interface 0, the only one the board has
         case USBDEVFS_DISCONNECT_CLAIM:
             ++m_counts.nClaims;
@@ -212,11 +199,7 @@ private:
         case USBDEVFS_RELEASEINTERFACE:
             ++m_counts.nReleases;
             return 0;
-        case USBDEVFS_GETDRIVER:
-        case USBDEVFS_IOCTL:
-            return ENODATA; // no kernel driver is bound to the board
-        default:
-            ++m_counts.nUnknown;
+        default: // capabilities and kernel drivers among others: libusb does without
             return ENOTTY;
         }
     }
@@ -248,16 +231,12 @@ private:
         const auto* pUrb = reinterpret_cast<const usbdevfs_urb*>(urb.pUrb->data);
         const bool bOut = pUrb->endpoint == ENDPOINT_OUT;
         const int nLength = pUrb->buffer_length;
-        if (pUrb->type != m_nUrbType || (!bOut && pUrb->endpoint != ENDPOINT_IN) || nLength < 0)
+        if (pUrb->type != m_nUrbType || (!bOut && pUrb->endpoint != ENDPOINT_IN) || nLength < 0 ||
+            (nLength > 0 && (urb.pBuffer = Pointee(urb.pUrb, nLength,
+                                                   offsetof(usbdevfs_urb, buffer))) == nullptr))
         {
             Drop(urb);
             return EINVAL;
-        }
-        if (nLength > 0 &&
-            (urb.pBuffer = Pointee(urb.pUrb, nLength, offsetof(usbdevfs_urb, buffer))) == nullptr)
-        {
-            Drop(urb);
-            return EFAULT;
         }
         if (bOut)
         {
