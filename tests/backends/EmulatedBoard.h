@@ -85,17 +85,17 @@ public:
 
     // Attaches the ioctl handler to the node (before the device appears: libusb may open it at
     // once), then adds the device, which sends "add".
-    bool Plug(std::string& strError)
+    // Returns what failed; empty when the board is there.
+    std::string Plug()
     {
         GError* pError = nullptr;
         m_bAttached =
             umockdev_testbed_attach_ioctl(m_pTestbed, m_strNode.c_str(), m_pHandler, &pError);
         m_bPresent = m_bAttached &&
                      umockdev_testbed_add_from_string(m_pTestbed, m_strRecord.c_str(), &pError);
-        if (pError != nullptr)
-            strError = pError->message;
+        std::string strError = m_bPresent ? "" : pError != nullptr ? pError->message : "failed";
         g_clear_error(&pError);
-        return m_bPresent;
+        return strError;
     }
 
     // Fails reads still waiting, sends "remove" and takes the device out of sysfs. From then on
@@ -124,10 +124,9 @@ public:
     }
 
 private:
-    // usbfs keeps URBs per open file: each is reaped only through the file it was submitted on.
+    // usbfs keeps URBs per open file; the backend has one open file per board at a time.
     struct SUrb
     {
-        UMockdevIoctlClient* pClient; // identifies the open file; not referenced
         UMockdevIoctlData* pUrb;
         UMockdevIoctlData* pBuffer;
     };
@@ -173,7 +172,7 @@ private:
         switch (nRequest)
         {
         case USBDEVFS_SUBMITURB:
-            return SubmitUrb(pClient, pArg);
+            return SubmitUrb(pArg);
         case USBDEVFS_DISCARDURB:
         {
             // The argument is the URB's address in the caller; a time-out ends this way.
@@ -182,9 +181,7 @@ private:
                         std::min(sizeof(nAddress), static_cast<std::size_t>(pArg->data_len)));
             const auto it =
                 std::find_if(m_dqParked.begin(), m_dqParked.end(),
-                             [&](const SUrb& urb) {
-                                 return urb.pClient == pClient && urb.pUrb->client_addr == nAddress;
-                             });
+                             [&](const SUrb& urb) { return urb.pUrb->client_addr == nAddress; });
             if (it == m_dqParked.end())
                 return EINVAL;
             Finish(*it, -ENOENT, 0);
@@ -206,26 +203,24 @@ private:
 
     int Reap(UMockdevIoctlClient* pClient, UMockdevIoctlData* pArg)
     {
-        const auto it = std::find_if(m_dqDone.begin(), m_dqDone.end(),
-                                     [&](const SUrb& urb) { return urb.pClient == pClient; });
-        if (it == m_dqDone.end())
+        if (m_dqDone.empty())
             return m_bUnplugged ? ENODEV : EAGAIN;
         UMockdevIoctlData* pSlot = Pointee(pArg, sizeof(void*));
         if (pSlot == nullptr)
             return EFAULT;
         // Stores the URB's address in the caller's slot; completing writes the URB (status,
         // length, IN data) back too.
-        umockdev_ioctl_data_set_ptr(pSlot, 0, it->pUrb);
+        umockdev_ioctl_data_set_ptr(pSlot, 0, m_dqDone.front().pUrb);
         umockdev_ioctl_client_complete(pClient, 0, 0);
         umockdev_ioctl_data_unref(pSlot);
-        Drop(*it);
-        m_dqDone.erase(it);
+        Drop(m_dqDone.front());
+        m_dqDone.pop_front();
         return -1;
     }
 
-    int SubmitUrb(UMockdevIoctlClient* pClient, UMockdevIoctlData* pArg)
+    int SubmitUrb(UMockdevIoctlData* pArg)
     {
-        SUrb urb{pClient, Pointee(pArg, sizeof(usbdevfs_urb)), nullptr};
+        SUrb urb{Pointee(pArg, sizeof(usbdevfs_urb)), nullptr};
         if (urb.pUrb == nullptr)
             return EFAULT;
         const auto* pUrb = reinterpret_cast<const usbdevfs_urb*>(urb.pUrb->data);

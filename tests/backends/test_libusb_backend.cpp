@@ -63,8 +63,7 @@ protected:
     {
         m_vecBoards.push_back(std::make_unique<CEmulatedBoard>(m_pTestbed, nBus, pszPort, nAddress,
                                                                byDeviceId, bInterrupt));
-        std::string strError;
-        EXPECT_TRUE(m_vecBoards.back()->Plug(strError)) << "cannot plug the board: " << strError;
+        EXPECT_EQ(m_vecBoards.back()->Plug(), "") << "cannot plug the board";
         return m_vecBoards.back().get();
     }
     void StartBackend()
