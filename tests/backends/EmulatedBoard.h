@@ -14,7 +14,6 @@
 #include <array>
 #include <cerrno>
 #include <cstdio>
-#include <cstring>
 #include <deque>
 #include <mutex>
 #include <string>
@@ -176,9 +175,7 @@ private:
         case USBDEVFS_DISCARDURB:
         {
             // The argument is the URB's address in the caller; a time-out ends this way.
-            gulong nAddress = 0;
-            std::memcpy(&nAddress, pArg->data,
-                        std::min(sizeof(nAddress), static_cast<std::size_t>(pArg->data_len)));
+            const gulong nAddress = *reinterpret_cast<const gulong*>(pArg->data);
             const auto it =
                 std::find_if(m_dqParked.begin(), m_dqParked.end(),
                              [&](const SUrb& urb) { return urb.pUrb->client_addr == nAddress; });

@@ -223,8 +223,8 @@ TEST_F(LibusbBackendTest, PipesOfOneDeviceShareOneHandleMoveExactBytesAndTimeOut
     m_pBackend->ClosePipe(pipeIn);
     EXPECT_EQ(pBoard->Counts().nReleases, 1u);
     ASSERT_NE(Open(0, BULK_IN), 0u);
-    EXPECT_TRUE(WaitUntil([&] { return pBoard->Counts().nOpens == 2u; }, 2s));
-    EXPECT_EQ(pBoard->Counts().nClaims, 2u);
+    EXPECT_TRUE(WaitUntil([&] { return pBoard->Counts() == CEmulatedBoard::SCounts{2, 2, 1, 1}; },
+                          2s));
 }
 
 // A read waiting on a board that goes fails at once, not at its time-out. A board present at
