@@ -23,7 +23,6 @@
 
 #include <QCoreApplication>
 #include <QEventLoop>
-#include <QThread>
 #include <QTimer>
 
 #include <algorithm>
@@ -263,7 +262,8 @@ int main(int argc, char** argv)
         threads.emplace_back(UsbWorker, k);
     threads.emplace_back(Plugger, std::ref(sim), std::cref(comingAndGoing));
     threads.emplace_back(ComWorker, std::ref(comBoard));
-    QThread* pLinkThread = QThread::create(
+    // The link's thread runs an event loop of its own (Qt adopts the thread).
+    threads.emplace_back(
         [nPort = netBoard.Port()]
         {
             QEventLoop loop;
@@ -274,8 +274,6 @@ int main(int argc, char** argv)
             look.start(1s);
             loop.exec();
         });
-    pLinkThread->setParent(&app);
-    pLinkThread->start();
 
     // Resident memory in MiB and open files: the first sample after the warm-up, and the
     // largest since.
@@ -296,7 +294,6 @@ int main(int argc, char** argv)
     g_bStop = true;
     for (std::thread& thread : threads)
         thread.join();
-    pLinkThread->wait();
     TheZorvaneApp().ExitInstance(); // its boards close their pipes while the bus is still there
 
     const bool bPassed = g_nFailures == 0 && most.first - base.first <= RSS_TOLERANCE_MIB &&
