@@ -190,12 +190,19 @@ TEST_F(LibusbBackendTest, InstancesFollowBusThenPortAndPipesTheirAttachment)
     EXPECT_FALSE(m_pBackend->SameDevice(pipeIn, pipeOut)) << "closed pipes name no device";
 }
 
-TEST_F(LibusbBackendTest, PipesOfOneDeviceShareOneHandleMoveExactBytesAndTimeOut)
+// Pipes of one device share one handle, move exact bytes and time out. A read waiting on a board
+// that goes fails at once, not at its time-out. A board present at registration is no change; the
+// others come once each, and never inside a caller's call: a caller keeps libusb's event handling
+// busy inside its own reads, so libusb runs the hot-plug callback on that caller's thread more
+// often than not.
+TEST_F(LibusbBackendTest, PipesShareAHandleTimeOutAndFailAtUnplugAndChangesComeOutsideCalls)
 {
-    CEmulatedBoard* pBoard = AddBoard(1, "1", 2, 0x09);
+    // The steady board has the higher device number: only port order makes it instance 0.
+    CEmulatedBoard* pSteady = AddBoard(1, "1", 9, 0x09);
+    CEmulatedBoard* pLeaving = AddBoard(1, "2", 3, 0x02);
     StartBackend();
-    const UsbPipeId pipeOut = Open(0, BULK_OUT);
-    const UsbPipeId pipeIn = Open(0, BULK_IN);
+    UsbPipeId pipeOut = Open(0, BULK_OUT);
+    UsbPipeId pipeIn = Open(0, BULK_IN);
     ASSERT_TRUE(pipeOut != 0 && pipeIn != 0 && pipeOut != pipeIn);
     const auto tStart = std::chrono::steady_clock::now();
     EXPECT_TRUE(Read(pipeIn, 500).empty()); // and Read checks that the buffer was left alone
@@ -203,7 +210,7 @@ TEST_F(LibusbBackendTest, PipesOfOneDeviceShareOneHandleMoveExactBytesAndTimeOut
     EXPECT_GE(tTook, 450ms);
     EXPECT_LT(tTook, 2s);
     // The time-out cancelled the transfer on the bus; one open and claim serve both pipes.
-    EXPECT_EQ(pBoard->Counts(), (CEmulatedBoard::SCounts{1, 1, 0, 1, 0}));
+    EXPECT_EQ(pSteady->Counts(), (CEmulatedBoard::SCounts{1, 1, 0, 1, 0}));
 
     // The cancelled transfer is gone for good: the next exchange gets its own reply.
     ASSERT_TRUE(Write(pipeOut, {CMD_WRITE_PORTS, 0x12, 0x34, 0x56, 0x78, 0x9A}));
@@ -214,34 +221,23 @@ TEST_F(LibusbBackendTest, PipesOfOneDeviceShareOneHandleMoveExactBytesAndTimeOut
     // Closing one pipe keeps the device open and claimed for the other.
     ASSERT_TRUE(Write(pipeOut, {CMD_READ_DEVICE_ID, 0}));
     m_pBackend->ClosePipe(pipeOut);
-    EXPECT_EQ(pBoard->Counts().nReleases, 0u);
+    EXPECT_EQ(pSteady->Counts().nReleases, 0u);
     EXPECT_EQ(Read(pipeIn), (Bytes{CMD_READ_DEVICE_ID, 0x09}));
 
     // The last pipe releases the interface; the next one opens and claims afresh.
     m_pBackend->ClosePipe(pipeIn);
-    EXPECT_EQ(pBoard->Counts().nReleases, 1u);
-    ASSERT_NE(Open(0, BULK_IN), 0u);
-    EXPECT_TRUE(WaitUntil([&] { return pBoard->Counts() == CEmulatedBoard::SCounts{2, 2, 1, 1}; },
-                          2s));
-}
-
-// A read waiting on a board that goes fails at once, not at its time-out. A board present at
-// registration is no change; the others come once each, and never inside a caller's call: a
-// caller keeps libusb's event handling busy inside its own reads, so libusb runs the hot-plug
-// callback on that caller's thread more often than not.
-TEST_F(LibusbBackendTest, UnplugFailsTransfersAndChangesNeverArriveInsideACallersCall)
-{
-    // The steady board has the higher device number: only port order makes it instance 0.
-    AddBoard(1, "1", 9, 0x01);
-    CEmulatedBoard* pLeaving = AddBoard(1, "2", 3, 0x02);
-    StartBackend();
-    Watch();
+    EXPECT_EQ(pSteady->Counts().nReleases, 1u);
     const UsbPipeId pipeBusy = Open(0, BULK_IN);
-    const UsbPipeId pipeOut = Open(1, BULK_OUT);
-    const UsbPipeId pipeIn = Open(1, BULK_IN);
-    ASSERT_TRUE(pipeBusy != 0 && pipeOut != 0 && pipeIn != 0);
+    ASSERT_NE(pipeBusy, 0u);
+    EXPECT_TRUE(WaitUntil([&] { return pSteady->Counts() == CEmulatedBoard::SCounts{2, 2, 1, 1}; },
+                          2s));
+
+    pipeOut = Open(1, BULK_OUT);
+    pipeIn = Open(1, BULK_IN);
+    ASSERT_TRUE(pipeOut != 0 && pipeIn != 0);
     ASSERT_TRUE(Write(pipeOut, {CMD_READ_DEVICE_ID, 0}));
     ASSERT_EQ(Read(pipeIn), (Bytes{CMD_READ_DEVICE_ID, 0x02}));
+    Watch();
     std::this_thread::sleep_for(300ms);
     EXPECT_TRUE(Changes().empty());
 
