@@ -164,7 +164,7 @@ public:
     // Once a second: a link that brought no reply since the last look has failed.
     void Look()
     {
-        if (std::exchange(m_nLastLook, m_nReplies) == m_nReplies)
+        if (std::exchange(m_nLastLook, g_nReplies.load()) == g_nReplies)
             DropConnection();
     }
 
@@ -177,7 +177,7 @@ public:
 
     void OnSocketFrame(const std::uint8_t* pFrame, int nLength, CClientSocket* /*pLink*/) override
     {
-        ++m_nReplies, ++g_nReplies;
+        ++g_nReplies;
         PortBytes byPorts{};
         if (pFrame[0] != CMD_READ_PORTS ||
             !DecodeGridFrame(pFrame, static_cast<std::size_t>(nLength), byPorts) ||
@@ -219,7 +219,6 @@ private:
     quint16 m_nPort;
     CClientSocket* m_pLink = nullptr; // a child
     Clock::time_point m_since;
-    long m_nReplies = 0;
     long m_nLastLook = -1;
     std::uint8_t m_byValue = 0;
 };
@@ -231,9 +230,7 @@ int main(int argc, char** argv)
     const char* pszSeconds = argc == 3 ? argv[2] : std::getenv("SOAK_SECONDS");
     const long nSeconds = pszSeconds && *pszSeconds ? std::strtol(pszSeconds, nullptr, 10) : 600;
     if (!bArgs || nSeconds <= 0)
-        return std::fputs("usage: kelvard_soak [--seconds N] (default: SOAK_SECONDS, else 600)\n",
-                          stderr),
-               2;
+        return std::fputs("usage: kelvard_soak [--seconds N]\n", stderr), 2;
     const auto warmUp = std::chrono::seconds(std::clamp(nSeconds / 3, 5L, 60L));
     QCoreApplication app(argc, argv); // for the link's event loop; this thread runs none
 
