@@ -14,7 +14,6 @@
 #include <array>
 #include <cerrno>
 #include <cstdio>
-#include <cstring>
 #include <deque>
 #include <mutex>
 #include <string>
@@ -26,11 +25,12 @@ class CEmulatedBoard
 public:
     // Connections to the node (one per open device handle), interface claims (plain or
     // disconnect-and-claim) and releases, URBs cancelled by the host (how a time-out ends),
-    // ioctls the board does not serve, and IN transfers waiting for a reply now.
+    // and IN transfers waiting for a reply now.
     struct SCounts
     {
-        unsigned nOpens = 0, nClaims = 0, nReleases = 0, nDiscards = 0, nUnknown = 0;
+        unsigned nOpens = 0, nClaims = 0, nReleases = 0, nDiscards = 0;
         std::size_t nParked = 0;
+        bool operator==(const SCounts&) const = default;
     };
 
     // Bus nBus, port strPort of the root hub ("1" is sysfs "1-1"), device number nAddress.
@@ -59,7 +59,12 @@ public:
         m_strSysPath = "/sys" + m_strRecord.substr(3, m_strRecord.find('\n') - 3);
         m_strNode = "/dev/" + m_strRecord.substr(m_strRecord.find("N: ") + 3, 15);
         g_signal_connect(m_pHandler, "handle-ioctl", G_CALLBACK(&CEmulatedBoard::OnIoctl), this);
-        g_signal_connect(m_pHandler, "client-connected", G_CALLBACK(&CEmulatedBoard::OnConnected),
+        g_signal_connect(m_pHandler, "client-connected",
+                         G_CALLBACK(+[](UMockdevIoctlBase*, UMockdevIoctlClient*, CEmulatedBoard* p)
+                                    {
+                                        const std::lock_guard<std::mutex> lock(p->m_mtxLock);
+                                        ++p->m_counts.nOpens;
+                                    }),
                          this);
     }
 
@@ -79,17 +84,17 @@ public:
 
     // Attaches the ioctl handler to the node (before the device appears: libusb may open it at
     // once), then adds the device, which sends "add".
-    bool Plug(std::string& strError)
+    // Returns what failed; empty when the board is there.
+    std::string Plug()
     {
         GError* pError = nullptr;
         m_bAttached =
             umockdev_testbed_attach_ioctl(m_pTestbed, m_strNode.c_str(), m_pHandler, &pError);
         m_bPresent = m_bAttached &&
                      umockdev_testbed_add_from_string(m_pTestbed, m_strRecord.c_str(), &pError);
-        if (pError != nullptr)
-            strError = pError->message;
+        std::string strError = m_bPresent ? "" : pError != nullptr ? pError->message : "failed";
         g_clear_error(&pError);
-        return m_bPresent;
+        return strError;
     }
 
     // Fails reads still waiting, sends "remove" and takes the device out of sysfs. From then on
@@ -118,10 +123,9 @@ public:
     }
 
 private:
-    // usbfs keeps URBs per open file: each is reaped only through the file it was submitted on.
+    // usbfs keeps URBs per open file; the backend has one open file per board at a time.
     struct SUrb
     {
-        UMockdevIoctlClient* pClient; // identifies the open file; not referenced
         UMockdevIoctlData* pUrb;
         UMockdevIoctlData* pBuffer;
     };
@@ -156,13 +160,6 @@ private:
         return TRUE;
     }
 
-    static void OnConnected(UMockdevIoctlBase*, UMockdevIoctlClient*, gpointer pSelf)
-    {
-        auto* pBoard = static_cast<CEmulatedBoard*>(pSelf);
-        std::lock_guard<std::mutex> lock(pBoard->m_mtxLock);
-        ++pBoard->m_counts.nOpens;
-    }
-
     // Serves one ioctl. Returns the errno to fail it with, 0 to complete it with success, or -1
     // when it has been completed already.
     int HandleIoctl(UMockdevIoctlClient* pClient, gulong nRequest, UMockdevIoctlData* pArg)
@@ -174,36 +171,20 @@ private:
         switch (nRequest)
         {
         case USBDEVFS_SUBMITURB:
-            return SubmitUrb(pClient, pArg);
+            return SubmitUrb(pArg);
         case USBDEVFS_DISCARDURB:
         {
             // The argument is the URB's address in the caller; a time-out ends this way.
-            gulong nAddress = 0;
-            std::memcpy(&nAddress, pArg->data,
-                        std::min(sizeof(nAddress), static_cast<std::size_t>(pArg->data_len)));
+            const gulong nAddress = *reinterpret_cast<const gulong*>(pArg->data);
             const auto it =
                 std::find_if(m_dqParked.begin(), m_dqParked.end(),
-                             [&](const SUrb& urb) {
-                                 return urb.pClient == pClient && urb.pUrb->client_addr == nAddress;
-                             });
+                             [&](const SUrb& urb) { return urb.pUrb->client_addr == nAddress; });
             if (it == m_dqParked.end())
                 return EINVAL;
             Finish(*it, -ENOENT, 0);
             m_dqParked.erase(it);
             ++m_counts.nDiscards;
             return 0;
-        }
-        case USBDEVFS_GET_CAPABILITIES:
-        {
-            std::uint32_t nCaps = USBDEVFS_CAP_ZERO_PACKET | USBDEVFS_CAP_BULK_CONTINUATION |
-                                  USBDEVFS_CAP_NO_PACKET_SIZE_LIM;
-            UMockdevIoctlData* pCaps = Pointee(pArg, sizeof(nCaps));
-            if (pCaps == nullptr)
-                return EFAULT;
-            umockdev_ioctl_data_update(pCaps, 0, reinterpret_cast<guint8*>(&nCaps), sizeof(nCaps));
-            umockdev_ioctl_client_complete(pClient, 0, 0);
-            umockdev_ioctl_data_unref(pCaps);
-            return -1;
         }
         case USBDEVFS_CLAIMINTERFACE: // interface 0, the only one the board has
         case USBDEVFS_DISCONNECT_CLAIM:
@@ -212,52 +193,42 @@ private:
         case USBDEVFS_RELEASEINTERFACE:
             ++m_counts.nReleases;
             return 0;
-        case USBDEVFS_GETDRIVER:
-        case USBDEVFS_IOCTL:
-            return ENODATA; // no kernel driver is bound to the board
-        default:
-            ++m_counts.nUnknown;
+        default: // capabilities and kernel drivers among others: libusb does without
             return ENOTTY;
         }
     }
 
     int Reap(UMockdevIoctlClient* pClient, UMockdevIoctlData* pArg)
     {
-        const auto it = std::find_if(m_dqDone.begin(), m_dqDone.end(),
-                                     [&](const SUrb& urb) { return urb.pClient == pClient; });
-        if (it == m_dqDone.end())
+        if (m_dqDone.empty())
             return m_bUnplugged ? ENODEV : EAGAIN;
         UMockdevIoctlData* pSlot = Pointee(pArg, sizeof(void*));
         if (pSlot == nullptr)
             return EFAULT;
         // Stores the URB's address in the caller's slot; completing writes the URB (status,
         // length, IN data) back too.
-        umockdev_ioctl_data_set_ptr(pSlot, 0, it->pUrb);
+        umockdev_ioctl_data_set_ptr(pSlot, 0, m_dqDone.front().pUrb);
         umockdev_ioctl_client_complete(pClient, 0, 0);
         umockdev_ioctl_data_unref(pSlot);
-        Drop(*it);
-        m_dqDone.erase(it);
+        Drop(m_dqDone.front());
+        m_dqDone.pop_front();
         return -1;
     }
 
-    int SubmitUrb(UMockdevIoctlClient* pClient, UMockdevIoctlData* pArg)
+    int SubmitUrb(UMockdevIoctlData* pArg)
     {
-        SUrb urb{pClient, Pointee(pArg, sizeof(usbdevfs_urb)), nullptr};
+        SUrb urb{Pointee(pArg, sizeof(usbdevfs_urb)), nullptr};
         if (urb.pUrb == nullptr)
             return EFAULT;
         const auto* pUrb = reinterpret_cast<const usbdevfs_urb*>(urb.pUrb->data);
         const bool bOut = pUrb->endpoint == ENDPOINT_OUT;
         const int nLength = pUrb->buffer_length;
-        if (pUrb->type != m_nUrbType || (!bOut && pUrb->endpoint != ENDPOINT_IN) || nLength < 0)
+        if (pUrb->type != m_nUrbType || (!bOut && pUrb->endpoint != ENDPOINT_IN) || nLength < 0 ||
+            (nLength > 0 && (urb.pBuffer = Pointee(urb.pUrb, nLength,
+                                                   offsetof(usbdevfs_urb, buffer))) == nullptr))
         {
             Drop(urb);
             return EINVAL;
-        }
-        if (nLength > 0 &&
-            (urb.pBuffer = Pointee(urb.pUrb, nLength, offsetof(usbdevfs_urb, buffer))) == nullptr)
-        {
-            Drop(urb);
-            return EFAULT;
         }
         if (bOut)
         {
