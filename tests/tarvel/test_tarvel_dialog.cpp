@@ -353,14 +353,61 @@ private slots:
         QCOMPARE(dlg.m_nTimer, TIMER_POLL);
     }
 
-    // Without a board the dialog is as initialised, and each view only changes the marks and
-    // says what a mark means; a board that arrives is shown, and when the last board goes
+    // The main dialog as its template describes it (its size, 280 x 258 dialog units of DejaVu
+    // Sans 8 pt, is the screenshot's): each control with its ID and caption, in template order,
+    // none overlapping; the about box from the context menu; the IP address control as typed
+    // into. Without a board the dialog is as initialised, and each view only changes the marks
+    // and says what a mark means; a board that arrives is shown, and when the last board goes
     // everything that needs one is disabled.
     void withoutABoardThenPlugAndUnplugFollowTheWatch()
     {
         CDebugCapture log;
         CSimFixture sim;
         COpenDlg dlg(sim);
+        QCOMPARE(dlg.windowTitle(), "Kelvard IO");
+        const auto items = FindDialogTemplate(IDD_TARVEL_DIALOG)->arrItems;
+        QCOMPARE(dlg.GetControls().size(), items.size());
+        std::vector<QRect> placed;
+        for (std::size_t i = 0; i < items.size(); ++i)
+        {
+            QWidget* pControl = dlg.GetControls()[i];
+            const DialogItem& item = items[i];
+            QCOMPARE(CDialogBuilder::GetDlgCtrlID(pControl), item.nId);
+            if (auto* pButton = qobject_cast<QAbstractButton*>(pControl))
+                QCOMPARE(pButton->text(), item.pszCaption);
+            if (item.eKind == EControlKind::GroupBox) // a frame that lets clicks through
+            {
+                QVERIFY(pControl->testAttribute(Qt::WA_TransparentForMouseEvents));
+                continue;
+            }
+            for (const QRect& rcEarlier : placed)
+                QVERIFY(!rcEarlier.intersects(pControl->geometry()));
+            placed.push_back(pControl->geometry());
+        }
+        QVERIFY(qobject_cast<QPushButton*>(dlg.GetDlgItem(IDOK))->isDefault());
+        QCOMPARE(dlg.m_hIcon.availableSizes(), (QList<QSize>{QSize(32, 32), QSize(16, 16)}));
+
+        QAction* pAbout = dlg.GetSystemMenu()->actions().value(2);
+        QVERIFY(pAbout && pAbout->text() == "&About Tarvel...");
+        QString strTitle;
+        QTimer::singleShot(0, &dlg, [&] { strTitle = qApp->activeModalWidget()->windowTitle(); });
+        QTimer::singleShot(0, &dlg,
+                           [] { QTest::keyClick(qApp->activeModalWidget(), Qt::Key_Escape); });
+        pAbout->trigger(); // returns when the about box has closed
+        QCOMPARE(strTitle, "About Tarvel");
+        QVERIFY(dlg.isVisible());
+
+        CIPAddressCtrl ctrl;
+        ctrl.show();
+        ctrl.Field(0)->setFocus();
+        QTest::keyClicks(ctrl.Field(0), QStringLiteral("10."));
+        QCOMPARE(ctrl.focusWidget(), ctrl.Field(1));
+        QTest::keyClicks(ctrl.Field(1), QStringLiteral("255")); // full: moves on by itself
+        QCOMPARE(ctrl.focusWidget(), ctrl.Field(2));
+        QTest::keyClicks(ctrl.Field(2), QStringLiteral("300.")); // 300 is not an octet: 30
+        QTest::keyClicks(ctrl.Field(3), QStringLiteral("7"));
+        QCOMPARE(ctrl.GetWindowText(), "10.255.30.7");
+
         const auto Empty = [&]
         {
             QVERIFY(dlg.m_cbDevices->GetCount() == 0 && !dlg.m_pDevice &&
@@ -413,58 +460,21 @@ private slots:
         QCOMPARE(dlg.m_stFirmware->text(), "FirmVer. 1.03  Dev ID - 9");
     }
 
-    // The main dialog as its template describes it (its size, 280 x 258 dialog units of DejaVu
-    // Sans 8 pt, is the screenshot's): each control with its ID and caption, in template order,
-    // none overlapping; the about box from the context menu.
-    void dialogIsBuiltAsItsTemplateSays()
-    {
-        CSimFixture sim;
-        COpenDlg dlg(sim);
-        QCOMPARE(dlg.windowTitle(), "Kelvard IO");
-        const auto items = FindDialogTemplate(IDD_TARVEL_DIALOG)->arrItems;
-        QCOMPARE(dlg.GetControls().size(), items.size());
-        std::vector<QRect> placed;
-        for (std::size_t i = 0; i < items.size(); ++i)
-        {
-            QWidget* pControl = dlg.GetControls()[i];
-            const DialogItem& item = items[i];
-            QCOMPARE(CDialogBuilder::GetDlgCtrlID(pControl), item.nId);
-            if (auto* pButton = qobject_cast<QAbstractButton*>(pControl))
-                QCOMPARE(pButton->text(), item.pszCaption);
-            if (item.eKind == EControlKind::GroupBox) // a frame that lets clicks through
-            {
-                QVERIFY(pControl->testAttribute(Qt::WA_TransparentForMouseEvents));
-                continue;
-            }
-            for (const QRect& rcEarlier : placed)
-                QVERIFY(!rcEarlier.intersects(pControl->geometry()));
-            placed.push_back(pControl->geometry());
-        }
-        QVERIFY(qobject_cast<QPushButton*>(dlg.GetDlgItem(IDOK))->isDefault());
-        QCOMPARE(dlg.m_hIcon.availableSizes(), (QList<QSize>{QSize(32, 32), QSize(16, 16)}));
-
-        QAction* pAbout = dlg.GetSystemMenu()->actions().value(2);
-        QVERIFY(pAbout && pAbout->text() == "&About Tarvel...");
-        QString strTitle;
-        QTimer::singleShot(0, &dlg, [&] { strTitle = qApp->activeModalWidget()->windowTitle(); });
-        QTimer::singleShot(0, &dlg,
-                           [] { QTest::keyClick(qApp->activeModalWidget(), Qt::Key_Escape); });
-        pAbout->trigger(); // returns when the about box has closed
-        QCOMPARE(strTitle, "About Tarvel");
-        QVERIFY(dlg.isVisible());
-    }
-
     // The address setting as another program or an older version may have stored it; reading
-    // it creates nothing.
-    void storedValueReadsBackAsItsAddress()
+    // it creates nothing. Closing by the Close button, Escape, the close box and the context
+    // menu's Close releases the boards.
+    void storedAddressIsReadAndClosingReleasesTheBoards()
     {
-        const std::pair<const char*, const char*> CASES[] = {{nullptr, "0.0.0.0"},
-                                                             {"-1062731510", "192.168.1.10"},
-                                                             {"4294967295", "255.255.255.255"},
-                                                             {"abc", "0.0.0.0"},
-                                                             {"16909060xyz", "1.2.3.4"}};
+        const std::tuple<const char*, const char*, std::function<void(CTarvelDlg&)>, int> CASES[] =
+            {{nullptr, "0.0.0.0", [](CTarvelDlg& dlg) { ClickControl(dlg, IDOK); }, IDOK},
+             {"-1062731510", "192.168.1.10",
+              [](CTarvelDlg& dlg) { QTest::keyClick(&dlg, Qt::Key_Escape); }, IDCANCEL},
+             {"4294967295", "255.255.255.255", [](CTarvelDlg& dlg) { dlg.close(); }, IDCANCEL},
+             {"abc", "0.0.0.0",
+              [](CTarvelDlg& dlg) { dlg.GetSystemMenu()->actions()[0]->trigger(); }, IDCANCEL},
+             {"16909060xyz", "1.2.3.4", [](CTarvelDlg& dlg) { ClickControl(dlg, IDOK); }, IDOK}};
         QVERIFY(QDir().mkpath(qEnvironmentVariable("XDG_CONFIG_HOME")));
-        for (const auto& [pszStored, pszShown] : CASES)
+        for (const auto& [pszStored, pszShown, fnClose, nResult] : CASES)
         {
             QFile file(qEnvironmentVariable("XDG_CONFIG_HOME") + "/Tarvel.ini");
             QVERIFY(file.remove() || !file.exists());
@@ -473,40 +483,11 @@ private slots:
                      file.write(QByteArray("[Settings]\nIPAddress=") + pszStored) > 0));
             file.close();
             CSimFixture sim;
-            COpenDlg dlg(sim);
-            QCOMPARE(dlg.m_ipAddress->GetWindowText(), pszShown);
-            QCOMPARE(file.exists(), pszStored != nullptr);
-        }
-    }
-
-    void ipAddressControlTakesTypedAddresses()
-    {
-        CIPAddressCtrl ctrl;
-        ctrl.show();
-        ctrl.Field(0)->setFocus();
-        QTest::keyClicks(ctrl.Field(0), QStringLiteral("10."));
-        QCOMPARE(ctrl.focusWidget(), ctrl.Field(1));
-        QTest::keyClicks(ctrl.Field(1), QStringLiteral("255")); // full: moves on by itself
-        QCOMPARE(ctrl.focusWidget(), ctrl.Field(2));
-        QTest::keyClicks(ctrl.Field(2), QStringLiteral("300.")); // 300 is not an octet: 30
-        QTest::keyClicks(ctrl.Field(3), QStringLiteral("7"));
-        QCOMPARE(ctrl.GetWindowText(), "10.255.30.7");
-    }
-
-    // By the Close button, Escape, the close box and the context menu's Close.
-    void closingReleasesTheBoards()
-    {
-        const std::pair<std::function<void(CTarvelDlg&)>, int> WAYS[] = {
-            {[](CTarvelDlg& dlg) { ClickControl(dlg, IDOK); }, IDOK},
-            {[](CTarvelDlg& dlg) { QTest::keyClick(&dlg, Qt::Key_Escape); }, IDCANCEL},
-            {[](CTarvelDlg& dlg) { dlg.close(); }, IDCANCEL},
-            {[](CTarvelDlg& dlg) { dlg.GetSystemMenu()->actions()[0]->trigger(); }, IDCANCEL}};
-        for (const auto& [fnClose, nResult] : WAYS)
-        {
-            CSimFixture sim;
             sim.Plug(SimBoardConfig().Id(1).Serial("SIM00001"));
             sim.Plug(SimBoardConfig().Id(2));
             COpenDlg dlg(sim);
+            QCOMPARE(dlg.m_ipAddress->GetWindowText(), pszShown);
+            QCOMPARE(file.exists(), pszStored != nullptr);
             std::vector<CBoardLink::STag> links;
             for (int i = 0; i < 2; ++i)
                 links.push_back(static_cast<CBoardRecord*>(dlg.m_cbDevices->GetItemDataPtr(i))
@@ -523,7 +504,10 @@ private slots:
         }
     }
 
-    void programShowsTheSimulatedBoardsAndSavesAScreenshot()
+    // The program on the simulated bus, whose boards drift; the image for its boards beside it in
+    // the build tree, in a data folder in the packages; its command line read before it needs a
+    // display.
+    void programShowsTheSimulatedBoardsAndReadsItsCommandLine()
     {
         QTemporaryDir dir;
         const QString strShot = dir.filePath(QStringLiteral("tarvel.png"));
@@ -546,11 +530,7 @@ private slots:
         // The simulated bus drifts the inputs: the polls see them change.
         const QStringList polls = QString::fromLatin1(trace).split('\n').filter("0 < 36");
         QVERIFY(polls.count(polls.value(0)) < polls.size());
-    }
 
-    // In the build tree the image lies beside the program; the packages put it in a data folder.
-    void simulatedBoardsImageIsBesideTheProgramElseInstalled()
-    {
         QTemporaryDir prefix;
         const QString strBin = prefix.filePath("bin");
         QVERIFY(QDir().mkpath(strBin) && QDir().mkpath(prefix.filePath("share/tarvel")));
@@ -558,16 +538,11 @@ private slots:
         for (const QString& strFile : {prefix.filePath("share/tarvel/KelvardUSB.hex"),
                                        strBin + "/KelvardUSB.hex"}) // installed, then both
         {
-            QFile file(strFile);
-            QVERIFY(file.open(QIODevice::WriteOnly));
-            file.close();
+            QFile image(strFile);
+            QVERIFY(image.open(QIODevice::WriteOnly));
             QCOMPARE(CTarvelApp::SimulatedBoardsImage(strBin), strFile);
         }
-    }
 
-    void programReadsItsCommandLineBeforeNeedingADisplay()
-    {
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         for (const char* pszName : {"QT_QPA_PLATFORM", "DISPLAY", "WAYLAND_DISPLAY"})
             env.remove(QString::fromLatin1(pszName));
         const Run help = RunTarvel({"--help"}, env);
