@@ -105,24 +105,6 @@ void ComeBack(CSimFixture& sim, const std::shared_ptr<CSimBoard>& pBoard)
     sim.Bus().Replug(pBoard);
     DeliverDeviceChanges(sim);
 }
-
-// Runs the program to its end: its exit code (-1 when it did not exit normally) and output.
-struct Run
-{
-    int nExit;
-    QByteArray out, err;
-};
-Run RunTarvel(const QStringList& args, const QProcessEnvironment& env)
-{
-    QProcess tarvel;
-    tarvel.setProcessEnvironment(env);
-    tarvel.start(QStringLiteral(TARVEL_PROGRAM), args);
-    const bool bExited =
-        tarvel.waitForFinished(30000) && tarvel.exitStatus() == QProcess::NormalExit;
-    return {bExited ? tarvel.exitCode() : -1, tarvel.readAllStandardOutput(),
-            tarvel.readAllStandardError()};
-}
-
 } // namespace
 
 class TestTarvelDialog : public QObject
@@ -516,8 +498,16 @@ private slots:
         env.remove(QStringLiteral("KELVARD_SIM_BOARDS")); // the default two boards
         env.remove(QStringLiteral("KELVARD_USB"));
         env.insert(QStringLiteral("KELVARD_SIM_TRACE"), strTrace);
-        const Run run = RunTarvel({"--simulate", "--screenshot", strShot}, env);
-        QCOMPARE(QString::number(run.nExit) + ' ' + run.out, "0 " + strShot + '\n');
+        QProcess tarvel; // run to its end: true if it exited normally
+        const auto Run = [&](const QStringList& args)
+        {
+            tarvel.setProcessEnvironment(env);
+            tarvel.start(QStringLiteral(TARVEL_PROGRAM), args);
+            return tarvel.waitForFinished(30000) && tarvel.exitStatus() == QProcess::NormalExit;
+        };
+        QVERIFY(Run({"--simulate", "--screenshot", strShot}));
+        QCOMPARE(QString::number(tarvel.exitCode()) + ' ' + tarvel.readAllStandardOutput(),
+                 "0 " + strShot + '\n');
         QCOMPARE(QImage(strShot).size(), QSize(490, 419));
 
         QFile file(strTrace);
@@ -545,12 +535,13 @@ private slots:
 
         for (const char* pszName : {"QT_QPA_PLATFORM", "DISPLAY", "WAYLAND_DISPLAY"})
             env.remove(QString::fromLatin1(pszName));
-        const Run help = RunTarvel({"--help"}, env);
-        QVERIFY2(help.nExit == 0 && help.out.startsWith("Usage: tarvel [options]\n") &&
-                     help.out.contains("--simulate") && help.out.contains("--screenshot <path>"),
-                 help.out.constData());
-        const Run wrong = RunTarvel({"--quit-after", "soon"}, env);
-        QVERIFY(wrong.nExit == 2 && wrong.err.startsWith("tarvel: "));
+        QVERIFY(Run({"--help"}) && tarvel.exitCode() == 0);
+        const QByteArray help = tarvel.readAllStandardOutput();
+        QVERIFY2(help.startsWith("Usage: tarvel [options]\n") && help.contains("--simulate") &&
+                     help.contains("--screenshot <path>"),
+                 help.constData());
+        QVERIFY(Run({"--quit-after", "soon"}) && tarvel.exitCode() == 2 &&
+                tarvel.readAllStandardError().startsWith("tarvel: "));
     }
 
     void wholeCycle_data()

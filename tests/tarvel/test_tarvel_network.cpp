@@ -281,7 +281,8 @@ private slots:
 
     // Connect stores the address, whether or not anything listens there; a refused link stays
     // without a word until Close, Connect or a rebuild. Connect twice leaves one link; Close, a
-    // USB board plugged or unplugged, closing the dialog and destroying it end it.
+    // USB board plugged or unplugged, closing the dialog and destroying it end it. The exact
+    // frames each view sends while no USB board is current.
     void connectStoresTheAddressAndTheLinkLastsUntilEnded()
     {
         qunsetenv("KELVARD_NET_PORT");
@@ -315,15 +316,56 @@ private slots:
         QCOMPARE(Marks(dlg), "81 00 00 00 00");
         QCOMPARE(peer.Frames(1).size(), 2);
 
-        // With a USB board current the exchanges go to it, even with a link again.
+        // Again, the exact frames each view sends while no USB board is current.
         QVERIFY(ConnectTo(dlg, peer, 2));
+        QStringList expected{FrameText(0x38)}; // all the frames sent, compared at the end
+
+        // A write-ports, then Port Direction: a read-configuration; the marks wait for its reply.
+        ClickControl(dlg, BitBoxId(PORT_E, 7));
+        ClickControl(dlg, IDC_PORT_DIRECTION);
+        QCOMPARE(Marks(dlg), "81 00 00 00 80");
+        ClickControl(dlg, BitBoxId(PORT_C, 2));
+        expected << FrameText(0x37, {0x81, 0, 0, 0, 0x80}) << FrameText(0x38)
+                 << FrameText(0x39, {0x81, 0, 0x00, 0, 0x04, 0, 0x00, 0, 0x80, 0});
+
+        // Input Polarity: byte 11 carries row E as the grid has it.
+        ClickControl(dlg, IDC_INPUT_POLARITY);
+        ClickControl(dlg, BitBoxId(PORT_D, 4));
+        ClickControl(dlg, SetButtonId(PORT_B));
+        expected << FrameText(0x38)
+                 << FrameText(0x39, {0, 0x81, 0, 0x00, 0, 0x04, 0, 0x10, 0, 0x80})
+                 << FrameText(0x39, {0, 0x81, 0, 0xFF, 0, 0x04, 0, 0x10, 0, 0x80});
+
+        // Port Bits: read-ports, then read-configuration; a poll reads the ports.
+        ClickControl(dlg, IDC_PORT_BITS);
+        dlg.OnTimer(TIMER_POLL);
+        expected << FrameText(0x36) << FrameText(0x38) << FrameText(0x36);
+        // The reply draws the directions; the polling rule is for USB boards only.
+        peer.Send(Bytes({0x38, 0x0C, 0xF0, 0x01, 0x0F, 0x02, 0xAA, 0x03, 0x55, 0x04, 0x00, 0x02}),
+                  2);
+        QTRY_COMPARE_WITH_TIMEOUT(Marks(dlg), "f0 0f aa 55 00", WAIT_MS);
+        QCOMPARE(dlg.m_nTimer, 0);
+
+        // Analog Inputs (entered from Port Direction, where row E can be clicked): the view's
+        // read, then nothing for the clicks, as the next view's read shows.
+        ClickControl(dlg, IDC_PORT_DIRECTION);
+        ClickControl(dlg, IDC_ANALOG_INPUTS);
+        ClickControl(dlg, BitBoxId(PORT_E, 1));
+        ClickControl(dlg, BitBoxId(PORT_E, 3));
+        QCOMPARE(Marks(dlg), "00 00 00 00 0f");
+        ClickControl(dlg, IDC_PORT_DIRECTION);
+        expected << FrameText(0x38) << FrameText(0x38) << FrameText(0x38);
+        QTRY_COMPARE_WITH_TIMEOUT(peer.Frames(2).size(), expected.size(), WAIT_MS);
+        QCOMPARE(peer.Frames(2), expected);
+
+        // With a USB board current the exchanges go to it, even with a link again.
         auto pBoard = sim.Plug(SimBoardConfig().Id(3));
         DeliverDeviceChanges(sim);
         QVERIFY(dlg.m_pDevice && !dlg.m_pLink);
         QTRY_VERIFY_WITH_TIMEOUT(peer.IsClosed(2), WAIT_MS);
         QVERIFY(ConnectTo(dlg, peer, 3));
         TraceOf(sim);
-        ClickControl(dlg, IDC_PORT_DIRECTION);
+        ClickControl(dlg, IDC_INPUT_POLARITY);
         ClickControl(dlg, BitBoxId(PORT_A, 0));
         QCOMPARE(TraceOf(sim).size(), 5); // read-configuration twice, the write between
         QCOMPARE(peer.Frames(3), QStringList{FrameText(0x38)});
@@ -337,52 +379,6 @@ private slots:
         QVERIFY(ConnectTo(dlg, peer, 5));
         pDlg.reset();
         QTRY_VERIFY_WITH_TIMEOUT(peer.IsClosed(5), WAIT_MS);
-    }
-
-    void eachViewSendsItsFramesWhileNoUsbBoardIsCurrent()
-    {
-        CSimFixture sim;
-        CTestPeer peer;
-        COpenDlg dlg(sim);
-        QVERIFY(ConnectTo(dlg, peer, 0));
-        QStringList expected{FrameText(0x38)}; // all the frames sent, compared at the end
-
-        // A write-ports, then Port Direction: a read-configuration; the marks wait for its reply.
-        ClickControl(dlg, BitBoxId(PORT_E, 7));
-        ClickControl(dlg, IDC_PORT_DIRECTION);
-        QCOMPARE(Marks(dlg), "00 00 00 00 80");
-        ClickControl(dlg, BitBoxId(PORT_C, 2));
-        expected << FrameText(0x37, {0, 0, 0, 0, 0x80}) << FrameText(0x38)
-                 << FrameText(0x39, {0, 0, 0x00, 0, 0x04, 0, 0x00, 0, 0x80, 0});
-
-        // Input Polarity: byte 11 carries row E as the grid has it.
-        ClickControl(dlg, IDC_INPUT_POLARITY);
-        ClickControl(dlg, BitBoxId(PORT_D, 4));
-        ClickControl(dlg, SetButtonId(PORT_B));
-        expected << FrameText(0x38)
-                 << FrameText(0x39, {0, 0x00, 0, 0x00, 0, 0x04, 0, 0x10, 0, 0x80})
-                 << FrameText(0x39, {0, 0x00, 0, 0xFF, 0, 0x04, 0, 0x10, 0, 0x80});
-
-        // Port Bits: read-ports, then read-configuration; a poll reads the ports.
-        ClickControl(dlg, IDC_PORT_BITS);
-        dlg.OnTimer(TIMER_POLL);
-        expected << FrameText(0x36) << FrameText(0x38) << FrameText(0x36);
-        // The reply draws the directions; the polling rule is for USB boards only.
-        peer.Send(Bytes({0x38, 0x0C, 0xF0, 0x01, 0x0F, 0x02, 0xAA, 0x03, 0x55, 0x04, 0x00, 0x02}));
-        QTRY_COMPARE_WITH_TIMEOUT(Marks(dlg), "f0 0f aa 55 00", WAIT_MS);
-        QCOMPARE(dlg.m_nTimer, 0);
-
-        // Analog Inputs (entered from Port Direction, where row E can be clicked): the view's
-        // read, then nothing for the clicks, as the next view's read shows.
-        ClickControl(dlg, IDC_PORT_DIRECTION);
-        ClickControl(dlg, IDC_ANALOG_INPUTS);
-        ClickControl(dlg, BitBoxId(PORT_E, 1));
-        ClickControl(dlg, BitBoxId(PORT_E, 3));
-        QCOMPARE(Marks(dlg), "00 00 00 00 0f");
-        ClickControl(dlg, IDC_PORT_DIRECTION);
-        expected << FrameText(0x38) << FrameText(0x38) << FrameText(0x38);
-        QTRY_COMPARE_WITH_TIMEOUT(peer.Frames().size(), expected.size(), WAIT_MS);
-        QCOMPARE(peer.Frames(), expected);
     }
 
     // End to end: 'zorvane serve' in its own process, before a USB board on that process's
