@@ -136,99 +136,10 @@ class TestTarvelNetwork : public QObject
     Q_OBJECT
 
 private slots:
-    void framesAreReassembledMalformedOnesChangeNothingAFloodIsBoundedAndTheLinkEnds()
-    {
-        CSimFixture sim;
-        CTestPeer peer;
-        CRecordingDlg dlg(sim);
-        QVERIFY(ConnectTo(dlg, peer, 0));
-        // In pieces of 1, 5 and 6 bytes, each waited for so that TCP cannot join them.
-        const QByteArray reply = Frame(0x36, {0x01, 0x02, 0x03, 0x04, 0x05});
-        peer.Send(reply.left(1));
-        QTRY_COMPARE_WITH_TIMEOUT(dlg.m_pLink->Receiver().Received(), 1, WAIT_MS);
-        peer.Send(reply.mid(1, 5));
-        QTRY_COMPARE_WITH_TIMEOUT(dlg.m_pLink->Receiver().Received(), 6, WAIT_MS);
-        QVERIFY(dlg.m_vecFrames.isEmpty());
-        peer.Send(reply.mid(6));
-        QTRY_COMPARE_WITH_TIMEOUT(dlg.m_vecFrames, QList<QByteArray>{reply}, WAIT_MS);
-        QCOMPARE(Marks(dlg), "01 02 03 04 05");
-        QVERIFY(dlg.m_pLink->Receiver().IsBetweenFrames());
-
-        // Several frames in one delivery come in order, a 2-byte frame among them. Length
-        // bytes 0 and 1 are discarded; read-ports one byte short of port E, read-configuration
-        // one byte short of E's direction and an unknown code draw nothing.
-        const QList<QByteArray> frames{
-            Frame(0x36, {0x11, 0x22, 0x33, 0x44, 0x55}),
-            Bytes({0x38, 0x0C, 0xA0, 0xEE, 0xB0, 0xEE, 0xC0, 0xEE, 0x1F, 0xEE, 0xE0, 0x03}),
-            Bytes({0x3C, 0x02}),
-            Bytes({0x36, 0x06, 0xAA, 0xBB, 0xCC, 0xDD}),
-            Bytes({0x38, 0x0A, 0xAA, 0x00, 0xBB, 0x00, 0xCC, 0x00, 0xDD, 0x00}),
-            Bytes({0x3C, 0x0C, 7, 0xEE, 0xEE, 0xEE, 0xEE, 0xEE, 0xEE, 0xEE, 0xEE, 0xEE})};
-        peer.Send(frames[0] + frames[1] + frames[2] + Bytes({0x36, 0x00, 0x38, 0x01}) + frames[3] +
-                  frames[4] + frames[5]);
-        QTRY_COMPARE_WITH_TIMEOUT(dlg.m_vecFrames.mid(1), frames, WAIT_MS);
-        QCOMPARE(dlg.m_pLink->Receiver().DiscardedHeaders(), 2u);
-        // The configuration drew last: direction masks, inversion bytes ignored.
-        QCOMPARE(Marks(dlg), "a0 b0 c0 1f e0");
-        // A 2-byte frame alone is handed over without waiting for more.
-        peer.Send(Bytes({0x40, 0x02}));
-        QTRY_COMPARE_WITH_TIMEOUT(dlg.m_vecFrames.last(), Bytes({0x40, 0x02}), WAIT_MS);
-
-        // The shortest complete replies are drawn.
-        peer.Send(Bytes({0x36, 0x07, 0x10, 0x20, 0x30, 0x40, 0x50}));
-        QTRY_COMPARE_WITH_TIMEOUT(Marks(dlg), "10 20 30 40 50", WAIT_MS);
-        peer.Send(Bytes({0x38, 0x0B, 0x0A, 0x00, 0x0B, 0x00, 0x0C, 0x00, 0x0D, 0x00, 0x0E}));
-        QTRY_COMPARE_WITH_TIMEOUT(Marks(dlg), "0a 0b 0c 0d 0e", WAIT_MS);
-
-        // About 4 MB of good and bad bytes in one write, frames of 2 to 255 bytes across the
-        // link's reads, then a reply to draw: every frame comes in order, never more waiting in
-        // the socket than its bounded buffer, and the link goes on.
-        const QByteArray big = Bytes({0x40, 0xFF}) + QByteArray(253, '\xEE');
-        const QByteArray mix =
-            Bytes({0x36, 0x01}) + Bytes({0x3C, 0x02}) + big + Frame(0x36, {1, 2, 3, 4, 5});
-        QList<QByteArray> expected;
-        for (int i = 0; i < 4 * 1024 * 1024 / mix.size(); ++i)
-            expected << Bytes({0x3C, 0x02}) << big << Frame(0x36, {1, 2, 3, 4, 5});
-        expected << Frame(0x36, {0xC3, 0x3C, 0x99, 0x11, 0x7E});
-        const qsizetype nBefore = dlg.m_vecFrames.size();
-        peer.Send(mix.repeated(4 * 1024 * 1024 / mix.size()) + expected.last());
-        QTRY_COMPARE_WITH_TIMEOUT(dlg.m_vecFrames.size() - nBefore, expected.size(), 120000);
-        QCOMPARE(dlg.m_vecFrames.mid(nBefore), expected);
-        QCOMPARE(Marks(dlg), "c3 3c 99 11 7e");
-        QVERIFY(dlg.m_pLink->LargestBacklog() > 0 &&
-                dlg.m_pLink->LargestBacklog() <= LINK_READ_BUFFER);
-        ClickControl(dlg, BitBoxId(PORT_A, 0));
-        QTRY_COMPARE_WITH_TIMEOUT(peer.Frames().value(1),
-                                  FrameText(0x37, {0xC2, 0x3C, 0x99, 0x11, 0x7E}), WAIT_MS);
-
-        // The peer closing or resetting ends the link, the frame under way with it.
-        const qsizetype nFrames = dlg.m_vecFrames.size();
-        for (int n : {1, 2}) // an orderly close, then a reset
-        {
-            QVERIFY(ConnectTo(dlg, peer, n));
-            QPointer<CClientSocket> pLink = dlg.m_pLink;
-            peer.Send(Frame(0x36, {1, 2, 3, 4, 5}).left(7), n); // half a frame, then the end
-            QTRY_COMPARE_WITH_TIMEOUT(pLink->Receiver().Received(), 7, WAIT_MS);
-            const linger noLinger{n - 1, 0}; // on: a reset rather than an orderly close
-            ::setsockopt(static_cast<int>(peer.Socket(n)->socketDescriptor()), SOL_SOCKET,
-                         SO_LINGER, &noLinger, sizeof noLinger);
-            peer.Socket(n)->abort();
-            QTRY_VERIFY_WITH_TIMEOUT(pLink.isNull(), WAIT_MS);
-            QVERIFY(!dlg.m_pLink && dlg.findChildren<CClientSocket*>().isEmpty());
-        }
-        QCOMPARE(dlg.m_vecFrames.size(), nFrames); // the half frames went with the links
-
-        // The dialog dropping the link while it handles a frame: the next one is not delivered.
-        QVERIFY(ConnectTo(dlg, peer, 3));
-        QPointer<CClientSocket> pLink = dlg.m_pLink;
-        dlg.m_bDropOnFrame = true;
-        peer.Send(Frame(0x36, {1, 2, 3, 4, 5}) + Frame(0x36, {6, 7, 8, 9, 10}), 3);
-        QTRY_VERIFY_WITH_TIMEOUT(pLink.isNull() && peer.IsClosed(3), WAIT_MS);
-        QVERIFY(!dlg.m_pLink && dlg.m_vecFrames.size() == nFrames + 1);
-        QCOMPARE(Marks(dlg), "01 02 03 04 05");
-    }
-
-    void framesGivenWhileConnectingAreDroppedAndRefusedOnesWaitInOrder()
+    // Frames given while connecting are dropped and refused ones wait in order; then, on a new
+    // link, frames are reassembled, malformed ones change nothing, a flood is bounded and the
+    // link ends as the peer or the dialog ends it.
+    void framesOnTheLink()
     {
         CSimFixture sim;
         CDebugCapture log;
@@ -277,6 +188,93 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(peer.Frames().size(), 6 + 1 + int(LINK_QUEUE_MAX), WAIT_MS);
         QCOMPARE(peer.Frames().last(),
                  FrameText(0x37, {LINK_QUEUE_MAX & 0xFF, LINK_QUEUE_MAX >> 8}));
+
+        QVERIFY(ConnectTo(dlg, peer, 1));
+        // In pieces of 1, 5 and 6 bytes, each waited for so that TCP cannot join them.
+        const QByteArray reply = Frame(0x36, {0x01, 0x02, 0x03, 0x04, 0x05});
+        peer.Send(reply.left(1), 1);
+        QTRY_COMPARE_WITH_TIMEOUT(dlg.m_pLink->Receiver().Received(), 1, WAIT_MS);
+        peer.Send(reply.mid(1, 5), 1);
+        QTRY_COMPARE_WITH_TIMEOUT(dlg.m_pLink->Receiver().Received(), 6, WAIT_MS);
+        QVERIFY(dlg.m_vecFrames.isEmpty());
+        peer.Send(reply.mid(6), 1);
+        QTRY_COMPARE_WITH_TIMEOUT(dlg.m_vecFrames, QList<QByteArray>{reply}, WAIT_MS);
+        QCOMPARE(Marks(dlg), "01 02 03 04 05");
+        QVERIFY(dlg.m_pLink->Receiver().IsBetweenFrames());
+
+        // Several frames in one delivery come in order, a 2-byte frame among them. Length
+        // bytes 0 and 1 are discarded; read-ports one byte short of port E, read-configuration
+        // one byte short of E's direction and an unknown code draw nothing.
+        const QList<QByteArray> frames{
+            Frame(0x36, {0x11, 0x22, 0x33, 0x44, 0x55}),
+            Bytes({0x38, 0x0C, 0xA0, 0xEE, 0xB0, 0xEE, 0xC0, 0xEE, 0x1F, 0xEE, 0xE0, 0x03}),
+            Bytes({0x3C, 0x02}),
+            Bytes({0x36, 0x06, 0xAA, 0xBB, 0xCC, 0xDD}),
+            Bytes({0x38, 0x0A, 0xAA, 0x00, 0xBB, 0x00, 0xCC, 0x00, 0xDD, 0x00}),
+            Bytes({0x3C, 0x0C, 7, 0xEE, 0xEE, 0xEE, 0xEE, 0xEE, 0xEE, 0xEE, 0xEE, 0xEE})};
+        peer.Send(frames[0] + frames[1] + frames[2] + Bytes({0x36, 0x00, 0x38, 0x01}) + frames[3] +
+                      frames[4] + frames[5],
+                  1);
+        QTRY_COMPARE_WITH_TIMEOUT(dlg.m_vecFrames.mid(1), frames, WAIT_MS);
+        QCOMPARE(dlg.m_pLink->Receiver().DiscardedHeaders(), 2u);
+        // The configuration drew last: direction masks, inversion bytes ignored.
+        QCOMPARE(Marks(dlg), "a0 b0 c0 1f e0");
+        // A 2-byte frame alone is handed over without waiting for more.
+        peer.Send(Bytes({0x40, 0x02}), 1);
+        QTRY_COMPARE_WITH_TIMEOUT(dlg.m_vecFrames.last(), Bytes({0x40, 0x02}), WAIT_MS);
+
+        // The shortest complete replies are drawn.
+        peer.Send(Bytes({0x36, 0x07, 0x10, 0x20, 0x30, 0x40, 0x50}), 1);
+        QTRY_COMPARE_WITH_TIMEOUT(Marks(dlg), "10 20 30 40 50", WAIT_MS);
+        peer.Send(Bytes({0x38, 0x0B, 0x0A, 0x00, 0x0B, 0x00, 0x0C, 0x00, 0x0D, 0x00, 0x0E}), 1);
+        QTRY_COMPARE_WITH_TIMEOUT(Marks(dlg), "0a 0b 0c 0d 0e", WAIT_MS);
+
+        // About 4 MB of good and bad bytes in one write, frames of 2 to 255 bytes across the
+        // link's reads, then a reply to draw: every frame comes in order, never more waiting in
+        // the socket than its bounded buffer, and the link goes on.
+        const QByteArray big = Bytes({0x40, 0xFF}) + QByteArray(253, '\xEE');
+        const QByteArray mix =
+            Bytes({0x36, 0x01}) + Bytes({0x3C, 0x02}) + big + Frame(0x36, {1, 2, 3, 4, 5});
+        QList<QByteArray> expected;
+        for (int i = 0; i < 4 * 1024 * 1024 / mix.size(); ++i)
+            expected << Bytes({0x3C, 0x02}) << big << Frame(0x36, {1, 2, 3, 4, 5});
+        expected << Frame(0x36, {0xC3, 0x3C, 0x99, 0x11, 0x7E});
+        const qsizetype nBefore = dlg.m_vecFrames.size();
+        peer.Send(mix.repeated(4 * 1024 * 1024 / mix.size()) + expected.last(), 1);
+        QTRY_COMPARE_WITH_TIMEOUT(dlg.m_vecFrames.size() - nBefore, expected.size(), 120000);
+        QCOMPARE(dlg.m_vecFrames.mid(nBefore), expected);
+        QCOMPARE(Marks(dlg), "c3 3c 99 11 7e");
+        QVERIFY(dlg.m_pLink->LargestBacklog() > 0 &&
+                dlg.m_pLink->LargestBacklog() <= LINK_READ_BUFFER);
+        ClickControl(dlg, BitBoxId(PORT_A, 0));
+        QTRY_COMPARE_WITH_TIMEOUT(peer.Frames(1).value(1),
+                                  FrameText(0x37, {0xC2, 0x3C, 0x99, 0x11, 0x7E}), WAIT_MS);
+
+        // The peer closing or resetting ends the link, the frame under way with it.
+        const qsizetype nFrames = dlg.m_vecFrames.size();
+        for (int n : {2, 3}) // an orderly close, then a reset
+        {
+            QVERIFY(ConnectTo(dlg, peer, n));
+            QPointer<CClientSocket> pEnded = dlg.m_pLink;
+            peer.Send(Frame(0x36, {1, 2, 3, 4, 5}).left(7), n); // half a frame, then the end
+            QTRY_COMPARE_WITH_TIMEOUT(pEnded->Receiver().Received(), 7, WAIT_MS);
+            const linger noLinger{n - 2, 0}; // on: a reset rather than an orderly close
+            ::setsockopt(static_cast<int>(peer.Socket(n)->socketDescriptor()), SOL_SOCKET,
+                         SO_LINGER, &noLinger, sizeof noLinger);
+            peer.Socket(n)->abort();
+            QTRY_VERIFY_WITH_TIMEOUT(pEnded.isNull(), WAIT_MS);
+            QVERIFY(!dlg.m_pLink && dlg.findChildren<CClientSocket*>().isEmpty());
+        }
+        QCOMPARE(dlg.m_vecFrames.size(), nFrames); // the half frames went with the links
+
+        // The dialog dropping the link while it handles a frame: the next one is not delivered.
+        QVERIFY(ConnectTo(dlg, peer, 4));
+        QPointer<CClientSocket> pDropped = dlg.m_pLink;
+        dlg.m_bDropOnFrame = true;
+        peer.Send(Frame(0x36, {1, 2, 3, 4, 5}) + Frame(0x36, {6, 7, 8, 9, 10}), 4);
+        QTRY_VERIFY_WITH_TIMEOUT(pDropped.isNull() && peer.IsClosed(4), WAIT_MS);
+        QVERIFY(!dlg.m_pLink && dlg.m_vecFrames.size() == nFrames + 1);
+        QCOMPARE(Marks(dlg), "01 02 03 04 05");
     }
 
     // Connect stores the address, whether or not anything listens there; a refused link stays
