@@ -234,8 +234,7 @@ constexpr int WAIT_MS = 10000;
 
 QByteArray Bytes(std::initializer_list<std::uint8_t> bytes)
 {
-    return QByteArray(reinterpret_cast<const char*>(std::data(bytes)),
-                      static_cast<qsizetype>(bytes.size()));
+    return QByteArray(reinterpret_cast<const char*>(std::data(bytes)), qsizetype(bytes.size()));
 }
 
 // A 12-byte frame as the tool sends it: code, length 0x0C, the payload from byte 2, zeros;
@@ -586,11 +585,11 @@ private slots:
             QCOMPARE(CDialogBuilder::GetDlgCtrlID(pControl), item.nId);
             if (auto* pButton = qobject_cast<QAbstractButton*>(pControl))
                 QCOMPARE(pButton->text(), item.pszCaption);
-            if (item.eKind == EControlKind::GroupBox) // a frame that lets clicks through
-            {
-                QVERIFY(pControl->testAttribute(Qt::WA_TransparentForMouseEvents));
+            // Only a group box, a frame, lets clicks through.
+            QCOMPARE(pControl->testAttribute(Qt::WA_TransparentForMouseEvents),
+                     item.eKind == EControlKind::GroupBox);
+            if (item.eKind == EControlKind::GroupBox)
                 continue;
-            }
             for (const QRect& rcEarlier : placed)
                 QVERIFY(!rcEarlier.intersects(pControl->geometry()));
             placed.push_back(pControl->geometry());
@@ -1058,8 +1057,6 @@ private slots:
     // frames each view sends while no USB board is current.
     void connectStoresTheAddressAndTheLinkLastsUntilEnded()
     {
-        qunsetenv("KELVARD_NET_PORT");
-        QCOMPARE(LinkPort(), std::uint16_t(9764));
         CSimFixture sim;
         CTestPeer peer;
         auto pDlg = std::make_unique<COpenDlg>(sim);
