@@ -135,17 +135,7 @@ public:
 // A mouse click in the middle of a control, as a user makes it.
 void ClickControl(CTarvelDlg& dlg, int nId)
 {
-    QWidget* pControl = dlg.GetDlgItem(nId);
-    QVERIFY2(pControl, qPrintable(QStringLiteral("no control %1").arg(nId)));
-    QTest::mouseClick(pControl, Qt::LeftButton);
-}
-
-// The firmware update part attached to the dialog, as the program wires it.
-CDialogUpdates& AttachUpdates(CTarvelDlg& dlg)
-{
-    auto* pUpdates = new CDialogUpdates(dlg);
-    dlg.SetBootloaderBoards(std::unique_ptr<CBootloaderBoards>(pUpdates));
-    return *pUpdates;
+    QTest::mouseClick(dlg.GetDlgItem(nId), Qt::LeftButton);
 }
 
 // Lets the device-change watch hand its notices to the dialog, and the dialog handle them.
@@ -166,8 +156,7 @@ const QString READ_PORTS_REQUEST = QStringLiteral("0 > 36 00 00 00 00 00");
 
 using namespace std::chrono_literals;
 
-const QString QUESTION =
-    QStringLiteral("box Device Firmware|Do you want to update the firmware at this time?");
+const QString QUESTION = "box Device Firmware|Do you want to update the firmware at this time?";
 const QString FAILURE = QStringLiteral("box Tarvel|Failed boot load");
 
 // Answers the boxes and prompts the dialog opens, as a person would, and notes each one:
@@ -604,8 +593,7 @@ private slots:
         QTimer::singleShot(0, &dlg,
                            [] { QTest::keyClick(qApp->activeModalWidget(), Qt::Key_Escape); });
         pAbout->trigger(); // returns when the about box has closed
-        QCOMPARE(strTitle, "About Tarvel");
-        QVERIFY(dlg.isVisible());
+        QVERIFY(strTitle == "About Tarvel" && dlg.isVisible()); // Escape closed only the box
 
         CIPAddressCtrl ctrl;
         ctrl.show();
@@ -647,8 +635,7 @@ private slots:
             QCOMPARE(Marks(dlg), "02 00 00 00 01");
             QCOMPARE(qobject_cast<QLabel*>(dlg.GetDlgItem(IDC_MESSAGE))->text(), pszMessage);
         }
-        QCOMPARE(TraceOf(sim), QStringList());
-        QCOMPARE(dlg.m_nTimer, 0);
+        QVERIFY(TraceOf(sim).isEmpty() && dlg.m_nTimer == 0);
 
         // A board arrives, configured with four analog channels.
         auto pBoard = sim.Plug(SimBoardConfig().Id(9).Serial("SN000009"));
@@ -765,9 +752,8 @@ private slots:
             env.remove(QString::fromLatin1(pszName));
         QVERIFY(Run({"--help"}) && tarvel.exitCode() == 0);
         const QByteArray help = tarvel.readAllStandardOutput();
-        QVERIFY2(help.startsWith("Usage: tarvel [options]\n") && help.contains("--simulate") &&
-                     help.contains("--screenshot <path>"),
-                 help.constData());
+        QVERIFY(help.startsWith("Usage: tarvel [options]\n") && help.contains("--simulate") &&
+                help.contains("--screenshot <path>"));
         QVERIFY(Run({"--quit-after", "soon"}) && tarvel.exitCode() == 2 &&
                 tarvel.readAllStandardError().startsWith("tarvel: "));
     }
@@ -796,7 +782,8 @@ private slots:
         COpenDlg dlg(sim);
         ClickControl(dlg, IDC_UPDATE); // Yes, but the dialog has no update part to hand over to
         answers.m_answer = QMessageBox::No;
-        CDialogUpdates& updates = AttachUpdates(dlg);
+        CDialogUpdates& updates = *new CDialogUpdates(dlg); // attached as the program does
+        dlg.SetBootloaderBoards(std::unique_ptr<CBootloaderBoards>(&updates));
         ClickControl(dlg, IDC_UPDATE);
         // Yes for the board picked: enter-bootloader, one byte and no reply read, to it alone.
         answers.m_answer = QMessageBox::Yes;
@@ -873,7 +860,8 @@ private slots:
         auto pA = sim.Plug(SimBoardConfig().Id(1).Serial("SN000001")); // no prompt
         CModalAnswers answers;
         COpenDlg dlg(sim);
-        CDialogUpdates& updates = AttachUpdates(dlg);
+        CDialogUpdates& updates = *new CDialogUpdates(dlg); // attached as the program does
+        dlg.SetBootloaderBoards(std::unique_ptr<CBootloaderBoards>(&updates));
         const QString strImage = dlg.m_strHexPath;
         dlg.m_strHexPath = QString::fromStdString(dir.Write(":0100000011EE\n:00000001FF\n"));
         ClickControl(dlg, IDC_UPDATE);
@@ -1165,8 +1153,7 @@ private slots:
                      {"serve", "7", "--listen", "127.0.0.1:0", "--allow", "127.0.0.0/8"});
         QVERIFY(bridge.waitForReadyRead(WAIT_MS));
         const QString strServing = QString::fromLatin1(bridge.readLine()).trimmed();
-        QVERIFY2(strServing.startsWith("serving board 7 (sim:0) on 127.0.0.1:"),
-                 qPrintable(strServing));
+        QCOMPARE(strServing.section(':', 0, -2), "serving board 7 (sim:0) on 127.0.0.1");
         const quint16 nPort = strServing.section(':', -1).toUShort();
         // Found through the driver layer alone: query-mode first (the library asks read-device-id).
         QVERIFY(trace.open(QIODevice::ReadOnly) && trace.readLine().startsWith("0 > 08 "));
