@@ -1,91 +1,10 @@
-// The firmware update as the dialog adds it, on the simulated bus: the Update question and the
-// image check before it, the serial-number prompt, the board handed to a worker while polling
-// goes on, the progress corner, "Failed boot load" once, device changes around an update and
-// closing during one. The update's requests and their faults are the firmware tests'.
-//
-// Re-attaches are held (a long delay) and done by the test with ComeBack, so every leave and
-// return of a board is a device change that discovery sees on its own.
-#include "tests/support/TempDir.h"
-#include "tests/tarvel/DialogTestSupport.h"
-
-#include "tarvel/bootloader/SerialNum.h"
-
-#include <QLabel>
-#include <QLineEdit>
-#include <QMessageBox>
-#include <QProgressBar>
-#include <QProgressDialog>
-#include <QTimer>
-
-#include <functional>
-
-namespace
-{
-using namespace std::chrono_literals;
-
-const QString QUESTION =
-    QStringLiteral("box Device Firmware|Do you want to update the firmware at this time?");
-const QString FAILURE = QStringLiteral("box Tarvel|Failed boot load");
-const QString PROMPT = QStringLiteral("prompt Serial Number");
-
-// Answers the boxes and prompts the dialog opens, as a person would, and notes each one:
-// "box <title>|<text>" or "prompt <title>". Each answer runs from the event loop the window runs,
-// so that a window opened through the event loop of an answer is answered too.
-class CModalAnswers : public QObject
-{
-public:
-    CModalAnswers() { qApp->installEventFilter(this); }
-
-    QMessageBox::StandardButton m_answer = QMessageBox::Yes; // to the update question
-    QString m_strTyped = QStringLiteral("KV000042");         // into the prompt's edit
-    bool m_bPromptOk = true;                                 // else Cancel
-    std::function<void()> m_fnWhilePrompt;                   // before typing
-    QStringList m_seen;
-
-private:
-    bool eventFilter(QObject* pObject, QEvent* pEvent) override
-    {
-        if (pEvent->type() == QEvent::Show && pObject->inherits("QDialog"))
-            QTimer::singleShot(0, pObject, [this, pObject] { Answer(pObject); });
-        return false;
-    }
-
-    void Answer(QObject* pModal)
-    {
-        if (auto* pBox = qobject_cast<QMessageBox*>(pModal))
-        {
-            m_seen << QStringLiteral("box %1|%2").arg(pBox->windowTitle(), pBox->text());
-            const bool bAsked = pBox->standardButtons().testFlag(m_answer);
-            QTest::mouseClick(pBox->button(bAsked ? m_answer : QMessageBox::Ok), Qt::LeftButton);
-        }
-        else if (auto* pPrompt = qobject_cast<SerialNum*>(pModal))
-        {
-            m_seen << QStringLiteral("prompt ") + pPrompt->windowTitle();
-            if (auto fnWhilePrompt = std::exchange(m_fnWhilePrompt, nullptr))
-                fnWhilePrompt();
-            QTest::keyClicks(pPrompt->GetDlgItem(IDC_SERIALNUM_EDIT), m_strTyped);
-            QTest::mouseClick(pPrompt->GetDlgItem(m_bPromptOk ? IDOK : IDCANCEL), Qt::LeftButton);
-        }
-    }
-};
-
-// Waiting runs the event loop: the poll timer keeps ticking meanwhile.
-bool WaitForUpdates(CDialogUpdates& updates)
-{
-    return QTest::qWaitFor([&] { return updates.m_bootLoads.Running() == 0; }, 120000);
-}
-
-// A board that left (restarted, or went into its bootloader) comes back, and discovery sees it
-// go and return.
-void ComeBack(CSimFixture& sim, const std::shared_ptr<CSimBoard>& pBoard)
-{
-    const auto boards = sim.Bus().Boards();
-    QVERIFY(std::find(boards.begin(), boards.end(), pBoard) == boards.end());
-    DeliverDeviceChanges(sim);
-    sim.Bus().Replug(pBoard);
-    DeliverDeviceChanges(sim);
-}
-} // namespace
+// The firmware update as the dialog adds it: the Update question and the image check before it,
+// the serial-number prompt, the board handed to a worker while polling goes on, the progress
+// corner, "Failed boot load" once, device changes around an update and closing during one. The
+// update's requests and their faults are the firmware tests'. Re-attaches are held (a long delay)
+// and done by the test with ComeBack, so every leave and return of a board is a device change
+// that discovery sees on its own.
+#include "tests/tarvel/TarvelTestSupport.h"
 
 class TestTarvelUpdate : public QObject
 {
@@ -116,7 +35,8 @@ private slots:
         COpenDlg dlg(sim);
         ClickControl(dlg, IDC_UPDATE); // Yes, but the dialog has no update part to hand over to
         answers.m_answer = QMessageBox::No;
-        CDialogUpdates& updates = AttachUpdates(dlg);
+        CDialogUpdates& updates = *new CDialogUpdates(dlg); // attached as the program does
+        dlg.SetBootloaderBoards(std::unique_ptr<CBootloaderBoards>(&updates));
         ClickControl(dlg, IDC_UPDATE);
         // Yes for the board picked: enter-bootloader, one byte and no reply read, to it alone.
         answers.m_answer = QMessageBox::Yes;
@@ -141,7 +61,8 @@ private slots:
         };
         pA->SetLatency(1ms); // each transfer a millisecond: the update lasts seconds
         ComeBack(sim, pA);
-        QCOMPARE(answers.m_seen, (QStringList{QUESTION, QUESTION, QUESTION, PROMPT}));
+        QCOMPARE(answers.m_seen,
+                 (QStringList{QUESTION, QUESTION, QUESTION, "prompt Serial Number"}));
         QCOMPARE(during, (QStringList{"Device 0", "Device Arrival\nDevice Node changed\n"
                                                   "Device Arrival\nDevice Node changed\n"}));
         QCOMPARE(Entries(dlg), (QStringList{"Device 0", "Device 2", "Device 3"}));
@@ -192,7 +113,8 @@ private slots:
         auto pA = sim.Plug(SimBoardConfig().Id(1).Serial("SN000001")); // no prompt
         CModalAnswers answers;
         COpenDlg dlg(sim);
-        CDialogUpdates& updates = AttachUpdates(dlg);
+        CDialogUpdates& updates = *new CDialogUpdates(dlg); // attached as the program does
+        dlg.SetBootloaderBoards(std::unique_ptr<CBootloaderBoards>(&updates));
         const QString strImage = dlg.m_strHexPath;
         dlg.m_strHexPath = QString::fromStdString(dir.Write(":0100000011EE\n:00000001FF\n"));
         ClickControl(dlg, IDC_UPDATE);
@@ -227,28 +149,6 @@ private slots:
         QVERIFY(dlg.result() == IDCANCEL && !dlg.findChild<QProgressDialog*>());
         QCOMPARE(pA->FirmwareVersion(), 0x0104);
         QCOMPARE(answers.m_seen, (QStringList{QUESTION, FAILURE}));
-    }
-
-    // The prompt itself, as a scanner fills it: made from template 129 with focus on OK, the
-    // preset text in the edit, the text taken as typed (no length or character check) on Enter,
-    // not before.
-    void serialPromptTakesTheTextAsTypedOnEnter()
-    {
-        CTarvelApp::SetDialogStyle();
-        SerialNum dlg;
-        dlg.m_strSerial = QStringLiteral("PRESET01");
-        QVERIFY(dlg.Create());
-        dlg.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&dlg));
-        auto* pEdit = qobject_cast<QLineEdit*>(dlg.GetDlgItem(IDC_SERIALNUM_EDIT));
-        QVERIFY(pEdit->text() == "PRESET01" && dlg.focusWidget() == dlg.GetDlgItem(IDOK));
-        pEdit->clear();
-        pEdit->setFocus();
-        QTest::keyClicks(pEdit, "AB{~56789");
-        QCOMPARE(dlg.m_strSerial, "PRESET01");
-        QTest::keyClick(pEdit, Qt::Key_Return);
-        QVERIFY(dlg.result() == IDOK && !dlg.isVisible());
-        QCOMPARE(dlg.m_strSerial, "AB{~56789");
     }
 };
 

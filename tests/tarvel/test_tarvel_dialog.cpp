@@ -4,14 +4,13 @@
 // debug lines. The grid in its four views: marks and enabled boxes with and without a board,
 // what clicks and the Set and Clear buttons send (exact bytes), the analog run of marks and
 // captions, and the polling rules.
-#include "tests/tarvel/DialogTestSupport.h"
+//
+// The tool as a whole: the main dialog as its template describes it, the address setting, the
+// IP address control, closing the dialog in its four ways, and the tarvel program itself on the
+// simulated bus, whose boards drift.
+#include "tests/tarvel/TarvelTestSupport.h"
 
-#include <QLabel>
-#include <QLineEdit>
-#include <QPushButton>
-#include <QRadioButton>
-
-class TestTarvelViews : public QObject
+class TestTarvelDialog : public QObject
 {
     Q_OBJECT
 
@@ -239,14 +238,60 @@ private slots:
         QCOMPARE(dlg.m_nTimer, TIMER_POLL);
     }
 
-    // Without a board the dialog is as initialised, and each view only changes the marks and
-    // says what a mark means; a board that arrives is shown, and when the last board goes
+    // The main dialog as its template describes it (its size, 280 x 258 dialog units of DejaVu
+    // Sans 8 pt, is the screenshot's): each control with its ID and caption, in template order,
+    // none overlapping; the about box from the context menu; the IP address control as typed
+    // into. Without a board the dialog is as initialised, and each view only changes the marks
+    // and says what a mark means; a board that arrives is shown, and when the last board goes
     // everything that needs one is disabled.
     void withoutABoardThenPlugAndUnplugFollowTheWatch()
     {
         CDebugCapture log;
         CSimFixture sim;
         COpenDlg dlg(sim);
+        QCOMPARE(dlg.windowTitle(), "Kelvard IO");
+        const auto items = FindDialogTemplate(IDD_TARVEL_DIALOG)->arrItems;
+        QCOMPARE(dlg.GetControls().size(), items.size());
+        std::vector<QRect> placed;
+        for (std::size_t i = 0; i < items.size(); ++i)
+        {
+            QWidget* pControl = dlg.GetControls()[i];
+            const DialogItem& item = items[i];
+            QCOMPARE(CDialogBuilder::GetDlgCtrlID(pControl), item.nId);
+            if (auto* pButton = qobject_cast<QAbstractButton*>(pControl))
+                QCOMPARE(pButton->text(), item.pszCaption);
+            // Only a group box, a frame, lets clicks through.
+            QCOMPARE(pControl->testAttribute(Qt::WA_TransparentForMouseEvents),
+                     item.eKind == EControlKind::GroupBox);
+            if (item.eKind == EControlKind::GroupBox)
+                continue;
+            for (const QRect& rcEarlier : placed)
+                QVERIFY(!rcEarlier.intersects(pControl->geometry()));
+            placed.push_back(pControl->geometry());
+        }
+        QVERIFY(qobject_cast<QPushButton*>(dlg.GetDlgItem(IDOK))->isDefault());
+        QCOMPARE(dlg.m_hIcon.availableSizes(), (QList<QSize>{QSize(32, 32), QSize(16, 16)}));
+
+        QAction* pAbout = dlg.GetSystemMenu()->actions().value(2);
+        QVERIFY(pAbout && pAbout->text() == "&About Tarvel...");
+        QString strTitle;
+        QTimer::singleShot(0, &dlg, [&] { strTitle = qApp->activeModalWidget()->windowTitle(); });
+        QTimer::singleShot(0, &dlg,
+                           [] { QTest::keyClick(qApp->activeModalWidget(), Qt::Key_Escape); });
+        pAbout->trigger(); // returns when the about box has closed
+        QVERIFY(strTitle == "About Tarvel" && dlg.isVisible()); // Escape closed only the box
+
+        CIPAddressCtrl ctrl;
+        ctrl.show();
+        ctrl.Field(0)->setFocus();
+        QTest::keyClicks(ctrl.Field(0), QStringLiteral("10."));
+        QCOMPARE(ctrl.focusWidget(), ctrl.Field(1));
+        QTest::keyClicks(ctrl.Field(1), QStringLiteral("255")); // full: moves on by itself
+        QCOMPARE(ctrl.focusWidget(), ctrl.Field(2));
+        QTest::keyClicks(ctrl.Field(2), QStringLiteral("300.")); // 300 is not an octet: 30
+        QTest::keyClicks(ctrl.Field(3), QStringLiteral("7"));
+        QCOMPARE(ctrl.GetWindowText(), "10.255.30.7");
+
         const auto Empty = [&]
         {
             QVERIFY(dlg.m_cbDevices->GetCount() == 0 && !dlg.m_pDevice &&
@@ -276,8 +321,7 @@ private slots:
             QCOMPARE(Marks(dlg), "02 00 00 00 01");
             QCOMPARE(qobject_cast<QLabel*>(dlg.GetDlgItem(IDC_MESSAGE))->text(), pszMessage);
         }
-        QCOMPARE(TraceOf(sim), QStringList());
-        QCOMPARE(dlg.m_nTimer, 0);
+        QVERIFY(TraceOf(sim).isEmpty() && dlg.m_nTimer == 0);
 
         // A board arrives, configured with four analog channels.
         auto pBoard = sim.Plug(SimBoardConfig().Id(9).Serial("SN000009"));
@@ -298,7 +342,108 @@ private slots:
         DeliverDeviceChanges(sim);
         QCOMPARE(dlg.m_stFirmware->text(), "FirmVer. 1.03  Dev ID - 9");
     }
+
+    // The address setting as another program or an older version may have stored it; reading
+    // it creates nothing. Closing by the Close button, Escape, the close box and the context
+    // menu's Close releases the boards.
+    void storedAddressIsReadAndClosingReleasesTheBoards()
+    {
+        const std::tuple<const char*, const char*, std::function<void(CTarvelDlg&)>, int> CASES[] =
+            {{nullptr, "0.0.0.0", [](CTarvelDlg& dlg) { ClickControl(dlg, IDOK); }, IDOK},
+             {"-1062731510", "192.168.1.10",
+              [](CTarvelDlg& dlg) { QTest::keyClick(&dlg, Qt::Key_Escape); }, IDCANCEL},
+             {"4294967295", "255.255.255.255", [](CTarvelDlg& dlg) { dlg.close(); }, IDCANCEL},
+             {"abc", "0.0.0.0",
+              [](CTarvelDlg& dlg) { dlg.GetSystemMenu()->actions()[0]->trigger(); }, IDCANCEL},
+             {"16909060xyz", "1.2.3.4", [](CTarvelDlg& dlg) { ClickControl(dlg, IDOK); }, IDOK}};
+        QVERIFY(QDir().mkpath(qEnvironmentVariable("XDG_CONFIG_HOME")));
+        for (const auto& [pszStored, pszShown, fnClose, nResult] : CASES)
+        {
+            QFile file(qEnvironmentVariable("XDG_CONFIG_HOME") + "/Tarvel.ini");
+            QVERIFY(file.remove() || !file.exists());
+            QVERIFY(!pszStored ||
+                    (file.open(QIODevice::WriteOnly) &&
+                     file.write(QByteArray("[Settings]\nIPAddress=") + pszStored) > 0));
+            file.close();
+            CSimFixture sim;
+            sim.Plug(SimBoardConfig().Id(1).Serial("SIM00001"));
+            sim.Plug(SimBoardConfig().Id(2));
+            COpenDlg dlg(sim);
+            QCOMPARE(dlg.m_ipAddress->GetWindowText(), pszShown);
+            QCOMPARE(file.exists(), pszStored != nullptr);
+            std::vector<CBoardLink::STag> links;
+            for (int i = 0; i < 2; ++i)
+                links.push_back(static_cast<CBoardRecord*>(dlg.m_cbDevices->GetItemDataPtr(i))
+                                    ->m_lnkBoard.Tag());
+            fnClose(dlg);
+            QVERIFY(!dlg.isVisible() && dlg.result() == nResult);
+            QVERIFY(dlg.m_cbDevices->GetCount() == 0 && !dlg.m_pDevice && dlg.m_nTimer == 0);
+            for (const CBoardLink::STag& tag : links) // a closed link is no board's any more
+                QVERIFY(!CBoardLink::SameDevice(tag, tag));
+            // Nothing is opened again once the dialog has ended.
+            sim.Plug(SimBoardConfig().Id(3));
+            DeliverDeviceChanges(sim);
+            QCOMPARE(dlg.m_cbDevices->GetCount(), 0);
+        }
+    }
+
+    // The program on the simulated bus, whose boards drift; the image for its boards beside it in
+    // the build tree, in a data folder in the packages; its command line read before it needs a
+    // display.
+    void programShowsTheSimulatedBoardsAndReadsItsCommandLine()
+    {
+        QTemporaryDir dir;
+        const QString strShot = dir.filePath(QStringLiteral("tarvel.png"));
+        const QString strTrace = dir.filePath(QStringLiteral("trace.txt"));
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.remove(QStringLiteral("KELVARD_SIM_BOARDS")); // the default two boards
+        env.remove(QStringLiteral("KELVARD_USB"));
+        env.insert(QStringLiteral("KELVARD_SIM_TRACE"), strTrace);
+        QProcess tarvel; // run to its end: true if it exited normally
+        const auto Run = [&](const QStringList& args)
+        {
+            tarvel.setProcessEnvironment(env);
+            tarvel.start(QStringLiteral(TARVEL_PROGRAM), args);
+            return tarvel.waitForFinished(30000) && tarvel.exitStatus() == QProcess::NormalExit;
+        };
+        QVERIFY(Run({"--simulate", "--screenshot", strShot}));
+        QCOMPARE(QString::number(tarvel.exitCode()) + ' ' + tarvel.readAllStandardOutput(),
+                 "0 " + strShot + '\n');
+        QCOMPARE(QImage(strShot).size(), QSize(490, 419));
+
+        QFile file(strTrace);
+        const QByteArray trace = file.open(QIODevice::ReadOnly) ? file.readAll() : "";
+        // Both boards are asked who they are; the first, with two analog inputs, is polled.
+        QVERIFY(trace.contains("\n0 > 3c 00\n0 < 3c 01\n") &&
+                trace.contains("\n1 > 3c 00\n1 < 3c 02\n"));
+        QVERIFY(trace.count("0 > 36 00 00 00 00 00\n") >= 5);
+        QVERIFY(trace.contains("\n0 > 3d\n0 < 3d 02 "));
+        // The simulated bus drifts the inputs: the polls see them change.
+        const QStringList polls = QString::fromLatin1(trace).split('\n').filter("0 < 36");
+        QVERIFY(polls.count(polls.value(0)) < polls.size());
+
+        QTemporaryDir prefix;
+        const QString strBin = prefix.filePath("bin");
+        QVERIFY(QDir().mkpath(strBin) && QDir().mkpath(prefix.filePath("share/tarvel")));
+        QCOMPARE(CTarvelApp::SimulatedBoardsImage(strBin), strBin + "/KelvardUSB.hex"); // neither
+        for (const QString& strFile : {prefix.filePath("share/tarvel/KelvardUSB.hex"),
+                                       strBin + "/KelvardUSB.hex"}) // installed, then both
+        {
+            QFile image(strFile);
+            QVERIFY(image.open(QIODevice::WriteOnly));
+            QCOMPARE(CTarvelApp::SimulatedBoardsImage(strBin), strFile);
+        }
+
+        for (const char* pszName : {"QT_QPA_PLATFORM", "DISPLAY", "WAYLAND_DISPLAY"})
+            env.remove(QString::fromLatin1(pszName));
+        QVERIFY(Run({"--help"}) && tarvel.exitCode() == 0);
+        const QByteArray help = tarvel.readAllStandardOutput();
+        QVERIFY(help.startsWith("Usage: tarvel [options]\n") && help.contains("--simulate") &&
+                help.contains("--screenshot <path>"));
+        QVERIFY(Run({"--quit-after", "soon"}) && tarvel.exitCode() == 2 &&
+                tarvel.readAllStandardError().startsWith("tarvel: "));
+    }
 };
 
-QTEST_MAIN(TestTarvelViews)
-#include "test_tarvel_views.moc"
+QTEST_MAIN(TestTarvelDialog)
+#include "test_tarvel_dialog.moc"
