@@ -50,11 +50,7 @@ TEST_F(HexFileTest, WhatATextLoadsTo)
     const std::string strWhole = Join(records);
     std::string strLower = strWhole;
     std::transform(strLower.begin(), strLower.end(), strLower.begin(), ::tolower);
-    auto spoil = [](std::string str)
-    {
-        str.back() = str.back() == '0' ? '1' : '0';
-        return str;
-    };
+    auto spoil = [](std::string str) { str.back() = str.back() == '0' ? '1' : '0'; return str; };
     std::vector<std::pair<std::string, EStatus>> texts = {
         {HEX_END, EStatus::FileEnd},
         {Join({Upper(0x00F0), Data(0, {1}), Upper(0x0020), Data(0, {2}), HEX_END}),

@@ -27,7 +27,7 @@ Lines Golden(const std::string& strName)
     return GoldenSection(std::getenv("KELVARD_GOLDEN"), strName);
 }
 
-// An open board that closes itself; the USB boards it plugged leave the bus with it.
+// An open board that closes itself.
 struct SOpen
 {
     kelvard_board* pBoard = nullptr;
@@ -38,20 +38,15 @@ struct SOpen
     SOpen& operator=(const SOpen&) = delete;
 };
 
+// Each test's USB boards leave the bus at its end.
 class KelvardUsb : public ::testing::Test
 {
 protected:
-    KelvardUsb() { DefaultSim().Trace(); }
     ~KelvardUsb() override
     {
-        for (const auto& pBoard : m_vecPlugged)
+        for (const auto& pBoard : DefaultSim().Bus().Boards())
             DefaultSim().Bus().Unplug(pBoard);
     }
-    std::shared_ptr<CSimBoard> Plug(const SimBoardConfig& config)
-    {
-        return m_vecPlugged.emplace_back(DefaultSim().Plug(config));
-    }
-    std::vector<std::shared_ptr<CSimBoard>> m_vecPlugged;
 };
 
 // The board holds directions 0x0F, 0x00, 0xFF, 0xF0, 0xFF, polarity 0x01, 0, 0, 0x80 and two
@@ -62,7 +57,7 @@ const kelvard_config HELD{{0x0F, 0x00, 0xFF, 0xF0, 0xFF}, {0x01, 0, 0, 0x80}, 2}
 // What each call sends and receives, compared byte for byte with the golden file.
 TEST_F(KelvardUsb, CallsMoveTheGoldenBytes)
 {
-    auto pSimBoard = Plug(SimBoardConfig().Id(7).Serial("AB12CD34"));
+    auto pSimBoard = DefaultSim().Plug(SimBoardConfig().Id(7).Serial("AB12CD34"));
     pSimBoard->SetInputs(PORT_A, 0xA5);
     pSimBoard->SetAnalog(0, 967);
     pSimBoard->SetAnalog(1, 744);
@@ -122,10 +117,10 @@ TEST_F(KelvardUsb, CallsMoveTheGoldenBytes)
 
 TEST_F(KelvardUsb, OpensByEveryNameAndListsWithoutAskingOpenBoards)
 {
-    Plug(SimBoardConfig().Id(7).Serial("AB12CD34").Version(0x0102));
-    Plug(SimBoardConfig().Id(9));
-    Plug(SimBoardConfig().Id(9));
-    Plug(SimBoardConfig().Serial("BOOT0001").Boot());
+    DefaultSim().Plug(SimBoardConfig().Id(7).Serial("AB12CD34").Version(0x0102));
+    DefaultSim().Plug(SimBoardConfig().Id(9));
+    DefaultSim().Plug(SimBoardConfig().Id(9));
+    DefaultSim().Plug(SimBoardConfig().Serial("BOOT0001").Boot());
     const std::pair<const char*, int> cases[] = {
         {"7", KELVARD_OK},           {"0x07", KELVARD_OK},          {"path=sim:1", KELVARD_OK},
         {"9", KELVARD_ERR_AMBIGUOUS}, {"8", KELVARD_ERR_NOT_FOUND}, {"serial=BOOT0001", KELVARD_ERR_BOOTLOADER},
@@ -160,7 +155,7 @@ TEST_F(KelvardUsb, OpensByEveryNameAndListsWithoutAskingOpenBoards)
 
 TEST_F(KelvardUsb, FailuresChangeNothingAndGoneStaysGone)
 {
-    auto pSimBoard = Plug(SimBoardConfig().Id(7));
+    auto pSimBoard = DefaultSim().Plug(SimBoardConfig().Id(7));
     SOpen board("7");
     ASSERT_EQ(board.nResult, KELVARD_OK);
     ASSERT_EQ(kelvard_board_change_config(board.pBoard, &HELD, 0x3FF), KELVARD_OK);
@@ -194,7 +189,7 @@ TEST_F(KelvardUsb, WatchQueuesBehindItsFdOrCalls)
     ASSERT_EQ(kelvard_watch_new(&pWatch), KELVARD_OK);
     kelvard_event eEvent{};
     EXPECT_EQ(kelvard_watch_read(pWatch, &eEvent), KELVARD_ERR_AGAIN);
-    auto pSimBoard = Plug(SimBoardConfig().Id(3));
+    auto pSimBoard = DefaultSim().Plug(SimBoardConfig().Id(3));
     pollfd fd{kelvard_watch_fd(pWatch), POLLIN, 0};
     ASSERT_EQ(poll(&fd, 1, 5000), 1);
     ASSERT_EQ(kelvard_watch_read(pWatch, &eEvent), KELVARD_OK);

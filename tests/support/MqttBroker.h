@@ -103,7 +103,7 @@ public:
     };
     using Payloads = std::map<std::string, std::string>;
 
-    CMqttRecorder(int nPort, const std::string& strPattern) : m_strPattern(strPattern)
+    CMqttRecorder(int nPort, const std::string& strPattern)
     {
         mosquitto_lib_init();
         m_pClient = mosquitto_new(nullptr, true, this);
@@ -118,12 +118,9 @@ public:
                  pMessage->retain, std::chrono::steady_clock::now()});
             pRecorder->m_cvMessage.notify_all();
         });
-        mosquitto_connect_callback_set(m_pClient, [](mosquitto* pClient, void* pSelf, int) {
-            mosquitto_subscribe(pClient, nullptr,
-                                static_cast<CMqttRecorder*>(pSelf)->m_strPattern.c_str(), 1);
-        });
         mosquitto_int_option(m_pClient, MOSQ_OPT_TCP_NODELAY, 1);
         mosquitto_connect(m_pClient, "127.0.0.1", nPort, 60);
+        mosquitto_subscribe(m_pClient, nullptr, strPattern.c_str(), 1);
         mosquitto_loop_start(m_pClient);
     }
     ~CMqttRecorder()
@@ -185,7 +182,6 @@ private:
         return latest;
     }
 
-    std::string m_strPattern;
     mosquitto* m_pClient = nullptr;
     std::mutex m_mtxMessages;
     std::condition_variable m_cvMessage;
