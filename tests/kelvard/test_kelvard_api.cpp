@@ -91,9 +91,8 @@ TEST_F(KelvardUsb, CallsMoveTheGoldenBytes)
              std::uint16_t wReadings[4] = {};
              unsigned nCount = 9;
              ASSERT_EQ(kelvard_board_read_analog(p, wReadings, &nCount), KELVARD_OK);
-             EXPECT_EQ(nCount, 2u);
-             EXPECT_EQ(wReadings[0], 967);
-             EXPECT_EQ(wReadings[1], 744);
+             EXPECT_EQ(std::vector(wReadings, wReadings + std::min(nCount, 4u)),
+                       (std::vector<std::uint16_t>{967, 744}));
          }},
         {"add, write and remove a field", [](kelvard_board* p) {
              EXPECT_EQ(kelvard_board_add_field(p, "f", 6, 4, 0), KELVARD_OK);
