@@ -20,21 +20,12 @@ ToolResult Zorvane(const std::shared_ptr<CDriverContext>& pContext,
     return {nStatus, strOut, testing::internal::GetCapturedStderr()};
 }
 
-struct SRun
-{
-    std::vector<std::string> args;
-    ToolResult result;
-};
+using Run = std::pair<std::vector<std::string>, ToolResult>;
 
-void RunAll(const std::shared_ptr<CDriverContext>& pContext, const std::vector<SRun>& runs)
+void RunAll(const std::shared_ptr<CDriverContext>& pContext, const std::vector<Run>& runs)
 {
-    for (const SRun& run : runs)
-    {
-        std::string strArgs;
-        for (const std::string& strArg : run.args)
-            strArgs += strArg + " ";
-        EXPECT_EQ(Zorvane(pContext, run.args), run.result) << strArgs;
-    }
+    for (const auto& [args, result] : runs)
+        EXPECT_EQ(Zorvane(pContext, args), result) << testing::PrintToString(args);
 }
 } // namespace
 

@@ -17,14 +17,15 @@ namespace
 const std::string BASE = "kelvard/t";
 const std::string BOARD = BASE + "/AB12CD34/";
 
-
-// Each test's board, unplugged at its end.
+// Each test's board, unplugged at its end, a broker and the gateway on a thread.
 class MqttGateway : public ::testing::Test
 {
 protected:
-    MqttGateway() : m_pBoard(DefaultSim().Plug(SimBoardConfig().Id(7).Serial("AB12CD34"))) {}
     ~MqttGateway() override { DefaultSim().Bus().Unplug(m_pBoard); }
-    std::shared_ptr<CSimBoard> m_pBoard;
+    std::shared_ptr<CSimBoard> m_pBoard =
+        DefaultSim().Plug(SimBoardConfig().Id(7).Serial("AB12CD34"));
+    CMqttBroker m_broker;
+    CGatewayThread m_gateway{m_broker.Port(), BASE};
 };
 
 std::string Golden(const std::string& strTopic)
@@ -47,20 +48,18 @@ Lines Writes()
 // and a switch or binary_sensor per pin.
 bool Whole(const CMqttRecorder::Payloads& latest)
 {
-    const auto nStates = std::count_if(latest.begin(), latest.end(), [](const auto& entry) {
-        return entry.first.rfind(BOARD, 0) == 0 && !entry.second.empty();
-    });
-    const auto nDiscovery = std::count_if(latest.begin(), latest.end(), [](const auto& entry) {
-        return entry.first.rfind("homeassistant/", 0) == 0 && !entry.second.empty();
-    });
+    int nStates = 0, nDiscovery = 0;
+    for (const auto& [strTopic, strPayload] : latest)
+    {
+        nStates += strTopic.starts_with(BOARD) && !strPayload.empty();
+        nDiscovery += strTopic.starts_with("homeassistant/") && !strPayload.empty();
+    }
     return latest.count(BASE + "/status") && nStates == 1 + 5 + 40 + 5 && nDiscovery == 40;
 }
 
 TEST_F(MqttGateway, PublishesStatesAppliesCommandsAndRefusesBadOnes)
 {
-    CMqttBroker broker;
-    CMqttRecorder recorder(broker.Port(), "#");
-    CGatewayThread gateway(broker.Port(), BASE);
+    CMqttRecorder recorder(m_broker.Port(), "#");
     ASSERT_TRUE(recorder.WaitUntil(Whole));
     auto latest = recorder.Latest();
     EXPECT_EQ(latest[BASE + "/status"], "online");
@@ -114,15 +113,10 @@ TEST_F(MqttGateway, PublishesStatesAppliesCommandsAndRefusesBadOnes)
 
 TEST_F(MqttGateway, ABrokerWithoutPersistenceIsWholeAgainAfterARestart)
 {
-    CMqttBroker broker;
-    CGatewayThread gateway(broker.Port(), BASE);
-    {
-        CMqttRecorder recorder(broker.Port(), "#");
-        ASSERT_TRUE(recorder.WaitFor(BOARD + "status", "online"));
-    }
-    broker.Stop();
-    ASSERT_TRUE(broker.Start());
-    CMqttRecorder recorder(broker.Port(), "#");
+    ASSERT_TRUE(CMqttRecorder(m_broker.Port(), "#").WaitFor(BOARD + "status", "online"));
+    m_broker.Stop();
+    ASSERT_TRUE(m_broker.Start());
+    CMqttRecorder recorder(m_broker.Port(), "#");
     ASSERT_TRUE(recorder.WaitUntil(Whole, 40s)); // the gateway's backoff is up to 30 s
     const auto latest = recorder.Latest();
     EXPECT_EQ(latest.at(BASE + "/status"), "online");

@@ -1,6 +1,6 @@
 #pragma once
-// The MQTT gateway on a thread of its own, on the process's default context, stopped as by
-// Ctrl-C when the object goes.
+// The MQTT gateway on a thread of its own, on the process's default context, polling every
+// 100 ms, stopped as by Ctrl-C when the object goes.
 #include "zorvane/cli/MqttGateway.h"
 
 #include <thread>
@@ -9,14 +9,12 @@
 class CGatewayThread
 {
 public:
-    CGatewayThread(int nBrokerPort, const std::string& strBase,
-                   std::chrono::milliseconds interval = std::chrono::milliseconds(100))
+    CGatewayThread(int nBrokerPort, const std::string& strBase)
         : m_gateway([&] {
               SMqttOptions options;
               options.conBroker.strHost = "127.0.0.1";
               options.conBroker.nPort = nBrokerPort;
               options.strBase = strBase;
-              options.tInterval = interval;
               return options;
           }())
     {

@@ -10,6 +10,7 @@
 
 #include <mosquitto.h>
 
+#include <algorithm>
 #include <arpa/inet.h>
 #include <chrono>
 #include <condition_variable>
@@ -35,13 +36,13 @@ public:
     {
         // A port nobody listens on now: bind to 0 and give it back.
         const int hSocket = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        sockaddr_in address{AF_INET, 0, {htonl(INADDR_LOOPBACK)}, {}};
+        sockaddr_in address = Address();
         socklen_t nSize = sizeof address;
-        bind(hSocket, reinterpret_cast<sockaddr*>(&address), sizeof address);
+        bind(hSocket, reinterpret_cast<sockaddr*>(&address), nSize);
         getsockname(hSocket, reinterpret_cast<sockaddr*>(&address), &nSize);
         m_nPort = ntohs(address.sin_port);
         close(hSocket);
-        std::ofstream(m_dir.File("mosquitto.conf"))
+        std::ofstream(m_strConfig)
             << "listener " << m_nPort << " 127.0.0.1\nallow_anonymous true\npersistence false\n"
             << "log_dest none\nset_tcp_nodelay true\n";
         Start();
@@ -54,20 +55,18 @@ public:
     // Starts the broker and waits until it accepts connections; false when it did not.
     bool Start()
     {
-        const std::string strConfig = m_dir.File("mosquitto.conf");
         char* argv[] = {const_cast<char*>("mosquitto"), const_cast<char*>("-c"),
-                        const_cast<char*>(strConfig.c_str()), nullptr};
+                        m_strConfig.data(), nullptr};
         if (posix_spawnp(&m_pid, "mosquitto", nullptr, nullptr, argv, environ) != 0)
             return false;
         for (int i = 0; i < 500; ++i)
         {
             const int hSocket = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-            sockaddr_in address{AF_INET, htons(static_cast<std::uint16_t>(m_nPort)),
-                                {htonl(INADDR_LOOPBACK)}, {}};
-            const bool bUp =
-                connect(hSocket, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+            const sockaddr_in address = Address(m_nPort);
+            const int nError = connect(hSocket, reinterpret_cast<const sockaddr*>(&address),
+                                       sizeof address);
             close(hSocket);
-            if (bUp)
+            if (nError == 0)
                 return true;
             std::this_thread::sleep_for(std::chrono::milliseconds(10));
         }
@@ -75,15 +74,19 @@ public:
     }
     void Stop()
     {
-        if (m_pid <= 0)
-            return;
-        kill(m_pid, SIGTERM);
-        waitpid(m_pid, nullptr, 0);
+        if (m_pid > 0 && kill(m_pid, SIGTERM) == 0)
+            waitpid(m_pid, nullptr, 0);
         m_pid = -1;
     }
 
 private:
+    static sockaddr_in Address(int nPort = 0)
+    {
+        return {AF_INET, htons(std::uint16_t(nPort)), {htonl(INADDR_LOOPBACK)}, {}};
+    }
+
     CTempDir m_dir;
+    std::string m_strConfig = m_dir.File("mosquitto.conf");
     int m_nPort = 0;
     pid_t m_pid = -1;
 };
@@ -91,6 +94,15 @@ private:
 class CMqttRecorder
 {
 public:
+    struct SMessage
+    {
+        std::string strTopic;
+        std::string strPayload;
+        bool bRetained;
+        std::chrono::steady_clock::time_point tArrived;
+    };
+    using Payloads = std::map<std::string, std::string>;
+
     CMqttRecorder(int nPort, const std::string& strPattern)
     {
         mosquitto_lib_init();
@@ -106,13 +118,9 @@ public:
                  pMessage->retain, std::chrono::steady_clock::now()});
             pRecorder->m_cvMessage.notify_all();
         });
-        mosquitto_connect_callback_set(m_pClient, [](mosquitto* pClient, void* pSelf, int) {
-            mosquitto_subscribe(pClient, nullptr,
-                                static_cast<CMqttRecorder*>(pSelf)->m_strPattern.c_str(), 1);
-        });
-        m_strPattern = strPattern;
         mosquitto_int_option(m_pClient, MOSQ_OPT_TCP_NODELAY, 1);
         mosquitto_connect(m_pClient, "127.0.0.1", nPort, 60);
+        mosquitto_subscribe(m_pClient, nullptr, strPattern.c_str(), 1);
         mosquitto_loop_start(m_pClient);
     }
     ~CMqttRecorder()
@@ -124,51 +132,30 @@ public:
     CMqttRecorder(const CMqttRecorder&) = delete;
     CMqttRecorder& operator=(const CMqttRecorder&) = delete;
 
-    struct SMessage
-    {
-        std::string strTopic;
-        std::string strPayload;
-        bool bRetained;
-        std::chrono::steady_clock::time_point tArrived;
-    };
-
     void Publish(const std::string& strTopic, const std::string& strPayload)
     {
         mosquitto_publish(m_pClient, nullptr, strTopic.c_str(), static_cast<int>(strPayload.size()),
                           strPayload.data(), 1, false);
     }
-    // Waits (up to 10 s) until a message with this topic and payload (any payload for null)
-    // has arrived since the last Clear; true when one did.
-    bool WaitFor(const std::string& strTopic, const char* pszPayload,
-                 std::chrono::milliseconds timeout = std::chrono::seconds(10))
-    {
-        std::unique_lock lock(m_mtxMessages);
-        return m_cvMessage.wait_for(lock, timeout, [&] {
-            for (const SMessage& message : m_vecMessages)
-                if (message.strTopic == strTopic && (!pszPayload || message.strPayload == pszPayload))
-                    return true;
-            return false;
-        });
-    }
+    // Waits (up to 10 s) until a message with this topic and payload has arrived since the last
+    // Clear; true when one did.
     bool WaitFor(const std::string& strTopic, const std::string& strPayload,
                  std::chrono::milliseconds timeout = std::chrono::seconds(10))
     {
-        return WaitFor(strTopic, strPayload.c_str(), timeout);
+        auto fnSought = [&](const SMessage& message)
+        { return message.strTopic == strTopic && message.strPayload == strPayload; };
+        return Wait(timeout, [&](const std::vector<SMessage>& messages)
+                    { return std::any_of(messages.begin(), messages.end(), fnSought); });
     }
-    using Payloads = std::map<std::string, std::string>;
-    // The last payload of each topic received so far.
-    Payloads Latest()
-    {
-        std::lock_guard lock(m_mtxMessages);
-        return LatestLocked();
-    }
-    // Waits until the last payloads satisfy fnDone; false when they did not within the time.
+    // Waits until the last payload of each topic satisfy fnDone; false when they did not in time.
     template <typename F>
     bool WaitUntil(F&& fnDone, std::chrono::milliseconds timeout = std::chrono::seconds(10))
     {
-        std::unique_lock lock(m_mtxMessages);
-        return m_cvMessage.wait_for(lock, timeout, [&] { return fnDone(LatestLocked()); });
+        return Wait(timeout, [&](const std::vector<SMessage>& messages)
+                    { return fnDone(Latest(messages)); });
     }
+    // The last payload of each topic received so far.
+    Payloads Latest() { return Latest(Messages()); }
     std::vector<SMessage> Messages()
     {
         std::lock_guard lock(m_mtxMessages);
@@ -181,16 +168,21 @@ public:
     }
 
 private:
-    Payloads LatestLocked() const
+    template <typename F>
+    bool Wait(std::chrono::milliseconds timeout, F&& fnDone)
+    {
+        std::unique_lock lock(m_mtxMessages);
+        return m_cvMessage.wait_for(lock, timeout, [&] { return fnDone(m_vecMessages); });
+    }
+    static Payloads Latest(const std::vector<SMessage>& messages)
     {
         Payloads latest;
-        for (const SMessage& message : m_vecMessages)
+        for (const SMessage& message : messages)
             latest[message.strTopic] = message.strPayload;
         return latest;
     }
 
     mosquitto* m_pClient = nullptr;
-    std::string m_strPattern;
     std::mutex m_mtxMessages;
     std::condition_variable m_cvMessage;
     std::vector<SMessage> m_vecMessages;
