@@ -125,8 +125,10 @@ public:
     }
     ~CMqttRecorder()
     {
+        // The loop ends on its own after the disconnect: a cancelled loop thread would leak the
+        // message it was reading.
         mosquitto_disconnect(m_pClient);
-        mosquitto_loop_stop(m_pClient, true);
+        mosquitto_loop_stop(m_pClient, false);
         mosquitto_destroy(m_pClient);
     }
     CMqttRecorder(const CMqttRecorder&) = delete;
